@@ -1,0 +1,63 @@
+#include "app/Driver.h"
+
+#include <cerrno>
+#include <new>
+#include <string_view>
+
+#include "app/OutputName.h"
+#include "platform/Failure.h"
+#include "wav/ConvertJob.h"
+
+namespace talveco {
+namespace {
+
+void printUsage(Console& console) {
+    console.endLine();
+    console.line(" Usage: TALVECO acm_file_name [-m]");
+    console.line("    use -m option to produce mono WAV (effects and speech are mono files)");
+}
+
+void convert(std::span<const std::string> arguments, SoundSource& source, Console& console) {
+    const RunNames names = deriveNames(arguments[0]);
+    console.write(" Converting " + names.inputPath + " to " + names.outputName);
+
+    WavTarget target{names.outputName, names.infoName, WavHeaderTemplate{}};
+    if (arguments.size() > 1 && selectsMono(arguments[1])) {
+        console.line(" (mono)");
+        target.header.applyMono();
+    } else {
+        console.endLine();
+    }
+
+    const std::int64_t bytesWritten = runConversion(source, names.inputPath, target, console);
+    console.line(std::to_string(bytesWritten) + " bytes written");
+}
+
+int reportFailure(Console& console, std::string_view message) {
+    // Ends whatever line was in progress: the " Converting " line is already
+    // complete (an empty line follows), the "#" line is not.
+    console.endLine();
+    console.write("Error: ");
+    console.line(message);
+    return kExitFailure;
+}
+
+}  // namespace
+
+int runDriver(std::span<const std::string> arguments, SoundSource& source, Console& console) {
+    console.line("Quarnix ACM to WAV converter v1.1 beta");
+    try {
+        if (arguments.empty()) {
+            printUsage(console);
+            return kExitSuccess;
+        }
+        convert(arguments, source, console);
+        return kExitSuccess;
+    } catch (const Failure& failure) {
+        return reportFailure(console, failure.what());
+    } catch (const std::bad_alloc&) {
+        return reportFailure(console, failureMessage(FailureKind::OutOfMemory, ENOMEM));
+    }
+}
+
+}  // namespace talveco

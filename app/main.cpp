@@ -1,0 +1,14 @@
+#include <string>
+#include <vector>
+
+#include "acm/AcmSource.h"
+#include "app/Driver.h"
+#include "platform/Console.h"
+
+int main(int argc, char** argv) {
+    talveco::ignoreFatalWriteSignals();
+    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    talveco::Console console;
+    talveco::AcmSource source;
+    return talveco::runDriver(arguments, source, console);
+}

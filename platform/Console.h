@@ -1,0 +1,27 @@
+// Console output. Lines end in CR LF and every piece is written straight to
+// standard output, so it is on screen at once and nothing is held back in a
+// buffer. A console that has gone away (a closed pipe) is not an error: the
+// conversion goes on and its messages are dropped.
+#pragma once
+
+#include <string_view>
+
+namespace talveco {
+
+class Console {
+  public:
+    explicit Console(int fd = 1) : fd_(fd) {}
+
+    void write(std::string_view text);
+    void endLine() { write("\r\n"); }
+    void line(std::string_view text);
+
+  private:
+    int fd_;
+};
+
+// A run must survive its console closing and a write that exceeds a file size
+// limit: both then show up as failed writes instead of killing the process.
+void ignoreFatalWriteSignals();
+
+}  // namespace talveco

@@ -1,0 +1,92 @@
+#include "platform/OutputFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/Failure.h"
+#include "platform/PathErrors.h"
+
+namespace talveco {
+namespace {
+
+void refuseUnsafeTarget(const std::string& target, std::optional<FileIdentity> input) {
+    struct stat info {};
+    if (::stat(target.c_str(), &info) != 0) return;  // nothing there yet, or reported at create
+    if (input && *input == FileIdentity{info.st_dev, info.st_ino}) {
+        throw Failure(FailureKind::IoError, OutputFile::kSharingViolation);
+    }
+    if (S_ISDIR(info.st_mode)) throw Failure(FailureKind::AccessDenied, EISDIR);
+}
+
+}  // namespace
+
+OutputFile::OutputFile(std::string targetPath, std::optional<FileIdentity> input)
+    : targetPath_(std::move(targetPath)) {
+    refuseUnsafeTarget(targetPath_, input);
+    createTemporary();
+}
+
+OutputFile::~OutputFile() {
+    if (!committed_) discard();
+}
+
+void OutputFile::createTemporary() {
+    const std::string stem = directoryOf(targetPath_) + "/.talveco-" + std::to_string(::getpid());
+    // 0666 lets the umask and any default ACL of the directory decide the
+    // permissions, exactly as for a file created under its final name.
+    for (unsigned attempt = 0;; ++attempt) {
+        temporaryPath_ = stem + "-" + std::to_string(attempt) + ".tmp";
+        fd_ = ::open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ >= 0) return;
+        if (errno != EEXIST || attempt == 999) {
+            const int error = errno;
+            temporaryPath_.clear();
+            throwPathError(targetPath_, error);
+        }
+    }
+}
+
+void OutputFile::write(std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t put = ::write(fd_, bytes.data(), bytes.size());
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) throwErrno(errno);
+        if (put == 0) throw Failure(FailureKind::DiskFull, ENOSPC);
+        bytes = bytes.subspan(static_cast<std::size_t>(put));
+    }
+}
+
+void OutputFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t put = ::pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) throwErrno(errno);
+        if (put == 0) throw Failure(FailureKind::DiskFull, ENOSPC);
+        bytes = bytes.subspan(static_cast<std::size_t>(put));
+        offset += static_cast<std::uint64_t>(put);
+    }
+}
+
+void OutputFile::commit() {
+    // close() is where some file systems report that the data could not be
+    // stored; the file is only put in place when it succeeded.
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) throwErrno(errno);
+    if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
+        throwPathError(targetPath_, errno);
+    }
+    committed_ = true;
+}
+
+void OutputFile::discard() noexcept {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!temporaryPath_.empty()) ::unlink(temporaryPath_.c_str());
+}
+
+}  // namespace talveco

@@ -1,0 +1,49 @@
+// The output file, written safely: the data goes to a new temporary file in
+// the target's directory, which replaces the target only when commit() is
+// called after the last byte. Until then an existing file of the target's name
+// stays as it was, and a run that fails removes the temporary file again.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/FileIdentity.h"
+
+namespace talveco {
+
+class OutputFile {
+  public:
+    // The number reported when the target is the very file being read: it
+    // would be destroyed by the replacement, so the run is refused.
+    static constexpr int kSharingViolation = 32;
+
+    // Refuses a target that is the file `input` (or a link to it) with
+    // "I/O error 32" and one that is a directory with "File access denied",
+    // then creates the temporary file.
+    OutputFile(std::string targetPath, std::optional<FileIdentity> input);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Appends all of `bytes`; a write that cannot store them all is "Disk full".
+    void write(std::span<const std::uint8_t> bytes);
+    // Overwrites bytes already written, at `offset` from the start.
+    void writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+    // Closes the file and moves it to the target's name.
+    void commit();
+
+    const std::string& temporaryPath() const noexcept { return temporaryPath_; }
+
+  private:
+    void createTemporary();
+    void discard() noexcept;
+
+    std::string targetPath_;
+    std::string temporaryPath_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
+}  // namespace talveco
