@@ -1,0 +1,95 @@
+#include "tests/support/ProgramRunner.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace talveco::testing {
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+[[noreturn]] void runChild(const std::vector<std::string>& arguments,
+                           const std::filesystem::path& workDir, const RunOptions& options,
+                           int outputFd) {
+    const int devNull = ::open("/dev/null", O_RDONLY);
+    if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(outputFd, 1) < 0) ::_exit(126);
+    if (::chdir(workDir.c_str()) != 0) ::_exit(126);
+    if (options.fileSizeLimit) {
+        const rlimit limit{static_cast<rlim_t>(*options.fileSizeLimit),
+                           static_cast<rlim_t>(*options.fileSizeLimit)};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+    }
+    if (options.unprivileged && ::geteuid() == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+            ::_exit(126);
+        }
+    }
+    const std::string program = programPath();
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+}
+
+std::string drain(int fd) {
+    std::string text;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got > 0) {
+            text.append(chunk, static_cast<std::size_t>(got));
+        } else if (got == 0 || errno != EINTR) {
+            return text;
+        }
+    }
+}
+
+}  // namespace
+
+std::string programPath() {
+    const char* path = std::getenv("TALVECO_BINARY");
+    if (path == nullptr) throw std::runtime_error("TALVECO_BINARY is not set");
+    return path;
+}
+
+ProgramResult runProgram(const std::vector<std::string>& arguments,
+                         const std::filesystem::path& workDir, const RunOptions& options) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (options.brokenStdout) ::close(pipeFds[0]);
+
+    const pid_t child = ::fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) runChild(arguments, workDir, options, pipeFds[1]);
+
+    ::close(pipeFds[1]);
+    ProgramResult result;
+    if (!options.brokenStdout) {
+        result.output = drain(pipeFds[0]);
+        ::close(pipeFds[0]);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.terminatingSignal = WTERMSIG(status);
+    return result;
+}
+
+std::string crlfLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+}  // namespace talveco::testing

@@ -1,0 +1,36 @@
+// Runs the built program as a user would: in a given directory, with given
+// arguments, and captures its console output and exit status.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace talveco::testing {
+
+struct RunOptions {
+    // RLIMIT_FSIZE in bytes, as `ulimit -f` would set it.
+    std::optional<long> fileSizeLimit;
+    // Drop root rights (to nobody) so that permission checks apply.
+    bool unprivileged = false;
+    // Standard output is a pipe whose reading end is already closed.
+    bool brokenStdout = false;
+};
+
+struct ProgramResult {
+    int exitStatus = -1;  // -1 when it did not exit normally
+    int terminatingSignal = 0;
+    std::string output;
+};
+
+// The talveco binary under test (the TALVECO_BINARY environment variable).
+std::string programPath();
+
+ProgramResult runProgram(const std::vector<std::string>& arguments,
+                         const std::filesystem::path& workDir, const RunOptions& options = {});
+
+// Console lines joined with CR LF, each one ended, as the program prints them.
+std::string crlfLines(const std::vector<std::string>& lines);
+
+}  // namespace talveco::testing
