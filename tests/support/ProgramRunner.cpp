@@ -14,9 +14,11 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-[[noreturn]] void runChild(const std::vector<std::string>& arguments,
+// Runs in the forked child: nothing here may throw or return, or the child
+// would go on running the parent's tests.
+[[noreturn]] void runChild(const std::string& program, std::vector<char*>& argv,
                            const std::filesystem::path& workDir, const RunOptions& options,
-                           int outputFd) {
+                           int outputFd) noexcept {
     const int devNull = ::open("/dev/null", O_RDONLY);
     if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(outputFd, 1) < 0) ::_exit(126);
     if (::chdir(workDir.c_str()) != 0) ::_exit(126);
@@ -30,12 +32,6 @@ constexpr uid_t kNobody = 65534;
             ::_exit(126);
         }
     }
-    const std::string program = programPath();
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
 }
@@ -63,13 +59,20 @@ std::string programPath() {
 
 ProgramResult runProgram(const std::vector<std::string>& arguments,
                          const std::filesystem::path& workDir, const RunOptions& options) {
+    const std::string program = programPath();
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     if (options.brokenStdout) ::close(pipeFds[0]);
 
     const pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) runChild(arguments, workDir, options, pipeFds[1]);
+    if (child == 0) runChild(program, argv, workDir, options, pipeFds[1]);
 
     ::close(pipeFds[1]);
     ProgramResult result;

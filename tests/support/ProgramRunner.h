@@ -16,6 +16,22 @@ struct RunOptions {
     bool unprivileged = false;
     // Standard output is a pipe whose reading end is already closed.
     bool brokenStdout = false;
+
+    static RunOptions limitFileSize(long bytes) {
+        RunOptions options;
+        options.fileSizeLimit = bytes;
+        return options;
+    }
+    static RunOptions asNobody() {
+        RunOptions options;
+        options.unprivileged = true;
+        return options;
+    }
+    static RunOptions closedStdout() {
+        RunOptions options;
+        options.brokenStdout = true;
+        return options;
+    }
 };
 
 struct ProgramResult {
