@@ -4,9 +4,11 @@
 #include "acm/AcmSource.h"
 #include "app/Driver.h"
 #include "platform/Console.h"
+#include "platform/Interrupts.h"
 
 int main(int argc, char** argv) {
     talveco::ignoreFatalWriteSignals();
+    talveco::installInterruptCleanup();
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     talveco::Console console;
     talveco::AcmSource source;

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/Failure.h"
+#include "platform/Interrupts.h"
 #include "platform/PathErrors.h"
 
 namespace talveco {
@@ -41,7 +42,10 @@ void OutputFile::createTemporary() {
     for (unsigned attempt = 0;; ++attempt) {
         temporaryPath_ = stem + "-" + std::to_string(attempt) + ".tmp";
         fd_ = ::open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0) return;
+        if (fd_ >= 0) {
+            removeOnInterrupt(temporaryPath_);
+            return;
+        }
         if (errno != EEXIST || attempt == 999) {
             const int error = errno;
             temporaryPath_.clear();
@@ -80,6 +84,7 @@ void OutputFile::commit() {
     if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
         throwPathError(targetPath_, errno);
     }
+    removeOnInterrupt({});
     committed_ = true;
 }
 
@@ -87,6 +92,7 @@ void OutputFile::discard() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     if (!temporaryPath_.empty()) ::unlink(temporaryPath_.c_str());
+    removeOnInterrupt({});
 }
 
 }  // namespace talveco

@@ -2,6 +2,7 @@
 // arguments, checking the console transcript, exit status and files.
 #include <sys/stat.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -235,6 +236,20 @@ TEST_F(EndToEnd, ClosedConsoleDoesNotStopTheConversion) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(readFileBytes(dir / "p.wav"),
               expectedWav(std::vector<std::uint8_t>(4'000'000), "p.acm"));
+}
+
+TEST_F(EndToEnd, InterruptedRunLeavesNoTemporaryFile) {
+    // The largest stream the converter accepts: far more than it can write
+    // before the signal arrives.
+    writeFileBytes(dir / "long.acm", silentAcm((1u << 30) - 1));
+    writeFileBytes(dir / "long.wav", {4, 2});
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        const ProgramResult result =
+            run({"long.acm"}, RunOptions::interruptOnProgress(signalNumber));
+        EXPECT_EQ(result.terminatingSignal, signalNumber);
+        EXPECT_EQ(readFileBytes(dir / "long.wav"), (std::vector<std::uint8_t>{4, 2}));
+        EXPECT_EQ(directoryEntries(dir.path()), (std::vector<std::string>{"long.acm", "long.wav"}));
+    }
 }
 
 }  // namespace

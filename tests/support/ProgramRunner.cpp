@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,13 +37,19 @@ constexpr uid_t kNobody = 65534;
     ::_exit(127);
 }
 
-std::string drain(int fd) {
+// Reads the child's output to its end; signals it at its first progress mark
+// when asked to.
+std::string drain(int fd, pid_t child, std::optional<int> signalOnProgress) {
     std::string text;
     char chunk[4096];
     for (;;) {
         const ssize_t got = ::read(fd, chunk, sizeof chunk);
         if (got > 0) {
             text.append(chunk, static_cast<std::size_t>(got));
+            if (signalOnProgress && text.find('#') != std::string::npos) {
+                ::kill(child, *signalOnProgress);
+                signalOnProgress.reset();
+            }
         } else if (got == 0 || errno != EINTR) {
             return text;
         }
@@ -77,7 +84,7 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     ::close(pipeFds[1]);
     ProgramResult result;
     if (!options.brokenStdout) {
-        result.output = drain(pipeFds[0]);
+        result.output = drain(pipeFds[0], child, options.signalOnProgress);
         ::close(pipeFds[0]);
     }
     int status = 0;

@@ -16,6 +16,8 @@ struct RunOptions {
     bool unprivileged = false;
     // Standard output is a pipe whose reading end is already closed.
     bool brokenStdout = false;
+    // Sent to the program as soon as it prints its first "#".
+    std::optional<int> signalOnProgress;
 
     static RunOptions limitFileSize(long bytes) {
         RunOptions options;
@@ -25,6 +27,11 @@ struct RunOptions {
     static RunOptions asNobody() {
         RunOptions options;
         options.unprivileged = true;
+        return options;
+    }
+    static RunOptions interruptOnProgress(int signalNumber) {
+        RunOptions options;
+        options.signalOnProgress = signalNumber;
         return options;
     }
     static RunOptions closedStdout() {

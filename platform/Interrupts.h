@@ -1,0 +1,16 @@
+// Removal of the unfinished output when the run is interrupted (Ctrl-C, a
+// terminal hang-up, kill): the temporary file must not outlive the process.
+#pragma once
+
+#include <string>
+
+namespace talveco {
+
+// Installs handlers for SIGINT, SIGTERM and SIGHUP that remove the file
+// registered below and then end the process as the signal would have.
+void installInterruptCleanup();
+
+// The file to remove if a signal arrives; an empty path registers nothing.
+void removeOnInterrupt(const std::string& path);
+
+}  // namespace talveco
