@@ -62,6 +62,11 @@ TEST(Driver, WithoutArgumentsPrintsUsage) {
 struct ModeCase {
     std::vector<std::string> arguments;
     bool mono;
+
+    friend void PrintTo(const ModeCase& c, std::ostream* out) {
+        for (const auto& argument : c.arguments)
+            *out << '"' << argument << "\" ";
+    }
 };
 
 class DriverModeTest : public ::testing::TestWithParam<ModeCase> {};

@@ -74,6 +74,8 @@ struct OptionCase {
     const char* name;
     std::vector<std::string> arguments;
     bool mono;
+
+    friend void PrintTo(const OptionCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class EndToEndOptions : public EndToEnd, public ::testing::WithParamInterface<OptionCase> {};
@@ -105,6 +107,8 @@ struct FailureCase {
     std::vector<std::string> arguments;
     std::string convertingLine;
     std::string error;
+
+    friend void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class EndToEndFailures : public EndToEnd, public ::testing::WithParamInterface<FailureCase> {};

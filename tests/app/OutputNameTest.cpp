@@ -9,6 +9,8 @@ struct NameCase {
     std::string inputPath;
     std::string infoName;
     std::string outputName;
+
+    friend void PrintTo(const NameCase& c, std::ostream* out) { *out << '"' << c.inputPath << '"'; }
 };
 
 class DeriveNamesTest : public ::testing::TestWithParam<NameCase> {};

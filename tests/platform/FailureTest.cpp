@@ -10,6 +10,10 @@ namespace {
 struct ErrnoCase {
     int errorNumber;
     const char* message;
+
+    friend void PrintTo(const ErrnoCase& c, std::ostream* out) {
+        *out << "errno " << c.errorNumber;
+    }
 };
 
 class ErrnoMessageTest : public ::testing::TestWithParam<ErrnoCase> {};

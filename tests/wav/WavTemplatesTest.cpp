@@ -49,6 +49,10 @@ TEST(WavHeaderTemplate, MonoChangesExactlyThreeFields) {
 
 struct TrailerCase {
     std::string infoName;
+
+    friend void PrintTo(const TrailerCase& c, std::ostream* out) {
+        *out << c.infoName.size() << " characters";
+    }
 };
 
 class InfoChunkTemplateTest : public ::testing::TestWithParam<TrailerCase> {};
@@ -78,6 +82,10 @@ TEST(InfoChunkTemplate, SoftwareTextIsPaddedWithThreeZeros) {
 struct SizingCase {
     std::int32_t totalBytes;
     std::int32_t expectedBuffer;
+
+    friend void PrintTo(const SizingCase& c, std::ostream* out) {
+        *out << c.totalBytes << " bytes";
+    }
 };
 
 class TransferBufferSizeTest : public ::testing::TestWithParam<SizingCase> {};

@@ -71,6 +71,8 @@ struct TransferCase {
     std::vector<std::size_t> expectedCapacities;
     std::size_t expectedData;
     std::string expectedMarks;
+
+    friend void PrintTo(const TransferCase& c, std::ostream* out) { *out << c.name; }
 };
 
 class TransferLoopTest : public ::testing::TestWithParam<TransferCase> {};
