@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cstdlib>
 
 #include "acm/AcmDecoder.h"
 #include "platform/Failure.h"
@@ -108,6 +111,36 @@ TEST(BlockGeometry, FollowsTheLevels) {
         EXPECT_EQ(geometry.stripeSize, c.stripeRows * c.columns) << "levels " << c.levels;
         EXPECT_EQ(geometry.carryCount, c.carryCount) << "levels " << c.levels;
     }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TALVECO_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TALVECO_ASAN 1
+#endif
+#endif
+
+// The widest header asks for a block of 2^15 x 4095 values (536 MB). In a
+// child process whose address space is capped far below that, creation must
+// report the failed allocation as "Out of memory".
+TEST(AcmHeaderDeathTest, BuffersThatCannotBeHadAreOutOfMemory) {
+#ifdef TALVECO_ASAN
+    GTEST_SKIP() << "the address sanitizer reserves more address space than the cap allows";
+#else
+    const auto createUnderCap = [] {
+        const rlimit cap{256u << 20, 256u << 20};
+        if (setrlimit(RLIMIT_AS, &cap) != 0) std::exit(3);
+        MemoryByteSource source(acmHeaderBytes(1, 15, 4095));
+        try {
+            createAcmDecoder(source, 512);
+        } catch (const Failure& failure) {
+            std::exit(failure.kind() == FailureKind::OutOfMemory ? 0 : 1);
+        }
+        std::exit(2);
+    };
+    EXPECT_EXIT(createUnderCap(), ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 }  // namespace
