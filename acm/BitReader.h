@@ -1,6 +1,7 @@
 // The ACM bit stream: fields of any width packed least significant bit first.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -28,6 +29,7 @@ class BitReader {
     // Afterwards at least n bits are held. Takes no byte when enough are held
     // already, and ends with at most n + 7 bits when it takes any.
     void ensureBits(unsigned n) {
+        assert(n <= maxEnsure);
         while (bitCount_ < n) {
             bitBuffer_ |= std::uint64_t{nextByte()} << bitCount_;
             bitCount_ += 8;

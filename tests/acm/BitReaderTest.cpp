@@ -61,24 +61,6 @@ TEST(BitReader, EnsureStopsWithinSevenBitsAboveTheRequest) {
     EXPECT_EQ(bits.bitCount(), 21u);
 }
 
-TEST(BitReader, FieldsAcrossByteBoundariesKeepStreamOrder) {
-    // 0xB4 0x01: bits in stream order 0 0 1 0 1 1 0 1 | 1 0 0 0 0 0 0 0
-    MemoryByteSource source({0xB4, 0x01});
-    BitReader bits(source, 512);
-    EXPECT_EQ(bits.readBits(3), 0b100u);
-    EXPECT_EQ(bits.readBits(7), 0b0110110u);
-    EXPECT_EQ(bits.readBits(6), 0u);
-    EXPECT_EQ(bits.bitPosition(), 16u);
-}
-
-TEST(BitReader, FirstByteAlwaysRefills) {
-    MemoryByteSource source(countingBytes(10));
-    BitReader bits(source, 512);
-    EXPECT_EQ(source.readCount(), 0u);
-    bits.ensureBits(1);
-    EXPECT_EQ(source.readCount(), 1u);
-}
-
 TEST(BitReader, SevenHundredByteFileIsReadIn512ByteRefillsThenZeros) {
     const auto bytes = countingBytes(700);
     MemoryByteSource source(bytes);

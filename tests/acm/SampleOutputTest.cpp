@@ -155,21 +155,6 @@ TEST(SampleOutput, OddByteCapacityIsRoundedDown) {
     EXPECT_EQ(one[0], 0xEE);
 }
 
-TEST(SampleOutput, BytesAreTheSamplesLittleEndian) {
-    const Bytes stream = randomStream(3000, 5, 7, 14, 6);
-    const Samples samples = decodeAll(stream);
-    ASSERT_EQ(samples.size(), 3000u);
-    MemoryByteSource source(stream);
-    const auto decoder = createAcmDecoder(source, 512);
-    Bytes bytes(6000);
-    ASSERT_EQ(decoder->readSampleBytes(bytes), 6000u);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        const auto expected = static_cast<std::uint16_t>(samples[i]);
-        ASSERT_EQ(bytes[2 * i], expected & 0xFF) << i;
-        ASSERT_EQ(bytes[2 * i + 1], expected >> 8) << i;
-    }
-}
-
 TEST(SampleOutput, BadBlockShortensTheReadAndTheNextReadRetries) {
     // Three good blocks, and a bad one after the first: its block header and
     // first columns are read, then the code 25 ends it. The next block
