@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
+#include "acm/AmplitudeTable.h"
+#include "acm/BitReader.h"
 #include "platform/ByteSource.h"
 
 namespace talveco {
@@ -19,6 +22,20 @@ struct AcmHeader {
     std::uint32_t rows = 0;    // rows per block, 0 to 4095
 };
 
+// The shape of a block and of the transform passes over it, all derived from
+// the header's levels and rows.
+struct BlockGeometry {
+    unsigned levels = 0;
+    std::size_t columns = 0;     // 2^levels values per row, one column code each
+    std::size_t rows = 0;        // values per column
+    std::size_t blockSize = 0;   // columns * rows
+    std::size_t stripeRows = 0;  // block rows per transform pass, at least 1
+    std::size_t stripeSize = 0;  // stripeRows * columns
+    std::size_t carryCount = 0;  // 32-bit carry slots of the transform, 0 without levels
+};
+
+BlockGeometry blockGeometry(unsigned levels, unsigned rows);
+
 class AcmDecoder;
 
 // Reads and checks the header from `input` (which must outlive the decoder)
@@ -26,7 +43,49 @@ class AcmDecoder;
 // be a valid ACM file" for a bad signature, for a stream that announces
 // samples but has no rows, and for a sample count of 2^30 or more (its byte
 // size does not fit a WAV length); "Out of memory" when the buffers cannot be
-// had.
-std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource& input);
+// had. The input is read `readSize` bytes at a time.
+std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource& input,
+                                             std::size_t readSize = BitReader::defaultReadSize);
+
+// All state of decoding one stream: the bit reader, the geometry, the carries
+// of the transform, the current block and the position in it, and the
+// amplitude table. Decoders are independent of each other.
+class AcmDecoder {
+  public:
+    AcmDecoder(const AcmDecoder&) = delete;
+    AcmDecoder& operator=(const AcmDecoder&) = delete;
+
+    const AcmHeader& header() const { return header_; }
+    const BlockGeometry& geometry() const { return geometry_; }
+
+    // Writes up to out.size() samples in stream order and returns how many.
+    // Fewer only at the end of the stream or when the next block cannot be
+    // unpacked; the call after such a block tries again from where the
+    // failed block left the bit stream.
+    std::size_t readSamples(std::span<std::int16_t> out);
+
+    // The same samples as 16-bit little-endian bytes. Returns the bytes
+    // written; an odd capacity leaves its last byte alone.
+    std::size_t readSampleBytes(std::span<std::uint8_t> out);
+
+  private:
+    friend std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource&, std::size_t);
+
+    AcmDecoder(const AcmHeader& header, BitReader&& bits);
+
+    template <typename StoreSample>
+    std::size_t deliverSamples(std::size_t count, StoreSample store);
+    bool refillBlock();
+
+    AcmHeader header_;
+    BitReader bits_;
+    BlockGeometry geometry_;
+    std::vector<std::uint32_t> wrapBuffer_;  // carries of the transform stages
+    std::vector<std::int32_t> blockBuffer_;  // the current block, row after row
+    std::uint32_t samplesLeft_;              // samples not yet taken into a block
+    std::size_t outPos_ = 0;                 // next value of blockBuffer_ to hand out
+    std::size_t outLeft_ = 0;                // values of the current block still owed
+    AmplitudeTable amplitudes_;
+};
 
 }  // namespace talveco

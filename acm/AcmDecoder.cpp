@@ -1,0 +1,80 @@
+#include "acm/AcmDecoder.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+#include "platform/Failure.h"
+
+namespace talveco {
+namespace {
+
+constexpr std::uint32_t signatureLow = 0x032897;  // the bytes 0x97 0x28 0x03
+constexpr std::uint32_t signatureHigh = 1;
+// Twice the sample count is the byte size of the data, which has to fit a
+// signed 32-bit length.
+constexpr std::uint32_t sampleCountLimit = std::uint32_t{1} << 30;
+
+[[noreturn]] void rejectFile() {
+    throw Failure(FailureKind::NotAcmFile);
+}
+
+// The signature is checked as soon as each of its parts is read, so that a
+// short or foreign file is rejected without reading further.
+AcmHeader readAcmHeader(BitReader& bits) {
+    if (bits.readBits(24) != signatureLow) rejectFile();
+    if (bits.readBits(8) != signatureHigh) rejectFile();
+    AcmHeader header;
+    header.sampleCount = bits.readBits(16);
+    header.sampleCount += bits.readBits(16) << 16;
+    header.channels = static_cast<std::uint16_t>(bits.readBits(16));
+    header.sampleRate = static_cast<std::uint16_t>(bits.readBits(16));
+    header.levels = bits.readBits(4);
+    header.rows = bits.readBits(12);
+    return header;
+}
+
+// Headers the decoder could not honour: samples promised by blocks without
+// rows, and more samples than a WAV length can count.
+void checkHeader(const AcmHeader& header) {
+    if (header.rows == 0 && header.sampleCount != 0) rejectFile();
+    if (header.sampleCount >= sampleCountLimit) rejectFile();
+}
+
+}  // namespace
+
+BlockGeometry blockGeometry(unsigned levels, unsigned rows) {
+    BlockGeometry geometry;
+    geometry.levels = levels;
+    geometry.columns = std::size_t{1} << levels;
+    geometry.rows = rows;
+    geometry.blockSize = geometry.columns * rows;
+    // Keeps a pass over a stripe within a small working set; wide blocks go
+    // one row at a time.
+    const std::size_t rowsPer2048 = 2048 / geometry.columns;
+    geometry.stripeRows = rowsPer2048 > 2 ? rowsPer2048 - 2 : 1;
+    geometry.stripeSize = geometry.stripeRows * geometry.columns;
+    geometry.carryCount = levels == 0 ? 0 : 3 * geometry.columns / 2 - 2;
+    return geometry;
+}
+
+std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource& input, std::size_t readSize) {
+    try {
+        BitReader bits(input, readSize);
+        const AcmHeader header = readAcmHeader(bits);
+        checkHeader(header);
+        return std::unique_ptr<AcmDecoder>(new AcmDecoder(header, std::move(bits)));
+    } catch (const std::bad_alloc&) {
+        throw Failure(FailureKind::OutOfMemory);
+    }
+}
+
+AcmDecoder::AcmDecoder(const AcmHeader& header, BitReader&& bits)
+    : header_(header),
+      bits_(std::move(bits)),
+      geometry_(blockGeometry(header.levels, header.rows)),
+      wrapBuffer_(geometry_.carryCount, 0),
+      blockBuffer_(geometry_.blockSize),
+      samplesLeft_(header.sampleCount) {}
+
+}  // namespace talveco

@@ -1,0 +1,24 @@
+#include "acm/AcmSource.h"
+
+namespace talveco {
+
+AcmSource::AcmSource() = default;
+AcmSource::~AcmSource() = default;
+
+void AcmSource::open(const std::string& path) {
+    file_ = std::make_unique<InputFile>(path);
+    decoder_ = createAcmDecoder(*file_);
+    // The decoder refuses sample counts of 2^30 and more, so this fits.
+    byteSize_ = static_cast<std::int32_t>(decoder_->header().sampleCount * 2);
+}
+
+std::size_t AcmSource::read(std::span<std::uint8_t> buffer) {
+    return decoder_ ? decoder_->readSampleBytes(buffer) : 0;
+}
+
+std::optional<FileIdentity> AcmSource::inputIdentity() const {
+    if (!file_) return std::nullopt;
+    return file_->identity();
+}
+
+}  // namespace talveco

@@ -1,0 +1,23 @@
+#include "acm/BitReader.h"
+
+#include <algorithm>
+
+namespace talveco {
+
+BitReader::BitReader(ByteSource& input, std::size_t readSize)
+    : input_(input), readBuffer_(std::max<std::size_t>(readSize, 1)) {}
+
+void BitReader::refillReadBuffer() {
+    std::size_t got = std::min(input_.readSome(readBuffer_), readBuffer_.size());
+    if (got == 0) {
+        // The end of the input: hand out a buffer of zero bytes as if it had
+        // been read, and ask the input again once they are used up.
+        std::fill(readBuffer_.begin(), readBuffer_.end(), std::uint8_t{0});
+        got = readBuffer_.size();
+    }
+    readPos_ = 0;
+    readLeft_ = got;
+    bytesFetched_ += got;
+}
+
+}  // namespace talveco

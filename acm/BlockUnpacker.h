@@ -1,0 +1,123 @@
+// Reading one block of the stream: its header, then one coded column after
+// another. Internal to the decoder; exposed for its tests.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "acm/AcmDecoder.h"
+#include "acm/AmplitudeTable.h"
+#include "acm/BitReader.h"
+
+namespace talveco {
+
+// Lookup tables that split a small number into its digits in base 3, 5 or
+// 11, packed lowest digit first into fields of 2, 3 or 4 bits. Each table
+// covers every value of the group field that indexes it; the values beyond
+// the last digit combination stay 0, so all their digits read as 0.
+constexpr std::array<std::uint8_t, 32> buildTriple3Table() {
+    std::array<std::uint8_t, 32> table{};
+    for (unsigned c = 0; c < 3; ++c)
+        for (unsigned b = 0; b < 3; ++b)
+            for (unsigned a = 0; a < 3; ++a)
+                table[a + 3 * b + 9 * c] = std::uint8_t(a + 4 * b + 16 * c);
+    return table;
+}
+
+constexpr std::array<std::uint16_t, 128> buildTriple5Table() {
+    std::array<std::uint16_t, 128> table{};
+    for (unsigned c = 0; c < 5; ++c)
+        for (unsigned b = 0; b < 5; ++b)
+            for (unsigned a = 0; a < 5; ++a)
+                table[a + 5 * b + 25 * c] = std::uint16_t(a + 8 * b + 64 * c);
+    return table;
+}
+
+constexpr std::array<std::uint8_t, 128> buildPair11Table() {
+    std::array<std::uint8_t, 128> table{};
+    for (unsigned b = 0; b < 11; ++b)
+        for (unsigned a = 0; a < 11; ++a)
+            table[a + 11 * b] = std::uint8_t(a + 16 * b);
+    return table;
+}
+
+inline constexpr auto Triple3Table = buildTriple3Table();
+inline constexpr auto Triple5Table = buildTriple5Table();
+inline constexpr auto Pair11Table = buildPair11Table();
+
+// What a column filler works on: the bits, the block's amplitudes and the
+// block buffer with its shape.
+struct ColumnTarget {
+    BitReader& bits;
+    const AmplitudeTable& amplitudes;
+    std::span<std::int32_t> blockBuffer;  // rows * columns values, row after row
+    std::size_t columns;
+    std::size_t rows;
+};
+
+// Decodes the `rows` values of one column into every columns-th entry of the
+// block buffer from entry `column` on. Returns false for a code that selects
+// no method; then it reads and writes nothing.
+using ColumnFiller = bool (*)(ColumnTarget& target, unsigned code, std::size_t column);
+
+bool fillZero(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillInvalid(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillLinear(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillRange1ZeroPairs(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillRange1(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillTriples3(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillRange2ZeroPairs(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillRange2(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillTriples5(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillRange3ZeroPairs(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillRange3(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillRange4ZeroPairs(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillRange4(ColumnTarget& target, unsigned code, std::size_t column);
+bool fillPairs11(ColumnTarget& target, unsigned code, std::size_t column);
+
+// The filler for each 5-bit column code.
+inline constexpr std::array<ColumnFiller, 32> FillerTable = {
+    fillZero,
+    fillInvalid,
+    fillInvalid,
+    fillLinear,  // 0-3
+    fillLinear,
+    fillLinear,
+    fillLinear,
+    fillLinear,  // 4-7
+    fillLinear,
+    fillLinear,
+    fillLinear,
+    fillLinear,  // 8-11
+    fillLinear,
+    fillLinear,
+    fillLinear,
+    fillLinear,  // 12-15
+    fillLinear,
+    fillRange1ZeroPairs,
+    fillRange1,
+    fillTriples3,  // 16-19
+    fillRange2ZeroPairs,
+    fillRange2,
+    fillTriples5,
+    fillRange3ZeroPairs,  // 20-23
+    fillRange3,
+    fillInvalid,
+    fillRange4ZeroPairs,
+    fillRange4,  // 24-27
+    fillInvalid,
+    fillPairs11,
+    fillInvalid,
+    fillInvalid,  // 28-31
+};
+
+// Reads the next block: rewrites `amplitudes` from the block header, then
+// fills `blockBuffer` column by column. Returns false as soon as a column
+// code is invalid; the columns before it then hold this block's values, the
+// rest what they held before, and the bits stand just behind the bad code.
+bool unpackBlock(BitReader& bits, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
+                 std::span<std::int32_t> blockBuffer);
+
+}  // namespace talveco
