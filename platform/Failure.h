@@ -1,37 +1,13 @@
-// The one exception type of the converter. Every failure that ends a run is a
-// Failure: its kind selects the fixed text the user sees, and the generic I/O
-// kind carries the operating system's error number as well.
+// The one exception type of the converter, shared with the library's users:
+// its kind selects the fixed text the user sees, and the generic I/O kind
+// carries the operating system's error number as well.
 #pragma once
 
-#include <exception>
 #include <string>
 
+#include "talveco/talveco.h"
+
 namespace talveco {
-
-enum class FailureKind {
-    NotAcmFile,
-    FileNotFound,
-    InvalidFilename,
-    TooManyOpenFiles,
-    AccessDenied,
-    DiskFull,
-    OutOfMemory,
-    IoError,
-};
-
-class Failure : public std::exception {
-  public:
-    explicit Failure(FailureKind kind, int errorNumber = 0);
-
-    FailureKind kind() const noexcept { return kind_; }
-    int errorNumber() const noexcept { return errorNumber_; }
-    const char* what() const noexcept override { return message_.c_str(); }
-
-  private:
-    FailureKind kind_;
-    int errorNumber_;
-    std::string message_;
-};
 
 // The text shown after "Error: " for a failure of this kind.
 std::string failureMessage(FailureKind kind, int errorNumber);

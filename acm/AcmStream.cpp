@@ -1,0 +1,89 @@
+// The library's face: an ACM stream opened from a file or from memory.
+#include <algorithm>
+#include <new>
+
+#include "acm/AcmDecoder.h"
+#include "platform/Failure.h"
+#include "platform/InputFile.h"
+#include "talveco/talveco.h"
+
+namespace talveco {
+namespace {
+
+class BytesInMemory final : public ByteSource {
+  public:
+    explicit BytesInMemory(std::vector<std::uint8_t>&& bytes) : bytes_(std::move(bytes)) {}
+
+    std::size_t readSome(std::span<std::uint8_t> buffer) override {
+        const std::size_t count = std::min(buffer.size(), bytes_.size() - position_);
+        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(position_), count, buffer.begin());
+        position_ += count;
+        return count;
+    }
+
+  private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t position_ = 0;
+};
+
+}  // namespace
+
+struct AcmStream::State {
+    explicit State(std::unique_ptr<ByteSource> source)
+        : input(std::move(source)), decoder(createAcmDecoder(*input)) {}
+
+    std::unique_ptr<ByteSource> input;  // declared first: the decoder reads from it
+    std::unique_ptr<AcmDecoder> decoder;
+};
+
+namespace {
+
+// Allocation failures reach the caller as the program reports them.
+template <typename Make>
+auto outOfMemoryAsFailure(Make make) {
+    try {
+        return make();
+    } catch (const std::bad_alloc&) {
+        throw Failure(FailureKind::OutOfMemory);
+    }
+}
+
+}  // namespace
+
+AcmStream::AcmStream(std::unique_ptr<State> state) : state_(std::move(state)) {}
+AcmStream::AcmStream(AcmStream&&) noexcept = default;
+AcmStream& AcmStream::operator=(AcmStream&&) noexcept = default;
+AcmStream::~AcmStream() = default;
+
+AcmStream AcmStream::openFile(const std::string& path) {
+    return outOfMemoryAsFailure(
+        [&] { return AcmStream(std::make_unique<State>(std::make_unique<InputFile>(path))); });
+}
+
+AcmStream AcmStream::openMemory(std::span<const std::uint8_t> bytes) {
+    return outOfMemoryAsFailure(
+        [&] { return openMemory(std::vector<std::uint8_t>(bytes.begin(), bytes.end())); });
+}
+
+AcmStream AcmStream::openMemory(std::vector<std::uint8_t>&& bytes) {
+    return outOfMemoryAsFailure([&] {
+        return AcmStream(
+            std::make_unique<State>(std::make_unique<BytesInMemory>(std::move(bytes))));
+    });
+}
+
+unsigned AcmStream::channels() const noexcept {
+    return state_->decoder->header().channels;
+}
+unsigned AcmStream::sampleRate() const noexcept {
+    return state_->decoder->header().sampleRate;
+}
+std::uint32_t AcmStream::sampleCount() const noexcept {
+    return state_->decoder->header().sampleCount;
+}
+
+std::size_t AcmStream::read(std::span<std::int16_t> out) {
+    return state_->decoder->readSamples(out);
+}
+
+}  // namespace talveco

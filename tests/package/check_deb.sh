@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Makes the .deb, unpacks it into a temporary root, and uses what it holds:
+# the program converts a sample (also in a batch over a folder, relying on the
+# exit status) and the man page renders.
+#   check_deb.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cpack -G DEB -B "$work/pkg" --config "$build/CPackConfig.cmake" >/dev/null
+deb=$(ls "$work"/pkg/*.deb)
+# (grep reads all of its input: an early exit would fail the pipeline)
+[[ "$(dpkg-deb --info "$deb")" == *"Package: talveco"* ]]
+dpkg -x "$deb" "$work/root"
+program="$work/root/usr/bin/talveco"
+
+mkdir -p "$work/sounds/a b" "$work/sounds/more"
+"$build/tools/make_acm_sample" "$work/sounds/a b/speech.acm"
+cp "$work/sounds/a b/speech.acm" "$work/sounds/more/music.ACM"
+printf 'not an ACM file' >"$work/sounds/more/broken.acm"
+
+# The batch of the README and the man page.
+failed=$(cd "$work/sounds" && PATH="$work/root/usr/bin:$PATH" find . -iname '*.acm' -execdir sh -c \
+    'talveco "$1" >/dev/null || echo "failed: $PWD/$1" >&2' sh {} \; 2>&1)
+[ "$failed" = "failed: $work/sounds/more/./broken.acm" ] || { echo "batch said: $failed"; exit 1; }
+[ -s "$work/sounds/a b/speech.wav" ]
+[ -s "$work/sounds/more/music.wav" ]
+[ ! -e "$work/sounds/more/broken.wav" ]
+if cmp -s "$work/sounds/a b/speech.wav" "$work/sounds/more/music.wav"; then
+    echo "the INAM names should differ"
+    exit 1
+fi
+
+"$program" >/dev/null  # usage, status 0
+page=$(man -l "$work/root/usr/share/man/man1/talveco.1" 2>/dev/null)
+[[ "$page" == *"EXIT STATUS"* ]] || { echo "the man page does not render"; exit 1; }
+echo "deb: $(basename "$deb") installs, converts and documents"
