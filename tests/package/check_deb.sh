@@ -32,6 +32,15 @@ if cmp -s "$work/sounds/a b/speech.wav" "$work/sounds/more/music.wav"; then
     exit 1
 fi
 
+# The parallel batch, over the same files again.
+rm "$work/sounds/a b/speech.wav" "$work/sounds/more/music.wav"
+failed=$(cd "$work/sounds" && find . -iname '*.acm' -print0 | PATH="$work/root/usr/bin:$PATH" \
+    xargs -0 -P4 -n1 sh -c \
+    'cd "$(dirname "$1")" && talveco "$(basename "$1")" >/dev/null || echo "failed: $1" >&2' sh 2>&1)
+[ "$failed" = "failed: ./more/broken.acm" ] || { echo "parallel batch said: $failed"; exit 1; }
+[ -s "$work/sounds/a b/speech.wav" ]
+[ -s "$work/sounds/more/music.wav" ]
+
 "$program" >/dev/null  # usage, status 0
 page=$(man -l "$work/root/usr/share/man/man1/talveco.1" 2>/dev/null)
 [[ "$page" == *"EXIT STATUS"* ]] || { echo "the man page does not render"; exit 1; }
