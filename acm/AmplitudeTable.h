@@ -37,6 +37,9 @@ class AmplitudeTable {
     void rewrite(unsigned rangeExponent, std::uint16_t step) {
         for (unsigned q = 0; q <= rangeExponent; ++q)
             steps_[q] = step;
+        uniformBands_ = rangeExponent + 1;
+        while (uniformBands_ < bandCount && steps_[uniformBands_] == step)
+            ++uniformBands_;
         refreshNear();
     }
 
@@ -51,9 +54,7 @@ class AmplitudeTable {
     // when they hold different steps. Then entry k of those bands is
     // entryValue(k, step) without a look at the bands.
     bool uniformThrough(unsigned topBand, std::uint16_t& step) const {
-        for (unsigned q = 1; q <= topBand; ++q) {
-            if (steps_[q] != steps_[0]) return false;
-        }
+        if (topBand >= uniformBands_) return false;
         step = steps_[0];
         return true;
     }
@@ -75,6 +76,7 @@ class AmplitudeTable {
     }
 
     std::array<std::uint16_t, bandCount> steps_{};  // 0: nothing written yet
+    unsigned uniformBands_ = bandCount;             // bands 0 .. uniformBands_ - 1 share a step
     std::array<std::int32_t, nearHighest - nearLowest + 1> nearEntries_{};
 };
 

@@ -1,5 +1,6 @@
 #include "acm/BlockUnpacker.h"
 
+#include <algorithm>
 #include <cassert>
 #include <tuple>
 
@@ -231,22 +232,31 @@ void fillGroups(ColumnTarget& target, std::size_t column,
     }
 }
 
-// Offset-binary fields of `width` bits; value(index) gives the amplitude.
+// Offset-binary fields of `width` bits; amplitude(index) gives the value.
+// After each refill, all the fields the held bits contain are taken without
+// a further check.
 template <typename Amplitude>
 void fillLinearWith(ColumnTarget& target, std::size_t column, unsigned width, Amplitude amplitude) {
     BitReader& bits = target.bits;
     const int bias = 1 << (width - 1);
     ColumnCursor cursor(target, column);
-    while (cursor.rowsLeft() > 0)
-        cursor.put(amplitude(static_cast<int>(bits.takeBits(width)) - bias));
+    while (cursor.rowsLeft() > 0) {
+        bits.refillBits(width);
+        const std::size_t fields =
+            std::min<std::size_t>(cursor.rowsLeft(), bits.bitCount() / width);
+        for (std::size_t f = 0; f < fields; ++f) {
+            cursor.put(amplitude(static_cast<int>(bits.peek(width)) - bias));
+            bits.consume(width);
+        }
+    }
 }
 
 }  // namespace
 
 bool fillZero(ColumnTarget& target, unsigned, std::size_t column) {
-    ColumnCursor cursor(target, column);
-    while (cursor.rowsLeft() > 0)
-        cursor.put(0);
+    std::int32_t* next = target.blockBuffer.data() + column;
+    for (std::size_t row = 0; row < target.rows; ++row, next += target.columns)
+        *next = 0;
     return true;
 }
 
