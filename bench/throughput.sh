@@ -9,7 +9,8 @@
 #   bench/throughput.sh [BUILD_DIR] [WORK_DIR]
 #
 # Environment: RUNS (timed runs per stream), PCM_MB (PCM megabytes per
-# stream), STREAMS (space-separated subset of the stream names below).
+# stream), STREAMS (space-separated subset of the stream names below),
+# TALVECO (another talveco binary to measure, such as an older build).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$repo/build-bench}")
@@ -22,20 +23,25 @@ streams=${STREAMS:-"realistic-0 realistic-4 realistic-7 realistic-10 realistic-1
 
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTALVECO_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target talveco make_bench_stream >/dev/null
-talveco="$build/app/talveco"
+talveco=$(realpath "${TALVECO:-$build/app/talveco}")
 generator="$build/bench/make_bench_stream"
 
 mkdir -p "$work"
 cd "$work"
 
-# Nanoseconds of one run of "$@" on the wall clock; peak resident KiB into the
-# file "rss".
+# Nanoseconds of one run of "$@" on the wall clock; its peak resident KiB
+# and its CPU seconds (user + system) into the file "usage". The CPU time
+# shows the program's own work when other processes share the cores.
 timed() {
     local start end
     start=$(date +%s%N)
-    /usr/bin/time -f %M -o rss "$@" >/dev/null
+    /usr/bin/time -f "%M %U %S" -o usage "$@" >/dev/null
     end=$(date +%s%N)
     echo $((end - start))
+}
+
+cpu_ms() {
+    awk '{ printf "%d\n", ($2 + $3) * 1000 }' usage
 }
 
 median() {
@@ -44,9 +50,9 @@ median() {
 
 echo "talveco: $talveco"
 echo "directory: $work ($(df --output=fstype "$work" | tail -1)), $runs timed runs after one warm-up, medians"
-printf '\n| %-13s | %9s | %11s | %8s | %10s | %12s | %9s |\n' \
-    stream "PCM MB" "conv ms" "cp ms" "PCM MB/s" "conv / cp" "peak RSS"
-printf '|%s|%s|%s|%s|%s|%s|%s|\n' --------------: ----------: ------------: ---------: -----------: -------------: ----------:
+printf '\n| %-13s | %7s | %8s | %7s | %8s | %9s | %10s | %9s |\n' \
+    stream "PCM MB" "conv ms" "cp ms" "PCM MB/s" "conv / cp" "conv CPU ms" "peak RSS"
+printf '|%s|%s|%s|%s|%s|%s|%s|%s|\n' :-------------- --------: ---------: --------: ---------: ----------: -----------: ----------:
 for stream in $streams; do
     kind=${stream%-*}
     levels=${stream#*-}
@@ -56,19 +62,22 @@ for stream in $streams; do
     rm -f "$output" copy.wav
     "$talveco" "$input" >/dev/null  # warm-up: the input into the page cache
     cp "$output" copy.wav
-    conv=() copy=() peak=0
+    conv=() copy=() cpu=() peak=0
     for _ in $(seq "$runs"); do
         rm -f "$output"
         conv+=("$(timed "$talveco" "$input")")
-        peak=$(( $(cat rss) > peak ? $(cat rss) : peak ))
+        rss=$(awk '{ print $1 }' usage)
+        peak=$(( rss > peak ? rss : peak ))
+        cpu+=("$(cpu_ms)")
         rm -f copy.wav
         copy+=("$(timed cp "$output" copy.wav)")
     done
     bytes=$(( $(stat -c %s "$output") - 116 - ${#input} ))
     conv_ns=$(printf '%s\n' "${conv[@]}" | median)
     copy_ns=$(printf '%s\n' "${copy[@]}" | median)
-    awk -v s="$stream" -v b="$bytes" -v c="$conv_ns" -v k="$copy_ns" -v r="$peak" 'BEGIN {
-        printf "| %-13s | %9.1f | %11.1f | %8.1f | %10.0f | %12.2f | %5.1f MiB |\n",
-            s, b / 1e6, c / 1e6, k / 1e6, b * 1e3 / c, c / k, r / 1024 }'
-    rm -f copy.wav
+    cpu_median=$(printf '%s\n' "${cpu[@]}" | median)
+    awk -v s="$stream" -v b="$bytes" -v c="$conv_ns" -v k="$copy_ns" -v u="$cpu_median" -v r="$peak" 'BEGIN {
+        printf "| %-13s | %7.1f | %8.1f | %7.1f | %8.0f | %9.2f | %10d | %5.1f MiB |\n",
+            s, b / 1e6, c / 1e6, k / 1e6, b * 1e3 / c, c / k, u, r / 1024 }'
+    rm -f copy.wav usage
 done
