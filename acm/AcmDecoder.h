@@ -73,8 +73,8 @@ class AcmDecoder {
 
     AcmDecoder(const AcmHeader& header, BitReader&& bits);
 
-    template <typename StoreSample>
-    std::size_t deliverSamples(std::size_t count, StoreSample store);
+    template <typename StoreSamples>
+    std::size_t deliverSamples(std::size_t count, StoreSamples store);
     bool refillBlock();
 
     AcmHeader header_;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 
 namespace talveco {
@@ -10,29 +12,72 @@ namespace talveco {
 // with range exponent p and step s sets entry k to k * s (wrapped to 16 bits)
 // for -2^p <= k < 2^p and leaves every other entry as an earlier block left
 // it. Entries no block has written yet read as 0.
+//
+// The ranges a block header rewrites are nested, so the table is kept as
+// bands instead of entries: band 0 holds the entries -1 and 0, band q > 0
+// the entries -2^q .. -2^(q-1) - 1 and 2^(q-1) .. 2^q - 1. Range exponent p
+// covers exactly the bands 0 .. p, so every entry of a band was last written
+// by the same block and equals k times that block's step. A rewrite then
+// costs sixteen steps at most instead of up to 65,536 entries, whatever p
+// is, and the content is exactly that of the entries.
 class AmplitudeTable {
   public:
     static constexpr int lowest = -32768;
     static constexpr int highest = 32767;
+    static constexpr unsigned bandCount = 16;
+    // The indices of the entries kept ready as 32-bit values (see near()).
+    static constexpr int nearLowest = -8;
+    static constexpr int nearHighest = 7;
 
-    AmplitudeTable() : entries_{} {}
+    AmplitudeTable() { refreshNear(); }
 
     // Entry k sign-extended to 32 bits; k must lie in [lowest, highest].
-    std::int32_t operator[](int k) const { return entries_[static_cast<std::size_t>(k - lowest)]; }
+    std::int32_t operator[](int k) const { return entryValue(k, steps_[band(k)]); }
 
     void rewrite(unsigned rangeExponent, std::uint16_t step) {
-        const int count = 1 << rangeExponent;
-        for (int k = -count; k < count; ++k) {
-            // The product wraps: only its low 16 bits, read as two's
-            // complement, are kept.
-            const std::uint32_t product = static_cast<std::uint32_t>(k) * step;
-            entries_[static_cast<std::size_t>(k - lowest)] =
-                static_cast<std::int16_t>(static_cast<std::uint16_t>(product));
-        }
+        for (unsigned q = 0; q <= rangeExponent; ++q)
+            steps_[q] = step;
+        uniformBands_ = rangeExponent + 1;
+        while (uniformBands_ < bandCount && steps_[uniformBands_] == step)
+            ++uniformBands_;
+        refreshNear();
     }
 
+    // The band that holds entry k.
+    static unsigned band(int k) {
+        // k and -k - 1 lie in the same band; the latter is ~k.
+        const auto magnitude = static_cast<std::uint32_t>(k < 0 ? ~k : k);
+        return static_cast<unsigned>(std::bit_width(magnitude));
+    }
+
+    // The step shared by every entry of the bands 0 .. topBand, or nothing
+    // when they hold different steps. Then entry k of those bands is
+    // entryValue(k, step) without a look at the bands.
+    bool uniformThrough(unsigned topBand, std::uint16_t& step) const {
+        if (topBand >= uniformBands_) return false;
+        step = steps_[0];
+        return true;
+    }
+
+    // k * step wrapped to 16 bits, sign-extended.
+    static std::int32_t entryValue(int k, std::uint16_t step) {
+        return static_cast<std::int16_t>(
+            static_cast<std::uint16_t>(static_cast<std::uint32_t>(k) * step));
+    }
+
+    // Entries nearLowest .. nearHighest, ready as 32-bit values: near()[k]
+    // for k in that range. They are what the short codes select.
+    const std::int32_t* near() const { return nearEntries_.data() - nearLowest; }
+
   private:
-    std::array<std::int16_t, 65536> entries_;
+    void refreshNear() {
+        for (int k = nearLowest; k <= nearHighest; ++k)
+            nearEntries_[static_cast<std::size_t>(k - nearLowest)] = (*this)[k];
+    }
+
+    std::array<std::uint16_t, bandCount> steps_{};  // 0: nothing written yet
+    unsigned uniformBands_ = bandCount;             // bands 0 .. uniformBands_ - 1 share a step
+    std::array<std::int32_t, nearHighest - nearLowest + 1> nearEntries_{};
 };
 
 }  // namespace talveco

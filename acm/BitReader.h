@@ -1,9 +1,11 @@
 // The ACM bit stream: fields of any width packed least significant bit first.
 #pragma once
 
+#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "platform/ByteSource.h"
@@ -36,6 +38,29 @@ class BitReader {
         }
     }
 
+    // Like ensureBits, but when it has to take bytes it takes as many as fit:
+    // from the middle of the read buffer eight bytes are loaded at once and
+    // at least `refillTarget` bits are held afterwards. Near the end of the
+    // buffer it takes bytes one at a time, so the input is never read
+    // earlier than ensureBits would read it. The column decoders use it to
+    // take bits for several values with one refill.
+    static constexpr unsigned refillTarget = 56;
+    void refillBits(unsigned n) {
+        assert(n <= refillTarget);
+        if (bitCount_ >= n) return;
+        if (readLeft_ < 8) {
+            ensureBits(n);
+            return;
+        }
+        // Whole bytes that fit above the bits held: 7 when none are held.
+        const std::size_t taken = (63 - bitCount_) / 8;
+        const std::uint64_t fresh = loadWord(readBuffer_.data() + readPos_);
+        bitBuffer_ |= (fresh & ((std::uint64_t{1} << (8 * taken)) - 1)) << bitCount_;
+        bitCount_ += 8 * taken;
+        readPos_ += taken;
+        readLeft_ -= taken;
+    }
+
     // The next n (at most 32) bits of the stream, the first one least
     // significant. Only bits made sure of by ensureBits are meaningful.
     std::uint32_t peek(unsigned n) const {
@@ -55,12 +80,34 @@ class BitReader {
         return value;
     }
 
-    unsigned bitCount() const { return bitCount_; }
+    // The same, refilling with refillBits.
+    std::uint32_t takeBits(unsigned n) {
+        refillBits(n);
+        const std::uint32_t value = peek(n);
+        consume(n);
+        return value;
+    }
+
+    unsigned bitCount() const { return static_cast<unsigned>(bitCount_); }
 
     // Bits consumed since the start of the stream.
     std::uint64_t bitPosition() const { return (bytesFetched_ - readLeft_) * 8 - bitCount_; }
 
   private:
+    // Eight bytes of the stream, the first one lowest.
+    static std::uint64_t loadWord(const std::uint8_t* bytes) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes, sizeof word);
+        if constexpr (std::endian::native == std::endian::big) word = byteSwapped(word);
+        return word;
+    }
+    static std::uint64_t byteSwapped(std::uint64_t word) {
+        std::uint64_t swapped = 0;
+        for (int i = 0; i < 8; ++i, word >>= 8)
+            swapped = (swapped << 8) | (word & 0xFF);
+        return swapped;
+    }
+
     std::uint8_t nextByte() {
         if (readLeft_ == 0) refillReadBuffer();
         --readLeft_;
@@ -75,7 +122,9 @@ class BitReader {
     std::size_t readLeft_ = 0;  // 0 at the start, so the first byte refills
     std::uint64_t bytesFetched_ = 0;
     std::uint64_t bitBuffer_ = 0;  // bits at and above bitCount_ are always zero
-    unsigned bitCount_ = 0;
+    // As wide as the buffer: stores of 32-bit values by the column decoders
+    // cannot alias it, so it stays in a register across them.
+    std::uint64_t bitCount_ = 0;
 };
 
 }  // namespace talveco

@@ -1,89 +1,252 @@
 #include "acm/BlockUnpacker.h"
 
+#include <algorithm>
 #include <cassert>
+#include <tuple>
 
 namespace talveco {
 namespace {
 
 // Walks one column of the block buffer from row 0 down, `columns` entries a
-// row, and turns amplitude indices into values.
+// row.
 class ColumnCursor {
   public:
     ColumnCursor(ColumnTarget& target, std::size_t column)
-        : target_(target), index_(column), rowsLeft_(target.rows) {}
+        : next_(target.blockBuffer.data() + column),
+          stride_(target.columns),
+          rowsLeft_(target.rows) {
+        assert(target.blockBuffer.size() >= target.rows * target.columns);
+    }
 
-    bool done() const { return rowsLeft_ == 0; }
+    std::size_t rowsLeft() const { return rowsLeft_; }
 
     void put(std::int32_t value) {
-        target_.blockBuffer[index_] = value;
-        index_ += target_.columns;
+        *next_ = value;
+        next_ += stride_;
         --rowsLeft_;
     }
 
-    void putAmplitude(int index) { put(target_.amplitudes[index]); }
+    // Writes `value` in this row and, so that a zero pair needs no branch,
+    // a zero in the next one; then moves on by `rows` (1 or 2). With one row
+    // the zero lands in a row that a later value overwrites. Needs at least
+    // two rows left.
+    void putThenZero(std::int32_t value, unsigned rows) {
+        next_[0] = value;
+        next_[stride_] = 0;
+        next_ += rows * stride_;
+        rowsLeft_ -= rows;
+    }
 
-    // One bit codes two zero rows; at the last row of the column only one.
-    void putZeroPair() {
-        put(0);
-        if (!done()) put(0);
+    // Writes the amplitudes of all `indices` into this row and the following
+    // ones, then moves on by `rows`, which may be fewer: the rows beyond them
+    // are written again later. Needs indices.size() rows left.
+    template <std::size_t count>
+    void putRun(const std::int32_t* amplitude, const std::array<std::int8_t, count>& indices,
+                std::size_t rows) {
+        for (std::size_t i = 0; i < count; ++i)
+            next_[i * stride_] = amplitude[indices[i]];
+        next_ += rows * stride_;
+        rowsLeft_ -= rows;
     }
 
   private:
-    ColumnTarget& target_;
-    std::size_t index_;
+    std::int32_t* next_;
+    std::size_t stride_;
     std::size_t rowsLeft_;
 };
 
-bool bit(std::uint32_t bits, unsigned n) {
-    return ((bits >> n) & 1) != 0;
-}
+// What one look at the next bits of a range-coded column decodes to.
+struct Pattern {
+    std::uint8_t length = 0;  // bits the pattern takes
+    std::uint8_t rows = 1;    // 2 for a zero pair
+    std::int8_t index = 0;    // amplitude index written in the (first) row
+};
 
-// A sign bit chooses between the amplitudes +1 (set) and -1 (clear).
-int signedOne(std::uint32_t bits, unsigned n) {
-    return bit(bits, n) ? 1 : -1;
-}
+// The patterns of one range code, indexed by the next `lookBits` bits.
+template <unsigned lookBits>
+using PatternTable = std::array<Pattern, std::size_t{1} << lookBits>;
 
 constexpr std::array<int, 4> range2Indices = {-2, -1, 1, 2};
 constexpr std::array<int, 4> range3Indices = {-3, -2, 2, 3};
 constexpr std::array<int, 8> range4Indices = {-4, -3, -2, -1, 1, 2, 3, 4};
 
-// The zero codes of the zero-pair methods: "0" for two zero rows, "1 0" for
-// one. Returns false, consuming nothing, when the bits start "1 1".
-bool takeZeroPairCodes(BitReader& bits, std::uint32_t peeked, ColumnCursor& cursor) {
-    if (!bit(peeked, 0)) {
-        bits.consume(1);
-        cursor.putZeroPair();
-        return true;
-    }
-    if (!bit(peeked, 1)) {
-        bits.consume(2);
-        cursor.put(0);
-        return true;
-    }
-    return false;
+constexpr unsigned bitAt(unsigned bits, unsigned n) {
+    return (bits >> n) & 1;
 }
 
-// The zero code of the other range methods: "0" for one zero row.
-bool takeZeroCode(BitReader& bits, std::uint32_t peeked, ColumnCursor& cursor) {
-    if (bit(peeked, 0)) return false;
-    bits.consume(1);
-    cursor.put(0);
-    return true;
+constexpr Pattern pattern(unsigned length, int index, unsigned rows = 1) {
+    return {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(rows),
+            static_cast<std::int8_t>(index)};
 }
 
-// Groups of `groupBits` bits, each giving up to `digitCount` rows through a
-// digit table with `digitBits`-bit fields. A group is consumed whole even when
-// the column ends inside it.
-template <typename Table>
-void fillGroups(ColumnTarget& target, std::size_t column, const Table& table, unsigned groupBits,
-                unsigned digitBits, unsigned digitCount, int digitOffset) {
+// The pattern that starts the bits `b` (first bit lowest) for code `code`.
+// The zero-pair codes (17, 20, 23, 26) code two zeros as "0" and one as
+// "1 0"; their partners code one zero as "0". A sign bit s selects +1 when
+// set; x, y, z select from the code's index list, x lowest.
+constexpr Pattern rangePattern(unsigned code, unsigned b) {
+    const bool zeroPairs = code == 17 || code == 20 || code == 23 || code == 26;
+    if (bitAt(b, 0) == 0) return pattern(1, 0, zeroPairs ? 2 : 1);
+    if (zeroPairs && bitAt(b, 1) == 0) return pattern(2, 0);
+    const unsigned lead = zeroPairs ? 2 : 1;  // bits before the value's own
+    const unsigned rest = b >> lead;
+    switch (code) {
+        case 17:
+        case 18:
+            return pattern(lead + 1, bitAt(rest, 0) ? 1 : -1);
+        case 20:
+        case 21:
+            return pattern(lead + 2, range2Indices[rest & 3]);
+        case 23:
+        case 24:
+            if (bitAt(rest, 0) == 0) return pattern(lead + 2, bitAt(rest, 1) ? 1 : -1);
+            return pattern(lead + 3, range3Indices[(rest >> 1) & 3]);
+        default:  // 26, 27
+            return pattern(lead + 3, range4Indices[rest & 7]);
+    }
+}
+
+template <unsigned lookBits>
+constexpr PatternTable<lookBits> buildPatternTable(unsigned code) {
+    PatternTable<lookBits> table{};
+    for (unsigned b = 0; b < table.size(); ++b)
+        table[b] = rangePattern(code, b);
+    return table;
+}
+
+// Each range code looks at as many bits as its longest pattern has.
+template <unsigned code>
+constexpr unsigned rangeLookBits = code == 18                 ? 2
+                                   : code == 17 || code == 21 ? 3
+                                   : code == 23 || code == 26 ? 5
+                                                              : 4;
+
+template <unsigned code>
+constexpr auto rangePatterns = buildPatternTable<rangeLookBits<code>>(code);
+
+// Several patterns at once: what the next `runLookBits` bits of a
+// range-coded column decode to, as long as whole patterns fit into them and
+// they give at most `runRows` rows. A zero pair gives two zero rows.
+constexpr unsigned runLookBits = 8;
+constexpr std::size_t runRows = 4;
+struct PatternRun {
+    std::uint8_t length = 0;                     // bits taken by the whole patterns
+    std::uint8_t rows = 0;                       // rows they give, 1 to runRows
+    std::array<std::int8_t, runRows> indices{};  // per row; 0 beyond `rows`
+};
+
+template <unsigned code>
+constexpr auto buildPatternRuns() {
+    constexpr unsigned lookBits = rangeLookBits<code>;
+    constexpr auto& patterns = rangePatterns<code>;
+    std::array<PatternRun, std::size_t{1} << runLookBits> runs{};
+    for (unsigned b = 0; b < runs.size(); ++b) {
+        PatternRun& run = runs[b];
+        for (;;) {
+            // The bits from the run's end on; the ones past runLookBits are
+            // unknown, so a pattern is only taken when its length fits.
+            const unsigned rest = b >> run.length;
+            const Pattern next = patterns[rest & ((1u << lookBits) - 1)];
+            if (run.length + next.length > runLookBits || run.rows + next.rows > runRows) break;
+            run.indices[run.rows] = next.index;
+            run.length = static_cast<std::uint8_t>(run.length + next.length);
+            run.rows = static_cast<std::uint8_t>(run.rows + next.rows);
+        }
+    }
+    return runs;
+}
+
+template <unsigned code>
+constexpr auto rangePatternRuns = buildPatternRuns<code>();
+
+// A range-coded column. Each step decodes up to four rows from one look-up
+// on the next eight bits, which the longest pattern (five bits) always
+// fits, so every step makes progress; the rows a step leaves out are written
+// by the following steps. Near the end of the column a step takes one
+// pattern at a time.
+template <unsigned code>
+void fillRange(ColumnTarget& target, std::size_t column) {
+    constexpr unsigned lookBits = rangeLookBits<code>;
+    const auto& runs = rangePatternRuns<code>;
+    const auto& patterns = rangePatterns<code>;
+    const std::int32_t* amplitude = target.amplitudes.near();
+    BitReader& bits = target.bits;
     ColumnCursor cursor(target, column);
-    const unsigned digitMask = (1u << digitBits) - 1;
-    while (!cursor.done()) {
-        const unsigned digits = table[target.bits.readBits(groupBits)];
-        for (unsigned d = 0; d < digitCount && !cursor.done(); ++d) {
-            const auto digit = static_cast<int>((digits >> (d * digitBits)) & digitMask);
-            cursor.putAmplitude(digit - digitOffset);
+    while (cursor.rowsLeft() >= runRows) {
+        bits.refillBits(runLookBits);
+        const PatternRun& run = runs[bits.peek(runLookBits)];
+        bits.consume(run.length);
+        cursor.putRun(amplitude, run.indices, run.rows);
+    }
+    while (cursor.rowsLeft() >= 2) {
+        bits.refillBits(lookBits);
+        const Pattern found = patterns[bits.peek(lookBits)];
+        bits.consume(found.length);
+        cursor.putThenZero(amplitude[found.index], found.rows);
+    }
+    if (cursor.rowsLeft() == 1) {
+        // A zero pair in the last row writes only its first zero.
+        bits.refillBits(lookBits);
+        const Pattern found = patterns[bits.peek(lookBits)];
+        bits.consume(found.length);
+        cursor.put(amplitude[found.index]);
+    }
+}
+
+// The amplitude indices of the digits of every group value, lowest digit
+// first, from a digit table with `digitBits`-bit fields and digits offset by
+// `digitOffset`.
+template <std::size_t digitCount, typename Table>
+constexpr auto buildGroupIndices(const Table& table, unsigned digitBits, int digitOffset) {
+    std::array<std::array<std::int8_t, digitCount>, std::tuple_size_v<Table>> indices{};
+    for (std::size_t u = 0; u < indices.size(); ++u) {
+        for (std::size_t d = 0; d < digitCount; ++d) {
+            const auto digit =
+                static_cast<int>((table[u] >> (d * digitBits)) & ((1u << digitBits) - 1));
+            indices[u][d] = static_cast<std::int8_t>(digit - digitOffset);
+        }
+    }
+    return indices;
+}
+
+constexpr auto triple3Indices = buildGroupIndices<3>(Triple3Table, 2, 1);
+constexpr auto triple5Indices = buildGroupIndices<3>(Triple5Table, 3, 2);
+constexpr auto pair11Indices = buildGroupIndices<2>(Pair11Table, 4, 5);
+
+// Groups of `groupBits` bits, each giving up to digitCount rows. A group is
+// consumed whole even when the column ends inside it.
+template <unsigned groupBits, std::size_t digitCount, std::size_t tableSize>
+void fillGroups(ColumnTarget& target, std::size_t column,
+                const std::array<std::array<std::int8_t, digitCount>, tableSize>& groups) {
+    const std::int32_t* amplitude = target.amplitudes.near();
+    BitReader& bits = target.bits;
+    ColumnCursor cursor(target, column);
+    while (cursor.rowsLeft() >= digitCount) {
+        const auto& digits = groups[bits.takeBits(groupBits)];
+        for (const std::int8_t index : digits)
+            cursor.put(amplitude[index]);
+    }
+    if (cursor.rowsLeft() > 0) {
+        const auto& digits = groups[bits.takeBits(groupBits)];
+        for (std::size_t d = 0; cursor.rowsLeft() > 0; ++d)
+            cursor.put(amplitude[digits[d]]);
+    }
+}
+
+// Offset-binary fields of `width` bits; amplitude(index) gives the value.
+// After each refill, all the fields the held bits contain are taken without
+// a further check.
+template <typename Amplitude>
+void fillLinearWith(ColumnTarget& target, std::size_t column, unsigned width, Amplitude amplitude) {
+    BitReader& bits = target.bits;
+    const int bias = 1 << (width - 1);
+    ColumnCursor cursor(target, column);
+    while (cursor.rowsLeft() > 0) {
+        bits.refillBits(width);
+        const std::size_t fields =
+            std::min<std::size_t>(cursor.rowsLeft(), bits.bitCount() / width);
+        for (std::size_t f = 0; f < fields; ++f) {
+            cursor.put(amplitude(static_cast<int>(bits.peek(width)) - bias));
+            bits.consume(width);
         }
     }
 }
@@ -91,9 +254,9 @@ void fillGroups(ColumnTarget& target, std::size_t column, const Table& table, un
 }  // namespace
 
 bool fillZero(ColumnTarget& target, unsigned, std::size_t column) {
-    ColumnCursor cursor(target, column);
-    while (!cursor.done())
-        cursor.put(0);
+    std::int32_t* next = target.blockBuffer.data() + column;
+    for (std::size_t row = 0; row < target.rows; ++row, next += target.columns)
+        *next = 0;
     return true;
 }
 
@@ -101,158 +264,94 @@ bool fillInvalid(ColumnTarget&, unsigned, std::size_t) {
     return false;
 }
 
-// Codes 3 to 16: every row is a field of `code` bits in offset binary.
+// Codes 3 to 16: every row is a field of `code` bits in offset binary. The
+// amplitude comes from the ready entries for the short codes, from the step
+// when every entry the code reaches has the same one (any block whose range
+// covers the code), and from the table's bands otherwise.
 bool fillLinear(ColumnTarget& target, unsigned code, std::size_t column) {
-    ColumnCursor cursor(target, column);
-    const int bias = 1 << (code - 1);
-    while (!cursor.done()) {
-        cursor.putAmplitude(static_cast<int>(target.bits.readBits(code)) - bias);
+    const AmplitudeTable& amplitudes = target.amplitudes;
+    std::uint16_t step = 0;
+    if (code <= 4) {
+        const std::int32_t* near = amplitudes.near();
+        fillLinearWith(target, column, code, [near](int index) { return near[index]; });
+    } else if (amplitudes.uniformThrough(code - 1, step)) {
+        fillLinearWith(target, column, code,
+                       [step](int index) { return AmplitudeTable::entryValue(index, step); });
+    } else {
+        fillLinearWith(target, column, code,
+                       [&amplitudes](int index) { return amplitudes[index]; });
     }
     return true;
 }
 
 bool fillRange1ZeroPairs(ColumnTarget& target, unsigned, std::size_t column) {
-    BitReader& bits = target.bits;
-    ColumnCursor cursor(target, column);
-    while (!cursor.done()) {
-        bits.ensureBits(3);
-        const std::uint32_t peeked = bits.peek(3);
-        if (takeZeroPairCodes(bits, peeked, cursor)) continue;
-        bits.consume(3);
-        cursor.putAmplitude(signedOne(peeked, 2));
-    }
+    fillRange<17>(target, column);
     return true;
 }
 
 bool fillRange1(ColumnTarget& target, unsigned, std::size_t column) {
-    BitReader& bits = target.bits;
-    ColumnCursor cursor(target, column);
-    while (!cursor.done()) {
-        bits.ensureBits(2);
-        const std::uint32_t peeked = bits.peek(2);
-        if (takeZeroCode(bits, peeked, cursor)) continue;
-        bits.consume(2);
-        cursor.putAmplitude(signedOne(peeked, 1));
-    }
+    fillRange<18>(target, column);
     return true;
 }
 
 bool fillRange2ZeroPairs(ColumnTarget& target, unsigned, std::size_t column) {
-    BitReader& bits = target.bits;
-    ColumnCursor cursor(target, column);
-    while (!cursor.done()) {
-        bits.ensureBits(4);
-        const std::uint32_t peeked = bits.peek(4);
-        if (takeZeroPairCodes(bits, peeked, cursor)) continue;
-        bits.consume(4);
-        cursor.putAmplitude(range2Indices[peeked >> 2]);
-    }
+    fillRange<20>(target, column);
     return true;
 }
 
 bool fillRange2(ColumnTarget& target, unsigned, std::size_t column) {
-    BitReader& bits = target.bits;
-    ColumnCursor cursor(target, column);
-    while (!cursor.done()) {
-        bits.ensureBits(3);
-        const std::uint32_t peeked = bits.peek(3);
-        if (takeZeroCode(bits, peeked, cursor)) continue;
-        bits.consume(3);
-        cursor.putAmplitude(range2Indices[peeked >> 1]);
-    }
+    fillRange<21>(target, column);
     return true;
 }
 
 bool fillRange3ZeroPairs(ColumnTarget& target, unsigned, std::size_t column) {
-    BitReader& bits = target.bits;
-    ColumnCursor cursor(target, column);
-    while (!cursor.done()) {
-        bits.ensureBits(5);
-        const std::uint32_t peeked = bits.peek(5);
-        if (takeZeroPairCodes(bits, peeked, cursor)) continue;
-        if (!bit(peeked, 2)) {
-            bits.consume(4);
-            cursor.putAmplitude(signedOne(peeked, 3));
-        } else {
-            bits.consume(5);
-            cursor.putAmplitude(range3Indices[peeked >> 3]);
-        }
-    }
+    fillRange<23>(target, column);
     return true;
 }
 
 bool fillRange3(ColumnTarget& target, unsigned, std::size_t column) {
-    BitReader& bits = target.bits;
-    ColumnCursor cursor(target, column);
-    while (!cursor.done()) {
-        bits.ensureBits(4);
-        const std::uint32_t peeked = bits.peek(4);
-        if (takeZeroCode(bits, peeked, cursor)) continue;
-        if (!bit(peeked, 1)) {
-            bits.consume(3);
-            cursor.putAmplitude(signedOne(peeked, 2));
-        } else {
-            bits.consume(4);
-            cursor.putAmplitude(range3Indices[peeked >> 2]);
-        }
-    }
+    fillRange<24>(target, column);
     return true;
 }
 
 bool fillRange4ZeroPairs(ColumnTarget& target, unsigned, std::size_t column) {
-    BitReader& bits = target.bits;
-    ColumnCursor cursor(target, column);
-    while (!cursor.done()) {
-        bits.ensureBits(5);
-        const std::uint32_t peeked = bits.peek(5);
-        if (takeZeroPairCodes(bits, peeked, cursor)) continue;
-        bits.consume(5);
-        cursor.putAmplitude(range4Indices[peeked >> 2]);
-    }
+    fillRange<26>(target, column);
     return true;
 }
 
 bool fillRange4(ColumnTarget& target, unsigned, std::size_t column) {
-    BitReader& bits = target.bits;
-    ColumnCursor cursor(target, column);
-    while (!cursor.done()) {
-        bits.ensureBits(4);
-        const std::uint32_t peeked = bits.peek(4);
-        if (takeZeroCode(bits, peeked, cursor)) continue;
-        bits.consume(4);
-        cursor.putAmplitude(range4Indices[peeked >> 1]);
-    }
+    fillRange<27>(target, column);
     return true;
 }
 
 // Three base-3 digits per 5-bit group, amplitudes -1 to +1.
 bool fillTriples3(ColumnTarget& target, unsigned, std::size_t column) {
-    fillGroups(target, column, Triple3Table, 5, 2, 3, 1);
+    fillGroups<5>(target, column, triple3Indices);
     return true;
 }
 
 // Three base-5 digits per 7-bit group, amplitudes -2 to +2.
 bool fillTriples5(ColumnTarget& target, unsigned, std::size_t column) {
-    fillGroups(target, column, Triple5Table, 7, 3, 3, 2);
+    fillGroups<7>(target, column, triple5Indices);
     return true;
 }
 
 // Two base-11 digits per 7-bit group, amplitudes -5 to +5.
 bool fillPairs11(ColumnTarget& target, unsigned, std::size_t column) {
-    fillGroups(target, column, Pair11Table, 7, 4, 2, 5);
+    fillGroups<7>(target, column, pair11Indices);
     return true;
 }
 
 bool unpackBlock(BitReader& bits, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
                  std::span<std::int32_t> blockBuffer) {
     assert(blockBuffer.size() >= geometry.blockSize);
-    const unsigned rangeExponent = bits.readBits(4);
-    const auto step = static_cast<std::uint16_t>(bits.readBits(16));
+    const unsigned rangeExponent = bits.takeBits(4);
+    const auto step = static_cast<std::uint16_t>(bits.takeBits(16));
     amplitudes.rewrite(rangeExponent, step);
 
     ColumnTarget target{bits, amplitudes, blockBuffer, geometry.columns, geometry.rows};
     for (std::size_t column = 0; column < geometry.columns; ++column) {
-        const unsigned code = bits.readBits(5);
+        const unsigned code = bits.takeBits(5);
         if (!FillerTable[code](target, code, column)) return false;
     }
     return true;

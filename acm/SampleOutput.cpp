@@ -1,5 +1,7 @@
 // Handing out decoded samples, unpacking and transforming blocks on demand.
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "acm/AcmDecoder.h"
 #include "acm/BlockUnpacker.h"
@@ -7,6 +9,58 @@
 #include "acm/SampleOutput.h"
 
 namespace talveco {
+namespace {
+
+using Lanes = std::uint32_t __attribute__((vector_size(16)));
+using HalfLanes = std::uint16_t __attribute__((vector_size(16)));
+constexpr std::size_t laneCount = 4;
+
+// Eight values at `values` become eight samples, as 16 bytes in the
+// machine's byte order: the low half of each shifted value.
+void narrowEight(const std::int32_t* values, unsigned levels, void* out) {
+    Lanes first;
+    Lanes second;
+    std::memcpy(&first, values, sizeof first);
+    std::memcpy(&second, values + laneCount, sizeof second);
+    first >>= levels;
+    second >>= levels;
+    HalfLanes firstHalves;
+    HalfLanes secondHalves;
+    std::memcpy(&firstHalves, &first, sizeof first);
+    std::memcpy(&secondHalves, &second, sizeof second);
+    // Little-endian lanes: the low half of a 32-bit lane is the even 16-bit one.
+    const HalfLanes samples =
+        __builtin_shufflevector(firstHalves, secondHalves, 0, 2, 4, 6, 8, 10, 12, 14);
+    std::memcpy(out, &samples, sizeof samples);
+}
+
+constexpr bool littleEndian = std::endian::native == std::endian::little;
+
+}  // namespace
+
+void storeSamples(std::span<const std::int32_t> values, unsigned levels, std::int16_t* out) {
+    std::size_t i = 0;
+    if constexpr (littleEndian) {
+        for (; i + 8 <= values.size(); i += 8)
+            narrowEight(values.data() + i, levels, out + i);
+    }
+    for (; i < values.size(); ++i)
+        out[i] = outputSample(values[i], levels);
+}
+
+void storeSampleBytes(std::span<const std::int32_t> values, unsigned levels, std::uint8_t* out) {
+    std::size_t i = 0;
+    if constexpr (littleEndian) {
+        // The samples in the machine's order are already the bytes wanted.
+        for (; i + 8 <= values.size(); i += 8)
+            narrowEight(values.data() + i, levels, out + 2 * i);
+    }
+    for (; i < values.size(); ++i) {
+        const auto bits = static_cast<std::uint16_t>(outputSample(values[i], levels));
+        out[2 * i] = static_cast<std::uint8_t>(bits & 0xFF);
+        out[2 * i + 1] = static_cast<std::uint8_t>(bits >> 8);
+    }
+}
 
 // Makes the next block current. False at the end of the stream and when the
 // block cannot be unpacked; in both cases nothing of the position changes,
@@ -23,16 +77,15 @@ bool AcmDecoder::refillBlock() {
     return true;
 }
 
-// Hands out up to `count` samples through store(index, sample).
-template <typename StoreSample>
-std::size_t AcmDecoder::deliverSamples(std::size_t count, StoreSample store) {
+// Hands out up to `count` samples through store(first, values), which
+// converts `values` into the samples from number `first` on.
+template <typename StoreSamples>
+std::size_t AcmDecoder::deliverSamples(std::size_t count, StoreSamples store) {
     std::size_t produced = 0;
     while (produced < count) {
         if (outLeft_ == 0 && !refillBlock()) break;
         const std::size_t run = std::min(count - produced, outLeft_);
-        for (std::size_t i = 0; i < run; ++i) {
-            store(produced + i, outputSample(blockBuffer_[outPos_ + i], geometry_.levels));
-        }
+        store(produced, std::span<const std::int32_t>(blockBuffer_).subspan(outPos_, run));
         outPos_ += run;
         outLeft_ -= run;
         produced += run;
@@ -41,17 +94,17 @@ std::size_t AcmDecoder::deliverSamples(std::size_t count, StoreSample store) {
 }
 
 std::size_t AcmDecoder::readSamples(std::span<std::int16_t> out) {
-    return deliverSamples(out.size(),
-                          [out](std::size_t index, std::int16_t sample) { out[index] = sample; });
+    const unsigned levels = geometry_.levels;
+    return deliverSamples(out.size(), [out, levels](std::size_t first, auto values) {
+        storeSamples(values, levels, out.data() + first);
+    });
 }
 
 std::size_t AcmDecoder::readSampleBytes(std::span<std::uint8_t> out) {
-    const auto store = [out](std::size_t index, std::int16_t sample) {
-        const auto bits = static_cast<std::uint16_t>(sample);
-        out[2 * index] = static_cast<std::uint8_t>(bits & 0xFF);
-        out[2 * index + 1] = static_cast<std::uint8_t>(bits >> 8);
-    };
-    return 2 * deliverSamples(out.size() / 2, store);
+    const unsigned levels = geometry_.levels;
+    return 2 * deliverSamples(out.size() / 2, [out, levels](std::size_t first, auto values) {
+               storeSampleBytes(values, levels, out.data() + 2 * first);
+           });
 }
 
 }  // namespace talveco

@@ -1,7 +1,9 @@
 // How a transformed value becomes an output sample. Internal to the decoder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace talveco {
 
@@ -11,5 +13,10 @@ inline std::int16_t outputSample(std::int32_t value, unsigned levels) {
     return static_cast<std::int16_t>(
         static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) >> levels));
 }
+
+// outputSample of every value, stored one after another from `out` on: as
+// 16-bit samples, or as their little-endian bytes (2 per value).
+void storeSamples(std::span<const std::int32_t> values, unsigned levels, std::int16_t* out);
+void storeSampleBytes(std::span<const std::int32_t> values, unsigned levels, std::uint8_t* out);
 
 }  // namespace talveco

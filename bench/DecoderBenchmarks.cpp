@@ -1,0 +1,143 @@
+// Micro-benchmarks of the decoder's hot parts: block unpacking by family of
+// column codes, the inverse transform by level count, and readSamples from
+// an in-memory stream. Throughput is counted in values (items) and PCM bytes.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <span>
+#include <vector>
+
+#include "acm/AcmDecoder.h"
+#include "acm/BlockUnpacker.h"
+#include "acm/InverseTransform.h"
+#include "bench/BenchStreams.h"
+
+namespace talveco::bench {
+namespace {
+
+// Bytes in memory handed out without copying them first.
+class SpanSource final : public ByteSource {
+  public:
+    explicit SpanSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    std::size_t readSome(std::span<std::uint8_t> buffer) override {
+        const std::size_t count = std::min(buffer.size(), bytes_.size() - position_);
+        std::memcpy(buffer.data(), bytes_.data() + position_, count);
+        position_ += count;
+        return count;
+    }
+
+  private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t position_ = 0;
+};
+
+constexpr unsigned unpackLevels = 7;
+constexpr std::uint64_t unpackBlocks = 256;
+
+struct CodeFamily {
+    const char* name;
+    std::vector<unsigned> codes;  // empty for the whole-stream kinds below
+    StreamKind kind = StreamKind::Realistic;
+};
+
+const std::array<CodeFamily, 8> codeFamilies = {{
+    {"zero", {0}},
+    {"linear3-6", {3, 4, 5, 6}},
+    {"linear12-16", {12, 13, 14, 15, 16}},
+    {"rangeZeroPairs", {17, 20, 23, 26}},
+    {"range", {18, 21, 24, 27}},
+    {"groups", {19, 22, 29}},
+    {"realisticMix", {}, StreamKind::Realistic},
+    {"denseMix", {}, StreamKind::Dense},
+}};
+
+std::vector<std::uint8_t> familyStream(const CodeFamily& family) {
+    if (family.codes.empty()) return makeBenchStream(family.kind, unpackLevels, unpackBlocks, 11);
+    return makeCodeFamilyStream(family.codes, unpackLevels, unpackBlocks, 11);
+}
+
+// Unpacks every block of a stream whose columns use one family of codes.
+void BM_UnpackBlock(benchmark::State& state) {
+    const CodeFamily& family = codeFamilies[static_cast<std::size_t>(state.range(0))];
+    state.SetLabel(family.name);
+    const std::vector<std::uint8_t> stream = familyStream(family);
+    const BlockGeometry geometry = blockGeometry(unpackLevels, benchRows);
+    std::vector<std::int32_t> block(geometry.blockSize);
+    AmplitudeTable amplitudes;
+    for (auto _ : state) {
+        SpanSource source(stream);
+        BitReader bits(source);
+        for (int field = 0; field < 7; ++field)
+            bits.readBits(16);  // the file header
+        for (std::uint64_t b = 0; b < unpackBlocks; ++b) {
+            if (!unpackBlock(bits, amplitudes, geometry, block)) state.SkipWithError("bad block");
+        }
+        benchmark::DoNotOptimize(block.data());
+    }
+    const auto values = static_cast<std::int64_t>(unpackBlocks * geometry.blockSize);
+    state.SetItemsProcessed(values * state.iterations());
+    state.SetBytesProcessed(2 * values * state.iterations());
+}
+BENCHMARK(BM_UnpackBlock)->DenseRange(0, static_cast<int>(codeFamilies.size()) - 1);
+
+// The transform of one 16-row block of small amplitudes, in place; the
+// values wrap freely as the same block is transformed again and again.
+void BM_InverseTransform(benchmark::State& state) {
+    const auto levels = static_cast<unsigned>(state.range(0));
+    const BlockGeometry geometry = blockGeometry(levels, benchRows);
+    std::vector<std::int32_t> block(geometry.blockSize);
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> amplitude(-300, 300);
+    for (std::int32_t& value : block)
+        value = amplitude(random);
+    std::vector<std::uint32_t> wrap(geometry.carryCount, 0);
+    for (auto _ : state) {
+        inverseTransform(geometry, block, wrap);
+        benchmark::DoNotOptimize(block.data());
+    }
+    const auto values = static_cast<std::int64_t>(geometry.blockSize);
+    state.SetItemsProcessed(values * state.iterations());
+    state.SetBytesProcessed(2 * values * state.iterations());
+}
+BENCHMARK(BM_InverseTransform)->DenseRange(0, 15);
+
+// The whole decoder from memory: readSampleBytes in 1 MiB requests, as the
+// WAV writer makes them. Arguments: levels, and 1 for the dense stream.
+void BM_ReadSamples(benchmark::State& state) {
+    const auto levels = static_cast<unsigned>(state.range(0));
+    const bool dense = state.range(1) != 0;
+    state.SetLabel(dense ? "dense" : "realistic");
+    // About 8 MB of PCM, whatever the block size.
+    const std::uint64_t blocks =
+        std::max<std::uint64_t>(1, (std::uint64_t{1} << 22) >> levels >> 4);
+    const std::vector<std::uint8_t> stream =
+        makeBenchStream(dense ? StreamKind::Dense : StreamKind::Realistic, levels, blocks, 5);
+    std::vector<std::uint8_t> buffer(1 << 20);
+    std::int64_t bytes = 0;
+    for (auto _ : state) {
+        SpanSource source(stream);
+        const auto decoder = createAcmDecoder(source);
+        while (const std::size_t got = decoder->readSampleBytes(buffer)) {
+            bytes += static_cast<std::int64_t>(got);
+            benchmark::DoNotOptimize(buffer.data());
+        }
+    }
+    state.SetItemsProcessed(bytes / 2);
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(BM_ReadSamples)
+    ->Args({0, 0})
+    ->Args({4, 0})
+    ->Args({7, 0})
+    ->Args({10, 0})
+    ->Args({15, 0})
+    ->Args({7, 1})
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace talveco::bench
