@@ -4,6 +4,8 @@
 // time the run must end in one "Error: " line and status 1, and leave the
 // directory as it found it: no new or half-written file, an existing output
 // untouched, the input unchanged.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,6 +28,7 @@ using testing::TempDir;
 using testing::writeFileBytes;
 namespace fs = std::filesystem;
 
+constexpr uid_t kNobody = 65534;
 constexpr std::uint32_t kSamples = 4'000'000;  // eight 1 MiB chunks of output
 const std::vector<std::uint8_t> kOldOutput = {7, 7, 7};
 // All eight marks, with their line ended before the failure: it came after
@@ -155,6 +158,36 @@ TEST(SystemFault, OutputDirectoryMovedAwayMidRun) {
     EXPECT_EQ(directoryEntries(dir / "gone"), (std::vector<std::string>{"in.acm", "in.wav"}));
     EXPECT_EQ(readFileBytes(dir / "gone" / "in.wav"), kOldOutput);
     EXPECT_EQ(readFileBytes(dir / "gone" / "in.acm"), input);
+}
+
+// The output directory is made read-only while the program writes into it:
+// the output cannot be put in place, and the existing file is kept. The
+// unfinished file cannot be removed from a read-only directory either, by
+// this program or any other without the right to change the directory; it
+// is the one thing such a run leaves behind.
+TEST(SystemFault, OutputDirectoryMadeReadOnlyMidRun) {
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms::all);
+    fs::create_directory(dir / "sub");
+    const auto input = longSilentAcm();
+    writeFileBytes(dir / "sub" / "in.acm", input);
+    writeFileBytes(dir / "sub" / "in.wav", kOldOutput);
+    ASSERT_EQ(::chown((dir / "sub").c_str(), kNobody, kNobody), 0);
+
+    const ProgramResult result =
+        runProgram({"sub/in.acm"}, dir.path(),
+                   withFaults({"TALVECO_FAULT_ACTION_AT=100000", "TALVECO_FAULT_ACTION=lock:sub"},
+                              RunOptions::asNobody()));
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(std::regex_match(
+        result.output, std::regex(failedTranscript(" Converting sub/in\\.acm to sub/in\\.wav",
+                                                   kAllMarksEnded, "File access denied"))))
+        << result.output;
+    auto entries = directoryEntries(dir / "sub");
+    std::erase_if(entries, [](const std::string& name) { return name.ends_with(".tmp"); });
+    EXPECT_EQ(entries, (std::vector<std::string>{"in.acm", "in.wav"}));
+    EXPECT_EQ(readFileBytes(dir / "sub" / "in.wav"), kOldOutput);
+    EXPECT_EQ(readFileBytes(dir / "sub" / "in.acm"), input);
 }
 
 // A program started with standard input and output closed must not let its
