@@ -1,7 +1,8 @@
-// Writes the seed corpus of the decode fuzzer into DIRECTORY/decode: streams made
+// Writes the seed corpora of the fuzzers into DIRECTORY/decode and
+// DIRECTORY/convert: streams made
 // with the test stream builder that reach every column code and every kind of
 // geometry, hostile headers, and a plan tail (DecodePlan.h) on each that
-// varies how the stream is read.
+// varies how the stream is read (decode) or names the input file (convert).
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/ConvertInput.h"
 #include "fuzz/DecodePlan.h"
 #include "tests/support/AcmStreamBuilder.h"
 
@@ -139,6 +141,24 @@ void appendPlanFor(Bytes& input, std::size_t seedNumber) {
     talveco::fuzzing::appendPlan(input, n, static_cast<std::uint8_t>(n * 3), failing, requests);
 }
 
+// Names for the convert seeds: plain, without extension, with several dots,
+// with DOS separators, empty after a separator, the longest, and one whose
+// output name is the input's own.
+const char* const kSeedNames[] = {"a.acm", "ab", "a.b.acm", "X\\a:b.acm", "a\\", "b.wav"};
+
+std::string seedName(std::size_t seedNumber) {
+    if (seedNumber % 9 == 8) return std::string(255, 'a');
+    return kSeedNames[seedNumber % std::size(kSeedNames)];
+}
+
+bool writeSeed(const std::filesystem::path& path, const Bytes& input) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(input.data()),
+              static_cast<std::streamsize>(input.size()));
+    if (!out) std::cerr << "make_fuzz_seeds: cannot write " << path.string() << "\n";
+    return static_cast<bool>(out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,18 +166,17 @@ int main(int argc, char** argv) {
         std::cerr << "usage: make_fuzz_seeds DIRECTORY\n";
         return 2;
     }
-    const std::filesystem::path directory = std::filesystem::path(argv[1]) / "decode";
-    std::filesystem::create_directories(directory);
+    const std::filesystem::path root = argv[1];
+    std::filesystem::create_directories(root / "decode");
+    std::filesystem::create_directories(root / "convert");
     const std::vector<Seed> all = seeds();
     for (std::size_t i = 0; i < all.size(); ++i) {
-        Bytes input = all[i].stream;
-        appendPlanFor(input, i);
-        const std::filesystem::path path = directory / all[i].name;
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(input.data()),
-                  static_cast<std::streamsize>(input.size()));
-        if (!out) {
-            std::cerr << "make_fuzz_seeds: cannot write " << path.string() << "\n";
+        Bytes decodeInput = all[i].stream;
+        appendPlanFor(decodeInput, i);
+        Bytes convertInput = all[i].stream;
+        talveco::fuzzing::appendRunTail(convertInput, {i % 2 == 1, seedName(i)});
+        if (!writeSeed(root / "decode" / all[i].name, decodeInput) ||
+            !writeSeed(root / "convert" / all[i].name, convertInput)) {
             return 1;
         }
     }
