@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 
 #include "tests/support/AcmStreamBuilder.h"
 #include "tests/support/ProgramRunner.h"
@@ -62,20 +61,30 @@ RunOptions withFaults(std::vector<std::string> settings, RunOptions options = {}
     return options;
 }
 
+constexpr const char* kSomeMarks = "#+";
+
 // The console of a run that failed: banner, the " Converting " line, then
-// either an empty line (nothing transferred yet) or the "#" marks, and the
-// error.
-std::string failedTranscript(const std::string& convertingLine, const std::string& marks,
-                             const std::string& error) {
-    return "Quarnix ACM to WAV converter v1.1 beta\r\n" + convertingLine + "\r\n" + marks +
-           "\r\nError: " + error + "\r\n";
+// `marks` (an empty line when nothing was transferred yet; kSomeMarks for
+// one or more "#") and the error line.
+bool isFailedTranscript(const std::string& output, const std::string& convertingLine,
+                        const std::string& marks, const std::string& error) {
+    const std::string head = "Quarnix ACM to WAV converter v1.1 beta\r\n" + convertingLine + "\r\n";
+    const std::string tail = "\r\nError: " + error + "\r\n";
+    if (output.size() < head.size() + tail.size() || !output.starts_with(head) ||
+        !output.ends_with(tail)) {
+        return false;
+    }
+    const std::string middle =
+        output.substr(head.size(), output.size() - head.size() - tail.size());
+    if (marks != kSomeMarks) return middle == marks;
+    return !middle.empty() && middle.find_first_not_of('#') == std::string::npos;
 }
 
 struct FaultCase {
     const char* name;
     std::vector<std::string> settings;
     std::string error;
-    std::string marks;  // a pattern: how far the transfer got
+    std::string marks;  // how far the transfer got
 
     friend void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
 };
@@ -95,9 +104,8 @@ TEST_P(SystemFault, EndsInOneErrorAndLeavesTheDirectoryAsItWas) {
         runProgram({"in.acm"}, dir.path(), withFaults(GetParam().settings));
     EXPECT_EQ(result.terminatingSignal, 0);
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_TRUE(std::regex_match(result.output,
-                                 std::regex(failedTranscript(" Converting in\\.acm to in\\.wav",
-                                                             GetParam().marks, GetParam().error))))
+    EXPECT_TRUE(isFailedTranscript(result.output, " Converting in.acm to in.wav", GetParam().marks,
+                                   GetParam().error))
         << result.output;
     EXPECT_EQ(directoryEntries(dir.path()), before);
     EXPECT_EQ(readFileBytes(dir / "in.wav"), kOldOutput);
@@ -108,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, SystemFault,
     ::testing::Values(
         // The input becomes unreadable after 300 KB: a few chunks are through.
-        FaultCase{"read_error", {"TALVECO_FAULT_READ_FAIL_AT=300000"}, "I/O error 5", "#+"},
+        FaultCase{"read_error", {"TALVECO_FAULT_READ_FAIL_AT=300000"}, "I/O error 5", kSomeMarks},
         FaultCase{"read_error_at_once", {"TALVECO_FAULT_READ_FAIL_AT=0"}, "I/O error 5", ""},
         FaultCase{"read_error_in_header", {"TALVECO_FAULT_READ_FAIL_AT=9"}, "I/O error 5", ""},
         // The disk fills up after two chunks; the third write is cut short.
@@ -150,9 +158,8 @@ TEST(SystemFault, OutputDirectoryMovedAwayMidRun) {
         {"sub/in.acm"}, dir.path(),
         withFaults({"TALVECO_FAULT_ACTION_AT=100000", "TALVECO_FAULT_ACTION=move:sub:gone"}));
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_TRUE(std::regex_match(
-        result.output, std::regex(failedTranscript(" Converting sub/in\\.acm to sub/in\\.wav",
-                                                   kAllMarksEnded, "Invalid filename"))))
+    EXPECT_TRUE(isFailedTranscript(result.output, " Converting sub/in.acm to sub/in.wav",
+                                   kAllMarksEnded, "Invalid filename"))
         << result.output;
     EXPECT_EQ(directoryEntries(dir.path()), (std::vector<std::string>{"gone"}));
     EXPECT_EQ(directoryEntries(dir / "gone"), (std::vector<std::string>{"in.acm", "in.wav"}));
@@ -179,9 +186,8 @@ TEST(SystemFault, OutputDirectoryMadeReadOnlyMidRun) {
                    withFaults({"TALVECO_FAULT_ACTION_AT=100000", "TALVECO_FAULT_ACTION=lock:sub"},
                               RunOptions::asNobody()));
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_TRUE(std::regex_match(
-        result.output, std::regex(failedTranscript(" Converting sub/in\\.acm to sub/in\\.wav",
-                                                   kAllMarksEnded, "File access denied"))))
+    EXPECT_TRUE(isFailedTranscript(result.output, " Converting sub/in.acm to sub/in.wav",
+                                   kAllMarksEnded, "File access denied"))
         << result.output;
     auto entries = directoryEntries(dir / "sub");
     std::erase_if(entries, [](const std::string& name) { return name.ends_with(".tmp"); });
