@@ -9,6 +9,7 @@
 // After every run the directory must hold the input, unchanged, and either
 // nothing else (a failed run, with one "Error: " line) or exactly one WAV
 // file whose every field and data byte is what the decoder delivers.
+#include <fcntl.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -41,10 +42,33 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint32_t kSampleCap = std::uint32_t{1} << 17;
 constexpr std::size_t kBlockCap = std::size_t{1} << 15;
 
+// Each run works in a scratch directory of its own on tmpfs. libFuzzer
+// keeps the paths it was given relative to the directory it started in, so
+// that one is the working directory again between runs and when a check
+// fails.
+char scratch[] = "/dev/shm/talveco-fuzz-XXXXXX";
+int startDirectory = -1;
+
 [[noreturn]] void fail(const char* what) {
     std::fprintf(stderr, "talveco convert fuzzer: %s\n", what);
+    if (startDirectory >= 0 && ::fchdir(startDirectory) != 0) std::perror("fchdir");
     std::abort();
 }
+
+class InScratch {
+  public:
+    InScratch() {
+        startDirectory = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (startDirectory < 0 || ::chdir(scratch) != 0) fail("cannot enter the scratch directory");
+    }
+    ~InScratch() {
+        if (::fchdir(startDirectory) != 0) std::perror("fchdir");
+        ::close(startDirectory);
+        startDirectory = -1;
+    }
+    InScratch(const InScratch&) = delete;
+    InScratch& operator=(const InScratch&) = delete;
+};
 
 void check(bool condition, const char* what) {
     if (!condition) fail(what);
@@ -215,12 +239,12 @@ Run takeRun(FuzzedDataProvider& provider) {
 // when the fuzzer exits.
 namespace fs = std::filesystem;
 
+// The scratch directory, made once and removed when the fuzzer exits.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static char scratch[] = "/dev/shm/talveco-fuzz-XXXXXX";
-    if (::mkdtemp(scratch) == nullptr || ::chdir(scratch) != 0) talveco::fuzzing::fail("scratch");
+    if (::mkdtemp(talveco::fuzzing::scratch) == nullptr) talveco::fuzzing::fail("scratch");
     std::atexit([] {
         std::error_code ignored;
-        fs::remove_all(scratch, ignored);
+        fs::remove_all(talveco::fuzzing::scratch, ignored);
     });
     return 0;
 }
@@ -229,6 +253,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace talveco::fuzzing;
     FuzzedDataProvider provider(data, size);
     const Run run = takeRun(provider);
+    const InScratch inScratch;
     for (const auto& entry : fs::directory_iterator("."))
         fs::remove_all(entry.path());
     // "." and ".." are no files, and no more than 255 bytes fit a name.

@@ -3,7 +3,8 @@
 // or moves the output directory away, in the middle of a conversion. Every
 // time the run must end in one "Error: " line and status 1, and leave the
 // directory as it found it: no new or half-written file, an existing output
-// untouched, the input unchanged.
+// untouched, the input unchanged. (A directory made read-only is the one
+// exception; see its test.)
 #include <unistd.h>
 
 #include <gtest/gtest.h>
