@@ -99,12 +99,17 @@ HeaderFacts judgeHeader(std::span<const std::uint8_t> stream) {
 }
 
 // Narrows the header's rows so that one block stays within kBlockCap values.
+// A stream that ends inside the header reads zeros for the missing bytes, so
+// it is padded with them when the rows have to change.
 void limitBlockSize(std::vector<std::uint8_t>& stream) {
-    if (stream.size() < kHeaderSize) return;
-    const unsigned levels = stream[12] & 0x0Fu;
-    const unsigned rows = unsigned{stream[12]} >> 4 | unsigned{stream[13]} << 4;
+    const auto byteAt = [&stream](std::size_t at) -> unsigned {
+        return at < stream.size() ? stream[at] : 0u;
+    };
+    const unsigned levels = byteAt(12) & 0x0Fu;
+    const unsigned rows = byteAt(12) >> 4 | byteAt(13) << 4;
     const auto maxRows = static_cast<unsigned>(kBlockCap >> levels);
     if (rows <= maxRows) return;
+    if (stream.size() < kHeaderSize) stream.resize(kHeaderSize, 0);
     stream[12] = static_cast<std::uint8_t>(levels | (maxRows & 0x0Fu) << 4);
     stream[13] = static_cast<std::uint8_t>(maxRows >> 4);
 }
