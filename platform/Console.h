@@ -25,8 +25,8 @@ class Console {
 void ignoreFatalWriteSignals();
 
 // Puts /dev/null on any of descriptors 0 to 2 that the process was started
-// without. Otherwise the files the run opens would take those numbers, and
-// console output would land in the WAV file.
+// without. Otherwise the files the run opens could take those numbers, and
+// console output could land in the WAV file.
 void occupyStandardDescriptors();
 
 }  // namespace talveco
