@@ -7,6 +7,7 @@
 #include "platform/Interrupts.h"
 
 int main(int argc, char** argv) {
+    talveco::occupyStandardDescriptors();
     talveco::ignoreFatalWriteSignals();
     talveco::installInterruptCleanup();
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);

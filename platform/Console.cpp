@@ -1,5 +1,6 @@
 #include "platform/Console.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +25,16 @@ void Console::line(std::string_view text) {
 void ignoreFatalWriteSignals() {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void occupyStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        // open() takes the lowest free number, which is this one.
+        const int opened = ::open("/dev/null", O_RDWR);
+        if (opened < 0) return;  // nothing to hold the place with; go on regardless
+        if (opened != fd) ::close(opened);
+    }
 }
 
 }  // namespace talveco

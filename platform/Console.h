@@ -24,4 +24,9 @@ class Console {
 // limit: both then show up as failed writes instead of killing the process.
 void ignoreFatalWriteSignals();
 
+// Puts /dev/null on any of descriptors 0 to 2 that the process was started
+// without. Otherwise the files the run opens could take those numbers, and
+// console output could land in the WAV file.
+void occupyStandardDescriptors();
+
 }  // namespace talveco

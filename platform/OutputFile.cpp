@@ -33,22 +33,33 @@ OutputFile::OutputFile(std::string targetPath, std::optional<FileIdentity> input
 
 OutputFile::~OutputFile() {
     if (!committed_) discard();
+    if (directoryFd_ >= 0) ::close(directoryFd_);
 }
 
 void OutputFile::createTemporary() {
-    const std::string stem = directoryOf(targetPath_) + "/.talveco-" + std::to_string(::getpid());
+    const std::string directory = directoryOf(targetPath_);
+    // The unfinished file is removed through a handle on its directory, so
+    // that it goes even when the directory was moved away in the meantime.
+    directoryFd_ = ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (directoryFd_ < 0) throwPathError(targetPath_, errno);
+    const std::string stem = ".talveco-" + std::to_string(::getpid());
     // 0666 lets the umask and any default ACL of the directory decide the
     // permissions, exactly as for a file created under its final name.
     for (unsigned attempt = 0;; ++attempt) {
-        temporaryPath_ = stem + "-" + std::to_string(attempt) + ".tmp";
-        fd_ = ::open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temporaryName_ = stem + "-" + std::to_string(attempt) + ".tmp";
+        temporaryPath_ = directory + "/" + temporaryName_;
+        fd_ = ::openat(directoryFd_, temporaryName_.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             removeOnInterrupt(temporaryPath_);
             return;
         }
         if (errno != EEXIST || attempt == 999) {
             const int error = errno;
+            temporaryName_.clear();
             temporaryPath_.clear();
+            ::close(directoryFd_);  // no destructor runs for a failed constructor
+            directoryFd_ = -1;
             throwPathError(targetPath_, error);
         }
     }
@@ -91,7 +102,7 @@ void OutputFile::commit() {
 void OutputFile::discard() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    if (!temporaryPath_.empty()) ::unlink(temporaryPath_.c_str());
+    if (!temporaryName_.empty()) ::unlinkat(directoryFd_, temporaryName_.c_str(), 0);
     removeOnInterrupt({});
 }
 

@@ -42,6 +42,8 @@ class OutputFile {
 
     std::string targetPath_;
     std::string temporaryPath_;
+    std::string temporaryName_;  // temporaryPath_ within the directory
+    int directoryFd_ = -1;       // the target's directory, as it was at creation
     int fd_ = -1;
     bool committed_ = false;
 };

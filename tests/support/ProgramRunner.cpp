@@ -7,8 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 
 namespace talveco::testing {
 namespace {
@@ -18,10 +20,14 @@ constexpr uid_t kNobody = 65534;
 // Runs in the forked child: nothing here may throw or return, or the child
 // would go on running the parent's tests.
 [[noreturn]] void runChild(const std::string& program, std::vector<char*>& argv,
-                           const std::filesystem::path& workDir, const RunOptions& options,
-                           int outputFd) noexcept {
+                           std::vector<char*>& envp, const std::filesystem::path& workDir,
+                           const RunOptions& options, int outputFd) noexcept {
     const int devNull = ::open("/dev/null", O_RDONLY);
     if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(outputFd, 1) < 0) ::_exit(126);
+    if (options.closedStandardStreams) {
+        for (const int fd : {0, 1, 2})
+            ::close(fd);
+    }
     if (::chdir(workDir.c_str()) != 0) ::_exit(126);
     if (options.fileSizeLimit) {
         const rlimit limit{static_cast<rlim_t>(*options.fileSizeLimit),
@@ -33,8 +39,30 @@ constexpr uid_t kNobody = 65534;
             ::_exit(126);
         }
     }
-    ::execv(program.c_str(), argv.data());
+    ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
+}
+
+std::string_view variableName(std::string_view entry) {
+    return entry.substr(0, entry.find('='));
+}
+
+// The inherited environment with the options' entries added, each replacing
+// an inherited one of its name; the strings live in `storage`, which must
+// outlive the result.
+std::vector<char*> childEnvironment(const RunOptions& options, std::vector<std::string>& storage) {
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const bool replaced = std::any_of(
+            options.environment.begin(), options.environment.end(),
+            [entry](const std::string& e) { return variableName(e) == variableName(*entry); });
+        if (!replaced) storage.emplace_back(*entry);
+    }
+    storage.insert(storage.end(), options.environment.begin(), options.environment.end());
+    std::vector<char*> envp;
+    for (std::string& entry : storage)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    return envp;
 }
 
 // Reads the child's output to its end; signals it at its first progress mark
@@ -72,6 +100,8 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     for (const auto& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    std::vector<std::string> environmentStorage;
+    std::vector<char*> envp = childEnvironment(options, environmentStorage);
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -79,7 +109,7 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
 
     const pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) runChild(program, argv, workDir, options, pipeFds[1]);
+    if (child == 0) runChild(program, argv, envp, workDir, options, pipeFds[1]);
 
     ::close(pipeFds[1]);
     ProgramResult result;
@@ -88,8 +118,10 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
         ::close(pipeFds[0]);
     }
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    result.peakMemoryKb = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.terminatingSignal = WTERMSIG(status);
     return result;

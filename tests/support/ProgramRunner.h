@@ -18,6 +18,10 @@ struct RunOptions {
     bool brokenStdout = false;
     // Sent to the program as soon as it prints its first "#".
     std::optional<int> signalOnProgress;
+    // Standard input, output and error are closed, not merely unread.
+    bool closedStandardStreams = false;
+    // "NAME=value" entries added to the environment the program inherits.
+    std::vector<std::string> environment;
 
     static RunOptions limitFileSize(long bytes) {
         RunOptions options;
@@ -39,12 +43,18 @@ struct RunOptions {
         options.brokenStdout = true;
         return options;
     }
+    static RunOptions withoutStandardStreams() {
+        RunOptions options;
+        options.closedStandardStreams = true;
+        return options;
+    }
 };
 
 struct ProgramResult {
     int exitStatus = -1;  // -1 when it did not exit normally
     int terminatingSignal = 0;
     std::string output;
+    long peakMemoryKb = 0;  // the largest resident set the program had
 };
 
 // The talveco binary under test (the TALVECO_BINARY environment variable).
