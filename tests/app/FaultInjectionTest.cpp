@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "tests/support/AcmStreamBuilder.h"
+#include "tests/support/IndependentReaders.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/TempDir.h"
 
@@ -211,6 +212,7 @@ TEST(SystemFault, ClosedStandardStreamsLeaveTheOutputClean) {
     EXPECT_TRUE(std::all_of(wav.begin() + 44, wav.begin() + 44 + 2000,
                             [](std::uint8_t b) { return b == 0; }));
     EXPECT_EQ(std::string(wav.begin() + 2044, wav.begin() + 2048), "LIST");
+    EXPECT_EQ(testing::independentReadersComplaints(dir / "a.wav", {2, 2000, 5}), "");
 }
 
 }  // namespace

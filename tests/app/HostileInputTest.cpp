@@ -9,6 +9,7 @@
 
 #include "tests/support/AcmStreamBuilder.h"
 #include "tests/support/ExpectedWav.h"
+#include "tests/support/IndependentReaders.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/TempDir.h"
 
@@ -84,6 +85,7 @@ TEST_P(HostileHeader, EndsAsDefinedWithinBoundedMemory) {
                                             std::to_string(*c.dataBytes) + " bytes written"}));
         EXPECT_EQ(readFileBytes(dir / "h.wav"),
                   testing::expectedWav(std::vector<std::uint8_t>(*c.dataBytes), "h.acm"));
+        EXPECT_EQ(testing::independentReadersComplaints(dir / "h.wav", {2, *c.dataBytes, 5}), "");
     }
     // The block buffer and a transfer buffer of at most 1 MiB, beyond what
     // the smallest run takes; the sanitizers add an eighth for their shadow
