@@ -9,14 +9,15 @@
 namespace talveco {
 namespace {
 
-// A signal handler can only reach static storage. The path is written with
+// A signal handler can only reach static storage. The name is written with
 // signals blocked, so the handler never sees half of it.
-char pendingPath[PATH_MAX + 1];
+char pendingName[NAME_MAX + 1];
+int pendingDirectoryFd = -1;
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void removePendingAndDie(int signalNumber) {
-    if (pendingPath[0] != '\0') ::unlink(pendingPath);
+    if (pendingName[0] != '\0') ::unlinkat(pendingDirectoryFd, pendingName, 0);
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
 }
@@ -39,13 +40,14 @@ void installInterruptCleanup() {
         ::sigaction(signalNumber, &action, nullptr);
 }
 
-void removeOnInterrupt(const std::string& path) {
+void removeOnInterrupt(int directoryFd, const std::string& name) {
     const sigset_t blocked = handledSignals();
     sigset_t previous;
     ::sigprocmask(SIG_BLOCK, &blocked, &previous);
-    const std::size_t length = path.size() < PATH_MAX ? path.size() : 0;
-    std::memcpy(pendingPath, path.data(), length);
-    pendingPath[length] = '\0';
+    const std::size_t length = name.size() <= NAME_MAX ? name.size() : 0;
+    std::memcpy(pendingName, name.data(), length);
+    pendingName[length] = '\0';
+    pendingDirectoryFd = directoryFd;
     ::sigprocmask(SIG_SETMASK, &previous, nullptr);
 }
 

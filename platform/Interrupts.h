@@ -10,7 +10,9 @@ namespace talveco {
 // registered below and then end the process as the signal would have.
 void installInterruptCleanup();
 
-// The file to remove if a signal arrives; an empty path registers nothing.
-void removeOnInterrupt(const std::string& path);
+// The file to remove if a signal arrives: `name` in the directory open as
+// `directoryFd`, so that it goes even if the directory was moved meanwhile.
+// An empty name registers nothing.
+void removeOnInterrupt(int directoryFd, const std::string& name);
 
 }  // namespace talveco

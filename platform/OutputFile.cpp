@@ -23,11 +23,24 @@ void refuseUnsafeTarget(const std::string& target, std::optional<FileIdentity> i
     if (S_ISDIR(info.st_mode)) throw Failure(FailureKind::AccessDenied, EISDIR);
 }
 
+// A name the file system cannot hold would only be refused by the final
+// rename, after the whole conversion; refuse it before any work is done.
+void refuseOverlongName(const std::string& target) {
+    const auto slash = target.find_last_of('/');
+    const std::size_t nameLength =
+        slash == std::string::npos ? target.size() : target.size() - slash - 1;
+    const long limit = ::pathconf(directoryOf(target).c_str(), _PC_NAME_MAX);
+    if (limit > 0 && nameLength > static_cast<std::size_t>(limit)) {
+        throw Failure(FailureKind::IoError, ENAMETOOLONG);
+    }
+}
+
 }  // namespace
 
 OutputFile::OutputFile(std::string targetPath, std::optional<FileIdentity> input)
     : targetPath_(std::move(targetPath)) {
     refuseUnsafeTarget(targetPath_, input);
+    refuseOverlongName(targetPath_);
     createTemporary();
 }
 
@@ -51,7 +64,7 @@ void OutputFile::createTemporary() {
         fd_ = ::openat(directoryFd_, temporaryName_.c_str(),
                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
-            removeOnInterrupt(temporaryPath_);
+            removeOnInterrupt(directoryFd_, temporaryName_);
             return;
         }
         if (errno != EEXIST || attempt == 999) {
@@ -95,7 +108,7 @@ void OutputFile::commit() {
     if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
         throwPathError(targetPath_, errno);
     }
-    removeOnInterrupt({});
+    removeOnInterrupt(-1, {});
     committed_ = true;
 }
 
@@ -103,7 +116,7 @@ void OutputFile::discard() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     if (!temporaryName_.empty()) ::unlinkat(directoryFd_, temporaryName_.c_str(), 0);
-    removeOnInterrupt({});
+    removeOnInterrupt(-1, {});
 }
 
 }  // namespace talveco

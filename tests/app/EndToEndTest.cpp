@@ -252,6 +252,18 @@ TEST_F(EndToEnd, ClosedConsoleDoesNotStopTheConversion) {
     expectWavFile(dir / "p.wav", std::vector<std::uint8_t>(4'000'000), "p.acm");
 }
 
+TEST_F(EndToEnd, OverlongOutputNameIsRefusedBeforeAnyWork) {
+    // A 253-character name without extension gains ".wav": 257 characters,
+    // more than the file system holds in one name.
+    const std::string name(253, 'n');
+    writeFileBytes(dir / name, silentAcm(1'000'000));
+    const ProgramResult result = run({name});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, crlfLines({kBanner, " Converting " + name + " to " + name + ".wav", "",
+                                        "Error: I/O error 36"}));
+    EXPECT_EQ(directoryEntries(dir.path()), std::vector<std::string>{name});
+}
+
 TEST_F(EndToEnd, InterruptedRunLeavesNoTemporaryFile) {
     // The largest stream the converter accepts: far more than it can write
     // before the signal arrives.
