@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <new>
+#include <thread>
 #include <utility>
+
+#include "acm/BlockProducer.h"
 
 #include "platform/Failure.h"
 
@@ -41,6 +44,37 @@ void checkHeader(const AcmHeader& header) {
     if (header.sampleCount >= sampleCountLimit) rejectFile();
 }
 
+// Block slots of a pipeline: one being filled, one ready, one spare so the
+// producer need not wait for the reader to finish a block.
+constexpr std::size_t pipelineSlots = 3;
+// Pipelining holds pipelineSlots blocks besides the current one, so only
+// blocks of up to 2 MiB are pipelined: the widest header would need about
+// 537 MB per block.
+constexpr std::size_t pipelinedBlockLimit = std::size_t{512} * 1024;
+// A stream of a few blocks ends before a second thread would pay.
+constexpr std::size_t pipelinedBlocksMinimum = 4;
+
+bool pipelinePays(const AcmHeader& header, const BlockGeometry& geometry) {
+    if (std::thread::hardware_concurrency() < 2) return false;
+    if (geometry.blockSize > pipelinedBlockLimit) return false;
+    const std::size_t blocks = (header.sampleCount + geometry.blockSize - 1) / geometry.blockSize;
+    return blocks > pipelinedBlocksMinimum;
+}
+
+bool usePipeline(const AcmHeader& header, const BlockGeometry& geometry, DecodeThreads threads) {
+    // Without samples there is nothing to unpack (and the block may be empty).
+    if (header.sampleCount == 0) return false;
+    switch (threads) {
+        case DecodeThreads::sequential:
+            return false;
+        case DecodeThreads::pipelined:
+            return true;
+        case DecodeThreads::automatic:
+            break;
+    }
+    return pipelinePays(header, geometry);
+}
+
 }  // namespace
 
 BlockGeometry blockGeometry(unsigned levels, unsigned rows) {
@@ -58,23 +92,33 @@ BlockGeometry blockGeometry(unsigned levels, unsigned rows) {
     return geometry;
 }
 
-std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource& input, std::size_t readSize) {
+std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource& input, std::size_t readSize,
+                                             DecodeThreads threads) {
     try {
         BitReader bits(input, readSize);
         const AcmHeader header = readAcmHeader(bits);
         checkHeader(header);
-        return std::unique_ptr<AcmDecoder>(new AcmDecoder(header, std::move(bits)));
+        return std::unique_ptr<AcmDecoder>(new AcmDecoder(header, std::move(bits), threads));
     } catch (const std::bad_alloc&) {
         throw Failure(FailureKind::OutOfMemory);
     }
 }
 
-AcmDecoder::AcmDecoder(const AcmHeader& header, BitReader&& bits)
+AcmDecoder::AcmDecoder(const AcmHeader& header, BitReader&& bits, DecodeThreads threads)
     : header_(header),
-      bits_(std::move(bits)),
       geometry_(blockGeometry(header.levels, header.rows)),
       wrapBuffer_(geometry_.carryCount, 0),
       blockBuffer_(geometry_.blockSize),
-      samplesLeft_(header.sampleCount) {}
+      samplesLeft_(header.sampleCount) {
+    BlockProducer producer(std::move(bits), geometry_, header.sampleCount);
+    if (usePipeline(header_, geometry_, threads)) {
+        pipeline_ = std::make_unique<BlockPipeline>(std::move(producer), geometry_.blockSize,
+                                                    pipelineSlots);
+    } else {
+        producer_ = std::make_unique<BlockProducer>(std::move(producer));
+    }
+}
+
+AcmDecoder::~AcmDecoder() = default;
 
 }  // namespace talveco

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "acm/AcmDecoder.h"
-#include "acm/BlockUnpacker.h"
+#include "acm/BlockProducer.h"
 #include "acm/InverseTransform.h"
 #include "acm/SampleOutput.h"
 
@@ -67,7 +67,7 @@ void storeSampleBytes(std::span<const std::int32_t> values, unsigned levels, std
 // so a later call tries again from the bits the failed block left.
 bool AcmDecoder::refillBlock() {
     if (samplesLeft_ == 0) return false;
-    if (!unpackBlock(bits_, amplitudes_, geometry_, blockBuffer_)) return false;
+    if (!unpackNextBlock()) return false;
     inverseTransform(geometry_, blockBuffer_, wrapBuffer_);
     // The header guarantees rows (so a non-empty block) while samples are
     // owed; the last block is cut to the samples still owed.
@@ -75,6 +75,14 @@ bool AcmDecoder::refillBlock() {
     outLeft_ = std::min<std::size_t>(geometry_.blockSize, samplesLeft_);
     samplesLeft_ -= static_cast<std::uint32_t>(outLeft_);
     return true;
+}
+
+// Unpacks the next block into blockBuffer_, here or on the pipeline's thread.
+// False for a block that cannot be unpacked.
+bool AcmDecoder::unpackNextBlock() {
+    const BlockOutcome outcome =
+        pipeline_ ? pipeline_->takeNext(blockBuffer_) : producer_->unpackNext(blockBuffer_);
+    return outcome == BlockOutcome::good;
 }
 
 // Hands out up to `count` samples through store(first, values), which
