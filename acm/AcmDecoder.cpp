@@ -44,19 +44,24 @@ void checkHeader(const AcmHeader& header) {
     if (header.sampleCount >= sampleCountLimit) rejectFile();
 }
 
-// Block slots of a pipeline: one being filled, one ready, one spare so the
-// producer need not wait for the reader to finish a block.
+// Slots of a pipeline: one being filled, one being read, one spare so that
+// neither side waits for the other over small differences in pace.
 constexpr std::size_t pipelineSlots = 3;
-// Pipelining holds pipelineSlots blocks besides the current one, so only
-// blocks of up to 2 MiB are pipelined: the widest header would need about
-// 537 MB per block.
-constexpr std::size_t pipelinedBlockLimit = std::size_t{512} * 1024;
-// A stream of a few blocks ends before a second thread would pay.
+// Values of the blocks one slot hands over at once (256 KiB): enough that
+// handing over costs little beside unpacking, few enough to stay in cache.
+constexpr std::size_t pipelineSlotValues = std::size_t{64} * 1024;
+// Measured on two cores, pipelining paid for 4 to 10 levels and cost for 0
+// levels (the reader's share of the work is too small: moving the values
+// between the cores costs more than it saves) and for 15 levels of 16 rows
+// (2 MiB blocks, one to a slot). So it is kept to blocks that share a slot
+// and to streams with at least 4 levels and more than a few blocks.
+constexpr unsigned pipelinedLevelsMinimum = 4;
 constexpr std::size_t pipelinedBlocksMinimum = 4;
 
 bool pipelinePays(const AcmHeader& header, const BlockGeometry& geometry) {
     if (std::thread::hardware_concurrency() < 2) return false;
-    if (geometry.blockSize > pipelinedBlockLimit) return false;
+    if (geometry.levels < pipelinedLevelsMinimum) return false;
+    if (geometry.blockSize > pipelineSlotValues) return false;
     const std::size_t blocks = (header.sampleCount + geometry.blockSize - 1) / geometry.blockSize;
     return blocks > pipelinedBlocksMinimum;
 }
@@ -108,13 +113,16 @@ AcmDecoder::AcmDecoder(const AcmHeader& header, BitReader&& bits, DecodeThreads 
     : header_(header),
       geometry_(blockGeometry(header.levels, header.rows)),
       wrapBuffer_(geometry_.carryCount, 0),
-      blockBuffer_(geometry_.blockSize),
       samplesLeft_(header.sampleCount) {
     BlockProducer producer(std::move(bits), geometry_, header.sampleCount);
     if (usePipeline(header_, geometry_, threads)) {
+        const std::size_t blocksPerSlot =
+            std::max<std::size_t>(1, pipelineSlotValues / geometry_.blockSize);
         pipeline_ = std::make_unique<BlockPipeline>(std::move(producer), geometry_.blockSize,
-                                                    pipelineSlots);
+                                                    blocksPerSlot, pipelineSlots);
     } else {
+        blockBuffer_.resize(geometry_.blockSize);
+        block_ = blockBuffer_;
         producer_ = std::make_unique<BlockProducer>(std::move(producer));
     }
 }

@@ -97,9 +97,10 @@ class AcmDecoder {
     AcmHeader header_;
     BlockGeometry geometry_;
     std::vector<std::uint32_t> wrapBuffer_;  // carries of the transform stages
-    std::vector<std::int32_t> blockBuffer_;  // the current block, row after row
+    std::vector<std::int32_t> blockBuffer_;  // the block of sequential decoding
+    std::span<std::int32_t> block_;          // the current block, row after row
     std::uint32_t samplesLeft_;              // samples not yet taken into a block
-    std::size_t outPos_ = 0;                 // next value of blockBuffer_ to hand out
+    std::size_t outPos_ = 0;                 // next value of block_ to hand out
     std::size_t outLeft_ = 0;                // values of the current block still owed
     // Exactly one of the two unpacks: on this thread, or on the pipeline's.
     std::unique_ptr<BlockProducer> producer_;

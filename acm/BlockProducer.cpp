@@ -21,10 +21,18 @@ BlockOutcome BlockProducer::unpackNext(std::span<std::int32_t> values) {
     return BlockOutcome::good;
 }
 
-BlockPipeline::BlockPipeline(BlockProducer&& producer, std::size_t blockSize, std::size_t slotCount)
-    : producer_(std::move(producer)), slots_(slotCount) {
+BlockPipeline::BlockPipeline(BlockProducer&& producer, std::size_t blockSize,
+                             std::size_t blocksPerSlot, std::size_t slotCount)
+    : blockSize_(blockSize),
+      blocksPerSlot_(blocksPerSlot),
+      producer_(std::move(producer)),
+      slots_(slotCount) {
     for (Slot& slot : slots_)
-        slot.values.resize(blockSize);
+        slot.values.resize(blockSize * blocksPerSlot);
+}
+
+std::span<std::int32_t> BlockPipeline::blockOf(Slot& slot, std::size_t index) {
+    return std::span<std::int32_t>(slot.values).subspan(index * blockSize_, blockSize_);
 }
 
 BlockPipeline::~BlockPipeline() {
@@ -64,7 +72,7 @@ void BlockPipeline::produce() {
             ++filledCount_;
         }
         slotFilled_.notify_one();
-        if (slot.failure) break;
+        if (slot.failure || slot.runEnd == RunEnd::end) break;
     }
     {
         const std::lock_guard lock(mutex_);
@@ -74,22 +82,42 @@ void BlockPipeline::produce() {
 }
 
 void BlockPipeline::fill(Slot& slot) noexcept {
+    slot.goodBlocks = 0;
+    slot.failure = nullptr;
     try {
-        slot.outcome = producer_.unpackNext(slot.values);
+        fillRun(slot);
     } catch (...) {
         slot.failure = std::current_exception();
     }
 }
 
-// The slot with the next outcome, or none when the producer has stopped and
-// every slot it filled has been taken.
-BlockPipeline::Slot* BlockPipeline::awaitFilledSlot() {
+void BlockPipeline::fillRun(Slot& slot) {
+    while (slot.goodBlocks < blocksPerSlot_) {
+        switch (producer_.unpackNext(blockOf(slot, slot.goodBlocks))) {
+            case BlockOutcome::good:
+                ++slot.goodBlocks;  // the reader looks at the slot only once it is filled
+                break;
+            case BlockOutcome::bad:
+                slot.runEnd = RunEnd::badBlock;
+                return;
+            case BlockOutcome::end:
+                slot.runEnd = RunEnd::end;
+                return;
+        }
+    }
+    slot.runEnd = producer_.finished() ? RunEnd::end : RunEnd::full;
+}
+
+// Waits until the next slot is filled; false when the producer has stopped
+// and every slot it filled has been taken.
+bool BlockPipeline::awaitFilledSlot() {
     std::unique_lock lock(mutex_);
     slotFilled_.wait(lock, [this] { return filledCount_ > 0 || producerDone_; });
-    return filledCount_ > 0 ? &slots_[takeIndex_] : nullptr;
+    return filledCount_ > 0;
 }
 
 void BlockPipeline::releaseSlot() {
+    holdingSlot_ = false;
     takeIndex_ = (takeIndex_ + 1) % slots_.size();
     {
         const std::lock_guard lock(mutex_);
@@ -98,21 +126,36 @@ void BlockPipeline::releaseSlot() {
     slotFreed_.notify_one();
 }
 
-BlockOutcome BlockPipeline::takeNext(std::vector<std::int32_t>& block) {
+// A slot stays held while its blocks are read, and is released on the call
+// after its last block, when the caller is done with that block's values.
+BlockOutcome BlockPipeline::takeNext(std::span<std::int32_t>& block) {
     if (failure_) std::rethrow_exception(failure_);
     if (!started_) startProducer();
-    if (inline_) return producer_.unpackNext(block);
-    Slot* slot = awaitFilledSlot();
-    if (slot == nullptr) return BlockOutcome::end;
-    if (slot->failure) {
-        // The producer has stopped; the slot stays taken.
-        failure_ = slot->failure;
-        std::rethrow_exception(failure_);
+    if (inline_) {
+        block = blockOf(slots_.front(), 0);
+        return producer_.unpackNext(block);
     }
-    const BlockOutcome outcome = slot->outcome;
-    if (outcome == BlockOutcome::good) block.swap(slot->values);
-    releaseSlot();
-    return outcome;
+    for (;;) {
+        if (!holdingSlot_) {
+            if (!awaitFilledSlot()) return BlockOutcome::end;
+            holdingSlot_ = true;
+            blocksTaken_ = 0;
+        }
+        Slot& slot = slots_[takeIndex_];
+        if (blocksTaken_ < slot.goodBlocks) {
+            block = blockOf(slot, blocksTaken_++);
+            return BlockOutcome::good;
+        }
+        if (slot.failure) {
+            // The producer has stopped; the slot stays held.
+            failure_ = slot.failure;
+            std::rethrow_exception(failure_);
+        }
+        const RunEnd runEnd = slot.runEnd;
+        releaseSlot();
+        if (runEnd == RunEnd::badBlock) return BlockOutcome::bad;
+        if (runEnd == RunEnd::end) return BlockOutcome::end;
+    }
 }
 
 }  // namespace talveco

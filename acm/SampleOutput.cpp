@@ -68,7 +68,7 @@ void storeSampleBytes(std::span<const std::int32_t> values, unsigned levels, std
 bool AcmDecoder::refillBlock() {
     if (samplesLeft_ == 0) return false;
     if (!unpackNextBlock()) return false;
-    inverseTransform(geometry_, blockBuffer_, wrapBuffer_);
+    inverseTransform(geometry_, block_, wrapBuffer_);
     // The header guarantees rows (so a non-empty block) while samples are
     // owed; the last block is cut to the samples still owed.
     outPos_ = 0;
@@ -77,11 +77,11 @@ bool AcmDecoder::refillBlock() {
     return true;
 }
 
-// Unpacks the next block into blockBuffer_, here or on the pipeline's thread.
-// False for a block that cannot be unpacked.
+// Makes block_ the next unpacked block, unpacked here or on the pipeline's
+// thread. False for a block that cannot be unpacked.
 bool AcmDecoder::unpackNextBlock() {
     const BlockOutcome outcome =
-        pipeline_ ? pipeline_->takeNext(blockBuffer_) : producer_->unpackNext(blockBuffer_);
+        pipeline_ ? pipeline_->takeNext(block_) : producer_->unpackNext(block_);
     return outcome == BlockOutcome::good;
 }
 
@@ -93,7 +93,7 @@ std::size_t AcmDecoder::deliverSamples(std::size_t count, StoreSamples store) {
     while (produced < count) {
         if (outLeft_ == 0 && !refillBlock()) break;
         const std::size_t run = std::min(count - produced, outLeft_);
-        store(produced, std::span<const std::int32_t>(blockBuffer_).subspan(outPos_, run));
+        store(produced, std::span<const std::int32_t>(block_).subspan(outPos_, run));
         outPos_ += run;
         outLeft_ -= run;
         produced += run;

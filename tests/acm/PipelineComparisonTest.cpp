@@ -5,6 +5,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "acm/AcmDecoder.h"
 #include "tests/support/AcmStreamBuilder.h"
@@ -205,6 +206,51 @@ TEST(PipelineComparison, BadBlocksEndTheSameReadsAndTheNextReadsMoveOnAlike) {
     }
 }
 
+// Streams long enough that the producer goes round its ring of slots several
+// times and has to wait for the reader: 2048-value blocks (many to a slot)
+// and 65,536-value blocks (one to a slot), with bad blocks in between.
+std::vector<std::pair<BadBlockCase, std::string>> longLayouts() {
+    const std::string g31(31, 'g');
+    const std::string g40(40, 'g');
+    return {
+        {{nullptr, 7, 16}, std::string(150, 'g')},
+        {{nullptr, 7, 16}, g31 + "b" + g40 + "bb" + g40 + g31 + "b"},
+        {{nullptr, 7, 16}, "b" + g40 + g40 + "bgbgb" + g40},
+        {{nullptr, 10, 64}, "ggbggggbbg"},
+    };
+}
+
+TEST(PipelineComparison, LongStreamsDecodeAlikeThroughEverySlot) {
+    unsigned seed = 300;
+    for (auto [layout, blocks] : longLayouts()) {
+        layout.layout = blocks.c_str();
+        const Bytes stream = layoutStream(layout, seed++);
+        for (const auto& requests : {std::vector<std::size_t>{4096}, {777, 1, 20000}, {1u << 20}}) {
+            ReadPlan plan;
+            plan.chunkLimit = 4096;
+            plan.requests = requests;
+            plan.calls = 1500;
+            expectSameTrace(stream, plan, blocks);
+        }
+    }
+}
+
+TEST(PipelineComparison, ReadErrorsInLongStreamsSurfaceAlike) {
+    BadBlockCase layout = longLayouts()[1].first;
+    const std::string blocks = longLayouts()[1].second;
+    layout.layout = blocks.c_str();
+    const Bytes stream = layoutStream(layout, 400);
+    const std::size_t reads = stream.size() / 512 + 1;  // the decoders ask for 512 bytes a read
+    for (const std::size_t failing : {std::size_t{1}, reads / 3, reads / 2, reads - 1, reads + 1}) {
+        ReadPlan plan;
+        plan.chunkLimit = 4096;
+        plan.failingRead = failing;
+        plan.requests = {3000};
+        plan.calls = 1500;
+        expectSameTrace(stream, plan, "failing read " + std::to_string(failing));
+    }
+}
+
 TEST(PipelineComparison, BadBlockShortensTheReadOfThePipelinedDecoder) {
     // Guards the comparison above: the bad block does show as a short read.
     const Bytes stream = layoutStream({"gbg", 2, 3}, 7);
@@ -289,13 +335,17 @@ TEST(PipelineComparison, DecoderChoosesWhereToUnpack) {
         bool ahead;
     };
     // Automatic never pipelines a stream of few blocks, nor blocks of more
-    // than 2 MiB; pipelining an empty stream would have nothing to unpack.
+    // than 64 Ki values, nor fewer than 4 levels; an empty stream has
+    // nothing to unpack.
     const Case cases[] = {
         {1000, 4, 5, DecodeThreads::sequential, false},
         {1000, 4, 5, DecodeThreads::pipelined, true},
         {0, 4, 5, DecodeThreads::pipelined, false},
         {0, 0, 0, DecodeThreads::pipelined, false},
         {320, 4, 5, DecodeThreads::automatic, false},
+        {100000, 7, 16, DecodeThreads::automatic, std::thread::hardware_concurrency() > 1},
+        {100000, 3, 16, DecodeThreads::automatic, false},
+        {100000, 0, 16, DecodeThreads::automatic, false},
         {100u << 20, 15, 32, DecodeThreads::automatic, false},
         {100u << 20, 15, 32, DecodeThreads::pipelined, true},
     };
@@ -307,8 +357,8 @@ TEST(PipelineComparison, DecoderChoosesWhereToUnpack) {
 }
 
 TEST(PipelineComparison, DestroyingDecodersAtAnyPointReturnsPromptly) {
-    // Many blocks, so the producer fills every slot and waits for a free one.
-    const Bytes stream = randomStream({2, 1, 50}, false, 11);
+    // Enough blocks that the producer fills every slot and waits for a free one.
+    const Bytes stream = randomStream({7, 16, 120}, false, 11);
     for (const std::size_t reads : {0u, 1u, 2u, 30u}) {
         MemoryByteSource source(stream);
         const auto decoder = createAcmDecoder(source, 512, DecodeThreads::pipelined);
