@@ -42,9 +42,9 @@ class BlockProducer;
 // Where blocks are unpacked. Pipelined decoding unpacks ahead on a second
 // thread while the reader's thread transforms and hands out samples; the
 // samples, the short reads and the failures are those of sequential
-// decoding. Automatic pipelines when more than one core is available, the
-// block is small enough for a few of them to be held at once and the stream
-// has more than a few blocks.
+// decoding. Automatic pipelines where that was measured to pay: more than
+// one core, at least 4 levels, blocks small enough that a slot of the
+// pipeline holds them, and more than a few blocks.
 enum class DecodeThreads { automatic, sequential, pipelined };
 
 // Reads and checks the header from `input` (which must outlive the decoder)
