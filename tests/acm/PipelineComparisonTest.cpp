@@ -36,17 +36,29 @@ struct Trace {
     std::string failure;
 };
 
-std::size_t readOnce(AcmDecoder& decoder, std::size_t request, bool asBytes, Bytes& delivered) {
+// Buffers kept from one read to the next: filling fresh ones on every call
+// would cost more than the decoding under a thread sanitizer.
+struct ReadBuffers {
+    Bytes bytes;
+    std::vector<std::int16_t> samples;
+};
+
+// One read of `request` samples, appended to `delivered` as little-endian
+// bytes.
+std::size_t readOnce(AcmDecoder& decoder, std::size_t request, bool asBytes, ReadBuffers& buffers,
+                     Bytes& delivered) {
     if (asBytes) {
-        Bytes out(request);
-        const std::size_t got = decoder.readSampleBytes(out);
-        delivered.insert(delivered.end(), out.begin(), out.begin() + std::ptrdiff_t(got));
+        buffers.bytes.resize(2 * request);
+        const std::size_t got = decoder.readSampleBytes(buffers.bytes);
+        delivered.insert(delivered.end(), buffers.bytes.begin(),
+                         buffers.bytes.begin() + std::ptrdiff_t(got));
         return got;
     }
-    std::vector<std::int16_t> out(request);
-    const std::size_t got = decoder.readSamples(out);
+    std::vector<std::int16_t>& samples = buffers.samples;
+    samples.resize(request);
+    const std::size_t got = decoder.readSamples(samples);
     for (std::size_t i = 0; i < got; ++i) {
-        const auto bits = static_cast<std::uint16_t>(out[i]);
+        const auto bits = static_cast<std::uint16_t>(samples[i]);
         delivered.push_back(static_cast<std::uint8_t>(bits & 0xFF));
         delivered.push_back(static_cast<std::uint8_t>(bits >> 8));
     }
@@ -57,11 +69,13 @@ Trace decode(const Bytes& stream, DecodeThreads threads, const ReadPlan& plan) {
     MemoryByteSource source(stream, plan.chunkLimit);
     if (plan.failingRead) source.failReadNumber(*plan.failingRead);
     Trace trace;
+    ReadBuffers buffers;
     try {
         const auto decoder = createAcmDecoder(source, 512, threads);
         for (std::size_t call = 0; call < plan.calls; ++call) {
             const std::size_t request = plan.requests[call % plan.requests.size()];
-            trace.counts.push_back(readOnce(*decoder, request, plan.asBytes, trace.delivered));
+            trace.counts.push_back(
+                readOnce(*decoder, request, plan.asBytes, buffers, trace.delivered));
         }
     } catch (const std::exception& failure) {
         trace.failure = failure.what();
