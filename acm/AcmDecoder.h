@@ -7,7 +7,6 @@
 #include <span>
 #include <vector>
 
-#include "acm/AmplitudeTable.h"
 #include "acm/BitReader.h"
 #include "platform/ByteSource.h"
 
@@ -37,31 +36,48 @@ struct BlockGeometry {
 BlockGeometry blockGeometry(unsigned levels, unsigned rows);
 
 class AcmDecoder;
+class BlockPipeline;
+class BlockProducer;
+
+// Where blocks are unpacked. Pipelined decoding unpacks ahead on a second
+// thread while the reader's thread transforms and hands out samples; the
+// samples, the short reads and the failures are those of sequential
+// decoding. Automatic pipelines where that was measured to pay: more than
+// one core, at least 4 levels, blocks small enough that a slot of the
+// pipeline holds them, and more than a few blocks.
+enum class DecodeThreads { automatic, sequential, pipelined };
 
 // Reads and checks the header from `input` (which must outlive the decoder)
 // and allocates every buffer decoding needs. Raises "File does not appear to
 // be a valid ACM file" for a bad signature, for a stream that announces
 // samples but has no rows, and for a sample count of 2^30 or more (its byte
 // size does not fit a WAV length); "Out of memory" when the buffers cannot be
-// had. The input is read `readSize` bytes at a time.
+// had. The input is read `readSize` bytes at a time; with a pipelined
+// decoder from its second thread, until the decoder is destroyed.
 std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource& input,
-                                             std::size_t readSize = BitReader::defaultReadSize);
+                                             std::size_t readSize = BitReader::defaultReadSize,
+                                             DecodeThreads threads = DecodeThreads::automatic);
 
-// All state of decoding one stream: the bit reader, the geometry, the carries
-// of the transform, the current block and the position in it, and the
-// amplitude table. Decoders are independent of each other.
+// All state of decoding one stream: the unpacking side (bits, amplitude
+// table), the geometry, the carries of the transform, the current block and
+// the position in it. Decoders are independent of each other; one decoder is
+// used from one thread at a time.
 class AcmDecoder {
   public:
     AcmDecoder(const AcmDecoder&) = delete;
     AcmDecoder& operator=(const AcmDecoder&) = delete;
+    ~AcmDecoder();
 
     const AcmHeader& header() const { return header_; }
     const BlockGeometry& geometry() const { return geometry_; }
+    // Whether blocks are unpacked on a second thread.
+    bool unpacksAhead() const { return pipeline_ != nullptr; }
 
     // Writes up to out.size() samples in stream order and returns how many.
     // Fewer only at the end of the stream or when the next block cannot be
     // unpacked; the call after such a block tries again from where the
-    // failed block left the bit stream.
+    // failed block left the bit stream. A failure to read the input is
+    // raised again by every later call of a pipelined decoder.
     std::size_t readSamples(std::span<std::int16_t> out);
 
     // The same samples as 16-bit little-endian bytes. Returns the bytes
@@ -69,23 +85,26 @@ class AcmDecoder {
     std::size_t readSampleBytes(std::span<std::uint8_t> out);
 
   private:
-    friend std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource&, std::size_t);
+    friend std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource&, std::size_t, DecodeThreads);
 
-    AcmDecoder(const AcmHeader& header, BitReader&& bits);
+    AcmDecoder(const AcmHeader& header, BitReader&& bits, DecodeThreads threads);
 
     template <typename StoreSamples>
     std::size_t deliverSamples(std::size_t count, StoreSamples store);
     bool refillBlock();
+    bool unpackNextBlock();
 
     AcmHeader header_;
-    BitReader bits_;
     BlockGeometry geometry_;
     std::vector<std::uint32_t> wrapBuffer_;  // carries of the transform stages
-    std::vector<std::int32_t> blockBuffer_;  // the current block, row after row
+    std::vector<std::int32_t> blockBuffer_;  // the block of sequential decoding
+    std::span<std::int32_t> block_;          // the current block, row after row
     std::uint32_t samplesLeft_;              // samples not yet taken into a block
-    std::size_t outPos_ = 0;                 // next value of blockBuffer_ to hand out
+    std::size_t outPos_ = 0;                 // next value of block_ to hand out
     std::size_t outLeft_ = 0;                // values of the current block still owed
-    AmplitudeTable amplitudes_;
+    // Exactly one of the two unpacks: on this thread, or on the pipeline's.
+    std::unique_ptr<BlockProducer> producer_;
+    std::unique_ptr<BlockPipeline> pipeline_;
 };
 
 }  // namespace talveco

@@ -6,6 +6,8 @@ AcmSource::AcmSource() = default;
 AcmSource::~AcmSource() = default;
 
 void AcmSource::open(const std::string& path) {
+    // A decoder may still read its file from a second thread.
+    decoder_.reset();
     file_ = std::make_unique<InputFile>(path);
     decoder_ = createAcmDecoder(*file_);
     // The decoder refuses sample counts of 2^30 and more, so this fits.

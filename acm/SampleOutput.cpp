@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "acm/AcmDecoder.h"
-#include "acm/BlockUnpacker.h"
+#include "acm/BlockProducer.h"
 #include "acm/InverseTransform.h"
 #include "acm/SampleOutput.h"
 
@@ -67,14 +67,22 @@ void storeSampleBytes(std::span<const std::int32_t> values, unsigned levels, std
 // so a later call tries again from the bits the failed block left.
 bool AcmDecoder::refillBlock() {
     if (samplesLeft_ == 0) return false;
-    if (!unpackBlock(bits_, amplitudes_, geometry_, blockBuffer_)) return false;
-    inverseTransform(geometry_, blockBuffer_, wrapBuffer_);
+    if (!unpackNextBlock()) return false;
+    inverseTransform(geometry_, block_, wrapBuffer_);
     // The header guarantees rows (so a non-empty block) while samples are
     // owed; the last block is cut to the samples still owed.
     outPos_ = 0;
     outLeft_ = std::min<std::size_t>(geometry_.blockSize, samplesLeft_);
     samplesLeft_ -= static_cast<std::uint32_t>(outLeft_);
     return true;
+}
+
+// Makes block_ the next unpacked block, unpacked here or on the pipeline's
+// thread. False for a block that cannot be unpacked.
+bool AcmDecoder::unpackNextBlock() {
+    const BlockOutcome outcome =
+        pipeline_ ? pipeline_->takeNext(block_) : producer_->unpackNext(block_);
+    return outcome == BlockOutcome::good;
 }
 
 // Hands out up to `count` samples through store(first, values), which
@@ -85,7 +93,7 @@ std::size_t AcmDecoder::deliverSamples(std::size_t count, StoreSamples store) {
     while (produced < count) {
         if (outLeft_ == 0 && !refillBlock()) break;
         const std::size_t run = std::min(count - produced, outLeft_);
-        store(produced, std::span<const std::int32_t>(blockBuffer_).subspan(outPos_, run));
+        store(produced, std::span<const std::int32_t>(block_).subspan(outPos_, run));
         outPos_ += run;
         outLeft_ -= run;
         produced += run;

@@ -8,7 +8,9 @@
 // talveco program prints ("File not found", "File does not appear to be a
 // valid ACM file", "Out of memory", "I/O error 5", ...). Streams are
 // independent: any number may be decoded in one process, each from one thread
-// at a time.
+// at a time. On a machine with more than one core a stream may unpack ahead
+// on a second thread of its own, which reads the input until the stream is
+// destroyed.
 #pragma once
 
 #include <cstddef>

@@ -128,18 +128,20 @@ TEST(AcmHeaderDeathTest, BuffersThatCannotBeHadAreOutOfMemory) {
 #ifdef TALVECO_ASAN
     GTEST_SKIP() << "the address sanitizer reserves more address space than the cap allows";
 #else
-    const auto createUnderCap = [] {
+    // A pipelined decoder allocates its block slots as well.
+    const auto createUnderCap = [](DecodeThreads threads) {
         const rlimit cap{256u << 20, 256u << 20};
         if (setrlimit(RLIMIT_AS, &cap) != 0) std::exit(3);
         MemoryByteSource source(acmHeaderBytes(1, 15, 4095));
         try {
-            createAcmDecoder(source, 512);
+            createAcmDecoder(source, 512, threads);
         } catch (const Failure& failure) {
             std::exit(failure.kind() == FailureKind::OutOfMemory ? 0 : 1);
         }
         std::exit(2);
     };
-    EXPECT_EXIT(createUnderCap(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(createUnderCap(DecodeThreads::automatic), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(createUnderCap(DecodeThreads::pipelined), ::testing::ExitedWithCode(0), "");
 #endif
 }
 

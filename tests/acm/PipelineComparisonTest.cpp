@@ -1,0 +1,392 @@
+// Pipelined decoding against sequential decoding: the same samples, the same
+// short reads and the same failures, whatever the stream and the reads.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "acm/AcmDecoder.h"
+#include "tests/support/AcmStreamBuilder.h"
+#include "tests/support/MemoryByteSource.h"
+
+namespace talveco {
+namespace {
+
+using testing::AcmStreamBuilder;
+using testing::MemoryByteSource;
+using Bytes = std::vector<std::uint8_t>;
+
+// How a stream is read: the input's chunking, a failing input read, and the
+// request sizes of the reads, used in turn.
+struct ReadPlan {
+    std::size_t chunkLimit = 61;
+    std::optional<std::size_t> failingRead;
+    std::vector<std::size_t> requests = {100};
+    bool asBytes = false;
+    std::size_t calls = 400;  // enough to pass the end of every stream here
+};
+
+// Everything a caller can observe: the count of each read with the samples
+// (as bytes) it delivered, and the message of the failure that ended it.
+struct Trace {
+    std::vector<std::size_t> counts;
+    Bytes delivered;
+    std::string failure;
+};
+
+// Buffers kept from one read to the next: filling fresh ones on every call
+// would cost more than the decoding under a thread sanitizer.
+struct ReadBuffers {
+    Bytes bytes;
+    std::vector<std::int16_t> samples;
+};
+
+// One read of `request` samples, appended to `delivered` as little-endian
+// bytes.
+std::size_t readOnce(AcmDecoder& decoder, std::size_t request, bool asBytes, ReadBuffers& buffers,
+                     Bytes& delivered) {
+    if (asBytes) {
+        buffers.bytes.resize(2 * request);
+        const std::size_t got = decoder.readSampleBytes(buffers.bytes);
+        delivered.insert(delivered.end(), buffers.bytes.begin(),
+                         buffers.bytes.begin() + std::ptrdiff_t(got));
+        return got;
+    }
+    std::vector<std::int16_t>& samples = buffers.samples;
+    samples.resize(request);
+    const std::size_t got = decoder.readSamples(samples);
+    for (std::size_t i = 0; i < got; ++i) {
+        const auto bits = static_cast<std::uint16_t>(samples[i]);
+        delivered.push_back(static_cast<std::uint8_t>(bits & 0xFF));
+        delivered.push_back(static_cast<std::uint8_t>(bits >> 8));
+    }
+    return got;
+}
+
+Trace decode(const Bytes& stream, DecodeThreads threads, const ReadPlan& plan) {
+    MemoryByteSource source(stream, plan.chunkLimit);
+    if (plan.failingRead) source.failReadNumber(*plan.failingRead);
+    Trace trace;
+    ReadBuffers buffers;
+    try {
+        const auto decoder = createAcmDecoder(source, 512, threads);
+        for (std::size_t call = 0; call < plan.calls; ++call) {
+            const std::size_t request = plan.requests[call % plan.requests.size()];
+            trace.counts.push_back(
+                readOnce(*decoder, request, plan.asBytes, buffers, trace.delivered));
+        }
+    } catch (const std::exception& failure) {
+        trace.failure = failure.what();
+    }
+    return trace;
+}
+
+void expectSameTrace(const Bytes& stream, const ReadPlan& plan, const std::string& what) {
+    const Trace sequential = decode(stream, DecodeThreads::sequential, plan);
+    const Trace pipelined = decode(stream, DecodeThreads::pipelined, plan);
+    EXPECT_EQ(pipelined.counts, sequential.counts) << what;
+    EXPECT_EQ(pipelined.delivered, sequential.delivered) << what;
+    EXPECT_EQ(pipelined.failure, sequential.failure) << what;
+}
+
+// A block of random indices with mixed codes, all within p = 3.
+void addRandomBlock(AcmStreamBuilder& builder, std::mt19937& random) {
+    static constexpr unsigned codes[] = {4, 27, 24, 29, 21, 19, 5, 26, 0, 23, 22, 17, 18, 20, 16};
+    std::uniform_int_distribution<std::size_t> pickCode(0, std::size(codes) - 1);
+    std::uniform_int_distribution<unsigned> step(0, 65535);
+    builder.blockHeader(3, static_cast<std::uint16_t>(step(random)));
+    for (unsigned c = 0; c < builder.columns(); ++c) {
+        const unsigned code = codes[pickCode(random)];
+        const auto [lowest, highest] = testing::columnIndexRange(code);
+        std::uniform_int_distribution<int> index(lowest, highest);
+        std::vector<int> column(builder.rows());
+        for (int& i : column)
+            i = index(random);
+        builder.column(code, column);
+    }
+}
+
+// The first columns of a block, then a code that selects no method.
+void addBadBlock(AcmStreamBuilder& builder, unsigned goodColumns, unsigned badCode) {
+    builder.blockHeader(2, 7);
+    for (unsigned c = 0; c < goodColumns; ++c)
+        builder.column(4, std::vector<int>(builder.rows(), 1));
+    builder.columnCode(badCode);
+}
+
+struct Shape {
+    unsigned levels;
+    unsigned rows;
+    int blocks;
+};
+
+constexpr Shape shapes[] = {{0, 1, 40}, {1, 3, 30}, {2, 1, 50}, {4, 5, 20}, {7, 16, 12}, {3, 2, 9}};
+
+// `blocks` random blocks; a sample count that cuts the last block short
+// when `cutLast`.
+Bytes randomStream(const Shape& shape, bool cutLast, unsigned seed) {
+    const std::uint32_t blockSize = (1u << shape.levels) * shape.rows;
+    const std::uint32_t count =
+        blockSize * static_cast<std::uint32_t>(shape.blocks) - (cutLast ? blockSize / 2 : 0);
+    AcmStreamBuilder builder(count, shape.levels, shape.rows);
+    std::mt19937 random(seed);
+    for (int b = 0; b < shape.blocks; ++b)
+        addRandomBlock(builder, random);
+    return builder.bytes();
+}
+
+std::string describe(const Shape& shape) {
+    return "levels " + std::to_string(shape.levels) + " rows " + std::to_string(shape.rows);
+}
+
+const std::vector<std::vector<std::size_t>> requestPatterns = {{1},    {3, 1, 7},      {64},
+                                                               {1000}, {5, 0, 200, 2}, {100000}};
+
+TEST(PipelineComparison, ValidStreamsDecodeAlikeForEveryRequestPattern) {
+    unsigned seed = 1;
+    for (const Shape& shape : shapes) {
+        for (const bool cutLast : {false, true}) {
+            const Bytes stream = randomStream(shape, cutLast, seed++);
+            for (const auto& requests : requestPatterns) {
+                for (const bool asBytes : {false, true}) {
+                    ReadPlan plan;
+                    plan.requests = requests;
+                    plan.asBytes = asBytes;
+                    plan.calls = requests.front() == 1 ? 6000 : 400;
+                    expectSameTrace(stream, plan,
+                                    describe(shape) + " request " + std::to_string(requests[0]));
+                }
+            }
+        }
+    }
+}
+
+TEST(PipelineComparison, PipelinedValidStreamEndsWithTheHeaderCountAndThenZeros) {
+    const Bytes stream = randomStream({4, 5, 20}, true, 99);
+    MemoryByteSource source(stream);
+    const auto decoder = createAcmDecoder(source, 512, DecodeThreads::pipelined);
+    ASSERT_TRUE(decoder->unpacksAhead());
+    std::vector<std::int16_t> out(100000);
+    EXPECT_EQ(decoder->readSamples(out), decoder->header().sampleCount);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(decoder->readSamples(out), 0u);
+}
+
+// Streams of good blocks (g) and bad blocks (b, with how many good columns
+// come first and the code that ends them).
+struct BadBlockCase {
+    const char* layout;
+    unsigned levels;
+    unsigned rows;
+};
+
+constexpr BadBlockCase badBlockCases[] = {
+    {"bgggggg", 2, 3},  {"gggbggg", 2, 3},    {"ggggggb", 2, 3},   {"gbbgbbbg", 3, 2},
+    {"bbbbbbgg", 1, 4}, {"gbgbgbgbgb", 4, 1}, {"ggbgggbgg", 0, 5}, {"gggggggggbb", 7, 2},
+};
+
+Bytes layoutStream(const BadBlockCase& layout, unsigned seed) {
+    const std::string blocks = layout.layout;
+    const auto goodBlocks =
+        static_cast<std::uint32_t>(std::count(blocks.begin(), blocks.end(), 'g'));
+    AcmStreamBuilder builder(goodBlocks * (1u << layout.levels) * layout.rows, layout.levels,
+                             layout.rows);
+    std::mt19937 random(seed);
+    static constexpr unsigned badCodes[] = {1, 2, 25, 28, 30, 31};
+    unsigned badCount = 0;
+    for (const char block : blocks) {
+        if (block == 'g') {
+            addRandomBlock(builder, random);
+        } else {
+            addBadBlock(builder, badCount % builder.columns(), badCodes[badCount % 6]);
+            ++badCount;
+        }
+    }
+    return builder.bytes();
+}
+
+TEST(PipelineComparison, BadBlocksEndTheSameReadsAndTheNextReadsMoveOnAlike) {
+    unsigned seed = 100;
+    for (const BadBlockCase& layout : badBlockCases) {
+        const Bytes stream = layoutStream(layout, seed++);
+        for (const auto& requests : requestPatterns) {
+            ReadPlan plan;
+            plan.requests = requests;
+            plan.calls = 3000;
+            expectSameTrace(stream, plan, std::string(layout.layout));
+        }
+    }
+}
+
+// Streams long enough that the producer goes round its ring of slots several
+// times and has to wait for the reader: 2048-value blocks (many to a slot)
+// and 65,536-value blocks (one to a slot), with bad blocks in between.
+std::vector<std::pair<BadBlockCase, std::string>> longLayouts() {
+    const std::string g31(31, 'g');
+    const std::string g40(40, 'g');
+    return {
+        {{nullptr, 7, 16}, std::string(150, 'g')},
+        {{nullptr, 7, 16}, g31 + "b" + g40 + "bb" + g40 + g31 + "b"},
+        {{nullptr, 7, 16}, "b" + g40 + g40 + "bgbgb" + g40},
+        {{nullptr, 10, 64}, "ggbggggbbg"},
+    };
+}
+
+TEST(PipelineComparison, LongStreamsDecodeAlikeThroughEverySlot) {
+    unsigned seed = 300;
+    for (auto [layout, blocks] : longLayouts()) {
+        layout.layout = blocks.c_str();
+        const Bytes stream = layoutStream(layout, seed++);
+        for (const auto& requests : {std::vector<std::size_t>{4096}, {777, 1, 20000}, {1u << 20}}) {
+            ReadPlan plan;
+            plan.chunkLimit = 4096;
+            plan.requests = requests;
+            plan.calls = 1500;
+            expectSameTrace(stream, plan, blocks);
+        }
+    }
+}
+
+TEST(PipelineComparison, ReadErrorsInLongStreamsSurfaceAlike) {
+    BadBlockCase layout = longLayouts()[1].first;
+    const std::string blocks = longLayouts()[1].second;
+    layout.layout = blocks.c_str();
+    const Bytes stream = layoutStream(layout, 400);
+    const std::size_t reads = stream.size() / 512 + 1;  // the decoders ask for 512 bytes a read
+    for (const std::size_t failing : {std::size_t{1}, reads / 3, reads / 2, reads - 1, reads + 1}) {
+        ReadPlan plan;
+        plan.chunkLimit = 4096;
+        plan.failingRead = failing;
+        plan.requests = {3000};
+        plan.calls = 1500;
+        expectSameTrace(stream, plan, "failing read " + std::to_string(failing));
+    }
+}
+
+TEST(PipelineComparison, BadBlockShortensTheReadOfThePipelinedDecoder) {
+    // Guards the comparison above: the bad block does show as a short read.
+    const Bytes stream = layoutStream({"gbg", 2, 3}, 7);
+    MemoryByteSource source(stream);
+    const auto decoder = createAcmDecoder(source, 512, DecodeThreads::pipelined);
+    std::vector<std::int16_t> out(100);
+    EXPECT_EQ(decoder->readSamples(out), 12u);
+    EXPECT_EQ(decoder->readSamples(out), 12u);
+    EXPECT_EQ(decoder->readSamples(out), 0u);
+}
+
+TEST(PipelineComparison, TruncatedStreamsDecodeAlike) {
+    const Bytes whole = randomStream({4, 5, 20}, false, 55);
+    const Bytes withBad = layoutStream(badBlockCases[3], 56);
+    for (const Bytes* stream : {&whole, &withBad}) {
+        for (const std::size_t keep :
+             {std::size_t{14}, std::size_t{15}, std::size_t{40}, stream->size() / 3,
+              stream->size() / 2, stream->size() - 1}) {
+            const Bytes cut(stream->begin(), stream->begin() + std::ptrdiff_t(keep));
+            for (const auto& requests : requestPatterns) {
+                ReadPlan plan;
+                plan.requests = requests;
+                plan.calls = 3000;
+                expectSameTrace(cut, plan, "kept " + std::to_string(keep));
+            }
+        }
+    }
+}
+
+TEST(PipelineComparison, RandomBytesAfterAValidHeaderDecodeAlike) {
+    std::mt19937 random(2024);
+    for (int round = 0; round < 40; ++round) {
+        std::uniform_int_distribution<unsigned> levels(0, 6);
+        std::uniform_int_distribution<unsigned> rows(1, 9);
+        std::uniform_int_distribution<std::uint32_t> count(1, 3000);
+        std::uniform_int_distribution<std::size_t> length(0, 3000);
+        Bytes stream = testing::acmHeaderBytes(count(random), levels(random), rows(random));
+        std::uniform_int_distribution<int> byte(0, 255);
+        for (std::size_t i = length(random); i > 0; --i)
+            stream.push_back(static_cast<std::uint8_t>(byte(random)));
+        ReadPlan plan;
+        plan.requests = {static_cast<std::size_t>(round % 7) * 37 + 1};
+        plan.calls = 4000;
+        expectSameTrace(stream, plan, "round " + std::to_string(round));
+    }
+}
+
+TEST(PipelineComparison, ReadErrorsSurfaceAtTheSameReadWithTheSameMessage) {
+    const Bytes valid = randomStream({4, 5, 20}, true, 77);
+    const Bytes withBad = layoutStream(badBlockCases[5], 78);
+    for (const Bytes* stream : {&valid, &withBad}) {
+        // With 61 bytes a read, the failing read lands anywhere in the stream,
+        // and beyond it (the input is asked again after its end).
+        for (std::size_t failing = 0; failing < stream->size() / 61 + 3; ++failing) {
+            for (const auto& requests : {std::vector<std::size_t>{1}, {50, 3}, {100000}}) {
+                ReadPlan plan;
+                plan.failingRead = failing;
+                plan.requests = requests;
+                plan.calls = 5000;
+                expectSameTrace(*stream, plan, "failing read " + std::to_string(failing));
+            }
+        }
+    }
+}
+
+TEST(PipelineComparison, ReadErrorMidStreamIsRaisedAgainByLaterReads) {
+    const Bytes stream = randomStream({4, 5, 20}, false, 5);
+    MemoryByteSource source(stream, 61);
+    source.failReadNumber(3);
+    const auto decoder = createAcmDecoder(source, 512, DecodeThreads::pipelined);
+    std::vector<std::int16_t> out(100000);
+    EXPECT_THROW(decoder->readSamples(out), Failure);
+    EXPECT_THROW(decoder->readSamples(out), Failure);
+}
+
+TEST(PipelineComparison, DecoderChoosesWhereToUnpack) {
+    struct Case {
+        std::uint32_t sampleCount;
+        unsigned levels;
+        unsigned rows;
+        DecodeThreads threads;
+        bool ahead;
+    };
+    // Automatic never pipelines a stream of few blocks, nor blocks of more
+    // than 64 Ki values, nor fewer than 4 levels; an empty stream has
+    // nothing to unpack.
+    const Case cases[] = {
+        {1000, 4, 5, DecodeThreads::sequential, false},
+        {1000, 4, 5, DecodeThreads::pipelined, true},
+        {0, 4, 5, DecodeThreads::pipelined, false},
+        {0, 0, 0, DecodeThreads::pipelined, false},
+        {320, 4, 5, DecodeThreads::automatic, false},
+        {100000, 7, 16, DecodeThreads::automatic, std::thread::hardware_concurrency() > 1},
+        {100000, 3, 16, DecodeThreads::automatic, false},
+        {100000, 0, 16, DecodeThreads::automatic, false},
+        {100u << 20, 15, 32, DecodeThreads::automatic, false},
+        {100u << 20, 15, 32, DecodeThreads::pipelined, true},
+    };
+    for (const Case& c : cases) {
+        MemoryByteSource source(testing::acmHeaderBytes(c.sampleCount, c.levels, c.rows));
+        const auto decoder = createAcmDecoder(source, 512, c.threads);
+        EXPECT_EQ(decoder->unpacksAhead(), c.ahead) << c.sampleCount << " levels " << c.levels;
+    }
+}
+
+TEST(PipelineComparison, DestroyingDecodersAtAnyPointReturnsPromptly) {
+    // Enough blocks that the producer fills every slot and waits for a free one.
+    const Bytes stream = randomStream({7, 16, 120}, false, 11);
+    for (const std::size_t reads : {0u, 1u, 2u, 30u}) {
+        MemoryByteSource source(stream);
+        const auto decoder = createAcmDecoder(source, 512, DecodeThreads::pipelined);
+        std::vector<std::int16_t> out(3);
+        for (std::size_t r = 0; r < reads; ++r)
+            EXPECT_EQ(decoder->readSamples(out), 3u) << r;
+    }
+    // And when the producer has stopped at a read error.
+    MemoryByteSource failing(stream, 5);
+    failing.failReadNumber(4);
+    const auto decoder = createAcmDecoder(failing, 512, DecodeThreads::pipelined);
+    std::vector<std::int16_t> out(1000);
+    EXPECT_THROW(decoder->readSamples(out), Failure);
+}
+
+}  // namespace
+}  // namespace talveco
