@@ -14,6 +14,7 @@
 #include "fuzz/ConvertInput.h"
 #include "fuzz/DecodePlan.h"
 #include "tests/support/AcmStreamBuilder.h"
+#include "tests/support/Noise.h"
 
 namespace {
 
@@ -21,25 +22,12 @@ using talveco::fuzzing::Request;
 using talveco::testing::acmHeaderBytes;
 using talveco::testing::AcmStreamBuilder;
 using talveco::testing::columnIndexRange;
+using talveco::testing::Noise;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr unsigned kMethodCodes[] = {0,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
                                      15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 26, 27, 29};
 constexpr std::uint8_t kNoFailure = 0xFF;
-
-// A small deterministic generator, so that the corpus is the same everywhere.
-class Noise {
-  public:
-    std::uint32_t next() {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 17;
-        state_ ^= state_ << 5;
-        return state_;
-    }
-
-  private:
-    std::uint32_t state_ = 0x9E3779B9;
-};
 
 std::vector<int> randomColumn(unsigned code, unsigned rows, Noise& noise) {
     const auto [lowest, highest] = columnIndexRange(code);
@@ -64,7 +52,7 @@ Bytes everyCode(unsigned levels, unsigned rows, unsigned extraBlocks, unsigned c
     const unsigned blocks = (codeCount + perBlock - 1) / perBlock;
     const std::uint32_t samples = (blocks + extraBlocks) * columns * rows;
     AcmStreamBuilder builder(samples, levels, rows);
-    Noise noise;
+    Noise noise(0x9E3779B9);
     for (unsigned block = 0, next = 0; block < blocks; ++block) {
         builder.blockHeader(block % 2 == 0 ? 15 : 4 + block % 7,
                             static_cast<std::uint16_t>(block % 3 == 0 ? 0xFFFF : 3 + block));

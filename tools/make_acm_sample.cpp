@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "tests/support/AcmStreamBuilder.h"
+#include "tests/support/Noise.h"
 
 namespace {
 
 using talveco::testing::AcmStreamBuilder;
+using talveco::testing::Noise;
 
 constexpr unsigned levels = 7;
 constexpr unsigned rows = 16;
@@ -23,20 +25,6 @@ constexpr unsigned blocks = 160;
 constexpr unsigned wideCodes[] = {5, 6, 7, 8};
 constexpr unsigned narrowCodes[] = {0,  3,  4,  17, 18, 19, 20, 21, 22, 23, 24,
                                     26, 27, 29, 9,  10, 11, 12, 13, 14, 15, 16};
-
-// A small deterministic generator, so that the file is the same everywhere.
-class Noise {
-  public:
-    std::uint32_t next() {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 17;
-        state_ ^= state_ << 5;
-        return state_;
-    }
-
-  private:
-    std::uint32_t state_ = 0x2545F491;
-};
 
 unsigned codeFor(unsigned block, unsigned column) {
     if (column < 4) return wideCodes[(block + column) % std::size(wideCodes)];
@@ -71,7 +59,7 @@ int main(int argc, char** argv) {
     }
     const unsigned columns = 1u << levels;
     AcmStreamBuilder builder(blocks * columns * rows, levels, rows);
-    Noise noise;
+    Noise noise(0x2545F491);
     for (unsigned block = 0; block < blocks; ++block) {
         // Range exponent 15 rewrites the whole amplitude table, so every
         // linear code finds its entries.
