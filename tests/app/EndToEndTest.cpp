@@ -13,6 +13,7 @@
 #include "tests/support/IndependentReaders.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Transcript.h"
 
 namespace talveco {
 namespace {
@@ -26,7 +27,7 @@ using testing::runProgram;
 using testing::TempDir;
 using testing::writeFileBytes;
 
-constexpr const char* kBanner = "Quarnix ACM to WAV converter v1.1 beta";
+using testing::kBanner;
 namespace fs = std::filesystem;
 
 // A stream that is nothing but its header: the zero bits that follow the end
@@ -194,6 +195,39 @@ TEST_F(EndToEnd, ExistingOutputIsReplaced) {
     EXPECT_EQ(result.exitStatus, 0);
     expectWavFile(dir / "a.wav", std::vector<std::uint8_t>(6), "a.acm");
     EXPECT_EQ(directoryEntries(dir.path()), (std::vector<std::string>{"a.acm", "a.wav"}));
+}
+
+TEST_F(EndToEnd, ExistingOutputTheUserMayNotWriteIsKept) {
+    writeFileBytes(dir / "a.acm", silentAcm(3));
+    openUpDirectory();
+    const std::vector<std::uint8_t> old(5000, 0xEE);
+    for (const fs::perms mode : {fs::perms::owner_read | fs::perms::group_read |
+                                     fs::perms::others_read,
+                                 fs::perms::owner_read | fs::perms::owner_write |
+                                     fs::perms::others_read}) {
+        writeFileBytes(dir / "a.wav", old);
+        fs::permissions(dir / "a.wav", mode);
+        const ProgramResult result = run({"a.acm"}, RunOptions::asNobody());
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.output, crlfLines({kBanner, " Converting a.acm to a.wav", "",
+                                            "Error: File access denied"}));
+        EXPECT_EQ(readFileBytes(dir / "a.wav"), old);
+        EXPECT_EQ(fs::status(dir / "a.wav").permissions(), mode);
+        EXPECT_EQ(directoryEntries(dir.path()), (std::vector<std::string>{"a.acm", "a.wav"}));
+        fs::remove(dir / "a.wav");
+    }
+}
+
+TEST_F(EndToEnd, OutputStaysInTheDirectoryAForwardSlashNames) {
+    fs::create_directory(dir / "v1.2");
+    writeFileBytes(dir / "v1.2" / "track", silentAcm(2));
+    writeFileBytes(dir / "NOEXT", silentAcm(2));
+    EXPECT_EQ(run({"v1.2/track"}).output, crlfLines({kBanner, " Converting v1.2/track to v1.2/track.wav",
+                                                     "#", "4 bytes written"}));
+    EXPECT_EQ(run({"./NOEXT"}).output,
+              crlfLines({kBanner, " Converting ./NOEXT to ./NOEXT.wav", "#", "4 bytes written"}));
+    expectWavFile(dir / "v1.2" / "track.wav", std::vector<std::uint8_t>(4), "v1.2/track");
+    expectWavFile(dir / "NOEXT.wav", std::vector<std::uint8_t>(4), "./NOEXT");
 }
 
 TEST_F(EndToEnd, EmptyStreamGivesAnEmptyProgressLine) {
