@@ -12,6 +12,7 @@
 #include "tests/support/ExpectedWav.h"
 #include "tests/support/IndependentReaders.h"
 #include "tests/support/ProgramRunner.h"
+#include "tests/support/RandomStreams.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Transcript.h"
 
@@ -201,10 +202,9 @@ TEST_F(EndToEnd, ExistingOutputTheUserMayNotWriteIsKept) {
     writeFileBytes(dir / "a.acm", silentAcm(3));
     openUpDirectory();
     const std::vector<std::uint8_t> old(5000, 0xEE);
-    for (const fs::perms mode : {fs::perms::owner_read | fs::perms::group_read |
-                                     fs::perms::others_read,
-                                 fs::perms::owner_read | fs::perms::owner_write |
-                                     fs::perms::others_read}) {
+    for (const fs::perms mode :
+         {fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
+          fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read}) {
         writeFileBytes(dir / "a.wav", old);
         fs::permissions(dir / "a.wav", mode);
         const ProgramResult result = run({"a.acm"}, RunOptions::asNobody());
@@ -222,12 +222,28 @@ TEST_F(EndToEnd, OutputStaysInTheDirectoryAForwardSlashNames) {
     fs::create_directory(dir / "v1.2");
     writeFileBytes(dir / "v1.2" / "track", silentAcm(2));
     writeFileBytes(dir / "NOEXT", silentAcm(2));
-    EXPECT_EQ(run({"v1.2/track"}).output, crlfLines({kBanner, " Converting v1.2/track to v1.2/track.wav",
-                                                     "#", "4 bytes written"}));
+    EXPECT_EQ(
+        run({"v1.2/track"}).output,
+        crlfLines({kBanner, " Converting v1.2/track to v1.2/track.wav", "#", "4 bytes written"}));
     EXPECT_EQ(run({"./NOEXT"}).output,
               crlfLines({kBanner, " Converting ./NOEXT to ./NOEXT.wav", "#", "4 bytes written"}));
     expectWavFile(dir / "v1.2" / "track.wav", std::vector<std::uint8_t>(4), "v1.2/track");
     expectWavFile(dir / "NOEXT.wav", std::vector<std::uint8_t>(4), "./NOEXT");
+}
+
+TEST_F(EndToEnd, TruncatedInputIsNamedOnStandardErrorAndConvertsAsBefore) {
+    writeFileBytes(dir / "t.acm", silentAcm(1000));
+    writeFileBytes(dir / "whole.acm", testing::randomStream(80, 3, 5, 2, 4));
+    const ProgramResult cut = run({"t.acm"});
+    EXPECT_EQ(cut.exitStatus, 0);
+    EXPECT_EQ(cut.output,
+              crlfLines({kBanner, " Converting t.acm to t.wav", "#", "2000 bytes written"}));
+    EXPECT_EQ(cut.errors, crlfLines({"Warning: t.acm ends early: the last 2000 bytes of audio "
+                                     "were made from past its end"}));
+    expectWavFile(dir / "t.wav", std::vector<std::uint8_t>(2000), "t.acm");
+    const ProgramResult whole = run({"whole.acm"});
+    EXPECT_EQ(whole.exitStatus, 0);
+    EXPECT_EQ(whole.errors, "");
 }
 
 TEST_F(EndToEnd, EmptyStreamGivesAnEmptyProgressLine) {

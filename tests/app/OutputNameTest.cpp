@@ -30,7 +30,8 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"noext", "noext", "noext.wav"}, NameCase{"trail.", "trail.", "trail.wav"},
         NameCase{".acm", ".acm", ".wav"}, NameCase{"D:x.acm", "x.acm", "x.wav"},
         NameCase{"dir/x.acm", "dir/x.acm", "dir/x.wav"}, NameCase{"C:\\snd\\", "", ".wav"},
-        NameCase{"-m", "-m", "-m.wav"}, NameCase{"Mixed.Case.AcM", "Mixed.Case.AcM", "Mixed.Case.wav"},
+        NameCase{"-m", "-m", "-m.wav"},
+        NameCase{"Mixed.Case.AcM", "Mixed.Case.AcM", "Mixed.Case.wav"},
         // A forward slash keeps its directories; the extension is looked for
         // in the last component only.
         NameCase{"dir.d/noext", "dir.d/noext", "dir.d/noext.wav"},
