@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <optional>
 #include <random>
@@ -433,6 +436,40 @@ TEST(PipelineComparison, DestroyingADecoderWaitingOnASlowInputWaitsOnlyForTheRea
     EXPECT_LT(fed, 500u) << "the producer went on reading after the decoder was destroyed";
     ::close(writer);  // lets a producer that went on reading see the end
     destroyed.wait();
+}
+
+// The signals blocked by each thread of this process other than the caller's,
+// as the kernel reports them.
+std::vector<std::uint64_t> otherThreadsBlockedSignals() {
+    std::vector<std::uint64_t> masks;
+    const std::string self = std::to_string(::gettid());
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (task.path().filename() == self) continue;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("SigBlk:"))
+                masks.push_back(std::stoull(line.substr(7), nullptr, 16));
+        }
+    }
+    return masks;
+}
+
+TEST(PipelineComparison, ProducerThreadLeavesInterruptsToTheCallersThread) {
+    const Bytes stream = randomStream({7, 16, 120}, false, 13);
+    MemoryByteSource source(stream);
+    const auto decoder = createAcmDecoder(source, 512, DecodeThreads::pipelined);
+    std::vector<std::int16_t> out(10);
+    ASSERT_EQ(decoder->readSamples(out), out.size());
+    const auto masks = otherThreadsBlockedSignals();
+    ASSERT_FALSE(masks.empty()) << "no producer thread";
+    const std::uint64_t interrupts =
+        (1u << (SIGINT - 1)) | (1u << (SIGTERM - 1)) | (1u << (SIGHUP - 1));
+    for (const std::uint64_t mask : masks)
+        EXPECT_EQ(mask & interrupts, interrupts) << std::hex << mask;
+    // The caller's own mask is as it was.
+    sigset_t own;
+    ASSERT_EQ(::pthread_sigmask(SIG_SETMASK, nullptr, &own), 0);
+    EXPECT_FALSE(::sigismember(&own, SIGINT));
 }
 
 }  // namespace
