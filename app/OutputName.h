@@ -12,9 +12,8 @@ struct RunNames {
     std::string outputName;  // infoName with its extension replaced by ".wav"
 };
 
-// Backslash and colon separate directories (the names these files carry come
-// from DOS-era games); a forward slash does not, so "dir/x.acm" becomes
-// "dir/x.wav".
+// Backslash and colon separate directories (DOS-style names); a forward
+// slash does not, so "dir/x.acm" becomes "dir/x.wav".
 RunNames deriveNames(std::string_view inputPath);
 
 // Argument 2 selects mono when it reads "-M" after upper-casing a to z.
