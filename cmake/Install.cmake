@@ -3,9 +3,8 @@
 # targets `talveco::<name>`) and a pkg-config file (`talveco.pc`) beside it,
 # and the licence. `cpack -G DEB` in the build directory makes a .deb of it all.
 #
-# To add a public library or a program, add one line at the end of this file:
-#   talveco_public_library(<name> OBJECTS_OF <in-tree targets...> HEADERS <files...>)
-#   talveco_program(<target> MAN <page.1>)
+# A public library or a program is one line in the list at the end of this
+# file; the CMake package, talveco.pc and the .deb follow from that list.
 include(CMakePackageConfigHelpers)
 find_package(Threads REQUIRED)
 
@@ -85,7 +84,7 @@ includedir=\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}
 libdir=\${prefix}/${CMAKE_INSTALL_LIBDIR}
 
 Name: talveco
-Description: ACM audio decoding into 16-bit PCM samples
+Description: talveco's ACM audio library: ACM streams to 16-bit PCM samples
 Version: ${PROJECT_VERSION}
 Cflags: -std=c++20 -I\${includedir}
 Libs: -L\${libdir} ${libs} -pthread
@@ -106,7 +105,11 @@ function(talveco_write_cmake_package)
           DESTINATION ${TALVECO_CMAKE_DIR} COMPONENT library)
 endfunction()
 
+# The programs: talveco_program(<target> MAN <page.N>)
 talveco_program(talveco MAN doc/talveco.1)
+# The public libraries, in link order (a library before those it uses):
+#   talveco_public_library(<name> OBJECTS_OF <in-tree targets...> HEADERS <files...>)
+# installs libtalveco_<name>.a as talveco::<name> with -ltalveco_<name> in talveco.pc.
 talveco_public_library(decoder OBJECTS_OF talveco_acm talveco_platform
                        HEADERS include/talveco/talveco.h)
 
