@@ -5,6 +5,7 @@
 #include <thread>
 #include <utility>
 
+#include "acm/BlockPipeline.h"
 #include "acm/BlockProducer.h"
 
 #include "platform/Failure.h"
@@ -98,28 +99,34 @@ BlockGeometry blockGeometry(unsigned levels, unsigned rows) {
 }
 
 std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource& input, std::size_t readSize,
-                                             DecodeThreads threads) {
+                                             DecodeThreads threads, ThreadStarter startThread) {
     try {
-        BitReader bits(input, readSize);
+        auto stoppable = std::make_unique<StoppableInput>(input);
+        BitReader bits(*stoppable, readSize);
         const AcmHeader header = readAcmHeader(bits);
         checkHeader(header);
-        return std::unique_ptr<AcmDecoder>(new AcmDecoder(header, std::move(bits), threads));
+        return std::unique_ptr<AcmDecoder>(new AcmDecoder(
+            header, std::move(bits), std::move(stoppable), threads, std::move(startThread)));
     } catch (const std::bad_alloc&) {
         throw Failure(FailureKind::OutOfMemory);
     }
 }
 
-AcmDecoder::AcmDecoder(const AcmHeader& header, BitReader&& bits, DecodeThreads threads)
+AcmDecoder::AcmDecoder(const AcmHeader& header, BitReader&& bits,
+                       std::unique_ptr<StoppableInput> input, DecodeThreads threads,
+                       ThreadStarter startThread)
     : header_(header),
       geometry_(blockGeometry(header.levels, header.rows)),
       wrapBuffer_(geometry_.carryCount, 0),
-      samplesLeft_(header.sampleCount) {
+      samplesLeft_(header.sampleCount),
+      input_(std::move(input)) {
     BlockProducer producer(std::move(bits), geometry_, header.sampleCount);
     if (usePipeline(header_, geometry_, threads)) {
         const std::size_t blocksPerSlot =
             std::max<std::size_t>(1, pipelineSlotValues / geometry_.blockSize);
-        pipeline_ = std::make_unique<BlockPipeline>(std::move(producer), geometry_.blockSize,
-                                                    blocksPerSlot, pipelineSlots);
+        pipeline_ =
+            std::make_unique<BlockPipeline>(std::move(producer), *input_, geometry_.blockSize,
+                                            blocksPerSlot, pipelineSlots, std::move(startThread));
     } else {
         blockBuffer_.resize(geometry_.blockSize);
         block_ = blockBuffer_;

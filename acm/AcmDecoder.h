@@ -3,8 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
+#include <thread>
 #include <vector>
 
 #include "acm/BitReader.h"
@@ -38,6 +42,10 @@ BlockGeometry blockGeometry(unsigned levels, unsigned rows);
 class AcmDecoder;
 class BlockPipeline;
 class BlockProducer;
+class StoppableInput;
+
+// Starts the thread of a pipelined decoder (a stand-in lets tests make it fail).
+using ThreadStarter = std::function<std::thread(std::function<void()>)>;
 
 // Where blocks are unpacked. Pipelined decoding unpacks ahead on a second
 // thread while the reader's thread transforms and hands out samples; the
@@ -53,10 +61,14 @@ enum class DecodeThreads { automatic, sequential, pipelined };
 // samples but has no rows, and for a sample count of 2^30 or more (its byte
 // size does not fit a WAV length); "Out of memory" when the buffers cannot be
 // had. The input is read `readSize` bytes at a time; with a pipelined
-// decoder from its second thread, until the decoder is destroyed.
+// decoder from its second thread, which blocks SIGINT, SIGTERM and SIGHUP,
+// never reads further than sequential decoding would, and ends when the
+// decoder is destroyed, after the input read it is waiting for. When that
+// thread cannot be started, the decoder unpacks on the caller's thread.
 std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource& input,
                                              std::size_t readSize = BitReader::defaultReadSize,
-                                             DecodeThreads threads = DecodeThreads::automatic);
+                                             DecodeThreads threads = DecodeThreads::automatic,
+                                             ThreadStarter startThread = {});
 
 // All state of decoding one stream: the unpacking side (bits, amplitude
 // table), the geometry, the carries of the transform, the current block and
@@ -77,31 +89,46 @@ class AcmDecoder {
     // Fewer only at the end of the stream or when the next block cannot be
     // unpacked; the call after such a block tries again from where the
     // failed block left the bit stream. A failure to read the input is
-    // raised again by every later call of a pipelined decoder.
+    // final: every later call raises it again.
     std::size_t readSamples(std::span<std::int16_t> out);
 
     // The same samples as 16-bit little-endian bytes. Returns the bytes
     // written; an odd capacity leaves its last byte alone.
     std::size_t readSampleBytes(std::span<std::uint8_t> out);
 
-  private:
-    friend std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource&, std::size_t, DecodeThreads);
+    // Every sample the header announced has been handed out.
+    bool ended() const { return samplesLeft_ == 0 && outLeft_ == 0; }
 
-    AcmDecoder(const AcmHeader& header, BitReader&& bits, DecodeThreads threads);
+    // Samples handed out so far that were decoded from beyond the end of the
+    // input (zero bits standing in for data a truncated file lacks), counted
+    // from the first block that needed such bits.
+    std::uint64_t samplesPastEndOfInput() const;
+
+  private:
+    friend std::unique_ptr<AcmDecoder> createAcmDecoder(ByteSource&, std::size_t, DecodeThreads,
+                                                        ThreadStarter);
+
+    AcmDecoder(const AcmHeader& header, BitReader&& bits, std::unique_ptr<StoppableInput> input,
+               DecodeThreads threads, ThreadStarter startThread);
 
     template <typename StoreSamples>
     std::size_t deliverSamples(std::size_t count, StoreSamples store);
     bool refillBlock();
     bool unpackNextBlock();
+    bool lastBlockPastEnd() const;
 
     AcmHeader header_;
     BlockGeometry geometry_;
-    std::vector<std::uint32_t> wrapBuffer_;  // carries of the transform stages
-    std::vector<std::int32_t> blockBuffer_;  // the block of sequential decoding
-    std::span<std::int32_t> block_;          // the current block, row after row
-    std::uint32_t samplesLeft_;              // samples not yet taken into a block
-    std::size_t outPos_ = 0;                 // next value of block_ to hand out
-    std::size_t outLeft_ = 0;                // values of the current block still owed
+    std::vector<std::uint32_t> wrapBuffer_;     // carries of the transform stages
+    std::vector<std::int32_t> blockBuffer_;     // the block of sequential decoding
+    std::span<std::int32_t> block_;             // the current block, row after row
+    std::uint32_t samplesLeft_;                 // samples not yet taken into a block
+    std::size_t outPos_ = 0;                    // next value of block_ to hand out
+    std::size_t outLeft_ = 0;                   // values of the current block still owed
+    std::optional<std::uint32_t> pastEndFrom_;  // samples handed out before made-up ones
+    std::exception_ptr failure_;                // a read failure, raised by every later call
+    // What the bits are read from; declared before the unpackers, which read it.
+    std::unique_ptr<StoppableInput> input_;
     // Exactly one of the two unpacks: on this thread, or on the pipeline's.
     std::unique_ptr<BlockProducer> producer_;
     std::unique_ptr<BlockPipeline> pipeline_;

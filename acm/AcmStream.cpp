@@ -29,12 +29,37 @@ class BytesInMemory final : public ByteSource {
 }  // namespace
 
 struct AcmStream::State {
-    explicit State(std::unique_ptr<ByteSource> source)
-        : input(std::move(source)), decoder(createAcmDecoder(*input)) {}
+    State(std::unique_ptr<ByteSource> source, const OpenOptions& options)
+        : input(std::move(source)),
+          decoder(createAcmDecoder(
+              *input, BitReader::defaultReadSize,
+              options.secondThread ? DecodeThreads::automatic : DecodeThreads::sequential)) {}
+
+    std::size_t read(std::span<std::int16_t> out);
 
     std::unique_ptr<ByteSource> input;  // declared first: the decoder reads from it
     std::unique_ptr<AcmDecoder> decoder;
+    std::uint64_t damagedBlocks = 0;
+    bool damagedSinceSamples = false;  // a damaged block, and no sample decoded since
+    bool stopped = false;              // two damaged blocks in a row ended the stream
 };
+
+// The decoder stops a read at a damaged block and tries again behind it on
+// the next call; here reading goes on at once, so that what the caller gets
+// does not depend on where its reads begin and end.
+std::size_t AcmStream::State::read(std::span<std::int16_t> out) {
+    std::size_t total = 0;
+    while (total < out.size() && !stopped) {
+        const std::size_t got = decoder->readSamples(out.subspan(total));
+        total += got;
+        if (got > 0) damagedSinceSamples = false;
+        if (total == out.size() || decoder->ended()) break;
+        ++damagedBlocks;
+        stopped = damagedSinceSamples;
+        damagedSinceSamples = true;
+    }
+    return total;
+}
 
 namespace {
 
@@ -55,20 +80,21 @@ AcmStream::AcmStream(AcmStream&&) noexcept = default;
 AcmStream& AcmStream::operator=(AcmStream&&) noexcept = default;
 AcmStream::~AcmStream() = default;
 
-AcmStream AcmStream::openFile(const std::string& path) {
-    return outOfMemoryAsFailure(
-        [&] { return AcmStream(std::make_unique<State>(std::make_unique<InputFile>(path))); });
+AcmStream AcmStream::openFile(const std::string& path, const OpenOptions& options) {
+    return outOfMemoryAsFailure([&] {
+        return AcmStream(std::make_unique<State>(std::make_unique<InputFile>(path), options));
+    });
 }
 
-AcmStream AcmStream::openMemory(std::span<const std::uint8_t> bytes) {
+AcmStream AcmStream::openMemory(std::span<const std::uint8_t> bytes, const OpenOptions& options) {
     return outOfMemoryAsFailure(
-        [&] { return openMemory(std::vector<std::uint8_t>(bytes.begin(), bytes.end())); });
+        [&] { return openMemory(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), options); });
 }
 
-AcmStream AcmStream::openMemory(std::vector<std::uint8_t>&& bytes) {
+AcmStream AcmStream::openMemory(std::vector<std::uint8_t>&& bytes, const OpenOptions& options) {
     return outOfMemoryAsFailure([&] {
         return AcmStream(
-            std::make_unique<State>(std::make_unique<BytesInMemory>(std::move(bytes))));
+            std::make_unique<State>(std::make_unique<BytesInMemory>(std::move(bytes)), options));
     });
 }
 
@@ -83,7 +109,15 @@ std::uint32_t AcmStream::sampleCount() const noexcept {
 }
 
 std::size_t AcmStream::read(std::span<std::int16_t> out) {
-    return state_->decoder->readSamples(out);
+    return state_->read(out);
+}
+
+std::uint64_t AcmStream::damagedBlocks() const noexcept {
+    return state_->damagedBlocks;
+}
+
+std::uint64_t AcmStream::samplesPastEndOfInput() const noexcept {
+    return state_->decoder->samplesPastEndOfInput();
 }
 
 }  // namespace talveco

@@ -13,6 +13,8 @@ void BitReader::refillReadBuffer() {
         // The end of the input: hand out a buffer of zero bytes as if it had
         // been read, and ask the input again once they are used up.
         std::fill(readBuffer_.begin(), readBuffer_.end(), std::uint8_t{0});
+        if (!inputEnded_) endOfInputBit_ = bytesFetched_ * 8;
+        inputEnded_ = true;
         got = readBuffer_.size();
     }
     readPos_ = 0;

@@ -93,6 +93,10 @@ class BitReader {
     // Bits consumed since the start of the stream.
     std::uint64_t bitPosition() const { return (bytesFetched_ - readLeft_) * 8 - bitCount_; }
 
+    // Whether bits beyond the end of the input have been consumed: zeros
+    // that stand in for data the input did not have.
+    bool pastEndOfInput() const { return inputEnded_ && bitPosition() > endOfInputBit_; }
+
   private:
     // Eight bytes of the stream, the first one lowest.
     static std::uint64_t loadWord(const std::uint8_t* bytes) {
@@ -119,9 +123,11 @@ class BitReader {
     ByteSource& input_;
     std::vector<std::uint8_t> readBuffer_;
     std::size_t readPos_ = 0;
-    std::size_t readLeft_ = 0;  // 0 at the start, so the first byte refills
-    std::uint64_t bytesFetched_ = 0;
-    std::uint64_t bitBuffer_ = 0;  // bits at and above bitCount_ are always zero
+    std::size_t readLeft_ = 0;        // 0 at the start, so the first byte refills
+    std::uint64_t bytesFetched_ = 0;  // zeros past the end of the input included
+    bool inputEnded_ = false;
+    std::uint64_t endOfInputBit_ = 0;  // where the input first ended
+    std::uint64_t bitBuffer_ = 0;      // bits at and above bitCount_ are always zero
     // As wide as the buffer: stores of 32-bit values by the column decoders
     // cannot alias it, so it stays in a register across them.
     std::uint64_t bitCount_ = 0;

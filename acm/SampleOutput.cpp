@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "acm/AcmDecoder.h"
+#include "acm/BlockPipeline.h"
 #include "acm/BlockProducer.h"
 #include "acm/InverseTransform.h"
 #include "acm/SampleOutput.h"
@@ -69,6 +70,7 @@ bool AcmDecoder::refillBlock() {
     if (samplesLeft_ == 0) return false;
     if (!unpackNextBlock()) return false;
     inverseTransform(geometry_, block_, wrapBuffer_);
+    if (!pastEndFrom_ && lastBlockPastEnd()) pastEndFrom_ = header_.sampleCount - samplesLeft_;
     // The header guarantees rows (so a non-empty block) while samples are
     // owed; the last block is cut to the samples still owed.
     outPos_ = 0;
@@ -78,11 +80,28 @@ bool AcmDecoder::refillBlock() {
 }
 
 // Makes block_ the next unpacked block, unpacked here or on the pipeline's
-// thread. False for a block that cannot be unpacked.
+// thread. False for a block that cannot be unpacked. A read failure of the
+// input is kept and raised again by every later call, whichever thread met it.
 bool AcmDecoder::unpackNextBlock() {
-    const BlockOutcome outcome =
-        pipeline_ ? pipeline_->takeNext(block_) : producer_->unpackNext(block_);
-    return outcome == BlockOutcome::good;
+    if (failure_) std::rethrow_exception(failure_);
+    try {
+        const BlockOutcome outcome =
+            pipeline_ ? pipeline_->takeNext(block_) : producer_->unpackNext(block_);
+        return outcome == BlockOutcome::good;
+    } catch (...) {
+        failure_ = std::current_exception();
+        throw;
+    }
+}
+
+bool AcmDecoder::lastBlockPastEnd() const {
+    return pipeline_ ? pipeline_->lastTakenPastEnd() : producer_->lastBlockPastEnd();
+}
+
+std::uint64_t AcmDecoder::samplesPastEndOfInput() const {
+    if (!pastEndFrom_) return 0;
+    const std::uint64_t handedOut = header_.sampleCount - samplesLeft_ - outLeft_;
+    return handedOut - *pastEndFrom_;
 }
 
 // Hands out up to `count` samples through store(first, values), which

@@ -17,7 +17,17 @@ void printUsage(Console& console) {
     console.line("    use -m option to produce mono WAV (effects and speech are mono files)");
 }
 
-void convert(std::span<const std::string> arguments, SoundSource& source, Console& console) {
+// A truncated input decodes on from zero bits, which the transcript cannot
+// show; the user is told on standard error how much of the audio is made up.
+void warnIfMadeUp(const std::string& inputPath, const SoundSource& source, Console& warnings) {
+    const std::uint64_t madeUp = source.bytesPastInputEnd();
+    if (madeUp == 0) return;
+    warnings.line("Warning: " + inputPath + " ends early: the last " + std::to_string(madeUp) +
+                  " bytes of audio were made from past its end");
+}
+
+void convert(std::span<const std::string> arguments, SoundSource& source, Console& console,
+             Console& warnings) {
     const RunNames names = deriveNames(arguments[0]);
     console.write(" Converting " + names.inputPath + " to " + names.outputName);
 
@@ -31,6 +41,7 @@ void convert(std::span<const std::string> arguments, SoundSource& source, Consol
 
     const std::int64_t bytesWritten = runConversion(source, names.inputPath, target, console);
     console.line(std::to_string(bytesWritten) + " bytes written");
+    warnIfMadeUp(names.inputPath, source, warnings);
 }
 
 int reportFailure(Console& console, std::string_view message) {
@@ -44,14 +55,15 @@ int reportFailure(Console& console, std::string_view message) {
 
 }  // namespace
 
-int runDriver(std::span<const std::string> arguments, SoundSource& source, Console& console) {
+int runDriver(std::span<const std::string> arguments, SoundSource& source, Console& console,
+              Console& warnings) {
     console.line("Quarnix ACM to WAV converter v1.1 beta");
     try {
         if (arguments.empty()) {
             printUsage(console);
             return kExitSuccess;
         }
-        convert(arguments, source, console);
+        convert(arguments, source, console, warnings);
         return kExitSuccess;
     } catch (const Failure& failure) {
         return reportFailure(console, failure.what());

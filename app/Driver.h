@@ -14,6 +14,9 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 
 // `arguments` are the command-line arguments without the program's name.
-int runDriver(std::span<const std::string> arguments, SoundSource& source, Console& console);
+// The transcript goes to `console`; `warnings` (standard error) gets a line
+// about an input that ended before its announced samples.
+int runDriver(std::span<const std::string> arguments, SoundSource& source, Console& console,
+              Console& warnings);
 
 }  // namespace talveco

@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "acm/AcmSource.h"
+#include "app/AcmSource.h"
 #include "app/Driver.h"
 #include "platform/Console.h"
 #include "platform/Interrupts.h"
@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     talveco::installInterruptCleanup();
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     talveco::Console console;
+    talveco::Console warnings(2);
     talveco::AcmSource source;
-    return talveco::runDriver(arguments, source, console);
+    return talveco::runDriver(arguments, source, console, warnings);
 }

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "acm/AcmDecoder.h"
-#include "acm/AcmSource.h"
+#include "app/AcmSource.h"
 #include "app/Driver.h"
 #include "fuzz/ConvertInput.h"
 #include "platform/Console.h"
@@ -276,7 +276,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     talveco::AcmSource source;
     std::vector<std::string> arguments = {run.path};
     if (run.mono) arguments.emplace_back("-m");
-    const int status = talveco::runDriver(arguments, source, console);
+    // Warnings share the console's file, which checkRun reads: only the
+    // transcript's own lines are expected there.
+    const int warningsFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    check(warningsFd >= 0, "/dev/null");
+    talveco::Console warnings(warningsFd);
+    const int status = talveco::runDriver(arguments, source, console, warnings);
+    ::close(warningsFd);
     checkRun(run, status, consoleText(consoleFd));
     ::close(consoleFd);
     return 0;

@@ -1,6 +1,7 @@
 #include "platform/Interrupts.h"
 
 #include <limits.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -49,6 +50,15 @@ void removeOnInterrupt(int directoryFd, const std::string& name) {
     pendingName[length] = '\0';
     pendingDirectoryFd = directoryFd;
     ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+InterruptsBlocked::InterruptsBlocked() {
+    const sigset_t blocked = handledSignals();
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
+}
+
+InterruptsBlocked::~InterruptsBlocked() {
+    ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 }  // namespace talveco

@@ -2,6 +2,8 @@
 // terminal hang-up, kill): the temporary file must not outlive the process.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 
 namespace talveco {
@@ -14,5 +16,19 @@ void installInterruptCleanup();
 // `directoryFd`, so that it goes even if the directory was moved meanwhile.
 // An empty name registers nothing.
 void removeOnInterrupt(int directoryFd, const std::string& name);
+
+// While one exists, this thread has SIGINT, SIGTERM and SIGHUP blocked, and
+// so has every thread it starts: such threads never run the cleanup, which
+// is left to the thread that registers the file.
+class InterruptsBlocked {
+  public:
+    InterruptsBlocked();
+    ~InterruptsBlocked();
+    InterruptsBlocked(const InterruptsBlocked&) = delete;
+    InterruptsBlocked& operator=(const InterruptsBlocked&) = delete;
+
+  private:
+    sigset_t previous_;
+};
 
 }  // namespace talveco

@@ -21,6 +21,12 @@ void refuseUnsafeTarget(const std::string& target, std::optional<FileIdentity> i
         throw Failure(FailureKind::IoError, OutputFile::kSharingViolation);
     }
     if (S_ISDIR(info.st_mode)) throw Failure(FailureKind::AccessDenied, EISDIR);
+    // The rename would replace a file this user may not write, and give the
+    // new one other permissions: refuse, as opening it for writing would.
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 &&
+        (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        throw Failure(FailureKind::AccessDenied, errno);
+    }
 }
 
 // A name the file system cannot hold would only be refused by the final

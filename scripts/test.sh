@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the project and runs every test: once in a normal build, once with
+# Builds the project and runs every test: the decoder's and the library's
+# under ThreadSanitizer, then all in a normal build and once with
 # AddressSanitizer and UndefinedBehaviorSanitizer. Installs what the machine
 # lacks for them first.
 set -euo pipefail
@@ -14,6 +15,13 @@ run_suite() {
     cmake --build "$dir" -j"$jobs"
     ctest --test-dir "$dir" --output-on-failure -j"$jobs"
 }
+
+# The decoder may unpack on a second thread: its tests and the library's run
+# under ThreadSanitizer too (the other suites' summaries come last).
+echo "== thread sanitizer build (decoder and library tests)"
+cmake -S . -B build-tsan -DTALVECO_WERROR=ON -DTALVECO_SANITIZE_THREAD=ON >/dev/null
+cmake --build build-tsan -j"$jobs" --target acm_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L '^acm_tests$'
 
 echo "== normal build"
 run_suite build

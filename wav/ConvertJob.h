@@ -6,16 +6,9 @@
 
 #include "platform/Console.h"
 #include "wav/SoundSource.h"
-#include "wav/WavTemplates.h"
+#include "wav/WavWriter.h"
 
 namespace talveco {
-
-// Where and how the WAV file is written.
-struct WavTarget {
-    std::string outputName;    // the file to create
-    std::string infoName;      // the INAM text of the trailer
-    WavHeaderTemplate header;  // format fields as the command line chose them
-};
 
 struct ConvertJob {
     // The transfer buffer is sized in granules, and never exceeds

@@ -29,6 +29,10 @@ class SoundSource {
     // The file the source reads from, if any, so that the output never
     // replaces it.
     virtual std::optional<FileIdentity> inputIdentity() const { return std::nullopt; }
+
+    // Bytes delivered so far that the input did not hold (a truncated file
+    // decoded on from zero bits).
+    virtual std::uint64_t bytesPastInputEnd() const { return 0; }
 };
 
 }  // namespace talveco

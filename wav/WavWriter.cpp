@@ -7,6 +7,7 @@
 
 #include "platform/Failure.h"
 #include "platform/OutputFile.h"
+#include "wav/ConvertJob.h"
 
 namespace talveco {
 namespace {

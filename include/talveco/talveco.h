@@ -8,9 +8,15 @@
 // talveco program prints ("File not found", "File does not appear to be a
 // valid ACM file", "Out of memory", "I/O error 5", ...). Streams are
 // independent: any number may be decoded in one process, each from one thread
-// at a time. On a machine with more than one core a stream may unpack ahead
-// on a second thread of its own, which reads the input until the stream is
-// destroyed.
+// at a time.
+//
+// On a machine with more than one core a stream may unpack ahead on a second
+// thread of its own (OpenOptions turns this off). The samples, the reads and
+// the failures are the same either way. That thread blocks SIGINT, SIGTERM
+// and SIGHUP, reads the input no further than the samples read so far need
+// plus a few blocks, and ends when the stream is destroyed: destroying a
+// stream whose input is slow (a pipe, a FIFO) waits for the input read in
+// progress, and no longer.
 #pragma once
 
 #include <cstddef>
@@ -48,15 +54,22 @@ class Failure : public std::exception {
     std::string message_;
 };
 
+struct OpenOptions {
+    // Whether the stream may unpack ahead on a second thread, where the
+    // machine and the stream make that pay.
+    bool secondThread = true;
+};
+
 class AcmStream {
   public:
     // Reads the stream's header; the file stays open, read-only, until the
     // stream is destroyed.
-    static AcmStream openFile(const std::string& path);
-    // Decodes bytes already in memory, such as a sound read out of an archive.
-    // The bytes are copied; the caller's buffer may go away.
-    static AcmStream openMemory(std::span<const std::uint8_t> bytes);
-    static AcmStream openMemory(std::vector<std::uint8_t>&& bytes);
+    static AcmStream openFile(const std::string& path, const OpenOptions& options = {});
+    // Decodes bytes already in memory. The bytes are copied; the caller's
+    // buffer may go away.
+    static AcmStream openMemory(std::span<const std::uint8_t> bytes,
+                                const OpenOptions& options = {});
+    static AcmStream openMemory(std::vector<std::uint8_t>&& bytes, const OpenOptions& options = {});
 
     AcmStream(AcmStream&&) noexcept;
     AcmStream& operator=(AcmStream&&) noexcept;
@@ -67,11 +80,23 @@ class AcmStream {
     unsigned sampleRate() const noexcept;
     std::uint32_t sampleCount() const noexcept;
 
-    // Decodes the next samples into `out` and returns how many were stored.
-    // Fewer than out.size() only at the end of the stream, or when a damaged
-    // block is met (the next call resumes after it); 0 when nothing more can
-    // be decoded.
+    // Decodes the next samples into `out` and returns how many were stored:
+    // out.size() until the end of the stream, whatever the size of out. A
+    // damaged block is skipped and decoding goes on behind it. Returns 0
+    // (and fewer than out.size() before that) only at the end: after the
+    // samples the header announced, or at two damaged blocks with nothing
+    // decodable between them, after which every read returns 0. A failure to
+    // read the input is raised again by every later call.
     std::size_t read(std::span<std::int16_t> out);
+
+    // Blocks that could not be decoded (a column code that selects no
+    // method), counted as read() met them.
+    std::uint64_t damagedBlocks() const noexcept;
+
+    // Samples read so far that were not in the input: a truncated stream
+    // goes on with zero bits, which decode as near silence, from the first
+    // block that needed bits beyond the input's end.
+    std::uint64_t samplesPastEndOfInput() const noexcept;
 
   private:
     struct State;

@@ -113,11 +113,12 @@ TEST(BlockGeometry, FollowsTheLevels) {
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TALVECO_ASAN 1
+// The sanitizers reserve more address space than the cap below allows.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TALVECO_SANITIZED_MEMORY 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TALVECO_ASAN 1
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TALVECO_SANITIZED_MEMORY 1
 #endif
 #endif
 
@@ -125,8 +126,8 @@ TEST(BlockGeometry, FollowsTheLevels) {
 // child process whose address space is capped far below that, creation must
 // report the failed allocation as "Out of memory".
 TEST(AcmHeaderDeathTest, BuffersThatCannotBeHadAreOutOfMemory) {
-#ifdef TALVECO_ASAN
-    GTEST_SKIP() << "the address sanitizer reserves more address space than the cap allows";
+#ifdef TALVECO_SANITIZED_MEMORY
+    GTEST_SKIP() << "the sanitizer reserves more address space than the cap allows";
 #else
     // A pipelined decoder allocates its block slots as well.
     const auto createUnderCap = [](DecodeThreads threads) {

@@ -4,6 +4,7 @@
 
 #include "talveco/talveco.h"
 #include "tests/support/AcmStreamBuilder.h"
+#include "tests/support/RandomStreams.h"
 #include "tests/support/TempDir.h"
 
 namespace talveco {
@@ -109,6 +110,53 @@ TEST(AcmStream, MovedStreamGoesOn) {
     const auto all = decodeAll(reference, 100);
     const auto rest = decodeAll(moved, 100);
     EXPECT_EQ(rest, std::vector<std::int16_t>(all.begin() + 10, all.end()));
+}
+
+// A damaged block is skipped wherever the caller's reads begin and end; two
+// in a row end the stream. Blocks of 3 levels and 5 rows hold 40 samples, so
+// reads of 40 meet every damaged block at the start of a read.
+TEST(AcmStream, DamagedBlocksDoNotDependOnTheReadSizes) {
+    struct Case {
+        const char* layout;
+        std::size_t samples;  // what the stream yields
+        std::uint64_t damaged;
+    };
+    const Case cases[] = {{"gbg", 80, 1},     {"bggg", 120, 1}, {"ggbbg", 80, 2},
+                          {"gbgbgb", 120, 2}, {"bbg", 0, 2},    {"gggg", 160, 0}};
+    for (const Case& c : cases) {
+        const auto bytes = testing::layoutStream(c.layout, 3, 5, 9);
+        std::vector<std::int16_t> first;
+        for (const std::size_t chunk : {1u, 40u, 33u, 4096u}) {
+            for (const bool secondThread : {false, true}) {
+                auto stream = AcmStream::openMemory(bytes, OpenOptions{secondThread});
+                const auto samples = decodeAll(stream, chunk);
+                EXPECT_EQ(samples.size(), c.samples) << c.layout << ", reads of " << chunk;
+                EXPECT_EQ(stream.damagedBlocks(), c.damaged) << c.layout << ", reads of " << chunk;
+                std::vector<std::int16_t> more(10);
+                EXPECT_EQ(stream.read(more), 0u) << c.layout << ": the end is final";
+                if (first.empty()) first = samples;
+                EXPECT_EQ(samples, first) << c.layout << ", reads of " << chunk;
+            }
+        }
+    }
+}
+
+// A stream cut short goes on from zero bits; the stream says how much of
+// what it gave was not in the input.
+TEST(AcmStream, CountsTheSamplesMadeFromPastTheEndOfATruncatedInput) {
+    const std::uint32_t blockSize = 40;
+    const auto whole = testing::randomStream(5 * blockSize, 3, 5, 5, 3);
+    const auto threeBlocks = testing::randomStream(5 * blockSize, 3, 5, 3, 3);
+    const std::vector<std::uint8_t> headerOnly(whole.begin(), whole.begin() + 14);
+    const struct {
+        const std::vector<std::uint8_t>* bytes;
+        std::uint64_t pastEnd;
+    } cases[] = {{&whole, 0}, {&threeBlocks, 2 * blockSize}, {&headerOnly, 5 * blockSize}};
+    for (const auto& c : cases) {
+        auto stream = AcmStream::openMemory(*c.bytes);
+        EXPECT_EQ(decodeAll(stream, 7).size(), 5 * blockSize);
+        EXPECT_EQ(stream.samplesPastEndOfInput(), c.pastEnd) << c.bytes->size() << " bytes";
+    }
 }
 
 }  // namespace

@@ -1,15 +1,23 @@
 // Pipelined decoding against sequential decoding: the same samples, the same
 // short reads and the same failures, whatever the stream and the reads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <future>
 #include <optional>
 #include <random>
 #include <string>
 #include <thread>
 
 #include "acm/AcmDecoder.h"
+#include "platform/InputFile.h"
 #include "tests/support/AcmStreamBuilder.h"
 #include "tests/support/MemoryByteSource.h"
+#include "tests/support/RandomStreams.h"
+#include "tests/support/TempDir.h"
 
 namespace talveco {
 namespace {
@@ -26,14 +34,24 @@ struct ReadPlan {
     std::vector<std::size_t> requests = {100};
     bool asBytes = false;
     std::size_t calls = 400;  // enough to pass the end of every stream here
+    // The second thread cannot be started: the pipelined decoder must fall
+    // back to unpacking on the reader's thread.
+    ThreadStarter startThread;
 };
 
+// A thread starter that fails as a system out of memory would.
+std::thread failToStart(std::function<void()>) {
+    throw std::bad_alloc();
+}
+
 // Everything a caller can observe: the count of each read with the samples
-// (as bytes) it delivered, and the message of the failure that ended it.
+// (as bytes) it delivered, the failures (each read after the first one must
+// raise it again), and how far the input was read once the stream ended.
 struct Trace {
     std::vector<std::size_t> counts;
     Bytes delivered;
-    std::string failure;
+    std::vector<std::string> failures;
+    std::optional<std::size_t> inputReadsAtEnd;
 };
 
 // Buffers kept from one read to the next: filling fresh ones on every call
@@ -65,21 +83,35 @@ std::size_t readOnce(AcmDecoder& decoder, std::size_t request, bool asBytes, Rea
     return got;
 }
 
+// Reads as the plan says; after a failure three more reads, which must fail
+// alike.
+void readByPlan(AcmDecoder& decoder, const ReadPlan& plan, Trace& trace) {
+    ReadBuffers buffers;
+    for (std::size_t call = 0; call < plan.calls && trace.failures.size() < 4; ++call) {
+        const std::size_t request = plan.requests[call % plan.requests.size()];
+        try {
+            trace.counts.push_back(
+                readOnce(decoder, request, plan.asBytes, buffers, trace.delivered));
+        } catch (const Failure& failure) {
+            trace.failures.emplace_back(failure.what());
+        }
+    }
+}
+
 Trace decode(const Bytes& stream, DecodeThreads threads, const ReadPlan& plan) {
     MemoryByteSource source(stream, plan.chunkLimit);
     if (plan.failingRead) source.failReadNumber(*plan.failingRead);
     Trace trace;
-    ReadBuffers buffers;
+    bool ended = false;
     try {
-        const auto decoder = createAcmDecoder(source, 512, threads);
-        for (std::size_t call = 0; call < plan.calls; ++call) {
-            const std::size_t request = plan.requests[call % plan.requests.size()];
-            trace.counts.push_back(
-                readOnce(*decoder, request, plan.asBytes, buffers, trace.delivered));
-        }
-    } catch (const std::exception& failure) {
-        trace.failure = failure.what();
+        const auto decoder = createAcmDecoder(source, 512, threads, plan.startThread);
+        readByPlan(*decoder, plan, trace);
+        ended = decoder->ended() || !trace.failures.empty();
+    } catch (const Failure& failure) {
+        trace.failures.emplace_back(failure.what());  // in the header
     }
+    // The decoder is gone and its thread with it: whatever it read is read.
+    if (ended) trace.inputReadsAtEnd = source.readCount();
     return trace;
 }
 
@@ -88,32 +120,12 @@ void expectSameTrace(const Bytes& stream, const ReadPlan& plan, const std::strin
     const Trace pipelined = decode(stream, DecodeThreads::pipelined, plan);
     EXPECT_EQ(pipelined.counts, sequential.counts) << what;
     EXPECT_EQ(pipelined.delivered, sequential.delivered) << what;
-    EXPECT_EQ(pipelined.failure, sequential.failure) << what;
-}
-
-// A block of random indices with mixed codes, all within p = 3.
-void addRandomBlock(AcmStreamBuilder& builder, std::mt19937& random) {
-    static constexpr unsigned codes[] = {4, 27, 24, 29, 21, 19, 5, 26, 0, 23, 22, 17, 18, 20, 16};
-    std::uniform_int_distribution<std::size_t> pickCode(0, std::size(codes) - 1);
-    std::uniform_int_distribution<unsigned> step(0, 65535);
-    builder.blockHeader(3, static_cast<std::uint16_t>(step(random)));
-    for (unsigned c = 0; c < builder.columns(); ++c) {
-        const unsigned code = codes[pickCode(random)];
-        const auto [lowest, highest] = testing::columnIndexRange(code);
-        std::uniform_int_distribution<int> index(lowest, highest);
-        std::vector<int> column(builder.rows());
-        for (int& i : column)
-            i = index(random);
-        builder.column(code, column);
+    EXPECT_EQ(pipelined.failures, sequential.failures) << what;
+    // A stream read to its end (or to a failure) was read exactly as far by
+    // both: the producer never reads ahead of what the samples need.
+    if (sequential.inputReadsAtEnd) {
+        EXPECT_EQ(pipelined.inputReadsAtEnd, sequential.inputReadsAtEnd) << what;
     }
-}
-
-// The first columns of a block, then a code that selects no method.
-void addBadBlock(AcmStreamBuilder& builder, unsigned goodColumns, unsigned badCode) {
-    builder.blockHeader(2, 7);
-    for (unsigned c = 0; c < goodColumns; ++c)
-        builder.column(4, std::vector<int>(builder.rows(), 1));
-    builder.columnCode(badCode);
 }
 
 struct Shape {
@@ -130,11 +142,7 @@ Bytes randomStream(const Shape& shape, bool cutLast, unsigned seed) {
     const std::uint32_t blockSize = (1u << shape.levels) * shape.rows;
     const std::uint32_t count =
         blockSize * static_cast<std::uint32_t>(shape.blocks) - (cutLast ? blockSize / 2 : 0);
-    AcmStreamBuilder builder(count, shape.levels, shape.rows);
-    std::mt19937 random(seed);
-    for (int b = 0; b < shape.blocks; ++b)
-        addRandomBlock(builder, random);
-    return builder.bytes();
+    return testing::randomStream(count, shape.levels, shape.rows, shape.blocks, seed);
 }
 
 std::string describe(const Shape& shape) {
@@ -188,23 +196,7 @@ constexpr BadBlockCase badBlockCases[] = {
 };
 
 Bytes layoutStream(const BadBlockCase& layout, unsigned seed) {
-    const std::string blocks = layout.layout;
-    const auto goodBlocks =
-        static_cast<std::uint32_t>(std::count(blocks.begin(), blocks.end(), 'g'));
-    AcmStreamBuilder builder(goodBlocks * (1u << layout.levels) * layout.rows, layout.levels,
-                             layout.rows);
-    std::mt19937 random(seed);
-    static constexpr unsigned badCodes[] = {1, 2, 25, 28, 30, 31};
-    unsigned badCount = 0;
-    for (const char block : blocks) {
-        if (block == 'g') {
-            addRandomBlock(builder, random);
-        } else {
-            addBadBlock(builder, badCount % builder.columns(), badCodes[badCount % 6]);
-            ++badCount;
-        }
-    }
-    return builder.bytes();
+    return testing::layoutStream(layout.layout, layout.levels, layout.rows, seed);
 }
 
 TEST(PipelineComparison, BadBlocksEndTheSameReadsAndTheNextReadsMoveOnAlike) {
@@ -274,6 +266,22 @@ TEST(PipelineComparison, BadBlockShortensTheReadOfThePipelinedDecoder) {
     EXPECT_EQ(decoder->readSamples(out), 12u);
     EXPECT_EQ(decoder->readSamples(out), 12u);
     EXPECT_EQ(decoder->readSamples(out), 0u);
+}
+
+TEST(PipelineComparison, ThreadThatCannotStartFallsBackToUnpackingOnTheReadersThread) {
+    const Bytes valid = randomStream({4, 5, 20}, true, 21);
+    const Bytes withBad = layoutStream(badBlockCases[3], 22);
+    for (const Bytes* stream : {&valid, &withBad}) {
+        for (const auto& requests : requestPatterns) {
+            ReadPlan plan;
+            plan.requests = requests;
+            plan.calls = 3000;
+            plan.startThread = failToStart;
+            expectSameTrace(*stream, plan, "request " + std::to_string(requests[0]));
+            plan.failingRead = 2;
+            expectSameTrace(*stream, plan, "failing, request " + std::to_string(requests[0]));
+        }
+    }
 }
 
 TEST(PipelineComparison, TruncatedStreamsDecodeAlike) {
@@ -386,6 +394,45 @@ TEST(PipelineComparison, DestroyingDecodersAtAnyPointReturnsPromptly) {
     const auto decoder = createAcmDecoder(failing, 512, DecodeThreads::pipelined);
     std::vector<std::int16_t> out(1000);
     EXPECT_THROW(decoder->readSamples(out), Failure);
+}
+
+// A FIFO whose writer stays open: the producer waits in a read that only
+// more bytes end. Destroying the decoder may wait for that read, but not for
+// the further reads a slot would need: fed a byte at a time, it ends after a
+// few bytes, not after the rest of the stream.
+TEST(PipelineComparison, DestroyingADecoderWaitingOnASlowInputWaitsOnlyForTheReadInProgress) {
+    testing::TempDir dir;
+    const std::string fifo = (dir / "slow.acm").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // no end of file while open
+    ASSERT_GE(writer, 0);
+    const Bytes stream = randomStream({7, 16, 120}, false, 12);
+    auto writeBytes = [writer](const std::uint8_t* data, std::size_t size) {
+        for (std::size_t done = 0; done < size;) {
+            const ssize_t put = ::write(writer, data + done, size - done);
+            if (put <= 0) return;
+            done += static_cast<std::size_t>(put);
+        }
+    };
+    // Half the stream: the first slots fill, a later one waits for bytes.
+    std::thread firstHalf([&] { writeBytes(stream.data(), stream.size() / 2); });
+
+    InputFile input(fifo);
+    auto decoder = createAcmDecoder(input, 4096, DecodeThreads::pipelined);
+    std::vector<std::int16_t> out(100);
+    EXPECT_EQ(decoder->readSamples(out), out.size());
+    firstHalf.join();
+
+    auto destroyed = std::async(std::launch::async, [&decoder] { decoder.reset(); });
+    std::size_t fed = 0;
+    while (destroyed.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready &&
+           fed < 500) {
+        writeBytes(stream.data() + stream.size() / 2 + fed, 1);
+        ++fed;
+    }
+    EXPECT_LT(fed, 500u) << "the producer went on reading after the decoder was destroyed";
+    ::close(writer);  // lets a producer that went on reading see the end
+    destroyed.wait();
 }
 
 }  // namespace

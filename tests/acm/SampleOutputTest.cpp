@@ -6,12 +6,14 @@
 #include "acm/SampleOutput.h"
 #include "tests/support/AcmStreamBuilder.h"
 #include "tests/support/MemoryByteSource.h"
+#include "tests/support/RandomStreams.h"
 
 namespace talveco {
 namespace {
 
 using testing::AcmStreamBuilder;
 using testing::MemoryByteSource;
+using testing::randomStream;
 using Samples = std::vector<std::int16_t>;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -21,31 +23,6 @@ Samples decodeAll(const Bytes& stream, std::size_t capacity = 1 << 16) {
     Samples samples(capacity);
     samples.resize(decoder->readSamples(samples));
     return samples;
-}
-
-// A block of random indices with mixed codes, all within p = 3.
-void addRandomBlock(AcmStreamBuilder& builder, std::mt19937& random) {
-    static constexpr unsigned codes[] = {4, 27, 24, 29, 21, 19, 5, 26, 0, 23, 22, 17, 18, 20};
-    std::uniform_int_distribution<std::size_t> pickCode(0, std::size(codes) - 1);
-    builder.blockHeader(3, 11);
-    for (unsigned c = 0; c < builder.columns(); ++c) {
-        const unsigned code = codes[pickCode(random)];
-        const auto [lowest, highest] = testing::columnIndexRange(code);
-        std::uniform_int_distribution<int> index(lowest, highest);
-        std::vector<int> column(builder.rows());
-        for (int& i : column)
-            i = index(random);
-        builder.column(code, column);
-    }
-}
-
-Bytes randomStream(std::uint32_t sampleCount, unsigned levels, unsigned rows, int blocks,
-                   unsigned seed) {
-    AcmStreamBuilder builder(sampleCount, levels, rows);
-    std::mt19937 random(seed);
-    for (int b = 0; b < blocks; ++b)
-        addRandomBlock(builder, random);
-    return builder.bytes();
 }
 
 TEST(SampleOutput, OneLevelStreamGivesTheShiftedTransform) {

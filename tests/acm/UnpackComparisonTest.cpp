@@ -14,6 +14,7 @@
 #include "tests/acm/ReferenceUnpacker.h"
 #include "tests/support/AcmStreamBuilder.h"
 #include "tests/support/MemoryByteSource.h"
+#include "tests/support/RandomStreams.h"
 
 namespace talveco {
 namespace {
@@ -106,27 +107,6 @@ TEST(UnpackComparison, EveryFillerMatchesTheReferenceOnRandomBits) {
     }
 }
 
-// A random valid block from the stream builder: random codes with a method,
-// random indices within each code's range, a random block header.
-void addRandomBlock(testing::AcmStreamBuilder& builder, std::mt19937& random) {
-    static constexpr unsigned codes[] = {0,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
-                                         15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 26, 27, 29};
-    std::uniform_int_distribution<std::size_t> pickCode(0, std::size(codes) - 1);
-    std::geometric_distribution<unsigned> exponent(0.2);
-    std::uniform_int_distribution<unsigned> step(0, 65535);
-    builder.blockHeader(std::min(exponent(random), 15u), static_cast<std::uint16_t>(step(random)));
-    std::vector<int> column(builder.rows());
-    for (unsigned c = 0; c < builder.columns(); ++c) {
-        const unsigned code = codes[pickCode(random)];
-        const auto [lowest, highest] = testing::columnIndexRange(code);
-        std::uniform_int_distribution<int> index(lowest, highest);
-        std::bernoulli_distribution zero(0.3);
-        for (int& i : column)
-            i = zero(random) ? 0 : index(random);
-        builder.column(code, column);
-    }
-}
-
 struct UnpackResult {
     std::vector<bool> results;
     std::vector<Values> blocks;
@@ -160,7 +140,7 @@ TEST(UnpackComparison, BlocksMatchTheReferenceOnValidAndRandomStreams) {
             const BlockGeometry geometry = blockGeometry(levels, rows);
             testing::AcmStreamBuilder builder(0, levels, rows);
             for (int b = 0; b < 6; ++b)
-                addRandomBlock(builder, random);
+                testing::addRandomBlock(builder, random);
             const Bytes noise = randomBytes(geometry.blockSize * 2 + 64, random);
             for (const Bytes* stream : {&builder.bytes(), &noise}) {
                 const auto fast = unpackAll<AmplitudeTable>(*stream, geometry, 6, unpackBlock);
@@ -187,7 +167,7 @@ TEST(UnpackComparison, DecoderMatchesTheReferencePipeline) {
         const auto sampleCount = static_cast<std::uint32_t>(geometry.blockSize * 5 - 3);
         testing::AcmStreamBuilder builder(sampleCount, levels, rows);
         for (int b = 0; b < 5; ++b)
-            addRandomBlock(builder, random);
+            testing::addRandomBlock(builder, random);
 
         MemoryByteSource source(builder.bytes());
         const auto decoder = createAcmDecoder(source, 512);

@@ -14,6 +14,7 @@
 #include "tests/support/MemoryByteSource.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Transcript.h"
 
 namespace talveco {
 namespace {
@@ -25,7 +26,7 @@ using testing::readFileBytes;
 using testing::TempDir;
 using testing::writeFileBytes;
 
-constexpr const char* kBanner = "Quarnix ACM to WAV converter v1.1 beta";
+using testing::kBanner;
 
 std::vector<std::uint8_t> littleEndian(const std::vector<std::int16_t>& samples) {
     std::vector<std::uint8_t> bytes;

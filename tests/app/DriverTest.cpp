@@ -10,6 +10,7 @@
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/ScriptedSource.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Transcript.h"
 
 namespace talveco {
 namespace {
@@ -19,7 +20,7 @@ using testing::readFileBytes;
 using testing::ScriptedSource;
 using testing::TempDir;
 
-constexpr const char* kBanner = "Quarnix ACM to WAV converter v1.1 beta";
+using testing::kBanner;
 
 // Runs the driver in-process inside a temporary working directory.
 class DriverRun {
@@ -33,7 +34,7 @@ class DriverRun {
         const auto consolePath = dir / ".console";
         const int fd = ::open(consolePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         Console console(fd);
-        const int status = runDriver(arguments, source, console);
+        const int status = runDriver(arguments, source, console, console);
         ::close(fd);
         const auto bytes = readFileBytes(consolePath);
         std::filesystem::remove(consolePath);

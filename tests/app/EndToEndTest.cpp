@@ -12,7 +12,9 @@
 #include "tests/support/ExpectedWav.h"
 #include "tests/support/IndependentReaders.h"
 #include "tests/support/ProgramRunner.h"
+#include "tests/support/RandomStreams.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Transcript.h"
 
 namespace talveco {
 namespace {
@@ -26,7 +28,7 @@ using testing::runProgram;
 using testing::TempDir;
 using testing::writeFileBytes;
 
-constexpr const char* kBanner = "Quarnix ACM to WAV converter v1.1 beta";
+using testing::kBanner;
 namespace fs = std::filesystem;
 
 // A stream that is nothing but its header: the zero bits that follow the end
@@ -194,6 +196,54 @@ TEST_F(EndToEnd, ExistingOutputIsReplaced) {
     EXPECT_EQ(result.exitStatus, 0);
     expectWavFile(dir / "a.wav", std::vector<std::uint8_t>(6), "a.acm");
     EXPECT_EQ(directoryEntries(dir.path()), (std::vector<std::string>{"a.acm", "a.wav"}));
+}
+
+TEST_F(EndToEnd, ExistingOutputTheUserMayNotWriteIsKept) {
+    writeFileBytes(dir / "a.acm", silentAcm(3));
+    openUpDirectory();
+    const std::vector<std::uint8_t> old(5000, 0xEE);
+    for (const fs::perms mode :
+         {fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
+          fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read}) {
+        writeFileBytes(dir / "a.wav", old);
+        fs::permissions(dir / "a.wav", mode);
+        const ProgramResult result = run({"a.acm"}, RunOptions::asNobody());
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.output, crlfLines({kBanner, " Converting a.acm to a.wav", "",
+                                            "Error: File access denied"}));
+        EXPECT_EQ(readFileBytes(dir / "a.wav"), old);
+        EXPECT_EQ(fs::status(dir / "a.wav").permissions(), mode);
+        EXPECT_EQ(directoryEntries(dir.path()), (std::vector<std::string>{"a.acm", "a.wav"}));
+        fs::remove(dir / "a.wav");
+    }
+}
+
+TEST_F(EndToEnd, OutputStaysInTheDirectoryAForwardSlashNames) {
+    fs::create_directory(dir / "v1.2");
+    writeFileBytes(dir / "v1.2" / "track", silentAcm(2));
+    writeFileBytes(dir / "NOEXT", silentAcm(2));
+    EXPECT_EQ(
+        run({"v1.2/track"}).output,
+        crlfLines({kBanner, " Converting v1.2/track to v1.2/track.wav", "#", "4 bytes written"}));
+    EXPECT_EQ(run({"./NOEXT"}).output,
+              crlfLines({kBanner, " Converting ./NOEXT to ./NOEXT.wav", "#", "4 bytes written"}));
+    expectWavFile(dir / "v1.2" / "track.wav", std::vector<std::uint8_t>(4), "v1.2/track");
+    expectWavFile(dir / "NOEXT.wav", std::vector<std::uint8_t>(4), "./NOEXT");
+}
+
+TEST_F(EndToEnd, TruncatedInputIsNamedOnStandardErrorAndConvertsAsBefore) {
+    writeFileBytes(dir / "t.acm", silentAcm(1000));
+    writeFileBytes(dir / "whole.acm", testing::randomStream(80, 3, 5, 2, 4));
+    const ProgramResult cut = run({"t.acm"});
+    EXPECT_EQ(cut.exitStatus, 0);
+    EXPECT_EQ(cut.output,
+              crlfLines({kBanner, " Converting t.acm to t.wav", "#", "2000 bytes written"}));
+    EXPECT_EQ(cut.errors, crlfLines({"Warning: t.acm ends early: the last 2000 bytes of audio "
+                                     "were made from past its end"}));
+    expectWavFile(dir / "t.wav", std::vector<std::uint8_t>(2000), "t.acm");
+    const ProgramResult whole = run({"whole.acm"});
+    EXPECT_EQ(whole.exitStatus, 0);
+    EXPECT_EQ(whole.errors, "");
 }
 
 TEST_F(EndToEnd, EmptyStreamGivesAnEmptyProgressLine) {

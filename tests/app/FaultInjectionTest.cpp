@@ -17,6 +17,7 @@
 #include "tests/support/IndependentReaders.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Transcript.h"
 
 namespace talveco {
 namespace {
@@ -70,7 +71,7 @@ constexpr const char* kSomeMarks = "#+";
 // one or more "#") and the error line.
 bool isFailedTranscript(const std::string& output, const std::string& convertingLine,
                         const std::string& marks, const std::string& error) {
-    const std::string head = "Quarnix ACM to WAV converter v1.1 beta\r\n" + convertingLine + "\r\n";
+    const std::string head = std::string(testing::kBanner) + "\r\n" + convertingLine + "\r\n";
     const std::string tail = "\r\nError: " + error + "\r\n";
     if (output.size() < head.size() + tail.size() || !output.starts_with(head) ||
         !output.ends_with(tail)) {
@@ -181,7 +182,9 @@ TEST(SystemFault, OutputDirectoryMadeReadOnlyMidRun) {
     const auto input = longSilentAcm();
     writeFileBytes(dir / "sub" / "in.acm", input);
     writeFileBytes(dir / "sub" / "in.wav", kOldOutput);
+    // Both belong to the user, so only the lock mid-run stands in the way.
     ASSERT_EQ(::chown((dir / "sub").c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chown((dir / "sub" / "in.wav").c_str(), kNobody, kNobody), 0);
 
     const ProgramResult result =
         runProgram({"sub/in.acm"}, dir.path(),

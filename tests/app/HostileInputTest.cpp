@@ -12,6 +12,7 @@
 #include "tests/support/IndependentReaders.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Transcript.h"
 
 namespace talveco {
 namespace {
@@ -25,7 +26,7 @@ using testing::TempDir;
 using testing::writeFileBytes;
 namespace fs = std::filesystem;
 
-constexpr const char* kBanner = "Quarnix ACM to WAV converter v1.1 beta";
+using testing::kBanner;
 constexpr long kKiB = 1024;
 
 std::vector<std::uint8_t> firstBytes(std::vector<std::uint8_t> bytes, std::size_t count) {

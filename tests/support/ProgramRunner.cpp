@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,9 +22,12 @@ constexpr uid_t kNobody = 65534;
 // would go on running the parent's tests.
 [[noreturn]] void runChild(const std::string& program, std::vector<char*>& argv,
                            std::vector<char*>& envp, const std::filesystem::path& workDir,
-                           const RunOptions& options, int outputFd) noexcept {
+                           const RunOptions& options, int outputFd, int errorFd) noexcept {
     const int devNull = ::open("/dev/null", O_RDONLY);
-    if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(outputFd, 1) < 0) ::_exit(126);
+    if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(outputFd, 1) < 0 ||
+        ::dup2(errorFd, 2) < 0) {
+        ::_exit(126);
+    }
     if (options.closedStandardStreams) {
         for (const int fd : {0, 1, 2})
             ::close(fd);
@@ -84,6 +88,16 @@ std::string drain(int fd, pid_t child, std::optional<int> signalOnProgress) {
     }
 }
 
+// Everything written to `fd` from its start.
+std::string readAll(int fd) {
+    std::string text;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = ::pread(fd, chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0)
+        text.append(chunk, static_cast<std::size_t>(got));
+    return text;
+}
+
 }  // namespace
 
 std::string programPath() {
@@ -106,10 +120,13 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     if (options.brokenStdout) ::close(pipeFds[0]);
+    // Standard error goes to a file in memory, read once the program is done.
+    const int errorFd = ::memfd_create("stderr", MFD_CLOEXEC);
+    if (errorFd < 0) throw std::runtime_error("memfd_create failed");
 
     const pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) runChild(program, argv, envp, workDir, options, pipeFds[1]);
+    if (child == 0) runChild(program, argv, envp, workDir, options, pipeFds[1], errorFd);
 
     ::close(pipeFds[1]);
     ProgramResult result;
@@ -122,6 +139,8 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
     }
     result.peakMemoryKb = usage.ru_maxrss;
+    result.errors = readAll(errorFd);
+    ::close(errorFd);
     if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.terminatingSignal = WTERMSIG(status);
     return result;

@@ -54,6 +54,7 @@ struct ProgramResult {
     int exitStatus = -1;  // -1 when it did not exit normally
     int terminatingSignal = 0;
     std::string output;
+    std::string errors;     // what it wrote to standard error
     long peakMemoryKb = 0;  // the largest resident set the program had
 };
 

@@ -1,3 +1,4 @@
+#include "wav/ConvertJob.h"
 #include "wav/WavWriter.h"
 
 #include <fcntl.h>

@@ -18,6 +18,7 @@ class AcmSource final : public SoundSource {
     std::int32_t size() const override { return byteSize_; }
     std::size_t read(std::span<std::uint8_t> buffer) override;
     std::optional<FileIdentity> inputIdentity() const override;
+    std::uint64_t bytesPastInputEnd() const override;
 
   private:
     std::unique_ptr<InputFile> file_;

@@ -1,4 +1,4 @@
-#include "acm/AcmSource.h"
+#include "app/AcmSource.h"
 
 namespace talveco {
 
@@ -16,6 +16,10 @@ void AcmSource::open(const std::string& path) {
 
 std::size_t AcmSource::read(std::span<std::uint8_t> buffer) {
     return decoder_ ? decoder_->readSampleBytes(buffer) : 0;
+}
+
+std::uint64_t AcmSource::bytesPastInputEnd() const {
+    return decoder_ ? 2 * decoder_->samplesPastEndOfInput() : 0;
 }
 
 std::optional<FileIdentity> AcmSource::inputIdentity() const {

@@ -1,4 +1,4 @@
-#include "acm/AcmSource.h"
+#include "app/AcmSource.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,165 @@
+#include "acm/BlockPipeline.h"
+
+#include <utility>
+
+#include "platform/Interrupts.h"
+
+namespace talveco {
+
+BlockPipeline::BlockPipeline(BlockProducer&& producer, StoppableInput& input, std::size_t blockSize,
+                             std::size_t blocksPerSlot, std::size_t slotCount,
+                             ThreadStarter startThread)
+    : blockSize_(blockSize),
+      blocksPerSlot_(blocksPerSlot),
+      input_(input),
+      startThread_(std::move(startThread)),
+      producer_(std::move(producer)),
+      slots_(slotCount) {
+    for (Slot& slot : slots_)
+        slot.values.resize(blockSize * blocksPerSlot);
+}
+
+std::span<std::int32_t> BlockPipeline::blockOf(Slot& slot, std::size_t index) {
+    return std::span<std::int32_t>(slot.values).subspan(index * blockSize_, blockSize_);
+}
+
+BlockPipeline::~BlockPipeline() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    input_.requestStop();
+    slotFreed_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+void BlockPipeline::startProducer() {
+    started_ = true;
+    // The interrupt cleanup must run on the caller's thread, which registers
+    // and removes the temporary file with these signals blocked; the new
+    // thread inherits this mask.
+    const InterruptsBlocked blocked;
+    try {
+        auto work = [this] { produce(); };
+        worker_ = startThread_ ? startThread_(work) : std::thread(work);
+    } catch (...) {
+        // No thread (no resources, no memory for one): the blocks are
+        // unpacked on this thread as they are needed, with the same results.
+        inline_ = true;
+    }
+}
+
+// The producer's loop: waits for a free slot, fills it outside the lock and
+// hands it over, until the samples are all taken, a read fails or the
+// pipeline is stopped.
+void BlockPipeline::produce() {
+    while (!producer_.finished()) {
+        {
+            std::unique_lock lock(mutex_);
+            slotFreed_.wait(lock, [this] { return stopping_ || filledCount_ < slots_.size(); });
+            if (stopping_) break;
+        }
+        Slot& slot = slots_[fillIndex_];
+        fill(slot);
+        fillIndex_ = (fillIndex_ + 1) % slots_.size();
+        {
+            const std::lock_guard lock(mutex_);
+            ++filledCount_;
+        }
+        slotFilled_.notify_one();
+        if (slot.failure || slot.runEnd == RunEnd::end) break;
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        producerDone_ = true;
+    }
+    slotFilled_.notify_one();
+}
+
+void BlockPipeline::fill(Slot& slot) noexcept {
+    slot.goodBlocks = 0;
+    slot.firstPastEnd = blocksPerSlot_;
+    slot.failure = nullptr;
+    try {
+        fillRun(slot);
+    } catch (...) {
+        slot.failure = std::current_exception();
+    }
+}
+
+void BlockPipeline::fillRun(Slot& slot) {
+    while (slot.goodBlocks < blocksPerSlot_) {
+        switch (producer_.unpackNext(blockOf(slot, slot.goodBlocks))) {
+            case BlockOutcome::good:
+                if (producer_.lastBlockPastEnd() && slot.firstPastEnd == blocksPerSlot_) {
+                    slot.firstPastEnd = slot.goodBlocks;
+                }
+                ++slot.goodBlocks;  // the reader looks at the slot only once it is filled
+                break;
+            case BlockOutcome::bad:
+                slot.runEnd = RunEnd::badBlock;
+                return;
+            case BlockOutcome::end:
+                slot.runEnd = RunEnd::end;
+                return;
+        }
+    }
+    slot.runEnd = producer_.finished() ? RunEnd::end : RunEnd::full;
+}
+
+// Waits until the next slot is filled; false when the producer has stopped
+// and every slot it filled has been taken.
+bool BlockPipeline::awaitFilledSlot() {
+    std::unique_lock lock(mutex_);
+    slotFilled_.wait(lock, [this] { return filledCount_ > 0 || producerDone_; });
+    return filledCount_ > 0;
+}
+
+void BlockPipeline::releaseSlot() {
+    holdingSlot_ = false;
+    takeIndex_ = (takeIndex_ + 1) % slots_.size();
+    {
+        const std::lock_guard lock(mutex_);
+        --filledCount_;
+    }
+    slotFreed_.notify_one();
+}
+
+BlockOutcome BlockPipeline::takeInline(std::span<std::int32_t>& block) {
+    block = blockOf(slots_.front(), 0);
+    const BlockOutcome outcome = producer_.unpackNext(block);
+    lastTakenPastEnd_ = producer_.lastBlockPastEnd();
+    return outcome;
+}
+
+// A slot stays held while its blocks are read, and is released on the call
+// after its last block, when the caller is done with that block's values.
+BlockOutcome BlockPipeline::takeNext(std::span<std::int32_t>& block) {
+    if (failure_) std::rethrow_exception(failure_);
+    if (!started_) startProducer();
+    if (inline_) return takeInline(block);
+    for (;;) {
+        if (!holdingSlot_) {
+            if (!awaitFilledSlot()) return BlockOutcome::end;
+            holdingSlot_ = true;
+            blocksTaken_ = 0;
+        }
+        Slot& slot = slots_[takeIndex_];
+        if (blocksTaken_ < slot.goodBlocks) {
+            lastTakenPastEnd_ = blocksTaken_ >= slot.firstPastEnd;
+            block = blockOf(slot, blocksTaken_++);
+            return BlockOutcome::good;
+        }
+        if (slot.failure) {
+            // The producer has stopped; the slot stays held.
+            failure_ = slot.failure;
+            std::rethrow_exception(failure_);
+        }
+        const RunEnd runEnd = slot.runEnd;
+        releaseSlot();
+        if (runEnd == RunEnd::badBlock) return BlockOutcome::bad;
+        if (runEnd == RunEnd::end) return BlockOutcome::end;
+    }
+}
+
+}  // namespace talveco
