@@ -1,42 +1,118 @@
-# What `cmake --install` puts in place: the program and its man page, and the
-# decoder library with its one public header and a CMake package, so that
-# another project can `find_package(talveco)` and link `talveco::decoder`.
+# What `cmake --install` puts in place: the programs with their man pages, the
+# public libraries with their headers, a CMake package (`find_package(talveco)`,
+# targets `talveco::<name>`) and a pkg-config file (`talveco.pc`) beside it,
+# and the licence. `cpack -G DEB` in the build directory makes a .deb of it all.
+#
+# A public library or a program is one line in the list at the end of this
+# file; the CMake package, talveco.pc and the .deb follow from that list.
 include(CMakePackageConfigHelpers)
-
-install(TARGETS talveco RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
-install(FILES doc/talveco.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
-
-set_target_properties(talveco_acm PROPERTIES EXPORT_NAME decoder OUTPUT_NAME talveco_decoder)
-set_target_properties(talveco_platform PROPERTIES EXPORT_NAME platform
-                                                  OUTPUT_NAME talveco_platform)
-install(TARGETS talveco_acm talveco_platform talveco_warnings
-        EXPORT talvecoTargets
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
-install(FILES include/talveco/talveco.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/talveco COMPONENT library)
+find_package(Threads REQUIRED)
 
 set(TALVECO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/talveco)
-install(EXPORT talvecoTargets NAMESPACE talveco:: DESTINATION ${TALVECO_CMAKE_DIR}
-        COMPONENT library)
-configure_package_config_file(cmake/talvecoConfig.cmake.in
-                              ${CMAKE_CURRENT_BINARY_DIR}/talvecoConfig.cmake
-                              INSTALL_DESTINATION ${TALVECO_CMAKE_DIR})
-write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/talvecoConfigVersion.cmake
-                                 COMPATIBILITY SameMajorVersion)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/talvecoConfig.cmake
-              ${CMAKE_CURRENT_BINARY_DIR}/talvecoConfigVersion.cmake
-        DESTINATION ${TALVECO_CMAKE_DIR} COMPONENT library)
+set(TALVECO_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-# `cpack -G DEB` in the build directory makes a .deb of the program and the
-# library.
-set(CPACK_PACKAGE_NAME talveco)
-set(CPACK_PACKAGE_VENDOR "talveco developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ACM to WAV converter and ACM decoding library")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "talveco developers <talveco@localhost>")
-set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1")
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_GENERATOR DEB)
-include(CPack)
+# Installs lib talveco_<name>.a, exported as talveco::<name>. The archive holds
+# the objects of every in-tree target named, so that the platform layer the
+# libraries share travels inside each of them and is no target of its own
+# for a consumer. (Two archives holding the same platform objects link
+# together without clashes: the linker takes each object from the first
+# archive that resolves one of its symbols.) The interface carries what a
+# consumer needs and nothing of the build: the header folder, C++20 and the
+# thread library.
+function(talveco_public_library name)
+  cmake_parse_arguments(ARG "" "" "OBJECTS_OF;HEADERS" ${ARGN})
+  set(target talveco_installed_${name})
+  add_library(${target} STATIC)
+  foreach(part IN LISTS ARG_OBJECTS_OF)
+    target_sources(${target} PRIVATE $<TARGET_OBJECTS:${part}>)
+  endforeach()
+  set_target_properties(${target} PROPERTIES EXPORT_NAME ${name} OUTPUT_NAME talveco_${name}
+                                             LINKER_LANGUAGE CXX)
+  target_compile_features(${target} INTERFACE cxx_std_20)
+  target_include_directories(${target} INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  target_link_libraries(${target} INTERFACE Threads::Threads)
+  install(TARGETS ${target} EXPORT talvecoTargets
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
+  # A stripped install (`--strip`, and so the .deb) strips only programs; the
+  # archive keeps its symbols and sheds its debugging information.
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:${target}>\"
+      COMMAND_ERROR_IS_FATAL ANY)
+  endif()" COMPONENT library)
+  install(FILES ${ARG_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/talveco
+          COMPONENT library)
+  set_property(GLOBAL APPEND PROPERTY TALVECO_PKGCONFIG_LIBS -ltalveco_${name})
+endfunction()
+
+# Compresses a file at build time as Debian's policy asks for man pages and
+# changelogs (gzip -9n: no name or time stamp inside, so it is reproducible),
+# under a target named <target>.
+function(talveco_gzip target source compressed)
+  add_custom_command(OUTPUT ${compressed}
+                     COMMAND sh -c "gzip -9n -c \"$1\" >\"$2\"" sh ${source} ${compressed}
+                     DEPENDS ${source} VERBATIM)
+  add_custom_target(${target} ALL DEPENDS ${compressed})
+endfunction()
+
+# Installs a program and its compressed man page.
+function(talveco_program target)
+  cmake_parse_arguments(ARG "" "MAN" "" ${ARGN})
+  install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+  get_filename_component(page ${ARG_MAN} NAME)
+  get_filename_component(section ${ARG_MAN} LAST_EXT)
+  string(SUBSTRING ${section} 1 -1 section)
+  set(source ${PROJECT_SOURCE_DIR}/${ARG_MAN})
+  set(compressed ${PROJECT_BINARY_DIR}/${page}.gz)
+  talveco_gzip(${target}_man ${source} ${compressed})
+  install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section}
+          COMPONENT program)
+endfunction()
+
+# The pkg-config file finds its prefix from where it lies, so it stays right
+# under any install prefix and in the .deb. The libraries are static: their
+# own dependencies go in Libs. The headers need C++20, and a plain compiler
+# command may default to an older standard.
+function(talveco_write_pkgconfig)
+  file(RELATIVE_PATH up /${TALVECO_PKGCONFIG_DIR} /)
+  string(REGEX REPLACE "/$" "" up ${up})
+  get_property(libs GLOBAL PROPERTY TALVECO_PKGCONFIG_LIBS)
+  list(JOIN libs " " libs)
+  set(pc ${PROJECT_BINARY_DIR}/talveco.pc)
+  file(WRITE ${pc} "prefix=\${pcfiledir}/${up}
+includedir=\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}
+libdir=\${prefix}/${CMAKE_INSTALL_LIBDIR}
+
+Name: talveco
+Description: talveco's ACM audio library: ACM streams to 16-bit PCM samples
+Version: ${PROJECT_VERSION}
+Cflags: -std=c++20 -I\${includedir}
+Libs: -L\${libdir} ${libs} -pthread
+")
+  install(FILES ${pc} DESTINATION ${TALVECO_PKGCONFIG_DIR} COMPONENT library)
+endfunction()
+
+function(talveco_write_cmake_package)
+  install(EXPORT talvecoTargets NAMESPACE talveco:: DESTINATION ${TALVECO_CMAKE_DIR}
+          COMPONENT library)
+  configure_package_config_file(cmake/talvecoConfig.cmake.in
+                                ${PROJECT_BINARY_DIR}/talvecoConfig.cmake
+                                INSTALL_DESTINATION ${TALVECO_CMAKE_DIR})
+  write_basic_package_version_file(${PROJECT_BINARY_DIR}/talvecoConfigVersion.cmake
+                                   COMPATIBILITY SameMajorVersion)
+  install(FILES ${PROJECT_BINARY_DIR}/talvecoConfig.cmake
+                ${PROJECT_BINARY_DIR}/talvecoConfigVersion.cmake
+          DESTINATION ${TALVECO_CMAKE_DIR} COMPONENT library)
+endfunction()
+
+# The programs: talveco_program(<target> MAN <page.N>)
+talveco_program(talveco MAN doc/talveco.1)
+# The public libraries, in link order (a library before those it uses):
+#   talveco_public_library(<name> OBJECTS_OF <in-tree targets...> HEADERS <files...>)
+# installs libtalveco_<name>.a as talveco::<name> with -ltalveco_<name> in talveco.pc.
+talveco_public_library(decoder OBJECTS_OF talveco_acm talveco_platform
+                       HEADERS include/talveco/talveco.h)
+
+talveco_write_cmake_package()
+talveco_write_pkgconfig()
+include(cmake/Debian.cmake)

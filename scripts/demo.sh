@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds talveco, makes a sample ACM file with the project's own stream
-# builder and converts it, in out/.
+# builder and converts it, in out/. Installs the compiler and CMake first if
+# the machine lacks them; the tests and their framework are not built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target talveco make_acm_sample
+bash scripts/install-deps.sh demo
+cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=Release -DTALVECO_BUILD_TESTS=OFF >/dev/null
+cmake --build build-demo -j"$(nproc 2>/dev/null || echo 2)" --target talveco make_acm_sample
 mkdir -p out
-./build/tools/make_acm_sample out/SAMPLE.ACM
+./build-demo/tools/make_acm_sample out/SAMPLE.ACM
 cd out
-../build/app/talveco SAMPLE.ACM
+../build-demo/app/talveco SAMPLE.ACM
 ls -l SAMPLE.ACM SAMPLE.wav

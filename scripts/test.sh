@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test: the decoder's and the library's
 # under ThreadSanitizer, then all in a normal build and once with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer. Installs what the machine
+# lacks for them first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh test
 jobs=$(nproc 2>/dev/null || echo 2)
 
 run_suite() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -DTALVECO_WERROR=ON "$@" >/dev/null
+    cmake -S . -B "$dir" -DTALVECO_BUILD_TESTS=ON -DTALVECO_WERROR=ON "$@" >/dev/null
     cmake --build "$dir" -j"$jobs"
     ctest --test-dir "$dir" --output-on-failure -j"$jobs"
 }

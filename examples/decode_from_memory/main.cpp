@@ -1,6 +1,6 @@
-// Reads an ACM file into memory, as an engine reads a sound out of its
-// archive, decodes it with talveco and writes the raw 16-bit little-endian
-// samples to a file.
+// Reads an ACM file into memory, decodes the bytes from there with talveco (as
+// a program does with sounds it already holds) and writes the raw 16-bit
+// little-endian samples to a file.
 //
 //     decode_from_memory in.acm out.raw
 #include <talveco/talveco.h>

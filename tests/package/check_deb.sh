@@ -1,47 +1,51 @@
 #!/usr/bin/env bash
-# Makes the .deb, unpacks it into a temporary root, and uses what it holds:
-# the program converts a sample (also in a batch over a folder, relying on the
-# exit status) and the man page renders.
-#   check_deb.sh BUILD_DIR
+# Makes the .deb, has lintian judge it, unpacks it into a temporary root and
+# uses what it holds: the README's batch recipes convert a folder with the
+# packaged program, name the one bad file with its Error: line and fail, and
+# the compressed man page renders.
+#   check_deb.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1
+source=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/readme_block.sh"
 
 cpack -G DEB -B "$work/pkg" --config "$build/CPackConfig.cmake" >/dev/null
 deb=$(ls "$work"/pkg/*.deb)
-# (grep reads all of its input: an early exit would fail the pipeline)
-[[ "$(dpkg-deb --info "$deb")" == *"Package: talveco"* ]]
+# Errors fail the check; warnings and notes are shown.
+lintian_status=0
+lintian --fail-on error "$deb" >"$work/lintian.txt" 2>&1 || lintian_status=$?
+grep -v "running with root privileges" "$work/lintian.txt" | sed 's/^/lintian: /' || true
+[ "$lintian_status" -eq 0 ] || { echo "lintian failed on $(basename "$deb")"; exit 1; }
 dpkg -x "$deb" "$work/root"
-program="$work/root/usr/bin/talveco"
+cmp "$work/root/usr/share/doc/talveco/copyright" "$source/LICENSE"
 
 mkdir -p "$work/sounds/a b" "$work/sounds/more"
 "$build/tools/make_acm_sample" "$work/sounds/a b/speech.acm"
 cp "$work/sounds/a b/speech.acm" "$work/sounds/more/music.ACM"
 printf 'not an ACM file' >"$work/sounds/more/broken.acm"
+error="Error: File does not appear to be a valid ACM file"
 
-# The batch of the README and the man page.
-failed=$(cd "$work/sounds" && PATH="$work/root/usr/bin:$PATH" find . -iname '*.acm' -execdir sh -c \
-    'talveco "$1" >/dev/null || echo "failed: $PWD/$1" >&2' sh {} \; 2>&1)
-[ "$failed" = "failed: $work/sounds/more/./broken.acm" ] || { echo "batch said: $failed"; exit 1; }
-[ -s "$work/sounds/a b/speech.wav" ]
-[ -s "$work/sounds/more/music.wav" ]
-[ ! -e "$work/sounds/more/broken.wav" ]
+# run_batch N EXPECTED_STDERR: the README's Nth batch recipe over the folder.
+run_batch() {
+    rm -f "$work/sounds/a b/speech.wav" "$work/sounds/more/music.wav"
+    local recipe status=0 said
+    recipe=$(readme_block "$source/README.md" "Converting a whole folder" sh "$1")
+    said=$(cd "$work/sounds" && PATH="$work/root/usr/bin:$PATH" bash -c "$recipe" 2>&1) || status=$?
+    [ "$status" -ne 0 ] || { echo "batch $1 exited 0 with a bad file"; exit 1; }
+    [ "$said" = "$2" ] || { echo "batch $1 said: $said"; exit 1; }
+    [ -s "$work/sounds/a b/speech.wav" ] && [ -s "$work/sounds/more/music.wav" ]
+    [ ! -e "$work/sounds/more/broken.wav" ]
+}
+run_batch 1 "$work/sounds/more/./broken.acm: $error"
+run_batch 2 "./more/broken.acm: $error"
 if cmp -s "$work/sounds/a b/speech.wav" "$work/sounds/more/music.wav"; then
     echo "the INAM names should differ"
     exit 1
 fi
 
-# The parallel batch, over the same files again.
-rm "$work/sounds/a b/speech.wav" "$work/sounds/more/music.wav"
-failed=$(cd "$work/sounds" && find . -iname '*.acm' -print0 | PATH="$work/root/usr/bin:$PATH" \
-    xargs -0 -P4 -n1 sh -c \
-    'cd "$(dirname "$1")" && talveco "$(basename "$1")" >/dev/null || echo "failed: $1" >&2' sh 2>&1)
-[ "$failed" = "failed: ./more/broken.acm" ] || { echo "parallel batch said: $failed"; exit 1; }
-[ -s "$work/sounds/a b/speech.wav" ]
-[ -s "$work/sounds/more/music.wav" ]
-
-"$program" >/dev/null  # usage, status 0
-page=$(man -l "$work/root/usr/share/man/man1/talveco.1" 2>/dev/null)
+"$work/root/usr/bin/talveco" >/dev/null  # usage, status 0
+page=$(man -l "$work/root/usr/share/man/man1/talveco.1.gz" 2>/dev/null)
 [[ "$page" == *"EXIT STATUS"* ]] || { echo "the man page does not render"; exit 1; }
-echo "deb: $(basename "$deb") installs, converts and documents"
+echo "deb: $(basename "$deb") passes lintian, installs, converts and documents"
