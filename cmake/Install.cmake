@@ -15,6 +15,14 @@ install(TARGETS talveco_acm talveco_platform talveco_warnings
 install(FILES include/talveco/talveco.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/talveco COMPONENT library)
 
+# The encoder library beside the decoder, in the same package: talveco::encoder.
+set_target_properties(talveco_encode PROPERTIES EXPORT_NAME encoder OUTPUT_NAME talveco_encoder)
+install(TARGETS talveco_encode
+        EXPORT talvecoTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
+install(FILES include/talveco/encoder.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/talveco COMPONENT library)
+
 set(TALVECO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/talveco)
 install(EXPORT talvecoTargets NAMESPACE talveco:: DESTINATION ${TALVECO_CMAKE_DIR}
         COMPONENT library)

@@ -1,11 +1,11 @@
-#include "tests/support/AcmStreamBuilder.h"
+#include "encoder/ColumnCoder.h"
 
 #include <algorithm>
 #include <array>
 #include <stdexcept>
 #include <string>
 
-namespace talveco::testing {
+namespace talveco {
 namespace {
 
 constexpr std::array<int, 4> range2Indices = {-2, -1, 1, 2};
@@ -187,55 +187,104 @@ void encodeColumn(BitWriter& bits, unsigned code, std::span<const int> indices,
     }
 }
 
-AcmStreamBuilder::AcmStreamBuilder(std::uint32_t sampleCount, unsigned levels, unsigned rows,
-                                   std::uint16_t channels, std::uint16_t sampleRate)
-    : levels_(levels), rows_(rows) {
-    bits_.writeBytes(acmHeaderBytes(sampleCount, levels, rows, channels, sampleRate));
-}
+namespace {
 
-AcmStreamBuilder& AcmStreamBuilder::blockHeader(unsigned rangeExponent, std::uint16_t step) {
-    bits_.write(rangeExponent, 4);
-    bits_.write(step, 16);
-    return *this;
-}
+// What the bit counts of all codes depend on, gathered in one pass.
+struct ColumnStats {
+    int lowest = 0;
+    int highest = 0;
+    std::uint64_t zeros = 0;
+    std::uint64_t ones = 0;           // indices -1 and +1
+    std::uint64_t twosAndThrees = 0;  // indices -3, -2, +2, +3
+    std::uint64_t zeroPairBits = 0;   // the zeros as the zero-pair codes write them
+};
 
-AcmStreamBuilder& AcmStreamBuilder::column(unsigned code, std::span<const int> indices,
-                                           ZeroPairs zeroPairs) {
-    if (indices.size() != rows_) reject("a column needs one index per row");
-    encodeColumn(bits_, code, indices, zeroPairs);
-    return *this;
-}
-
-AcmStreamBuilder& AcmStreamBuilder::column(unsigned code, std::initializer_list<int> indices,
-                                           ZeroPairs zeroPairs) {
-    return column(code, std::span<const int>(indices.begin(), indices.size()), zeroPairs);
-}
-
-AcmStreamBuilder& AcmStreamBuilder::zeroColumn() {
-    bits_.write(0, 5);
-    return *this;
-}
-
-AcmStreamBuilder& AcmStreamBuilder::columnCode(unsigned code) {
-    bits_.write(code, 5);
-    return *this;
-}
-
-AcmStreamBuilder& AcmStreamBuilder::block(unsigned rangeExponent, std::uint16_t step,
-                                          std::span<const unsigned> codes,
-                                          std::span<const int> rowMajorIndices) {
-    if (codes.size() != columns() || rowMajorIndices.size() != std::size_t(columns()) * rows_) {
-        reject("a block needs a code per column and a value per entry");
-    }
-    blockHeader(rangeExponent, step);
-    std::vector<int> columnIndices(rows_);
-    for (unsigned c = 0; c < columns(); ++c) {
-        for (unsigned r = 0; r < rows_; ++r) {
-            columnIndices[r] = rowMajorIndices[std::size_t(r) * columns() + c];
+ColumnStats columnStats(std::span<const int> indices) {
+    ColumnStats stats;
+    for (std::size_t row = 0; row < indices.size(); ++row) {
+        const int index = indices[row];
+        stats.lowest = std::min(stats.lowest, index);
+        stats.highest = std::max(stats.highest, index);
+        if (index == 0) {
+            ++stats.zeros;
+            const bool last = row + 1 == indices.size();
+            if (last || indices[row + 1] == 0) {
+                // A pair of zeros, or the last row, in one bit.
+                stats.zeroPairBits += 1;
+                if (!last) ++stats.zeros;
+                ++row;
+            } else {
+                stats.zeroPairBits += 2;
+            }
+        } else if (index == 1 || index == -1) {
+            ++stats.ones;
+        } else if (index >= -3 && index <= 3) {
+            ++stats.twosAndThrees;
         }
-        column(codes[c], columnIndices);
     }
-    return *this;
+    return stats;
 }
 
-}  // namespace talveco::testing
+constexpr std::uint64_t codeBits = 5;
+constexpr std::uint64_t impossible = ~std::uint64_t{0};
+
+std::uint64_t groups(std::size_t rows, std::size_t perGroup) {
+    return (rows + perGroup - 1) / perGroup;
+}
+
+// Data bits of `code` for a column with these statistics, or `impossible`
+// when an index lies outside the code's range.
+std::uint64_t dataBits(unsigned code, const ColumnStats& s, std::size_t rows) {
+    const auto [lowest, highest] = columnIndexRange(code);
+    if (s.lowest < lowest || s.highest > highest) return impossible;
+    const std::uint64_t nonZero = rows - s.zeros;
+    switch (code) {
+        case 0:
+            return 0;
+        case 17:
+            return s.zeroPairBits + 3 * nonZero;
+        case 18:
+            return s.zeros + 2 * nonZero;
+        case 19:
+            return 5 * groups(rows, 3);
+        case 20:
+            return s.zeroPairBits + 4 * nonZero;
+        case 21:
+            return s.zeros + 3 * nonZero;
+        case 22:
+            return 7 * groups(rows, 3);
+        case 23:
+            return s.zeroPairBits + 4 * s.ones + 5 * s.twosAndThrees;
+        case 24:
+            return s.zeros + 3 * s.ones + 4 * s.twosAndThrees;
+        case 26:
+            return s.zeroPairBits + 5 * nonZero;
+        case 27:
+            return s.zeros + 4 * nonZero;
+        case 29:
+            return 7 * groups(rows, 2);
+        default:
+            return std::uint64_t{code} * rows;
+    }
+}
+
+}  // namespace
+
+std::uint64_t columnBits(unsigned code, std::span<const int> indices) {
+    const std::uint64_t bits = dataBits(code, columnStats(indices), indices.size());
+    if (bits == impossible) reject("index outside the range of code " + std::to_string(code));
+    return codeBits + bits;
+}
+
+ColumnChoice cheapestColumnCode(std::span<const int> indices) {
+    const ColumnStats stats = columnStats(indices);
+    ColumnChoice best{16, impossible};
+    for (const unsigned code : columnCodes) {
+        const std::uint64_t bits = dataBits(code, stats, indices.size());
+        if (bits != impossible && codeBits + bits < best.bits) best = {code, codeBits + bits};
+    }
+    if (best.bits == impossible) reject("index outside the 16-bit range");
+    return best;
+}
+
+}  // namespace talveco

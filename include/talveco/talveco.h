@@ -32,6 +32,7 @@ enum class FailureKind {
     DiskFull,
     OutOfMemory,
     IoError,  // errorNumber() holds the system's error number
+    TooManySamples,  // more values than a stream's header can announce
 };
 
 class Failure : public std::exception {

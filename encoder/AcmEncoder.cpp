@@ -1,0 +1,383 @@
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+
+#include "encoder/AnalysisBank.h"
+#include "encoder/BlockCoder.h"
+#include "encoder/ColumnCoder.h"
+#include "encoder/RateControl.h"
+#include "platform/Failure.h"
+#include "platform/OutputFile.h"
+#include "talveco/encoder.h"
+
+namespace talveco {
+namespace {
+
+// A header announcing 2^30 values or more is refused by decoders.
+constexpr std::uint64_t mostSamples = (std::uint64_t{1} << 30) - 1;
+constexpr std::size_t headerBytes = 14;
+
+// Input taken in at a time, so that one huge write() keeps memory bounded.
+constexpr std::size_t writePiece = 1 << 16;
+
+// Values looked at before constant-quality mode chooses its levels.
+constexpr std::size_t levelsLookAhead = 1 << 17;
+
+// Levels 4 with 32 rows coded best on every material measured; fewer levels
+// leave room for loud material (see chooseLevels).
+constexpr unsigned preferredLevels = 4;
+constexpr std::size_t preferredBlockSize = 512;
+
+// Blocks are coded in segments of at least this many values, each analysed
+// as one window with margins on either side.
+constexpr std::size_t segmentFloor = 1 << 15;
+
+// Stage-1 values above this share of the 16-bit range count as clipped
+// when the levels are chosen, leaving room for streamed material that grows
+// louder after the look-ahead; and the share of the energy that may be
+// clipped (-50 dB).
+constexpr double headroomShare = 0.9;
+constexpr double clippedShare = 1e-5;
+
+unsigned defaultRows(unsigned levels) {
+    return static_cast<unsigned>(std::max<std::size_t>(1, preferredBlockSize >> levels));
+}
+
+double targetValue(std::int16_t sample, unsigned levels) {
+    // Before the output shift by `levels`, the middle of the interval that
+    // shifts down to the sample.
+    if (levels == 0) return sample;
+    return std::ldexp(double(sample), int(levels)) + std::ldexp(1.0, int(levels) - 1);
+}
+
+// The targets of values first .. first + out.size() - 1, the input held at its
+// last sample past its end.
+void fillTargets(std::span<double> out, std::uint64_t first, std::span<const std::int16_t> input,
+                 std::uint64_t inputFirst, std::uint64_t inputEnd, unsigned levels) {
+    const std::int16_t last = inputEnd > inputFirst ? input[inputEnd - 1 - inputFirst] : 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const std::uint64_t p = first + i;
+        out[i] = targetValue(p < inputEnd ? input[p - inputFirst] : last, levels);
+    }
+}
+
+// The most levels, up to the preferred ones, at which `samples`, as the start
+// of a stream, fit the 16-bit stage-1 values: where the analysis goes past
+// them the values are clipped, and the clipped share of the energy must stay
+// far below the quantisation noise. One level carries even full-scale tones.
+unsigned chooseLevels(std::span<const std::int16_t> samples) {
+    constexpr double largest = std::numeric_limits<std::int16_t>::max();
+    for (unsigned levels = preferredLevels; levels > 1; --levels) {
+        const std::size_t columns = std::size_t{1} << levels;
+        std::vector<double> values((samples.size() + columns - 1) / columns * columns);
+        fillTargets(values, 0, samples, 0, samples.size(), levels);
+        analyse(values, levels);
+        double energy = 0.0;
+        double clipped = 0.0;
+        for (const double v : values) {
+            energy += v * v;
+            const double excess = std::max(0.0, std::abs(v) - headroomShare * largest);
+            clipped += excess * excess;
+        }
+        if (clipped <= clippedShare * energy) return levels;
+    }
+    return 1;
+}
+
+void checkSettings(unsigned channels, unsigned sampleRate, const EncoderSettings& settings) {
+    if (channels < 1 || channels > 65535)
+        throw std::invalid_argument("channels must be 1 to 65535");
+    if (sampleRate < 1 || sampleRate > 65535)
+        throw std::invalid_argument("sample rate must be 1 to 65535");
+    if (settings.levels && *settings.levels > 15)
+        throw std::invalid_argument("levels must be 0 to 15");
+    if (settings.rows && (*settings.rows < 1 || *settings.rows > 4095))
+        throw std::invalid_argument("rows must be 1 to 4095");
+    if (settings.bitrateKbps && !(*settings.bitrateKbps > 0))
+        throw std::invalid_argument("the bitrate must be above 0");
+}
+
+// What the report says about the decoded samples against the input.
+struct Fidelity {
+    double signalEnergy = 0;
+    double errorEnergy = 0;
+    unsigned onsetError = 0;
+
+    void add(std::int16_t input, std::int16_t decoded, bool inOnset) {
+        const double x = input;
+        const double e = double(decoded) - x;
+        signalEnergy += x * x;
+        errorEnergy += e * e;
+        if (inOnset)
+            onsetError = std::max(onsetError, unsigned(std::abs(int(decoded) - int(input))));
+    }
+    double snrDb() const {
+        if (errorEnergy == 0) return std::numeric_limits<double>::infinity();
+        return 10 * std::log10(signalEnergy / errorEnergy);
+    }
+};
+
+}  // namespace
+
+struct AcmEncoder::State {
+    State(unsigned channelCount, unsigned rate, const EncoderSettings& encoderSettings)
+        : settings(encoderSettings), channels(channelCount), sampleRate(rate) {}
+
+    void write(std::span<const std::int16_t> samples);
+    EncoderReport finish();
+
+    void decideGeometry();
+    std::size_t segmentValues() const;
+    std::span<const double> analyseSegment(std::uint64_t first, std::size_t count);
+    void codeSegment(std::uint64_t first, std::size_t count);
+    void codeBlock(std::span<const double> values, double step);
+    void deliver(std::uint64_t first, std::span<const std::int16_t> decodedBlock);
+    void codeReadySegments();
+    void codeWholeInputToBudget();
+    void dropInputBefore(std::uint64_t position);
+    void emitBytes(std::span<const std::uint8_t> bytes);
+
+    EncoderSettings settings;
+    unsigned channels;
+    unsigned sampleRate;
+    std::function<void(std::span<const std::int16_t>)> sink;
+
+    std::unique_ptr<OutputFile> file;  // or, without one, the stream in `memory`
+    std::vector<std::uint8_t> memory;
+    std::vector<std::uint8_t> outgoing;
+    std::uint64_t streamBytes = 0;
+    BitWriter bits;
+
+    std::vector<std::int16_t> input;  // input from inputFirst on
+    std::uint64_t inputFirst = 0;
+    std::uint64_t received = 0;
+
+    std::optional<BlockCoder> coder;
+    std::uint64_t coded = 0;  // values in blocks written
+    std::vector<double> window;
+    std::vector<std::int16_t> decoded;
+    Fidelity fidelity;
+    bool finished = false;
+};
+
+void AcmEncoder::State::emitBytes(std::span<const std::uint8_t> bytes) {
+    if (file) {
+        file->write(bytes);
+    } else {
+        memory.insert(memory.end(), bytes.begin(), bytes.end());
+    }
+    streamBytes += bytes.size();
+}
+
+void AcmEncoder::State::decideGeometry() {
+    const unsigned levels = settings.levels ? *settings.levels : chooseLevels(input);
+    const unsigned rows = settings.rows ? *settings.rows : defaultRows(levels);
+    coder.emplace(levels, rows);
+    decoded.resize(coder->geometry().blockSize);
+}
+
+std::size_t AcmEncoder::State::segmentValues() const {
+    const std::size_t blockSize = coder->geometry().blockSize;
+    const std::size_t wanted = std::max(segmentFloor, 8 * analysisMargin(coder->geometry().levels));
+    return (wanted + blockSize - 1) / blockSize * blockSize;
+}
+
+// The stage-1 values of the `count` values from `first` on (whole blocks),
+// analysed in a window reaching a margin beyond them on both sides.
+std::span<const double> AcmEncoder::State::analyseSegment(std::uint64_t first, std::size_t count) {
+    const unsigned levels = coder->geometry().levels;
+    const std::size_t margin = analysisMargin(levels);
+    const std::uint64_t start = first >= margin ? first - margin : 0;
+    window.resize(static_cast<std::size_t>(first + count + margin - start));
+    fillTargets(window, start, input, inputFirst, received, levels);
+    analyse(window, levels);
+    return std::span<const double>(window).subspan(static_cast<std::size_t>(first - start), count);
+}
+
+void AcmEncoder::State::deliver(std::uint64_t first, std::span<const std::int16_t> decodedBlock) {
+    const std::size_t real =
+        static_cast<std::size_t>(std::min<std::uint64_t>(decodedBlock.size(), received - first));
+    const std::uint64_t onsetEnd = std::uint64_t{2} << coder->geometry().levels;
+    for (std::size_t i = 0; i < real; ++i) {
+        fidelity.add(input[first + i - inputFirst], decodedBlock[i], first + i < onsetEnd);
+    }
+    if (sink && real > 0) sink(decodedBlock.first(real));
+}
+
+void AcmEncoder::State::codeBlock(std::span<const double> values, double step) {
+    coder->code(values, step, bits, decoded);
+    deliver(coded, decoded);
+    coded += decoded.size();
+}
+
+void AcmEncoder::State::dropInputBefore(std::uint64_t position) {
+    if (position <= inputFirst) return;
+    const auto drop =
+        static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(position - inputFirst, input.size()));
+    input.erase(input.begin(), input.begin() + drop);
+    inputFirst += static_cast<std::uint64_t>(drop);
+}
+
+// Constant quality: each block's step from its own level.
+void AcmEncoder::State::codeSegment(std::uint64_t first, std::size_t count) {
+    const std::span<const double> values = analyseSegment(first, count);
+    const std::size_t blockSize = coder->geometry().blockSize;
+    for (std::size_t b = 0; b < count; b += blockSize) {
+        const auto block = values.subspan(b, blockSize);
+        codeBlock(block, qualityStep(block, settings.quality));
+    }
+    const std::size_t margin = analysisMargin(coder->geometry().levels);
+    dropInputBefore(coded >= margin ? coded - margin : 0);
+    bits.takeCompleteBytes(outgoing);
+    emitBytes(outgoing);
+    outgoing.clear();
+}
+
+void AcmEncoder::State::codeReadySegments() {
+    if (settings.bitrateKbps) return;  // everything waits for finish()
+    if (!coder) {
+        if (!(settings.levels && settings.rows) && received < levelsLookAhead) return;
+        decideGeometry();
+    }
+    const std::size_t segment = segmentValues();
+    const std::size_t margin = analysisMargin(coder->geometry().levels);
+    while (received >= coded + segment + margin)
+        codeSegment(coded, segment);
+}
+
+void AcmEncoder::State::write(std::span<const std::int16_t> samples) {
+    if (finished) throw std::logic_error("write() after finish()");
+    if (received + samples.size() > mostSamples) throw Failure(FailureKind::TooManySamples);
+    while (!samples.empty()) {
+        const std::size_t take =
+            settings.bitrateKbps ? samples.size() : std::min(samples.size(), writePiece);
+        input.insert(input.end(), samples.begin(),
+                     samples.begin() + static_cast<std::ptrdiff_t>(take));
+        received += take;
+        samples = samples.subspan(take);
+        codeReadySegments();
+    }
+}
+
+// Average bitrate: the whole input analysed, then one step for all blocks,
+// the coarsest that spends the budget. One step everywhere gives the same
+// noise everywhere, which is what the least total noise for the bits takes.
+void AcmEncoder::State::codeWholeInputToBudget() {
+    const std::size_t blockSize = coder->geometry().blockSize;
+    const std::uint64_t total = (received + blockSize - 1) / blockSize * blockSize;
+    std::vector<float> stageOne;
+    stageOne.reserve(static_cast<std::size_t>(total));
+    for (std::uint64_t first = 0; first < total;) {
+        const std::size_t count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(segmentValues(), total - first));
+        const std::span<const double> values = analyseSegment(first, count);
+        stageOne.insert(stageOne.end(), values.begin(), values.end());
+        first += count;
+    }
+    std::vector<double> block(blockSize);
+    const auto blockValues = [&](std::uint64_t first) {
+        std::copy_n(stageOne.begin() + static_cast<std::ptrdiff_t>(first), blockSize,
+                    block.begin());
+        return std::span<const double>(block);
+    };
+    const double seconds = double(received) / (double(channels) * double(sampleRate));
+    const double budget = *settings.bitrateKbps * 1000.0 * seconds - 8.0 * headerBytes;
+    BlockCoder counter(coder->geometry().levels, static_cast<unsigned>(coder->geometry().rows));
+    const double step = stepForBudget(budget, [&](double trialStep) {
+        std::uint64_t bitsAtStep = 0;
+        for (std::uint64_t first = 0; first < total; first += blockSize)
+            bitsAtStep += counter.countBits(blockValues(first), trialStep);
+        return bitsAtStep;
+    });
+    for (std::uint64_t first = 0; first < total; first += blockSize) {
+        codeBlock(blockValues(first), step);
+        bits.takeCompleteBytes(outgoing);
+        if (outgoing.size() >= writePiece) {
+            emitBytes(outgoing);
+            outgoing.clear();
+        }
+    }
+}
+
+EncoderReport AcmEncoder::State::finish() {
+    if (finished) throw std::logic_error("finish() called twice");
+    finished = true;
+    if (!coder) decideGeometry();
+    if (settings.bitrateKbps) {
+        codeWholeInputToBudget();
+    } else {
+        const std::size_t blockSize = coder->geometry().blockSize;
+        while (coded < received) {
+            const std::uint64_t rest = (received - coded + blockSize - 1) / blockSize * blockSize;
+            codeSegment(coded,
+                        static_cast<std::size_t>(std::min<std::uint64_t>(segmentValues(), rest)));
+        }
+    }
+    bits.takeCompleteBytes(outgoing);
+    outgoing.insert(outgoing.end(), bits.bytes().begin(), bits.bytes().end());
+    emitBytes(outgoing);
+    outgoing.clear();
+
+    const BlockGeometry& geometry = coder->geometry();
+    const auto header = acmHeaderBytes(
+        static_cast<std::uint32_t>(received), geometry.levels, static_cast<unsigned>(geometry.rows),
+        static_cast<std::uint16_t>(channels), static_cast<std::uint16_t>(sampleRate));
+    if (file) {
+        file->writeAt(0, header);
+        file->commit();
+    } else {
+        std::copy(header.begin(), header.end(), memory.begin());
+    }
+
+    EncoderReport report;
+    report.sampleCount = received;
+    report.streamBytes = streamBytes;
+    report.bitsPerSample = received == 0 ? 0.0 : double(streamBytes) * 8.0 / double(received);
+    report.snrDb = fidelity.snrDb();
+    report.levels = geometry.levels;
+    report.rows = static_cast<unsigned>(geometry.rows);
+    report.onsetError = fidelity.onsetError;
+    return report;
+}
+
+AcmEncoder AcmEncoder::toFile(const std::string& path, unsigned channels, unsigned sampleRate,
+                              const EncoderSettings& settings) {
+    checkSettings(channels, sampleRate, settings);
+    auto state = std::make_unique<State>(channels, sampleRate, settings);
+    state->file = std::make_unique<OutputFile>(path, std::nullopt);
+    state->emitBytes(std::vector<std::uint8_t>(headerBytes, 0));  // completed by finish()
+    return AcmEncoder(std::move(state));
+}
+
+AcmEncoder AcmEncoder::toMemory(unsigned channels, unsigned sampleRate,
+                                const EncoderSettings& settings) {
+    checkSettings(channels, sampleRate, settings);
+    auto state = std::make_unique<State>(channels, sampleRate, settings);
+    state->emitBytes(std::vector<std::uint8_t>(headerBytes, 0));  // completed by finish()
+    return AcmEncoder(std::move(state));
+}
+
+AcmEncoder::AcmEncoder(std::unique_ptr<State> state) : state_(std::move(state)) {}
+AcmEncoder::AcmEncoder(AcmEncoder&&) noexcept = default;
+AcmEncoder& AcmEncoder::operator=(AcmEncoder&&) noexcept = default;
+AcmEncoder::~AcmEncoder() = default;
+
+void AcmEncoder::onDecoded(std::function<void(std::span<const std::int16_t>)> sink) {
+    state_->sink = std::move(sink);
+}
+
+void AcmEncoder::write(std::span<const std::int16_t> samples) {
+    state_->write(samples);
+}
+
+EncoderReport AcmEncoder::finish() {
+    return state_->finish();
+}
+
+const std::vector<std::uint8_t>& AcmEncoder::bytes() const {
+    return state_->memory;
+}
+
+}  // namespace talveco

@@ -1,0 +1,84 @@
+#include "encoder/AnalysisBank.h"
+
+#include <cmath>
+#include <vector>
+
+namespace talveco {
+namespace {
+
+// The root of 1 + 6z + z^2 inside the unit circle, -(3 - 2*sqrt(2)).
+const double innerRoot = -(3.0 - 2.0 * std::sqrt(2.0));
+
+// Pairs after which innerRoot^n is far below double precision of the values.
+constexpr std::size_t settlingPairs = 24;
+
+// Undoes one synthesis stage in place. The stage pairs values (2i, 2i+1) of
+// each of its `width` polyphase components into (e, o) = (x' + 2y' + x,
+// 2x - y' - y), where (x', y') is the previous pair. Solving for (x, y):
+//   x = (e + e' + 2o') / D,   y = (2e - o - o') / D,   D = 1 + 6z^-1 + z^-2,
+// and 1/D = -r z / ((1 - r z^-1)(1 - r z)) with r = innerRoot: a causal pass,
+// then an anti-causal one, then a shift by one pair.
+void undoStage(std::span<double> values, std::size_t width) {
+    const std::size_t pairs = values.size() / (2 * width);
+    std::vector<double> state(4 * width, 0.0);  // e', o', causal x, causal y
+    double* previousE = state.data();
+    double* previousO = previousE + width;
+    double* causalX = previousO + width;
+    double* causalY = causalX + width;
+    for (std::size_t i = 0; i < pairs; ++i) {
+        double* upper = values.data() + 2 * i * width;
+        double* lower = upper + width;
+        for (std::size_t j = 0; j < width; ++j) {
+            const double e = upper[j];
+            const double o = lower[j];
+            causalX[j] = e + previousE[j] + 2 * previousO[j] + innerRoot * causalX[j];
+            causalY[j] = 2 * e - o - previousO[j] + innerRoot * causalY[j];
+            previousE[j] = e;
+            previousO[j] = o;
+            upper[j] = causalX[j];
+            lower[j] = causalY[j];
+        }
+    }
+    // Backwards: the anti-causal pass, with the result one pair later.
+    double* laterX = causalX;
+    double* laterY = causalY;
+    for (std::size_t j = 0; j < width; ++j)
+        laterX[j] = laterY[j] = 0.0;
+    for (std::size_t i = pairs; i-- > 0;) {
+        double* upper = values.data() + 2 * i * width;
+        double* lower = upper + width;
+        for (std::size_t j = 0; j < width; ++j) {
+            const double x = -innerRoot * laterX[j];
+            const double y = -innerRoot * laterY[j];
+            laterX[j] = upper[j] + innerRoot * laterX[j];
+            laterY[j] = lower[j] + innerRoot * laterY[j];
+            upper[j] = x;
+            lower[j] = y;
+        }
+    }
+}
+
+}  // namespace
+
+void analyse(std::span<double> values, unsigned levels) {
+    if (levels == 0) return;
+    const std::size_t columns = std::size_t{1} << levels;
+    for (unsigned stage = levels; stage >= 1; --stage) {
+        const std::size_t width = columns >> stage;
+        if (stage == 1) {
+            // The decoder adds one to the first value of every stage-1 view
+            // row after stage 1.
+            for (std::size_t i = 0; i < values.size(); i += width)
+                values[i] -= 1.0;
+        }
+        undoStage(values, width);
+    }
+}
+
+std::size_t analysisMargin(unsigned levels) {
+    // A stage of width w reaches settlingPairs pairs of 2w values each way;
+    // the widths of all stages add up to less than 2^levels.
+    return 2 * settlingPairs * (std::size_t{1} << levels);
+}
+
+}  // namespace talveco

@@ -1,0 +1,209 @@
+#include "encoder/BlockCoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "acm/InverseTransform.h"
+#include "acm/SampleOutput.h"
+#include "encoder/ColumnCoder.h"
+
+namespace talveco {
+namespace {
+
+constexpr int int16Lowest = std::numeric_limits<std::int16_t>::min();
+constexpr int int16Highest = std::numeric_limits<std::int16_t>::max();
+constexpr unsigned blockHeaderBits = 4 + 16;
+
+// Steps above this leave too few indices inside the 16-bit amplitude range.
+constexpr double largestStep = 16384;
+
+std::uint16_t usableStep(double step) {
+    return static_cast<std::uint16_t>(std::clamp(std::lround(step), 1L, long(largestStep)));
+}
+
+// The smallest range exponent p whose table entries -2^p .. 2^p - 1 hold
+// every index in lowest .. highest.
+unsigned rangeExponent(int lowest, int highest) {
+    unsigned p = 0;
+    while (p < 15 && (lowest < -(1 << p) || highest > (1 << p) - 1))
+        ++p;
+    return p;
+}
+
+double squaredError(std::span<const double> scaled, std::span<const int> indices) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < scaled.size(); ++i) {
+        const double e = scaled[i] - indices[i];
+        sum += e * e;
+    }
+    return sum;
+}
+
+// How much quantisation noise in each column (band) grows on its way to the
+// decoded samples, relative to the mean over all columns: the energy of the
+// decoder's response to one value in that column. Wide geometries take
+// equal weights; their responses would cost more to measure than to code.
+std::vector<double> bandWeights(unsigned levels) {
+    const std::size_t columns = std::size_t{1} << levels;
+    std::vector<double> weights(columns, 1.0);
+    if (levels == 0 || levels > 7) return weights;
+    constexpr unsigned rows = 24;
+    constexpr std::int32_t impulse = 4096;
+    const BlockGeometry geometry = blockGeometry(levels, rows);
+    std::vector<std::int32_t> silence(geometry.blockSize, 0);
+    std::vector<std::uint32_t> carries(geometry.carryCount, 0);
+    inverseTransform(geometry, silence, carries);
+    double total = 0.0;
+    for (std::size_t c = 0; c < columns; ++c) {
+        std::vector<std::int32_t> block(geometry.blockSize, 0);
+        block[rows / 2 * columns + c] = impulse;
+        std::fill(carries.begin(), carries.end(), 0u);
+        inverseTransform(geometry, block, carries);
+        double energy = 0.0;
+        for (std::size_t i = 0; i < block.size(); ++i) {
+            const double d = double(block[i]) - double(silence[i]);
+            energy += d * d;
+        }
+        weights[c] = energy;
+        total += energy;
+    }
+    for (double& w : weights)
+        w *= double(columns) / total;
+    return weights;
+}
+
+}  // namespace
+
+BlockCoder::BlockCoder(unsigned levels, unsigned rows)
+    : geometry_(blockGeometry(levels, rows)),
+      carries_(geometry_.carryCount, 0),
+      trialCarries_(geometry_.carryCount, 0),
+      block_(geometry_.blockSize),
+      indices_(geometry_.blockSize),
+      codes_(geometry_.columns),
+      bandWeights_(bandWeights(levels)),
+      scaled_(rows),
+      trial_(rows) {}
+
+// Rounds every value to a multiple of the step, inside the 16-bit range the
+// amplitude table holds, and codes each column at the least distortion +
+// lambda * bits: narrower codes clamp the column's outlying values. `scale`
+// below one takes level away from the whole block.
+BlockCoder::Quantised BlockCoder::quantise(std::span<const double> values, double step,
+                                           double scale) {
+    Quantised q;
+    q.step = usableStep(step);
+    const double toIndex = scale / q.step;
+    const int lowestIndex = -(-int16Lowest / q.step);
+    const int highestIndex = int16Highest / q.step;
+    const std::size_t rows = geometry_.rows;
+    const std::size_t columns = geometry_.columns;
+    int lowest = 0;
+    int highest = 0;
+    for (std::size_t c = 0; c < columns; ++c) {
+        for (std::size_t r = 0; r < rows; ++r)
+            scaled_[r] = values[r * columns + c] * toIndex;
+        const std::span<int> column(indices_.data() + c * rows, rows);
+        const ColumnChoice choice =
+            chooseColumn(scaled_, lowestIndex, highestIndex, bandWeights_[c], column);
+        codes_[c] = choice.code;
+        q.bits += choice.bits;
+        const auto [low, high] = std::minmax_element(column.begin(), column.end());
+        lowest = std::min(lowest, *low);
+        highest = std::max(highest, *high);
+    }
+    q.exponent = rangeExponent(lowest, highest);
+    q.bits += blockHeaderBits;
+    return q;
+}
+
+// The indices of one column, `scaled` being its values in steps: rounded,
+// then held inside each narrower range that might pay, and the code with
+// the least weighted distortion + lambda * bits kept in `column`.
+ColumnChoice BlockCoder::chooseColumn(std::span<const double> scaled, int lowestIndex,
+                                      int highestIndex, double weight, std::span<int> column) {
+    int largest = 0;
+    for (std::size_t r = 0; r < scaled.size(); ++r) {
+        const double k =
+            std::clamp(std::nearbyint(scaled[r]), double(lowestIndex), double(highestIndex));
+        column[r] = static_cast<int>(k);
+        largest = std::max(largest, std::abs(column[r]));
+    }
+    ColumnChoice best = cheapestColumnCode(column);
+    if (largest == 0) return best;
+    double bestCost = weight * squaredError(scaled, column) + bitCost_ * double(best.bits);
+    // Clamping to a bound much below the largest index costs more in
+    // distortion than any code saves.
+    for (const int bound : {0, 1, 2, 3, 4, 5, 7, 15}) {
+        if (bound >= largest || largest > 2 * bound + 4) continue;
+        for (std::size_t r = 0; r < scaled.size(); ++r)
+            trial_[r] = std::clamp(column[r], -bound, bound);
+        const std::span<const int> trial(trial_.data(), scaled.size());
+        const ColumnChoice choice = cheapestColumnCode(trial);
+        const double cost = weight * squaredError(scaled, trial) + bitCost_ * double(choice.bits);
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = choice;
+            std::copy(trial.begin(), trial.end(), column.begin());
+        }
+    }
+    return best;
+}
+
+std::uint64_t BlockCoder::countBits(std::span<const double> values, double step) {
+    return quantise(values, step, 1.0).bits;
+}
+
+// Runs the decoder's transform on the quantised block from the current
+// carries, into block_ and trialCarries_. False when a value leaves the
+// 16-bit range after the output shift, where the decoder wraps it.
+bool BlockCoder::transformWithoutWrap(const Quantised& q) {
+    const std::size_t rows = geometry_.rows;
+    const std::size_t columns = geometry_.columns;
+    for (std::size_t c = 0; c < columns; ++c) {
+        for (std::size_t r = 0; r < rows; ++r)
+            block_[r * columns + c] = indices_[c * rows + r] * q.step;
+    }
+    trialCarries_ = carries_;
+    inverseTransform(geometry_, block_, trialCarries_);
+    const unsigned levels = geometry_.levels;
+    return std::none_of(block_.begin(), block_.end(), [levels](std::int32_t v) {
+        const std::int32_t shifted = v >> levels;
+        return shifted < int16Lowest || shifted > int16Highest;
+    });
+}
+
+void BlockCoder::write(const Quantised& q, BitWriter& bits) {
+    bits.write(q.exponent, 4);
+    bits.write(q.step, 16);
+    const std::size_t rows = geometry_.rows;
+    for (std::size_t c = 0; c < geometry_.columns; ++c)
+        encodeColumn(bits, codes_[c], std::span<const int>(indices_.data() + c * rows, rows));
+}
+
+void BlockCoder::code(std::span<const double> values, double step, BitWriter& bits,
+                      std::span<std::int16_t> decoded) {
+    // Finer steps first: quantisation noise is what pushes loud samples
+    // over. Then less level, down to silence. A silent block can wrap only
+    // through what the carries bring from earlier blocks, which decoded
+    // without wrapping; it is taken as it is.
+    double trialStep = step;
+    double scale = 1.0;
+    for (;;) {
+        const Quantised q = quantise(values, trialStep, scale);
+        if (transformWithoutWrap(q) || scale == 0.0) {
+            storeSamples(block_, geometry_.levels, decoded.data());
+            carries_.swap(trialCarries_);
+            write(q, bits);
+            return;
+        }
+        if (trialStep > 1.0) {
+            trialStep = std::max(1.0, trialStep / 2);
+        } else {
+            scale = scale > 0.5 ? scale - 0.02 : 0.0;
+        }
+    }
+}
+
+}  // namespace talveco
