@@ -4,6 +4,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+# talveco-encode reads its inputs with libsndfile.
+if [ ! -f /usr/include/sndfile.h ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq libsndfile1-dev </dev/null
+fi
 
 run_suite() {
     local dir=$1
