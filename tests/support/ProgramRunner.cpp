@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,9 +22,10 @@ constexpr uid_t kNobody = 65534;
 // would go on running the parent's tests.
 [[noreturn]] void runChild(const std::string& program, std::vector<char*>& argv,
                            std::vector<char*>& envp, const std::filesystem::path& workDir,
-                           const RunOptions& options, int outputFd) noexcept {
+                           const RunOptions& options, int outputFd, int errorFd) noexcept {
     const int devNull = ::open("/dev/null", O_RDONLY);
     if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(outputFd, 1) < 0) ::_exit(126);
+    if (errorFd >= 0 && ::dup2(errorFd, 2) < 0) ::_exit(126);
     if (options.closedStandardStreams) {
         for (const int fd : {0, 1, 2})
             ::close(fd);
@@ -94,7 +96,7 @@ std::string programPath() {
 
 ProgramResult runProgram(const std::vector<std::string>& arguments,
                          const std::filesystem::path& workDir, const RunOptions& options) {
-    const std::string program = programPath();
+    const std::string program = options.program.empty() ? programPath() : options.program;
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& argument : arguments)
@@ -103,13 +105,16 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     std::vector<std::string> environmentStorage;
     std::vector<char*> envp = childEnvironment(options, environmentStorage);
 
+    // Standard error goes to an anonymous file, read back once the program has ended.
+    const int errorFd = options.captureStandardError ? ::memfd_create("stderr", MFD_CLOEXEC) : -1;
+    if (options.captureStandardError && errorFd < 0) throw std::runtime_error("memfd failed");
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     if (options.brokenStdout) ::close(pipeFds[0]);
 
     const pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) runChild(program, argv, envp, workDir, options, pipeFds[1]);
+    if (child == 0) runChild(program, argv, envp, workDir, options, pipeFds[1], errorFd);
 
     ::close(pipeFds[1]);
     ProgramResult result;
@@ -124,6 +129,11 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     result.peakMemoryKb = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.terminatingSignal = WTERMSIG(status);
+    if (errorFd >= 0) {
+        ::lseek(errorFd, 0, SEEK_SET);
+        result.errors = drain(errorFd, child, std::nullopt);
+        ::close(errorFd);
+    }
     return result;
 }
 

@@ -22,6 +22,10 @@ struct RunOptions {
     bool closedStandardStreams = false;
     // "NAME=value" entries added to the environment the program inherits.
     std::vector<std::string> environment;
+    // The program to run instead of talveco (programPath()).
+    std::string program;
+    // Standard error is captured into ProgramResult::errors.
+    bool captureStandardError = false;
 
     static RunOptions limitFileSize(long bytes) {
         RunOptions options;
@@ -54,6 +58,7 @@ struct ProgramResult {
     int exitStatus = -1;  // -1 when it did not exit normally
     int terminatingSignal = 0;
     std::string output;
+    std::string errors;     // standard error, when RunOptions::captureStandardError
     long peakMemoryKb = 0;  // the largest resident set the program had
 };
 
