@@ -5,6 +5,8 @@ include(CMakePackageConfigHelpers)
 
 install(TARGETS talveco RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 install(FILES doc/talveco.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
+install(TARGETS talveco-encode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+install(FILES doc/talveco-encode.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 
 set_target_properties(talveco_acm PROPERTIES EXPORT_NAME decoder OUTPUT_NAME talveco_decoder)
 set_target_properties(talveco_platform PROPERTIES EXPORT_NAME platform
@@ -45,6 +47,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "talveco developers <talveco@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1")
+# talveco-encode reads its inputs through libsndfile.
+string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libsndfile1")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_GENERATOR DEB)
 include(CPack)
