@@ -45,22 +45,21 @@ unsigned defaultRows(unsigned levels) {
     return static_cast<unsigned>(std::max<std::size_t>(1, preferredBlockSize >> levels));
 }
 
-double targetValue(std::int16_t sample, unsigned levels) {
-    // Before the output shift by `levels`, the middle of the interval that
-    // shifts down to the sample.
-    if (levels == 0) return sample;
-    return std::ldexp(double(sample), int(levels)) + std::ldexp(1.0, int(levels) - 1);
-}
-
 // The targets of values first .. first + out.size() - 1, the input held at its
 // last sample past its end.
 void fillTargets(std::span<double> out, std::uint64_t first, std::span<const std::int16_t> input,
                  std::uint64_t inputFirst, std::uint64_t inputEnd, unsigned levels) {
+    // Before the output shift by `levels`, the middle of the interval that
+    // shifts down to the sample.
+    const double gain = std::ldexp(1.0, int(levels));
+    const double middle = levels == 0 ? 0.0 : gain / 2;
     const std::int16_t last = inputEnd > inputFirst ? input[inputEnd - 1 - inputFirst] : 0;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        const std::uint64_t p = first + i;
-        out[i] = targetValue(p < inputEnd ? input[p - inputFirst] : last, levels);
-    }
+    const std::size_t known =
+        first >= inputEnd ? 0 : std::min<std::size_t>(out.size(), inputEnd - first);
+    for (std::size_t i = 0; i < known; ++i)
+        out[i] = input[first - inputFirst + i] * gain + middle;
+    for (std::size_t i = known; i < out.size(); ++i)
+        out[i] = last * gain + middle;
 }
 
 // The most levels, up to the preferred ones, at which `samples`, as the start
@@ -285,14 +284,13 @@ void AcmEncoder::State::codeWholeInputToBudget() {
     const double seconds = double(received) / (double(channels) * double(sampleRate));
     const double budget = *settings.bitrateKbps * 1000.0 * seconds - 8.0 * headerBytes;
     BlockCoder counter(coder->geometry().levels, static_cast<unsigned>(coder->geometry().rows));
-    const double step = stepForBudget(budget, [&](double trialStep) {
-        std::uint64_t bitsAtStep = 0;
-        for (std::uint64_t first = 0; first < total; first += blockSize)
-            bitsAtStep += counter.countBits(blockValues(first), trialStep);
-        return bitsAtStep;
-    });
-    for (std::uint64_t first = 0; first < total; first += blockSize) {
-        codeBlock(blockValues(first), step);
+    const std::size_t blocks = static_cast<std::size_t>(total / blockSize);
+    const std::vector<double> steps =
+        stepsForBudget(blocks, budget, [&](std::size_t index, double step) {
+            return counter.countBits(blockValues(index * blockSize), step);
+        });
+    for (std::size_t b = 0; b < blocks; ++b) {
+        codeBlock(blockValues(b * blockSize), steps[b]);
         bits.takeCompleteBytes(outgoing);
         if (outgoing.size() >= writePiece) {
             emitBytes(outgoing);

@@ -31,11 +31,17 @@ unsigned rangeExponent(int lowest, int highest) {
     return p;
 }
 
-double squaredError(std::span<const double> scaled, std::span<const int> indices) {
+// The squared error that holding `indices` inside -bound .. bound adds to
+// that of the rounded indices, for values `scaled` in steps.
+double addedError(std::span<const double> scaled, std::span<const int> indices, int bound) {
     double sum = 0.0;
     for (std::size_t i = 0; i < scaled.size(); ++i) {
-        const double e = scaled[i] - indices[i];
-        sum += e * e;
+        const int k = indices[i];
+        if (k > bound || k < -bound) {
+            const double held = scaled[i] - std::clamp(k, -bound, bound);
+            const double rounded = scaled[i] - k;
+            sum += held * held - rounded * rounded;
+        }
     }
     return sum;
 }
@@ -83,8 +89,7 @@ BlockCoder::BlockCoder(unsigned levels, unsigned rows)
       indices_(geometry_.blockSize),
       codes_(geometry_.columns),
       bandWeights_(bandWeights(levels)),
-      scaled_(rows),
-      trial_(rows) {}
+      scaled_(rows) {}
 
 // Rounds every value to a multiple of the step, inside the 16-bit range the
 // amplitude table holds, and codes each column at the least distortion +
@@ -119,8 +124,8 @@ BlockCoder::Quantised BlockCoder::quantise(std::span<const double> values, doubl
 }
 
 // The indices of one column, `scaled` being its values in steps: rounded,
-// then held inside each narrower range that might pay, and the code with
-// the least weighted distortion + lambda * bits kept in `column`.
+// then held inside each narrower bound that might pay, and the code with the
+// least weighted distortion + lambda * bits kept in `column`.
 ColumnChoice BlockCoder::chooseColumn(std::span<const double> scaled, int lowestIndex,
                                       int highestIndex, double weight, std::span<int> column) {
     int largest = 0;
@@ -130,23 +135,30 @@ ColumnChoice BlockCoder::chooseColumn(std::span<const double> scaled, int lowest
         column[r] = static_cast<int>(k);
         largest = std::max(largest, std::abs(column[r]));
     }
-    ColumnChoice best = cheapestColumnCode(column);
+    const ColumnStats stats = columnStats(column);
+    ColumnChoice best = cheapestColumnCode(stats);
     if (largest == 0) return best;
-    double bestCost = weight * squaredError(scaled, column) + bitCost_ * double(best.bits);
-    // Clamping to a bound much below the largest index costs more in
-    // distortion than any code saves.
+    // Costs relative to the rounded column: only the clamped rows add
+    // distortion. A bound far below the largest index costs more than any
+    // code saves.
+    double bestCost = bitCost_ * double(best.bits);
+    int bestBound = largest;
     for (const int bound : {0, 1, 2, 3, 4, 5, 7, 15}) {
-        if (bound >= largest || largest > 2 * bound + 4) continue;
-        for (std::size_t r = 0; r < scaled.size(); ++r)
-            trial_[r] = std::clamp(column[r], -bound, bound);
-        const std::span<const int> trial(trial_.data(), scaled.size());
-        const ColumnChoice choice = cheapestColumnCode(trial);
-        const double cost = weight * squaredError(scaled, trial) + bitCost_ * double(choice.bits);
+        if (bound >= largest) break;
+        if (largest > 2 * bound + 1) continue;
+        const ColumnChoice choice =
+            bound == 0 ? ColumnChoice{0, 5} : cheapestColumnCode(clampedStats(stats, bound));
+        const double cost =
+            weight * addedError(scaled, column, bound) + bitCost_ * double(choice.bits);
         if (cost < bestCost) {
             bestCost = cost;
             best = choice;
-            std::copy(trial.begin(), trial.end(), column.begin());
+            bestBound = bound;
         }
+    }
+    if (bestBound < largest) {
+        for (int& k : column)
+            k = std::clamp(k, -bestBound, bestBound);
     }
     return best;
 }

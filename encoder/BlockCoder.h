@@ -51,7 +51,6 @@ class BlockCoder {
     std::vector<unsigned> codes_;              // one per column
     std::vector<double> bandWeights_;          // noise gain of each column, mean 1
     std::vector<double> scaled_;               // a column's values in steps
-    std::vector<int> trial_;                   // a column's indices under trial
     // Lambda in units of a squared step per bit. A uniform quantiser's noise
     // falls by 2 ln 2 * step^2 / 12 for each further bit.
     double bitCost_ = 2 * 0.6931 / 12;

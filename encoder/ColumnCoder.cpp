@@ -82,40 +82,46 @@ void encodeLinear(BitWriter& bits, unsigned width, std::span<const int> indices)
 // other patterns start with "1 1" instead of "1", as "1 0" is their single zero.
 void encodeRangeCode(BitWriter& bits, unsigned code, std::span<const int> indices, bool usePairs) {
     const bool pairCode = code % 3 == 2;
+    // Patterns as values, their first bit lowest: "1 0" is 1, "1 1" is 3.
     const auto zero = [&bits, pairCode](bool pair) {
-        bits.writeBitString(pairCode && !pair ? "10" : "0");
+        if (pairCode && !pair) {
+            bits.write(1, 2);
+        } else {
+            bits.write(0, 1);
+        }
     };
-    const std::string lead = pairCode ? "11" : "1";
+    const std::uint32_t leadBits = pairCode ? 2 : 1;
+    const std::uint32_t lead = pairCode ? 3 : 1;
     const bool pairs = pairCode && usePairs;
     switch (code) {
         case 17:
         case 18:
             return encodeRows(indices, pairs, zero, [&](int index) {
-                bits.writeBitString(lead);
+                bits.write(lead, leadBits);
                 writeSign(bits, index);
             });
         case 20:
         case 21:
             return encodeRows(indices, pairs, zero, [&](int index) {
-                bits.writeBitString(lead);
+                bits.write(lead, leadBits);
                 bits.write(positionIn(range2Indices, index), 2);
             });
         case 23:
         case 24:
             return encodeRows(indices, pairs, zero, [&](int index) {
-                bits.writeBitString(lead);
+                bits.write(lead, leadBits);
                 if (index == 1 || index == -1) {
-                    bits.writeBitString("0");
+                    bits.write(0, 1);
                     writeSign(bits, index);
                 } else {
-                    bits.writeBitString("1");
+                    bits.write(1, 1);
                     bits.write(positionIn(range3Indices, index), 2);
                 }
             });
         case 26:
         case 27:
             return encodeRows(indices, pairs, zero, [&](int index) {
-                bits.writeBitString(lead);
+                bits.write(lead, leadBits);
                 bits.write(positionIn(range4Indices, index), 3);
             });
         default:
@@ -187,57 +193,61 @@ void encodeColumn(BitWriter& bits, unsigned code, std::span<const int> indices,
     }
 }
 
-namespace {
-
-// What the bit counts of all codes depend on, gathered in one pass.
-struct ColumnStats {
-    int lowest = 0;
-    int highest = 0;
-    std::uint64_t zeros = 0;
-    std::uint64_t ones = 0;           // indices -1 and +1
-    std::uint64_t twosAndThrees = 0;  // indices -3, -2, +2, +3
-    std::uint64_t zeroPairBits = 0;   // the zeros as the zero-pair codes write them
-};
-
 ColumnStats columnStats(std::span<const int> indices) {
     ColumnStats stats;
+    stats.rows = static_cast<std::uint32_t>(indices.size());
     for (std::size_t row = 0; row < indices.size(); ++row) {
         const int index = indices[row];
         stats.lowest = std::min(stats.lowest, index);
         stats.highest = std::max(stats.highest, index);
-        if (index == 0) {
-            ++stats.zeros;
-            const bool last = row + 1 == indices.size();
-            if (last || indices[row + 1] == 0) {
-                // A pair of zeros, or the last row, in one bit.
-                stats.zeroPairBits += 1;
-                if (!last) ++stats.zeros;
-                ++row;
-            } else {
-                stats.zeroPairBits += 2;
-            }
-        } else if (index == 1 || index == -1) {
-            ++stats.ones;
-        } else if (index >= -3 && index <= 3) {
-            ++stats.twosAndThrees;
+        if (index != 0) {
+            ++stats.magnitudes[std::min(std::abs(index), 5)];
+            continue;
+        }
+        ++stats.zeros;
+        const bool last = row + 1 == indices.size();
+        if (last || indices[row + 1] == 0) {
+            // A pair of zeros, or a zero in the last row, in one bit.
+            stats.zeroPairBits += 1;
+            if (!last) ++stats.zeros;
+            ++row;
+        } else {
+            stats.zeroPairBits += 2;
         }
     }
     return stats;
 }
 
-constexpr std::uint64_t codeBits = 5;
-constexpr std::uint64_t impossible = ~std::uint64_t{0};
+ColumnStats clampedStats(const ColumnStats& stats, int bound) {
+    ColumnStats clamped = stats;
+    clamped.lowest = std::max(stats.lowest, -bound);
+    clamped.highest = std::min(stats.highest, bound);
+    if (bound >= 5) return clamped;
+    for (int m = bound + 1; m <= 5; ++m) {
+        clamped.magnitudes[bound] += clamped.magnitudes[m];
+        clamped.magnitudes[m] = 0;
+    }
+    return clamped;
+}
 
-std::uint64_t groups(std::size_t rows, std::size_t perGroup) {
+namespace {
+
+constexpr std::uint32_t codeBits = 5;
+constexpr std::uint32_t impossible = ~std::uint32_t{0};
+
+std::uint32_t groups(std::uint32_t rows, std::uint32_t perGroup) {
     return (rows + perGroup - 1) / perGroup;
 }
 
 // Data bits of `code` for a column with these statistics, or `impossible`
 // when an index lies outside the code's range.
-std::uint64_t dataBits(unsigned code, const ColumnStats& s, std::size_t rows) {
+std::uint32_t dataBits(unsigned code, const ColumnStats& s) {
     const auto [lowest, highest] = columnIndexRange(code);
     if (s.lowest < lowest || s.highest > highest) return impossible;
-    const std::uint64_t nonZero = rows - s.zeros;
+    const std::uint32_t rows = s.rows;
+    const std::uint32_t nonZero = rows - s.zeros;
+    const std::uint32_t ones = s.magnitudes[1];
+    const std::uint32_t twosAndThrees = s.magnitudes[2] + s.magnitudes[3];
     switch (code) {
         case 0:
             return 0;
@@ -254,9 +264,9 @@ std::uint64_t dataBits(unsigned code, const ColumnStats& s, std::size_t rows) {
         case 22:
             return 7 * groups(rows, 3);
         case 23:
-            return s.zeroPairBits + 4 * s.ones + 5 * s.twosAndThrees;
+            return s.zeroPairBits + 4 * ones + 5 * twosAndThrees;
         case 24:
-            return s.zeros + 3 * s.ones + 4 * s.twosAndThrees;
+            return s.zeros + 3 * ones + 4 * twosAndThrees;
         case 26:
             return s.zeroPairBits + 5 * nonZero;
         case 27:
@@ -264,27 +274,43 @@ std::uint64_t dataBits(unsigned code, const ColumnStats& s, std::size_t rows) {
         case 29:
             return 7 * groups(rows, 2);
         default:
-            return std::uint64_t{code} * rows;
+            return code * rows;
     }
+}
+
+// The narrowest linear code that holds lowest .. highest.
+unsigned linearCode(int lowest, int highest) {
+    unsigned width = 3;
+    while (width < 16 && (lowest < -(1 << (width - 1)) || highest > (1 << (width - 1)) - 1))
+        ++width;
+    return width;
 }
 
 }  // namespace
 
 std::uint64_t columnBits(unsigned code, std::span<const int> indices) {
-    const std::uint64_t bits = dataBits(code, columnStats(indices), indices.size());
+    const std::uint32_t bits = dataBits(code, columnStats(indices));
     if (bits == impossible) reject("index outside the range of code " + std::to_string(code));
     return codeBits + bits;
 }
 
-ColumnChoice cheapestColumnCode(std::span<const int> indices) {
-    const ColumnStats stats = columnStats(indices);
-    ColumnChoice best{16, impossible};
-    for (const unsigned code : columnCodes) {
-        const std::uint64_t bits = dataBits(code, stats, indices.size());
+ColumnChoice cheapestColumnCode(const ColumnStats& stats) {
+    if (stats.lowest == 0 && stats.highest == 0) return {0, codeBits};
+    const unsigned linear = linearCode(stats.lowest, stats.highest);
+    ColumnChoice best{linear, impossible};
+    const std::uint32_t linearBits = dataBits(linear, stats);
+    if (linearBits == impossible) reject("index outside the 16-bit range");
+    best.bits = codeBits + linearBits;
+    if (std::max(-stats.lowest, stats.highest) > 5) return best;
+    for (const unsigned code : {17u, 18u, 19u, 20u, 21u, 22u, 23u, 24u, 26u, 27u, 29u}) {
+        const std::uint32_t bits = dataBits(code, stats);
         if (bits != impossible && codeBits + bits < best.bits) best = {code, codeBits + bits};
     }
-    if (best.bits == impossible) reject("index outside the 16-bit range");
     return best;
+}
+
+ColumnChoice cheapestColumnCode(std::span<const int> indices) {
+    return cheapestColumnCode(columnStats(indices));
 }
 
 }  // namespace talveco

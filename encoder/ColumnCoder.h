@@ -32,19 +32,31 @@ std::pair<int, int> columnIndexRange(unsigned code);
 void encodeColumn(BitWriter& bits, unsigned code, std::span<const int> indices,
                   ZeroPairs zeroPairs = ZeroPairs::Use);
 
-// The codes that select a method, cheapest first for small indices.
-inline constexpr unsigned columnCodes[] = {0, 17, 18, 19, 20, 21, 22, 23, 24, 26, 27, 29, 3,
-                                           4, 5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16};
-
 // Bits of one column, its 5-bit code included, as encodeColumn writes it with
 // zero pairs; the indices must lie in the code's range.
 std::uint64_t columnBits(unsigned code, std::span<const int> indices);
 
-// The code that writes `indices` in the fewest bits, and those bits.
+// What the bit counts of all codes depend on, gathered in one pass.
+struct ColumnStats {
+    std::uint32_t rows = 0;
+    int lowest = 0;
+    int highest = 0;
+    std::uint32_t zeros = 0;
+    std::uint32_t zeroPairBits = 0;    // the zeros as the zero-pair codes write them
+    std::uint32_t magnitudes[6] = {};  // rows of index +-1 .. +-4 at [1] .. [4], beyond at [5]
+};
+ColumnStats columnStats(std::span<const int> indices);
+
+// The statistics of the same column with every index held inside -bound ..
+// bound, bound at least 1: the zeros stay where they are.
+ColumnStats clampedStats(const ColumnStats& stats, int bound);
+
+// The code that writes a column in the fewest bits, and those bits.
 struct ColumnChoice {
     unsigned code = 0;
     std::uint64_t bits = 0;
 };
+ColumnChoice cheapestColumnCode(const ColumnStats& stats);
 ColumnChoice cheapestColumnCode(std::span<const int> indices);
 
 }  // namespace talveco

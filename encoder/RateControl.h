@@ -1,8 +1,12 @@
 // How the encoder's settings become quantiser steps.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <span>
+#include <vector>
 
 namespace talveco {
 
@@ -11,23 +15,113 @@ namespace talveco {
 // own level, never finer than one unit.
 double qualityStep(std::span<const double> blockValues, double quality);
 
-// The coarsest step, to within a fraction of a percent, at which the stream
-// still fills `budgetBits`; `bitsAt(step)` counts the stream's bits at a
-// step, and fewer bits come with coarser steps.
-template <typename BitsAt>
-double stepForBudget(double budgetBits, BitsAt bitsAt) {
-    double fine = 0.0;     // log2 of a step that needs more bits than the budget
-    double coarse = 14.0;  // log2 of a step that needs no more
-    if (static_cast<double>(bitsAt(1.0)) <= budgetBits) return 1.0;
-    while (coarse - fine > 0.002) {
-        const double middle = (fine + coarse) / 2;
-        if (static_cast<double>(bitsAt(std::exp2(middle))) <= budgetBits) {
-            coarse = middle;
+// The finest and the coarsest step the block coder uses.
+inline constexpr double finestStep = 1.0;
+inline constexpr double coarsestStep = 16384.0;
+
+// One step for all blocks spends the least bits on the least total noise;
+// bits come in jumps as the step changes, so the budget is met by giving
+// some blocks the next finer step. `blockBits(block, step)` counts the bits
+// of one block at a step. Returns the step of every block.
+template <typename BlockBits>
+std::vector<double> stepsForBudget(std::size_t blocks, double budgetBits, BlockBits blockBits);
+
+namespace detail {
+
+// The bits of every block at one step (of every `stride`th block only,
+// scaled up to all, for a first estimate).
+struct StepTrial {
+    double step = 0;
+    double total = 0;
+    std::vector<std::uint32_t> blockBits;
+};
+
+template <typename BlockBits>
+StepTrial trialAt(std::size_t blocks, double step, std::size_t stride, BlockBits& blockBits) {
+    StepTrial trial{step, 0.0, {}};
+    if (stride == 1) trial.blockBits.resize(blocks);
+    std::size_t counted = 0;
+    for (std::size_t b = 0; b < blocks; b += stride, ++counted) {
+        const auto bits = static_cast<std::uint32_t>(blockBits(b, step));
+        if (stride == 1) trial.blockBits[b] = bits;
+        trial.total += bits;
+    }
+    if (counted > 0) trial.total *= double(blocks) / double(counted);
+    return trial;
+}
+
+// log2 of the step at which the bits meet the budget, from a sample of the
+// blocks: bisection on log2(step) steered by the secant, since the bits fall
+// about linearly with it.
+template <typename BlockBits>
+double estimateLogStep(std::size_t blocks, double budget, BlockBits& blockBits) {
+    const std::size_t stride = blocks >= 64 ? 4 : 1;
+    double fine = 0.0;
+    double coarse = std::log2(coarsestStep);
+    double fineExcess = trialAt(blocks, finestStep, stride, blockBits).total - budget;
+    if (fineExcess <= 0) return fine;
+    double coarseExcess = trialAt(blocks, coarsestStep, stride, blockBits).total - budget;
+    if (coarseExcess >= 0) return coarse;
+    for (int i = 0; i < 12 && coarse - fine > 0.01; ++i) {
+        double x = fine + (coarse - fine) * fineExcess / (fineExcess - coarseExcess);
+        // Keep away from the ends, where a secant step gains little.
+        x = std::clamp(x, fine + 0.1 * (coarse - fine), coarse - 0.1 * (coarse - fine));
+        const double excess = trialAt(blocks, std::exp2(x), stride, blockBits).total - budget;
+        if (std::abs(excess) < 0.005 * budget) return x;
+        if (excess > 0) {
+            fine = x;
+            fineExcess = excess;
         } else {
-            fine = middle;
+            coarse = x;
+            coarseExcess = excess;
         }
     }
-    return std::exp2(coarse);
+    return (fine + coarse) / 2;
+}
+
+}  // namespace detail
+
+template <typename BlockBits>
+std::vector<double> stepsForBudget(std::size_t blocks, double budgetBits, BlockBits blockBits) {
+    using detail::trialAt;
+    const double estimate = detail::estimateLogStep(blocks, budgetBits, blockBits);
+    // Bracket the budget with all blocks counted: `over` spends at least
+    // the budget, `under` at most.
+    constexpr double nudge = 0.03;
+    detail::StepTrial first = trialAt(blocks, std::exp2(estimate), 1, blockBits);
+    detail::StepTrial over = first;
+    detail::StepTrial under = first;
+    for (double x = estimate; under.total > budgetBits && under.step < coarsestStep;) {
+        x += nudge;
+        over = std::move(under);
+        under = trialAt(blocks, std::min(coarsestStep, std::exp2(x)), 1, blockBits);
+    }
+    for (double x = estimate; over.total < budgetBits && over.step > finestStep;) {
+        x -= nudge;
+        under = std::move(over);
+        over = trialAt(blocks, std::max(finestStep, std::exp2(x)), 1, blockBits);
+    }
+    std::vector<double> steps(blocks, under.step);
+    const double spread = over.total - under.total;
+    if (under.total > budgetBits || over.total < budgetBits || spread <= 0) {
+        if (over.total <= budgetBits) std::fill(steps.begin(), steps.end(), over.step);
+        return steps;
+    }
+    // The finer step for a share of the blocks, spread evenly through the
+    // stream: a block takes it while the extra bits so far stay behind
+    // that share of the extra bits so far.
+    const double share = (budgetBits - under.total) / spread;
+    double wanted = 0.0;
+    double taken = 0.0;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const double extra = double(over.blockBits[b]) - double(under.blockBits[b]);
+        wanted += share * extra;
+        if (taken + extra / 2 <= wanted) {
+            steps[b] = over.step;
+            taken += extra;
+        }
+    }
+    return steps;
 }
 
 }  // namespace talveco
