@@ -122,7 +122,10 @@ struct Fidelity {
 
 struct AcmEncoder::State {
     State(unsigned channelCount, unsigned rate, const EncoderSettings& encoderSettings)
-        : settings(encoderSettings), channels(channelCount), sampleRate(rate) {}
+        : settings(encoderSettings),
+          channels(channelCount),
+          sampleRate(rate),
+          quality(encoderSettings.quality) {}
 
     void write(std::span<const std::int16_t> samples);
     EncoderReport finish();
@@ -157,6 +160,7 @@ struct AcmEncoder::State {
     std::uint64_t coded = 0;  // values in blocks written
     std::vector<double> window;
     std::vector<std::int16_t> decoded;
+    QualityControl quality;
     Fidelity fidelity;
     bool finished = false;
 };
@@ -222,11 +226,10 @@ void AcmEncoder::State::dropInputBefore(std::uint64_t position) {
 // Constant quality: each block's step from its own level.
 void AcmEncoder::State::codeSegment(std::uint64_t first, std::size_t count) {
     const std::span<const double> values = analyseSegment(first, count);
+    quality.observe(values);
     const std::size_t blockSize = coder->geometry().blockSize;
-    for (std::size_t b = 0; b < count; b += blockSize) {
-        const auto block = values.subspan(b, blockSize);
-        codeBlock(block, qualityStep(block, settings.quality));
-    }
+    for (std::size_t b = 0; b < count; b += blockSize)
+        codeBlock(values.subspan(b, blockSize), quality.step());
     const std::size_t margin = analysisMargin(coder->geometry().levels);
     dropInputBefore(coded >= margin ? coded - margin : 0);
     bits.takeCompleteBytes(outgoing);

@@ -10,10 +10,24 @@
 
 namespace talveco {
 
-// The step for a block of analysis values in constant-quality mode, quality
-// 0 (coarsest) to 10: quantisation noise a fixed distance below the block's
-// own level, never finer than one unit.
-double qualityStep(std::span<const double> blockValues, double quality);
+// Constant quality, 0 (coarsest) to 10: quantisation noise a fixed distance
+// below the level of the material around it. One step for all blocks spends
+// the bits best (see stepsForBudget), so the level is a slow one, taken over
+// segments of a second or more and carried on from one to the next, rather
+// than each block's own.
+class QualityControl {
+  public:
+    explicit QualityControl(double quality);
+
+    // Takes in the analysis values of the next segment.
+    void observe(std::span<const double> segmentValues);
+    // The step for the blocks of the segment observed last.
+    double step() const;
+
+  private:
+    double noiseShare_;        // step over level
+    double levelEnergy_ = -1;  // mean square of the level; below 0 before the first segment
+};
 
 // The finest and the coarsest step the block coder uses.
 inline constexpr double finestStep = 1.0;

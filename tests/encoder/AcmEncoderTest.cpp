@@ -243,6 +243,20 @@ INSTANTIATE_TEST_SUITE_P(
                                   15, 4.08}),
     [](const auto& test) { return test.param.name; });
 
+TEST(AcmEncoder, HigherQualitySpendsMoreBitsOnLessNoise) {
+    const auto input = tones(30000, 22050, {150, 900, 2500}, 0.1);
+    EncoderReport previous;
+    for (const double q : {0.0, 2.5, 5.0, 7.5, 10.0}) {
+        SCOPED_TRACE(q);
+        const EncoderReport report = encode(input, 1, quality(q)).report;
+        if (q > 0) {
+            EXPECT_GT(report.bitsPerSample, previous.bitsPerSample);
+            EXPECT_GT(report.snrDb, previous.snrDb);
+        }
+        previous = report;
+    }
+}
+
 // The average bitrate lands within a few percent of the one asked for.
 TEST(AcmEncoder, BitrateModeMeetsTheRate) {
     auto input = tones(66150, 22050, {180, 1200, 4400}, 0.15);
