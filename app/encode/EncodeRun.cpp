@@ -60,6 +60,10 @@ class ProgressLine {
         shown_ = percent;
         messages_.write("\r" + name_ + ": " + std::to_string(percent) + "%");
     }
+    // In bitrate mode the encoder codes everything in finish(), after the last piece.
+    void showCodingAll() {
+        if (enabled_ && shown_ <= 100) messages_.write("\r" + name_ + ": coding at the bitrate");
+    }
     // Erases the line, so that the summary or an error starts on a clean one.
     void clear() {
         if (enabled_ && shown_ <= 100) messages_.write("\r\033[K");
@@ -99,8 +103,10 @@ EncoderReport encodeInto(SoundFileReader& reader, const std::string& output,
         encoder.write(std::span<const std::int16_t>(piece.data(), count));
         progress.advance(count);
     }
+    if (settings.bitrateKbps) progress.showCodingAll();
+    EncoderReport report = encoder.finish();
     progress.clear();
-    return encoder.finish();
+    return report;
 }
 
 void encodeFile(const std::string& input, const std::string& output, const EncodeOptions& options,
