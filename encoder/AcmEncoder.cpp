@@ -32,7 +32,7 @@ constexpr std::size_t preferredBlockSize = 512;
 
 // Blocks are coded in segments of at least this many values, each analysed
 // as one window with margins on either side.
-constexpr std::size_t segmentFloor = 1 << 15;
+constexpr std::size_t segmentFloor = 1 << 16;
 
 // Stage-1 values above this share of the 16-bit range count as clipped
 // when the levels are chosen, leaving room for streamed material that grows

@@ -1,5 +1,6 @@
 #include "encoder/AnalysisBank.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -20,38 +21,36 @@ constexpr std::size_t settlingPairs = 24;
 // then an anti-causal one, then a shift by one pair.
 void undoStage(std::span<double> values, std::size_t width) {
     const std::size_t pairs = values.size() / (2 * width);
-    std::vector<double> state(4 * width, 0.0);  // e', o', causal x, causal y
-    double* previousE = state.data();
-    double* previousO = previousE + width;
-    double* causalX = previousO + width;
-    double* causalY = causalX + width;
+    std::vector<double> state(4 * width, 0.0);
+    double* __restrict previousE = state.data();
+    double* __restrict previousO = previousE + width;
+    double* __restrict laterX = previousO + width;  // causal, then anti-causal
+    double* __restrict laterY = laterX + width;
+    const double r = innerRoot;
     for (std::size_t i = 0; i < pairs; ++i) {
-        double* upper = values.data() + 2 * i * width;
-        double* lower = upper + width;
+        double* __restrict upper = values.data() + 2 * i * width;
+        double* __restrict lower = upper + width;
         for (std::size_t j = 0; j < width; ++j) {
             const double e = upper[j];
             const double o = lower[j];
-            causalX[j] = e + previousE[j] + 2 * previousO[j] + innerRoot * causalX[j];
-            causalY[j] = 2 * e - o - previousO[j] + innerRoot * causalY[j];
+            laterX[j] = e + previousE[j] + 2 * previousO[j] + r * laterX[j];
+            laterY[j] = 2 * e - o - previousO[j] + r * laterY[j];
             previousE[j] = e;
             previousO[j] = o;
-            upper[j] = causalX[j];
-            lower[j] = causalY[j];
+            upper[j] = laterX[j];
+            lower[j] = laterY[j];
         }
     }
     // Backwards: the anti-causal pass, with the result one pair later.
-    double* laterX = causalX;
-    double* laterY = causalY;
-    for (std::size_t j = 0; j < width; ++j)
-        laterX[j] = laterY[j] = 0.0;
+    std::fill(laterX, laterX + 2 * width, 0.0);
     for (std::size_t i = pairs; i-- > 0;) {
-        double* upper = values.data() + 2 * i * width;
-        double* lower = upper + width;
+        double* __restrict upper = values.data() + 2 * i * width;
+        double* __restrict lower = upper + width;
         for (std::size_t j = 0; j < width; ++j) {
-            const double x = -innerRoot * laterX[j];
-            const double y = -innerRoot * laterY[j];
-            laterX[j] = upper[j] + innerRoot * laterX[j];
-            laterY[j] = lower[j] + innerRoot * laterY[j];
+            const double x = -r * laterX[j];
+            const double y = -r * laterY[j];
+            laterX[j] = upper[j] + r * laterX[j];
+            laterY[j] = lower[j] + r * laterY[j];
             upper[j] = x;
             lower[j] = y;
         }

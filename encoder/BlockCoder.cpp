@@ -22,6 +22,13 @@ std::uint16_t usableStep(double step) {
     return static_cast<std::uint16_t>(std::clamp(std::lround(step), 1L, long(largestStep)));
 }
 
+// The nearest integer, ties to even, without a library call: adding 1.5 *
+// 2^52 leaves no bits below the point. Values here stay far below 2^51.
+double roundToInteger(double v) {
+    constexpr double shifter = 6755399441055744.0;
+    return (v + shifter) - shifter;
+}
+
 // The smallest range exponent p whose table entries -2^p .. 2^p - 1 hold
 // every index in lowest .. highest.
 unsigned rangeExponent(int lowest, int highest) {
@@ -131,7 +138,7 @@ ColumnChoice BlockCoder::chooseColumn(std::span<const double> scaled, int lowest
     int largest = 0;
     for (std::size_t r = 0; r < scaled.size(); ++r) {
         const double k =
-            std::clamp(std::nearbyint(scaled[r]), double(lowestIndex), double(highestIndex));
+            std::clamp(roundToInteger(scaled[r]), double(lowestIndex), double(highestIndex));
         column[r] = static_cast<int>(k);
         largest = std::max(largest, std::abs(column[r]));
     }

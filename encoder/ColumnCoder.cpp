@@ -8,24 +8,56 @@
 namespace talveco {
 namespace {
 
-constexpr std::array<int, 4> range2Indices = {-2, -1, 1, 2};
-constexpr std::array<int, 4> range3Indices = {-3, -2, 2, 3};
-constexpr std::array<int, 8> range4Indices = {-4, -3, -2, -1, 1, 2, 3, 4};
-
 [[noreturn]] void reject(const std::string& what) {
     throw std::invalid_argument(what);
 }
 
-template <std::size_t N>
-std::uint32_t positionIn(const std::array<int, N>& indices, int index) {
-    const auto* found = std::find(indices.begin(), indices.end(), index);
-    if (found == indices.end()) reject("index " + std::to_string(index) + " not codable");
-    return static_cast<std::uint32_t>(found - indices.begin());
+// A bit pattern, its first bit lowest.
+struct Pattern {
+    std::uint32_t bits = 0;
+    unsigned length = 0;  // 0: the index cannot be written
+};
+
+// Position of index k in {-2, -1, 1, 2}, {-3, -2, 2, 3} or {-4 .. -1, 1 .. 4}.
+std::uint32_t rangePosition(int k, int range) {
+    if (range == 3) return k < 0 ? std::uint32_t(k + 3) : std::uint32_t(k);
+    return k < 0 ? std::uint32_t(k + range) : std::uint32_t(k + range - 1);
 }
 
-void writeSign(BitWriter& bits, int index) {
-    if (index != 1 && index != -1) reject("index " + std::to_string(index) + " not codable");
-    bits.write(index > 0 ? 1 : 0, 1);
+// The pattern of a nonzero index in a range code. Codes 17, 20, 23 and 26
+// are the zero-pair forms of 18, 21, 24 and 27: their patterns start with
+// "1 1" instead of "1", as "1 0" is their single zero.
+Pattern nonZeroPattern(unsigned code, int k) {
+    const bool pairCode = code % 3 == 2;
+    const std::uint32_t lead = pairCode ? 3 : 1;
+    const unsigned leadLength = pairCode ? 2 : 1;
+    const auto after = [&](std::uint32_t bits, unsigned length) {
+        return Pattern{lead | (bits << leadLength), leadLength + length};
+    };
+    const int magnitude = k < 0 ? -k : k;
+    switch (code) {
+        case 17:
+        case 18:
+            if (magnitude == 1) return after(k > 0 ? 1 : 0, 1);
+            break;
+        case 20:
+        case 21:
+            if (magnitude <= 2) return after(rangePosition(k, 2), 2);
+            break;
+        case 23:
+        case 24:
+            // "0 s" for +-1, "1 x y" for the others.
+            if (magnitude == 1) return after(k > 0 ? 2 : 0, 2);
+            if (magnitude <= 3) return after(1 | (rangePosition(k, 3) << 1), 3);
+            break;
+        case 26:
+        case 27:
+            if (magnitude <= 4) return after(rangePosition(k, 4), 3);
+            break;
+        default:
+            break;
+    }
+    return {};
 }
 
 // The range codes: `zero` writes the zero patterns, `nonZero` the others.
@@ -78,55 +110,23 @@ void encodeLinear(BitWriter& bits, unsigned width, std::span<const int> indices)
     }
 }
 
-// Codes 17, 20, 23 and 26 are the zero-pair forms of 18, 21, 24 and 27: their
-// other patterns start with "1 1" instead of "1", as "1 0" is their single zero.
 void encodeRangeCode(BitWriter& bits, unsigned code, std::span<const int> indices, bool usePairs) {
     const bool pairCode = code % 3 == 2;
-    // Patterns as values, their first bit lowest: "1 0" is 1, "1 1" is 3.
-    const auto zero = [&bits, pairCode](bool pair) {
-        if (pairCode && !pair) {
-            bits.write(1, 2);
-        } else {
-            bits.write(0, 1);
-        }
-    };
-    const std::uint32_t leadBits = pairCode ? 2 : 1;
-    const std::uint32_t lead = pairCode ? 3 : 1;
     const bool pairs = pairCode && usePairs;
-    switch (code) {
-        case 17:
-        case 18:
-            return encodeRows(indices, pairs, zero, [&](int index) {
-                bits.write(lead, leadBits);
-                writeSign(bits, index);
-            });
-        case 20:
-        case 21:
-            return encodeRows(indices, pairs, zero, [&](int index) {
-                bits.write(lead, leadBits);
-                bits.write(positionIn(range2Indices, index), 2);
-            });
-        case 23:
-        case 24:
-            return encodeRows(indices, pairs, zero, [&](int index) {
-                bits.write(lead, leadBits);
-                if (index == 1 || index == -1) {
-                    bits.write(0, 1);
-                    writeSign(bits, index);
-                } else {
-                    bits.write(1, 1);
-                    bits.write(positionIn(range3Indices, index), 2);
-                }
-            });
-        case 26:
-        case 27:
-            return encodeRows(indices, pairs, zero, [&](int index) {
-                bits.write(lead, leadBits);
-                bits.write(positionIn(range4Indices, index), 3);
-            });
-        default:
-            reject("code " + std::to_string(code) + " is no range code");
-    }
+    encodeRows(
+        indices, pairs,
+        [&bits, pairCode](bool pair) {
+            if (pairCode && !pair) {
+                bits.write(1, 2);  // "1 0"
+            } else {
+                bits.write(0, 1);
+            }
+        },
+        [&bits, code](int index) {
+            const Pattern pattern = nonZeroPattern(code, index);
+            if (pattern.length == 0) reject("index " + std::to_string(index) + " not codable");
+            bits.write(pattern.bits, pattern.length);
+        });
 }
 
 }  // namespace
@@ -301,10 +301,19 @@ ColumnChoice cheapestColumnCode(const ColumnStats& stats) {
     const std::uint32_t linearBits = dataBits(linear, stats);
     if (linearBits == impossible) reject("index outside the 16-bit range");
     best.bits = codeBits + linearBits;
-    if (std::max(-stats.lowest, stats.highest) > 5) return best;
-    for (const unsigned code : {17u, 18u, 19u, 20u, 21u, 22u, 23u, 24u, 26u, 27u, 29u}) {
-        const std::uint32_t bits = dataBits(code, stats);
-        if (bits != impossible && codeBits + bits < best.bits) best = {code, codeBits + bits};
+    // The other codes by the largest magnitude they hold; all of them hold
+    // -m .. m.
+    struct Candidate {
+        unsigned code;
+        int largest;
+    };
+    constexpr Candidate others[] = {{17, 1}, {18, 1}, {19, 1}, {20, 2}, {21, 2}, {22, 2},
+                                    {23, 3}, {24, 3}, {26, 4}, {27, 4}, {29, 5}};
+    const int largest = std::max(-stats.lowest, stats.highest);
+    for (const Candidate& candidate : others) {
+        if (candidate.largest < largest) continue;
+        const std::uint32_t bits = codeBits + dataBits(candidate.code, stats);
+        if (bits < best.bits) best = {candidate.code, bits};
     }
     return best;
 }

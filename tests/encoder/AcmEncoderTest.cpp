@@ -14,8 +14,10 @@
 
 #include "talveco/encoder.h"
 #include "talveco/talveco.h"
+#include "tests/support/AcmStreamBuilder.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestSignals.h"
+#include "tests/support/WrappedSamples.h"
 
 namespace talveco {
 namespace {
@@ -106,7 +108,7 @@ struct RoundTripCase {
     std::function<std::vector<std::int16_t>()> signal;
     unsigned channels = 1;
     EncoderSettings settings;
-    int largestAllowedError = 4096;  // far below the 65536 a wrapped sample is off by
+    int largestAllowedError = 4096;
 };
 
 class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
@@ -118,6 +120,7 @@ TEST_P(RoundTrip, DecodesToThePredictionWithoutWrapping) {
     const std::vector<std::int16_t> decoded = decode(encoded.bytes, c.channels);
     ASSERT_EQ(decoded.size(), input.size());
     EXPECT_EQ(decoded, encoded.predicted);
+    EXPECT_EQ(testing::wrappedSamples(encoded.bytes), 0u);
     EXPECT_EQ(encoded.report.sampleCount, input.size());
     EXPECT_EQ(encoded.report.streamBytes, encoded.bytes.size());
     // The transform starts from rest, so a loud start is only approached.
@@ -268,6 +271,14 @@ TEST(AcmEncoder, BitrateModeMeetsTheRate) {
         const Encoded encoded = encode(input, 1, bitrate(bitsPerSample * 22.05));
         EXPECT_NEAR(encoded.report.bitsPerSample, bitsPerSample, 0.03 * bitsPerSample);
     }
+}
+
+// The wrap check itself: one level, the pair (32767, -32768) makes 2 * 32767
+// + 32768 in the lower value, which shifts down to 49151.
+TEST(WrappedSamples, FindsAValueBeyondTheRange) {
+    testing::AcmStreamBuilder builder(4, 1, 2);
+    builder.blockHeader(15, 1).column(16, {32767, 0}).column(16, {-32768, 0});
+    EXPECT_EQ(testing::wrappedSamples(builder.bytes()), 1u);
 }
 
 TEST(AcmEncoder, WritesTheFileOnlyWhenFinished) {
