@@ -19,7 +19,10 @@ constexpr std::size_t settlingPairs = 24;
 //   x = (e + e' + 2o') / D,   y = (2e - o - o') / D,   D = 1 + 6z^-1 + z^-2,
 // and 1/D = -r z / ((1 - r z^-1)(1 - r z)) with r = innerRoot: a causal pass,
 // then an anti-causal one, then a shift by one pair.
-void undoStage(std::span<double> values, std::size_t width) {
+template <std::size_t fixedWidth>
+void undoStage(std::span<double> values, std::size_t givenWidth) {
+    // A width known when compiling lets the loops over it unroll.
+    const std::size_t width = fixedWidth == 0 ? givenWidth : fixedWidth;
     const std::size_t pairs = values.size() / (2 * width);
     std::vector<double> state(4 * width, 0.0);
     double* __restrict previousE = state.data();
@@ -57,6 +60,23 @@ void undoStage(std::span<double> values, std::size_t width) {
     }
 }
 
+void undoStageOfWidth(std::span<double> values, std::size_t width) {
+    switch (width) {
+        case 1:
+            return undoStage<1>(values, width);
+        case 2:
+            return undoStage<2>(values, width);
+        case 4:
+            return undoStage<4>(values, width);
+        case 8:
+            return undoStage<8>(values, width);
+        case 16:
+            return undoStage<16>(values, width);
+        default:
+            return undoStage<0>(values, width);
+    }
+}
+
 }  // namespace
 
 void analyse(std::span<double> values, unsigned levels) {
@@ -70,7 +90,7 @@ void analyse(std::span<double> values, unsigned levels) {
             for (std::size_t i = 0; i < values.size(); i += width)
                 values[i] -= 1.0;
         }
-        undoStage(values, width);
+        undoStageOfWidth(values, width);
     }
 }
 
