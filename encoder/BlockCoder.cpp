@@ -15,6 +15,9 @@ constexpr int int16Lowest = std::numeric_limits<std::int16_t>::min();
 constexpr int int16Highest = std::numeric_limits<std::int16_t>::max();
 constexpr unsigned blockHeaderBits = 4 + 16;
 
+// Rows of silence after a block that its carries can still move.
+constexpr unsigned tailRows = 2;
+
 // Steps above this leave too few indices inside the 16-bit amplitude range.
 constexpr double largestStep = 16384;
 
@@ -95,6 +98,9 @@ BlockCoder::BlockCoder(unsigned levels, unsigned rows)
       block_(geometry_.blockSize),
       indices_(geometry_.blockSize),
       codes_(geometry_.columns),
+      tailGeometry_(blockGeometry(levels, tailRows)),
+      tailCarries_(geometry_.carryCount, 0),
+      tail_(tailGeometry_.blockSize),
       bandWeights_(bandWeights(levels)),
       scaled_(rows) {}
 
@@ -174,9 +180,20 @@ std::uint64_t BlockCoder::countBits(std::span<const double> values, double step)
     return quantise(values, step, 1.0).bits;
 }
 
+bool BlockCoder::wraps(std::span<const std::int32_t> values) const {
+    const unsigned levels = geometry_.levels;
+    return std::any_of(values.begin(), values.end(), [levels](std::int32_t v) {
+        const std::int32_t shifted = v >> levels;
+        return shifted < int16Lowest || shifted > int16Highest;
+    });
+}
+
 // Runs the decoder's transform on the quantised block from the current
 // carries, into block_ and trialCarries_. False when a value leaves the
-// 16-bit range after the output shift, where the decoder wraps it.
+// 16-bit range after the output shift, where the decoder wraps it, either
+// in the block or in the silence that could follow it: the carries reach
+// less than two rows into the next block, and the check of that silence is
+// what lets a silent block always be the way out for the next block.
 bool BlockCoder::transformWithoutWrap(const Quantised& q) {
     const std::size_t rows = geometry_.rows;
     const std::size_t columns = geometry_.columns;
@@ -186,11 +203,11 @@ bool BlockCoder::transformWithoutWrap(const Quantised& q) {
     }
     trialCarries_ = carries_;
     inverseTransform(geometry_, block_, trialCarries_);
-    const unsigned levels = geometry_.levels;
-    return std::none_of(block_.begin(), block_.end(), [levels](std::int32_t v) {
-        const std::int32_t shifted = v >> levels;
-        return shifted < int16Lowest || shifted > int16Highest;
-    });
+    if (wraps(block_)) return false;
+    tailCarries_ = trialCarries_;
+    std::fill(tail_.begin(), tail_.end(), 0);
+    inverseTransform(tailGeometry_, tail_, tailCarries_);
+    return !wraps(tail_);
 }
 
 void BlockCoder::write(const Quantised& q, BitWriter& bits) {
@@ -204,9 +221,8 @@ void BlockCoder::write(const Quantised& q, BitWriter& bits) {
 void BlockCoder::code(std::span<const double> values, double step, BitWriter& bits,
                       std::span<std::int16_t> decoded) {
     // Finer steps first: quantisation noise is what pushes loud samples
-    // over. Then less level, down to silence. A silent block can wrap only
-    // through what the carries bring from earlier blocks, which decoded
-    // without wrapping; it is taken as it is.
+    // over. Then less level, down to silence, which the previous block has
+    // made sure does not wrap.
     double trialStep = step;
     double scale = 1.0;
     for (;;) {

@@ -41,6 +41,7 @@ class BlockCoder {
     ColumnChoice chooseColumn(std::span<const double> scaled, int lowestIndex, int highestIndex,
                               double weight, std::span<int> column);
     bool transformWithoutWrap(const Quantised& q);
+    bool wraps(std::span<const std::int32_t> values) const;
     void write(const Quantised& q, BitWriter& bits);
 
     BlockGeometry geometry_;
@@ -49,8 +50,11 @@ class BlockCoder {
     std::vector<std::int32_t> block_;          // the block as the decoder transforms it
     std::vector<int> indices_;                 // column after column
     std::vector<unsigned> codes_;              // one per column
-    std::vector<double> bandWeights_;          // noise gain of each column, mean 1
-    std::vector<double> scaled_;               // a column's values in steps
+    BlockGeometry tailGeometry_;               // the silence after a block
+    std::vector<std::uint32_t> tailCarries_;
+    std::vector<std::int32_t> tail_;
+    std::vector<double> bandWeights_;  // noise gain of each column, mean 1
+    std::vector<double> scaled_;       // a column's values in steps
     // Lambda in units of a squared step per bit. A uniform quantiser's noise
     // falls by 2 ln 2 * step^2 / 12 for each further bit.
     double bitCost_ = 2 * 0.6931 / 12;
