@@ -74,15 +74,23 @@ void fillTargets(std::span<double> out, std::uint64_t first, std::span<const std
 bool fitsLevels(std::span<const std::int16_t> samples, unsigned levels, double headroom) {
     constexpr double largest = std::numeric_limits<std::int16_t>::max();
     const std::size_t columns = std::size_t{1} << levels;
-    std::vector<double> values((samples.size() + columns - 1) / columns * columns);
-    fillTargets(values, 0, samples, 0, samples.size(), levels);
-    analyse(values, levels);
+    const std::size_t margin = analysisMargin(levels);
+    const std::size_t total = (samples.size() + columns - 1) / columns * columns;
     double energy = 0.0;
     double clipped = 0.0;
-    for (const double v : values) {
-        energy += v * v;
-        const double excess = std::max(0.0, std::abs(v) - headroom * largest);
-        clipped += excess * excess;
+    std::vector<double> window;
+    // In windows, as the encoder analyses, to keep memory small.
+    for (std::size_t first = 0; first < total; first += segmentFloor) {
+        const std::size_t count = std::min(segmentFloor, total - first);
+        const std::size_t start = first >= margin ? first - margin : 0;
+        window.resize(first + count + margin - start);
+        fillTargets(window, start, samples, 0, samples.size(), levels);
+        analyse(window, levels);
+        for (const double v : std::span<const double>(window).subspan(first - start, count)) {
+            energy += v * v;
+            const double excess = std::max(0.0, std::abs(v) - headroom * largest);
+            clipped += excess * excess;
+        }
     }
     return clipped <= clippedShare * energy;
 }
