@@ -130,8 +130,11 @@ void checkSettings(unsigned channels, unsigned sampleRate, const EncoderSettings
         throw std::invalid_argument("levels must be 0 to 15");
     if (settings.rows && (*settings.rows < 1 || *settings.rows > 4095))
         throw std::invalid_argument("rows must be 1 to 4095");
-    if (settings.bitrateKbps && !(*settings.bitrateKbps > 0))
+    if (settings.bitrateKbps &&
+        !(*settings.bitrateKbps > 0 && std::isfinite(*settings.bitrateKbps)))
         throw std::invalid_argument("the bitrate must be above 0");
+    if (!std::isfinite(settings.quality))
+        throw std::invalid_argument("the quality must be a number");
 }
 
 // What the report says about the decoded samples against the input.

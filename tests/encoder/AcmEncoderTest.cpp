@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <random>
 #include <string>
@@ -280,6 +281,31 @@ TEST(AcmEncoder, BitrateModeMeetsTheRate) {
         const Encoded encoded = encode(input, 1, bitrate(bitsPerSample * 22.05));
         EXPECT_NEAR(encoded.report.bitsPerSample, bitsPerSample, 0.03 * bitsPerSample);
     }
+}
+
+TEST(AcmEncoder, RefusesSettingsOutsideTheFormat) {
+    const auto with = [](auto change) {
+        EncoderSettings settings;
+        change(settings);
+        return settings;
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const EncoderSettings bad[] = {
+        with([](EncoderSettings& s) { s.levels = 16; }),
+        with([](EncoderSettings& s) { s.rows = 0; }),
+        with([](EncoderSettings& s) { s.rows = 4096; }),
+        with([](EncoderSettings& s) { s.bitrateKbps = 0; }),
+        with([nan](EncoderSettings& s) { s.bitrateKbps = nan; }),
+        with([nan](EncoderSettings& s) { s.quality = nan; }),
+    };
+    for (const EncoderSettings& settings : bad)
+        EXPECT_THROW(AcmEncoder::toMemory(1, 22050, settings), std::invalid_argument);
+    EXPECT_THROW(AcmEncoder::toMemory(0, 22050), std::invalid_argument);
+    EXPECT_THROW(AcmEncoder::toMemory(1, 65536), std::invalid_argument);
+    EXPECT_NO_THROW(AcmEncoder::toMemory(65535, 65535, with([](EncoderSettings& s) {
+                                             s.levels = 15;
+                                             s.rows = 4095;
+                                         })));
 }
 
 // The wrap check itself: one level, the pair (32767, -32768) makes 2 * 32767
