@@ -27,7 +27,7 @@ constexpr std::size_t levelsLookAhead = 1 << 17;
 
 // Levels 4 and 5, with blocks of 512 values, coded best on all material
 // measured: 5 (16 rows) on speech, 4 (32 rows) on chords; see
-// chooseGeometry. Fewer levels leave room for loud material.
+// chooseLevels. Fewer levels leave room for loud material.
 constexpr unsigned mostLevels = 5;
 constexpr unsigned fallbackLevels = 4;
 constexpr std::size_t preferredBlockSize = 512;
