@@ -46,6 +46,10 @@ constexpr std::size_t segmentFloor = 1 << 16;
 constexpr double streamedHeadroom = 0.9;
 constexpr double clippedShare = 1e-5;
 
+// Stage-1 values beyond this share of the 16-bit range make wrapping, and
+// blocks coded again, likely.
+constexpr double loudShare = 0.8;
+
 unsigned defaultRows(unsigned levels) {
     return static_cast<unsigned>(std::max<std::size_t>(1, preferredBlockSize >> levels));
 }
@@ -313,11 +317,14 @@ void AcmEncoder::State::codeWholeInputToBudget() {
     const std::uint64_t total = (received + blockSize - 1) / blockSize * blockSize;
     std::vector<float> stageOne;
     stageOne.reserve(static_cast<std::size_t>(total));
+    double peak = 0.0;
     for (std::uint64_t first = 0; first < total;) {
         const std::size_t count =
             static_cast<std::size_t>(std::min<std::uint64_t>(segmentValues(), total - first));
         const std::span<const double> values = analyseSegment(first, count);
         stageOne.insert(stageOne.end(), values.begin(), values.end());
+        for (const double v : values)
+            peak = std::max(peak, std::abs(v));
         first += count;
     }
     std::vector<double> block(blockSize);
@@ -328,12 +335,38 @@ void AcmEncoder::State::codeWholeInputToBudget() {
     };
     const double seconds = double(received) / (double(channels) * double(sampleRate));
     const double budget = *settings.bitrateKbps * 1000.0 * seconds - 8.0 * headerBytes;
-    BlockCoder counter(coder->geometry().levels, static_cast<unsigned>(coder->geometry().rows));
+    const unsigned levels = coder->geometry().levels;
+    const auto rows = static_cast<unsigned>(coder->geometry().rows);
+    BlockCoder counter(levels, rows);
     const std::size_t blocks = static_cast<std::size_t>(total / blockSize);
-    const std::vector<double> steps =
-        stepsForBudget(blocks, budget, [&](std::size_t index, double step) {
-            return counter.countBits(blockValues(index * blockSize), step);
-        });
+    const auto blockBits = [&](std::size_t index, double step) {
+        return counter.countBits(blockValues(index * blockSize), step);
+    };
+    // Near full scale, blocks that would wrap are coded again with finer
+    // steps, at a cost in bits that counting alone does not see: there the
+    // trials code every block in turn, as the stream will have it.
+    const bool nearFullScale = peak > loudShare * std::numeric_limits<std::int16_t>::max();
+    const auto allBlockBits = [&](double step) {
+        std::vector<std::uint32_t> out(blocks);
+        if (!nearFullScale) {
+            for (std::size_t b = 0; b < blocks; ++b)
+                out[b] = static_cast<std::uint32_t>(blockBits(b, step));
+            return out;
+        }
+        BlockCoder trial(levels, rows);
+        BitWriter scratch;
+        std::vector<std::uint8_t> discarded;
+        std::vector<std::int16_t> samples(blockSize);
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const std::uint64_t before = scratch.bitCount();
+            trial.code(blockValues(b * blockSize), step, scratch, samples);
+            out[b] = static_cast<std::uint32_t>(scratch.bitCount() - before);
+            scratch.takeCompleteBytes(discarded);
+            discarded.clear();
+        }
+        return out;
+    };
+    const std::vector<double> steps = stepsForBudget(blocks, budget, blockBits, allBlockBits);
     for (std::size_t b = 0; b < blocks; ++b) {
         codeBlock(blockValues(b * blockSize), steps[b]);
         bits.takeCompleteBytes(outgoing);

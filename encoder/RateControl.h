@@ -35,15 +35,17 @@ inline constexpr double coarsestStep = 16384.0;
 
 // One step for all blocks spends the least bits on the least total noise;
 // bits come in jumps as the step changes, so the budget is met by giving
-// some blocks the next finer step. `blockBits(block, step)` counts the bits
-// of one block at a step. Returns the step of every block.
-template <typename BlockBits>
-std::vector<double> stepsForBudget(std::size_t blocks, double budgetBits, BlockBits blockBits);
+// some blocks the next finer step. `blockBits(block, step)` estimates the
+// bits of one block at a step; `allBlockBits(step)` gives those of every
+// block as the stream will have them. Returns the step of every block.
+template <typename BlockBits, typename AllBlockBits>
+std::vector<double> stepsForBudget(std::size_t blocks, double budgetBits, BlockBits blockBits,
+                                   AllBlockBits allBlockBits);
 
 namespace detail {
 
-// The bits of every block at one step (of every `stride`th block only,
-// scaled up to all, for a first estimate).
+// The bits of the stream at one step: of every block, or estimated from
+// every `stride`th block.
 struct StepTrial {
     double step = 0;
     double total = 0;
@@ -53,14 +55,18 @@ struct StepTrial {
 template <typename BlockBits>
 StepTrial trialAt(std::size_t blocks, double step, std::size_t stride, BlockBits& blockBits) {
     StepTrial trial{step, 0.0, {}};
-    if (stride == 1) trial.blockBits.resize(blocks);
     std::size_t counted = 0;
-    for (std::size_t b = 0; b < blocks; b += stride, ++counted) {
-        const auto bits = static_cast<std::uint32_t>(blockBits(b, step));
-        if (stride == 1) trial.blockBits[b] = bits;
-        trial.total += bits;
-    }
+    for (std::size_t b = 0; b < blocks; b += stride, ++counted)
+        trial.total += static_cast<double>(blockBits(b, step));
     if (counted > 0) trial.total *= double(blocks) / double(counted);
+    return trial;
+}
+
+template <typename AllBlockBits>
+StepTrial fullTrialAt(double step, AllBlockBits& allBlockBits) {
+    StepTrial trial{step, 0.0, allBlockBits(step)};
+    for (const std::uint32_t bits : trial.blockBits)
+        trial.total += bits;
     return trial;
 }
 
@@ -95,25 +101,34 @@ double estimateLogStep(std::size_t blocks, double budget, BlockBits& blockBits) 
 
 }  // namespace detail
 
-template <typename BlockBits>
-std::vector<double> stepsForBudget(std::size_t blocks, double budgetBits, BlockBits blockBits) {
-    using detail::trialAt;
+template <typename BlockBits, typename AllBlockBits>
+std::vector<double> stepsForBudget(std::size_t blocks, double budgetBits, BlockBits blockBits,
+                                   AllBlockBits allBlockBits) {
+    using detail::fullTrialAt;
     const double estimate = detail::estimateLogStep(blocks, budgetBits, blockBits);
     // Bracket the budget with all blocks counted: `over` spends at least
-    // the budget, `under` at most.
+    // the budget, `under` at most. Where blocks are coded again to keep
+    // them from wrapping, bits need not fall as the step grows; without a
+    // bracket near the estimate, the estimate stands.
     constexpr double nudge = 0.03;
-    detail::StepTrial first = trialAt(blocks, std::exp2(estimate), 1, blockBits);
+    constexpr int mostNudges = 12;
+    detail::StepTrial first = fullTrialAt(std::exp2(estimate), allBlockBits);
     detail::StepTrial over = first;
     detail::StepTrial under = first;
-    for (double x = estimate; under.total > budgetBits && under.step < coarsestStep;) {
+    double x = estimate;
+    for (int i = 0; i < mostNudges && under.total > budgetBits && under.step < coarsestStep; ++i) {
         x += nudge;
         over = std::move(under);
-        under = trialAt(blocks, std::min(coarsestStep, std::exp2(x)), 1, blockBits);
+        under = fullTrialAt(std::min(coarsestStep, std::exp2(x)), allBlockBits);
     }
-    for (double x = estimate; over.total < budgetBits && over.step > finestStep;) {
+    x = estimate;
+    for (int i = 0; i < mostNudges && over.total < budgetBits && over.step > finestStep; ++i) {
         x -= nudge;
         under = std::move(over);
-        over = trialAt(blocks, std::max(finestStep, std::exp2(x)), 1, blockBits);
+        over = fullTrialAt(std::max(finestStep, std::exp2(x)), allBlockBits);
+    }
+    if (under.total > budgetBits && over.total > budgetBits && under.step < coarsestStep) {
+        return std::vector<double>(blocks, std::exp2(estimate));
     }
     std::vector<double> steps(blocks, under.step);
     const double spread = over.total - under.total;
