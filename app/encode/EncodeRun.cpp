@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <new>
 #include <vector>
 
@@ -122,6 +123,7 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
         report = encodeInto(reader, output, options.settings, progress);
     } catch (const Failure& failure) {
         progress.clear();
+        if (failure.kind() == FailureKind::TooManySamples) throw;  // about the input, not the file
         throw InputRefused("writing " + output + ": " + failure.what());
     } catch (...) {
         progress.clear();
@@ -147,6 +149,10 @@ bool encodeReportingFailure(const std::string& input, const EncodeOptions& optio
         problem = refusal.what();
     } catch (const std::bad_alloc&) {
         problem = failureMessage(FailureKind::OutOfMemory, ENOMEM);
+    } catch (const std::exception& error) {
+        // Anything else the encoder raises still ends only this file, and unwinding removes
+        // its temporary file.
+        problem = error.what();
     }
     messages.write(std::string(kProgram) + ": " + input + ": " + problem + "\n");
     return false;
