@@ -113,6 +113,9 @@ void encodeLinear(BitWriter& bits, unsigned width, std::span<const int> indices)
 void encodeRangeCode(BitWriter& bits, unsigned code, std::span<const int> indices, bool usePairs) {
     const bool pairCode = code % 3 == 2;
     const bool pairs = pairCode && usePairs;
+    std::array<Pattern, 9> patterns;  // indices -4 .. 4
+    for (int k = -4; k <= 4; ++k)
+        patterns[std::size_t(k + 4)] = k == 0 ? Pattern{} : nonZeroPattern(code, k);
     encodeRows(
         indices, pairs,
         [&bits, pairCode](bool pair) {
@@ -122,8 +125,9 @@ void encodeRangeCode(BitWriter& bits, unsigned code, std::span<const int> indice
                 bits.write(0, 1);
             }
         },
-        [&bits, code](int index) {
-            const Pattern pattern = nonZeroPattern(code, index);
+        [&bits, &patterns](int index) {
+            const Pattern pattern =
+                index >= -4 && index <= 4 ? patterns[std::size_t(index + 4)] : Pattern{};
             if (pattern.length == 0) reject("index " + std::to_string(index) + " not codable");
             bits.write(pattern.bits, pattern.length);
         });
@@ -241,8 +245,25 @@ std::uint32_t groups(std::uint32_t rows, std::uint32_t perGroup) {
 
 // Data bits of `code` for a column with these statistics, or `impossible`
 // when an index lies outside the code's range.
+// The index ranges of all 32 codes, as columnIndexRange gives them; (1, -1)
+// for the codes without a method, so that no column fits them.
+constexpr std::array<std::pair<int, int>, 32> codeRanges = [] {
+    std::array<std::pair<int, int>, 32> ranges{};
+    for (unsigned code = 0; code < 32; ++code) {
+        ranges[code] = {1, -1};
+        if (code >= 3 && code <= 16) ranges[code] = {-(1 << (code - 1)), (1 << (code - 1)) - 1};
+    }
+    ranges[0] = {0, 0};
+    ranges[17] = ranges[18] = ranges[19] = {-1, 1};
+    ranges[20] = ranges[21] = ranges[22] = {-2, 2};
+    ranges[23] = ranges[24] = {-3, 3};
+    ranges[26] = ranges[27] = {-4, 4};
+    ranges[29] = {-5, 5};
+    return ranges;
+}();
+
 std::uint32_t dataBits(unsigned code, const ColumnStats& s) {
-    const auto [lowest, highest] = columnIndexRange(code);
+    const auto [lowest, highest] = codeRanges[code & 31];
     if (s.lowest < lowest || s.highest > highest) return impossible;
     const std::uint32_t rows = s.rows;
     const std::uint32_t nonZero = rows - s.zeros;
