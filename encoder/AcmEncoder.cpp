@@ -356,16 +356,8 @@ void AcmEncoder::State::codeWholeInputToBudget() {
             return out;
         }
         BlockCoder trial(levels, rows);
-        BitWriter scratch;
-        std::vector<std::uint8_t> discarded;
-        std::vector<std::int16_t> samples(blockSize);
-        for (std::size_t b = 0; b < blocks; ++b) {
-            const std::uint64_t before = scratch.bitCount();
-            trial.code(blockValues(b * blockSize), step, scratch, samples);
-            out[b] = static_cast<std::uint32_t>(scratch.bitCount() - before);
-            scratch.takeCompleteBytes(discarded);
-            discarded.clear();
-        }
+        for (std::size_t b = 0; b < blocks; ++b)
+            out[b] = static_cast<std::uint32_t>(trial.codedBits(blockValues(b * blockSize), step));
         return out;
     };
     const std::vector<double> steps = stepsForBudget(blocks, budget, blockBits, allBlockBits);

@@ -218,20 +218,18 @@ void BlockCoder::write(const Quantised& q, BitWriter& bits) {
         encodeColumn(bits, codes_[c], std::span<const int>(indices_.data() + c * rows, rows));
 }
 
-void BlockCoder::code(std::span<const double> values, double step, BitWriter& bits,
-                      std::span<std::int16_t> decoded) {
-    // Finer steps first: quantisation noise is what pushes loud samples
-    // over. Then less level, down to silence, which the previous block has
-    // made sure does not wrap.
+// Quantises the block, coding it again with finer steps and then with less
+// level while it would wrap, down to silence, which the previous block has
+// made sure does not wrap; quantisation noise is what pushes loud samples
+// over. Leaves the transformed block in block_ and moves the carries on.
+BlockCoder::Quantised BlockCoder::quantiseWithoutWrap(std::span<const double> values, double step) {
     double trialStep = step;
     double scale = 1.0;
     for (;;) {
         const Quantised q = quantise(values, trialStep, scale);
         if (transformWithoutWrap(q) || scale == 0.0) {
-            storeSamples(block_, geometry_.levels, decoded.data());
             carries_.swap(trialCarries_);
-            write(q, bits);
-            return;
+            return q;
         }
         if (trialStep > 1.0) {
             trialStep = std::max(1.0, trialStep / 2);
@@ -239,6 +237,17 @@ void BlockCoder::code(std::span<const double> values, double step, BitWriter& bi
             scale = scale > 0.5 ? scale - 0.02 : 0.0;
         }
     }
+}
+
+void BlockCoder::code(std::span<const double> values, double step, BitWriter& bits,
+                      std::span<std::int16_t> decoded) {
+    const Quantised q = quantiseWithoutWrap(values, step);
+    storeSamples(block_, geometry_.levels, decoded.data());
+    write(q, bits);
+}
+
+std::uint64_t BlockCoder::codedBits(std::span<const double> values, double step) {
+    return quantiseWithoutWrap(values, step).bits;
 }
 
 }  // namespace talveco

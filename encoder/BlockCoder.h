@@ -31,6 +31,10 @@ class BlockCoder {
     void code(std::span<const double> values, double step, BitWriter& bits,
               std::span<std::int16_t> decoded);
 
+    // The bits code() would write for the block, with the carries moved on
+    // as code() moves them; nothing is written.
+    std::uint64_t codedBits(std::span<const double> values, double step);
+
   private:
     struct Quantised {
         unsigned exponent = 0;
@@ -40,6 +44,7 @@ class BlockCoder {
     Quantised quantise(std::span<const double> values, double step, double scale);
     ColumnChoice chooseColumn(std::span<const double> scaled, int lowestIndex, int highestIndex,
                               double weight, std::span<int> column);
+    Quantised quantiseWithoutWrap(std::span<const double> values, double step);
     bool transformWithoutWrap(const Quantised& q);
     bool wraps(std::span<const std::int32_t> values) const;
     void write(const Quantised& q, BitWriter& bits);
