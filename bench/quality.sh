@@ -36,6 +36,9 @@ work=${1:-$(mktemp -d)}
 mkdir -p "$work"
 cd "$work"
 rate=22050
+# sox's noise generators and dither draw the same numbers on every run, so the material is the
+# same from one run to the next.
+export SOX_OPTS="-R"
 
 # ---- material ----------------------------------------------------------------------------
 # Every synthetic file fades in over 5 ms: the format's transform starts from silence, so no
