@@ -98,21 +98,39 @@ std::int16_t SoundFileReader::toSixteenBits(double value) {
     return static_cast<std::int16_t>(std::lround(std::clamp(scaled, -32768.0, 32767.0)));
 }
 
+bool SoundFileReader::sixteenBitsOrFewer() const {
+    switch (info_.format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_PCM_16:
+            return true;
+        default:
+            return false;
+    }
+}
+
+sf_count_t SoundFileReader::readConverted(std::span<std::int16_t> out, sf_count_t frames) {
+    // Samples that fit in 16 bits come as they are, which is also the fastest way.
+    if (sixteenBitsOrFewer()) return ::sf_readf_short(sound_, out.data(), frames);
+    buffer_.resize(static_cast<std::size_t>(frames) * channels());
+    const sf_count_t got = ::sf_readf_double(sound_, buffer_.data(), frames);
+    std::transform(buffer_.begin(), buffer_.end(), out.begin(),
+                   [this](double value) { return toSixteenBits(value); });
+    return got;
+}
+
 std::size_t SoundFileReader::read(std::span<std::int16_t> out) {
     const std::size_t frameCapacity = out.size() / channels();
     const std::uint64_t framesLeft = frames() - framesRead_;
     const auto wanted = static_cast<sf_count_t>(std::min<std::uint64_t>(frameCapacity, framesLeft));
     if (wanted == 0) return 0;
-    buffer_.resize(static_cast<std::size_t>(wanted) * channels());
-    const sf_count_t got = ::sf_readf_double(sound_, buffer_.data(), wanted);
+    const sf_count_t got = readConverted(out, wanted);
     if (got != wanted) {
         throw InputRefused("cannot be read to its end (" + std::string(::sf_strerror(sound_)) +
                            ")");
     }
     framesRead_ += static_cast<std::uint64_t>(got);
-    std::transform(buffer_.begin(), buffer_.end(), out.begin(),
-                   [this](double value) { return toSixteenBits(value); });
-    return buffer_.size();
+    return static_cast<std::size_t>(got) * channels();
 }
 
 }  // namespace talveco

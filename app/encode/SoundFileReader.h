@@ -51,6 +51,8 @@ class SoundFileReader {
   private:
     void refuseUnencodable() const;
     void refuseTruncated() const;
+    bool sixteenBitsOrFewer() const;
+    sf_count_t readConverted(std::span<std::int16_t> out, sf_count_t frames);
     std::int16_t toSixteenBits(double value);
 
     InputFile file_;
