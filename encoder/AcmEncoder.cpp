@@ -97,6 +97,11 @@ bool fitsLevels(std::span<const std::int16_t> samples, unsigned levels, double h
             const double excess = std::max(0.0, std::abs(v) - headroom * largest);
             clipped += excess * excess;
         }
+        // Hopeless already, unless the rest were a hundred times as loud
+        // as what came so far: long loud inputs need not be analysed whole
+        // at every level.
+        const double rest = double(total - first - count) / double(first + count);
+        if (clipped > clippedShare * energy * (1.0 + 100.0 * rest)) return false;
     }
     return clipped <= clippedShare * energy;
 }
