@@ -17,20 +17,22 @@ install(FILES ${changelog} DESTINATION ${TALVECO_DOC_DIR} COMPONENT program)
 
 set(CPACK_PACKAGE_NAME talveco)
 set(CPACK_PACKAGE_VENDOR "talveco developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ACM to WAV converter and ACM decoding library")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ACM audio converter, encoder and libraries")
 set(CPACK_PACKAGE_DESCRIPTION
     "talveco converts ACM audio files (a compressed block format) into 16-bit PCM
 RIFF WAVE files, exactly to the byte, and never leaves a damaged or
-half-written output behind. The package also holds the static decoding
-library with its C++20 header, a CMake package and a pkg-config file, for
-programs that decode ACM streams from files or from memory.")
+half-written output behind; talveco-encode turns WAV, AIFF, FLAC, Ogg Vorbis
+and other audio files back into ACM. The package also holds the static
+decoding and encoding libraries with their C++20 headers, a CMake package
+and a pkg-config file, for programs that decode or encode ACM streams.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${TALVECO_DEB_RELEASE})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The project has no mail address; the reserved .invalid domain says so.
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "talveco developers <talveco@talveco.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1")
+# talveco-encode reads its inputs through libsndfile.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, libsndfile1")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_GENERATOR DEB)

@@ -84,7 +84,7 @@ includedir=\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}
 libdir=\${prefix}/${CMAKE_INSTALL_LIBDIR}
 
 Name: talveco
-Description: talveco's ACM audio library: ACM streams to 16-bit PCM samples
+Description: talveco's ACM audio libraries: ACM streams to 16-bit PCM samples and back
 Version: ${PROJECT_VERSION}
 Cflags: -std=c++20 -I\${includedir}
 Libs: -L\${libdir} ${libs} -pthread
@@ -107,9 +107,12 @@ endfunction()
 
 # The programs: talveco_program(<target> MAN <page.N>)
 talveco_program(talveco MAN doc/talveco.1)
+talveco_program(talveco-encode MAN doc/talveco-encode.1)
 # The public libraries, in link order (a library before those it uses):
 #   talveco_public_library(<name> OBJECTS_OF <in-tree targets...> HEADERS <files...>)
 # installs libtalveco_<name>.a as talveco::<name> with -ltalveco_<name> in talveco.pc.
+talveco_public_library(encoder OBJECTS_OF talveco_encode talveco_acm talveco_platform
+                       HEADERS include/talveco/encoder.h)
 talveco_public_library(decoder OBJECTS_OF talveco_acm talveco_platform
                        HEADERS include/talveco/talveco.h)
 

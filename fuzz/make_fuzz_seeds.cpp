@@ -1,8 +1,10 @@
-// Writes the seed corpora of the fuzzers into DIRECTORY/decode and
-// DIRECTORY/convert: streams made
+// Writes the seed corpora of the fuzzers into DIRECTORY/decode,
+// DIRECTORY/convert and DIRECTORY/encode. For the first two, streams made
 // with the test stream builder that reach every column code and every kind of
 // geometry, hostile headers, and a plan tail (DecodePlan.h) on each that
 // varies how the stream is read (decode) or names the input file (convert).
+// For the encoder, settings (EncodeInput.h) and hand-made signals: silence,
+// full-scale squares, tones and noise.
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +15,7 @@
 
 #include "fuzz/ConvertInput.h"
 #include "fuzz/DecodePlan.h"
+#include "fuzz/EncodeInput.h"
 #include "tests/support/AcmStreamBuilder.h"
 #include "tests/support/Noise.h"
 
@@ -139,6 +142,44 @@ std::string seedName(std::size_t seedNumber) {
     return kSeedNames[seedNumber % std::size(kSeedNames)];
 }
 
+// Signals of up to 2000 samples, as the encode fuzzer reads them.
+Bytes encodeSeed(const talveco::fuzzing::EncodeSettingsBytes& settings, std::size_t count,
+                 int (*sample)(std::size_t, Noise&)) {
+    Bytes input;
+    talveco::fuzzing::appendEncodeSettings(input, settings);
+    Noise noise(7);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto value = static_cast<std::uint16_t>(sample(i, noise));
+        input.push_back(static_cast<std::uint8_t>(value & 0xFF));
+        input.push_back(static_cast<std::uint8_t>(value >> 8));
+    }
+    return input;
+}
+
+std::vector<Seed> encodeSeeds() {
+    const auto silence = [](std::size_t, Noise&) { return 0; };
+    const auto square = [](std::size_t i, Noise&) { return (i / 9) % 2 == 0 ? 32767 : -32768; };
+    const auto fastSquare = [](std::size_t i, Noise&) { return i % 2 == 0 ? 32767 : -32768; };
+    const auto tone = [](std::size_t i, Noise&) {
+        // A triangle, loud, 64 samples to the period.
+        const int phase = int(i % 64);
+        return (phase < 32 ? phase : 64 - phase) * 1800 - 28800;
+    };
+    const auto noisy = [](std::size_t, Noise& noise) { return int(noise.next() % 65536) - 32768; };
+    // mode, amount, levels + 1 (0 automatic), rows (0 automatic), channels, pieces
+    return {
+        {"empty", encodeSeed({0, 50, 0, 0, 0, 1, 0}, 0, silence)},
+        {"one-sample", encodeSeed({0, 50, 0, 0, 0, 1, 0}, 1, noisy)},
+        {"silence-quality", encodeSeed({0, 50, 0, 0, 0, 3, 0}, 1500, silence)},
+        {"square-quality-10", encodeSeed({0, 100, 0, 0, 0, 9, 0}, 2000, square)},
+        {"fast-square-bitrate", encodeSeed({1, 80, 0, 0, 0, 4, 0}, 2000, fastSquare)},
+        {"tone-levels-4-rows-2", encodeSeed({0, 30, 5, 2, 0, 5, 0}, 2000, tone)},
+        {"tone-stereo-bitrate", encodeSeed({1, 40, 0, 0, 1, 6, 0}, 2000, tone)},
+        {"noise-levels-7-rows-3", encodeSeed({0, 70, 8, 3, 2, 7, 0}, 2000, noisy)},
+        {"noise-levels-0", encodeSeed({1, 200, 1, 5, 0, 8, 0}, 2000, noisy)},
+    };
+}
+
 bool writeSeed(const std::filesystem::path& path, const Bytes& input) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(input.data()),
@@ -157,6 +198,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path root = argv[1];
     std::filesystem::create_directories(root / "decode");
     std::filesystem::create_directories(root / "convert");
+    std::filesystem::create_directories(root / "encode");
     const std::vector<Seed> all = seeds();
     for (std::size_t i = 0; i < all.size(); ++i) {
         Bytes decodeInput = all[i].stream;
@@ -167,6 +209,9 @@ int main(int argc, char** argv) {
             !writeSeed(root / "convert" / all[i].name, convertInput)) {
             return 1;
         }
+    }
+    for (const Seed& seed : encodeSeeds()) {
+        if (!writeSeed(root / "encode" / seed.name, seed.stream)) return 1;
     }
     return 0;
 }

@@ -23,6 +23,8 @@ std::string failureMessage(FailureKind kind, int errorNumber) {
             return "Disk full";
         case FailureKind::OutOfMemory:
             return "Out of memory";
+        case FailureKind::TooManySamples:
+            return "Too many samples for an ACM file";
         case FailureKind::IoError:
             break;
     }

@@ -20,6 +20,8 @@ class InputFile final : public ByteSource {
 
     std::size_t readSome(std::span<std::uint8_t> buffer) override;
     FileIdentity identity() const noexcept { return identity_; }
+    // For readers that take a descriptor (libsndfile); it stays owned here.
+    int descriptor() const noexcept { return fd_; }
 
   private:
     int fd_ = -1;

@@ -2,7 +2,7 @@
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UBSan) and
 # runs each of them in turn for SECONDS, one process on one core.
 #
-#   scripts/fuzz.sh SECONDS [TARGET...]     TARGET: decode, convert (default: both)
+#   scripts/fuzz.sh SECONDS [TARGET...]     TARGET: decode, convert, encode (default: all)
 #
 # The corpus grows in fuzz-corpus/TARGET and is kept between runs; it starts
 # from seeds that the project's own stream builder writes at every run. A
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:?usage: scripts/fuzz.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(decode convert)
+[ ${#targets[@]} -gt 0 ] || targets=(decode convert encode)
 build=${TALVECO_FUZZ_BUILD:-build-fuzz}
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DTALVECO_BUILD_FUZZERS=ON \

@@ -2,7 +2,7 @@
 # Installs the Debian packages that this machine lacks for one use of the
 # project, with apt-get (as root, or through sudo):
 #
-#   scripts/install-deps.sh demo   build the program and the sample tool
+#   scripts/install-deps.sh demo   build the programs and the sample tool
 #   scripts/install-deps.sh test   also the tests: GoogleTest, the independent
 #                                  WAV readers, the man page and package checks
 #   scripts/install-deps.sh ci     also the fuzzers: clang and libFuzzer's runtime
@@ -28,6 +28,8 @@ needs_package() {
 needs_command cmake cmake
 needs_command make make
 needs_command g++ g++
+# talveco-encode reads its inputs with libsndfile.
+needs_package libsndfile1-dev
 if [ "$use" != demo ]; then
     needs_package libgtest-dev
     needs_package libgmock-dev

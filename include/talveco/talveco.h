@@ -38,6 +38,7 @@ enum class FailureKind {
     DiskFull,
     OutOfMemory,
     IoError,  // errorNumber() holds the system's error number
+    TooManySamples,  // more values than a stream's header can announce
 };
 
 class Failure : public std::exception {

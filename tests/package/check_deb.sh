@@ -48,4 +48,11 @@ fi
 "$work/root/usr/bin/talveco" >/dev/null  # usage, status 0
 page=$(man -l "$work/root/usr/share/man/man1/talveco.1.gz" 2>/dev/null)
 [[ "$page" == *"EXIT STATUS"* ]] || { echo "the man page does not render"; exit 1; }
-echo "deb: $(basename "$deb") passes lintian, installs, converts and documents"
+# The encoder: the WAV decoded above goes back to ACM, which decodes again.
+"$work/root/usr/bin/talveco-encode" -s -o "$work/again.acm" "$work/sounds/a b/speech.wav"
+(cd "$work" && "$work/root/usr/bin/talveco" again.acm >/dev/null)
+[ -s "$work/again.wav" ]
+page=$(man -l "$work/root/usr/share/man/man1/talveco-encode.1.gz" 2>/dev/null)
+[[ "$page" == *"EXIT STATUS"* ]] || { echo "the encoder's man page does not render"; exit 1; }
+[[ "$(dpkg-deb --field "$deb" Depends)" == *libsndfile1* ]] || { echo "no libsndfile1 dependency"; exit 1; }
+echo "deb: $(basename "$deb") passes lintian, installs, converts, encodes and documents"

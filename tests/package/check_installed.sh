@@ -20,7 +20,7 @@ pc_file=$(find "$prefix" -name talveco.pc)
 # Only the public libraries are targets of the package: the platform layer
 # travels inside them and the warning flags stay in this build.
 exported=$(grep -o 'add_library(talveco::[a-z_]*' "$targets_file" | cut -d'(' -f2 | sort | xargs)
-[ "$exported" = "talveco::decoder" ] || { echo "exported targets: $exported"; exit 1; }
+[ "$exported" = "talveco::decoder talveco::encoder" ] || { echo "exported targets: $exported"; exit 1; }
 
 "$build/tools/make_acm_sample" "$work/SAMPLE.ACM"
 (cd "$work" && "$prefix/bin/talveco" SAMPLE.ACM >/dev/null)

@@ -7,31 +7,22 @@
 #include <utility>
 #include <vector>
 
+#include "encoder/ColumnCoder.h"
 #include "tests/support/BitWriter.h"
 
 namespace talveco::testing {
 
-// How the codes with a zero-pair pattern (17, 20, 23, 26) write zeros: a pair
-// of zero rows in one bit wherever two zeros follow each other (and a single
-// trailing zero at the last row the same way), or every zero on its own.
-enum class ZeroPairs { Use, Avoid };
+// The stream-writing vocabulary lives with the encoder; tests reach it here too.
+using talveco::columnIndexRange;
+using talveco::encodeColumn;
+using talveco::ZeroPairs;
 
-// The 14 header bytes.
-std::vector<std::uint8_t> acmHeaderBytes(std::uint32_t sampleCount, unsigned levels, unsigned rows,
-                                         std::uint16_t channels = 2,
-                                         std::uint16_t sampleRate = 22050);
-
-// The lowest and highest amplitude index a column code can express; (0, 0)
-// for code 0. Raises std::invalid_argument for the codes that select no
-// method.
-std::pair<int, int> columnIndexRange(unsigned code);
-
-// Writes the code and the data of one column. `indices` are amplitude-table
-// indices, one per row. Raises std::invalid_argument for an index the code
-// cannot express. The unused digits of a group that overhangs the end of the
-// column are written as the digit of index 0.
-void encodeColumn(BitWriter& bits, unsigned code, std::span<const int> indices,
-                  ZeroPairs zeroPairs = ZeroPairs::Use);
+// The 14 header bytes, for the stereo 22050 Hz streams most tests build.
+inline std::vector<std::uint8_t> acmHeaderBytes(std::uint32_t sampleCount, unsigned levels,
+                                                unsigned rows, std::uint16_t channels = 2,
+                                                std::uint16_t sampleRate = 22050) {
+    return talveco::acmHeaderBytes(sampleCount, levels, rows, channels, sampleRate);
+}
 
 class AcmStreamBuilder {
   public:

@@ -108,7 +108,7 @@ std::string programPath() {
 
 ProgramResult runProgram(const std::vector<std::string>& arguments,
                          const std::filesystem::path& workDir, const RunOptions& options) {
-    const std::string program = programPath();
+    const std::string program = options.program.empty() ? programPath() : options.program;
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& argument : arguments)

@@ -22,6 +22,8 @@ struct RunOptions {
     bool closedStandardStreams = false;
     // "NAME=value" entries added to the environment the program inherits.
     std::vector<std::string> environment;
+    // The program to run instead of talveco (programPath()).
+    std::string program;
 
     static RunOptions limitFileSize(long bytes) {
         RunOptions options;

@@ -1,0 +1,22 @@
+// One run of talveco-encode: every input file encoded in turn, each failure reported with the
+// file's name on standard error and turned into the exit status.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "platform/Console.h"
+
+namespace talveco {
+
+inline constexpr int kEncodeSuccess = 0;
+inline constexpr int kEncodeFileFailed = 1;
+inline constexpr int kEncodeUsageError = 2;
+
+// `arguments` are the command-line arguments without the program's name. Help and version go
+// to `out` (standard output), everything else the run says to `messages` (standard error).
+// `showProgress` allows the progress line, which only a terminal should get.
+int runEncoder(std::span<const std::string> arguments, Console& out, Console& messages,
+               bool showProgress);
+
+}  // namespace talveco

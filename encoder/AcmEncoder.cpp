@@ -1,0 +1,458 @@
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+
+#include "encoder/AnalysisBank.h"
+#include "encoder/BlockCoder.h"
+#include "encoder/ColumnCoder.h"
+#include "encoder/RateControl.h"
+#include "platform/Failure.h"
+#include "platform/OutputFile.h"
+#include "talveco/encoder.h"
+
+namespace talveco {
+namespace {
+
+// A header announcing 2^30 values or more is refused by decoders.
+constexpr std::uint64_t mostSamples = (std::uint64_t{1} << 30) - 1;
+constexpr std::size_t headerBytes = 14;
+
+// Input taken in at a time, so that one huge write() keeps memory bounded.
+constexpr std::size_t writePiece = 1 << 16;
+
+// Values looked at before constant-quality mode chooses its levels (1 MiB
+// of input; 24 s of 22050 Hz mono). Material that grows much louder after
+// it is clipped in the stage-1 values, never wrapped.
+constexpr std::size_t levelsLookAhead = 1 << 19;
+
+// Levels 4 and 5, with blocks of 512 values, coded best on all material
+// measured: 5 (16 rows) on speech, 4 (32 rows) on chords; see
+// chooseLevels. Fewer levels leave room for loud material.
+constexpr unsigned mostLevels = 5;
+constexpr unsigned fallbackLevels = 4;
+constexpr std::size_t preferredBlockSize = 512;
+
+// Values the trial encodings that choose between the two look at.
+constexpr std::size_t trialValues = 1 << 16;
+
+// Blocks are coded in segments of at least this many values, each analysed
+// as one window with margins on either side.
+constexpr std::size_t segmentFloor = 1 << 16;
+
+// Stage-1 values above this share of the 16-bit range count as clipped
+// when the levels are chosen, leaving room for streamed material that grows
+// louder after the look-ahead; and the share of the energy that may be
+// clipped (-50 dB).
+constexpr double streamedHeadroom = 0.9;
+constexpr double clippedShare = 1e-5;
+
+// Stage-1 values beyond this share of the 16-bit range make wrapping, and
+// blocks coded again, likely.
+constexpr double loudShare = 0.8;
+
+unsigned defaultRows(unsigned levels) {
+    return static_cast<unsigned>(std::max<std::size_t>(1, preferredBlockSize >> levels));
+}
+
+// The targets of values first .. first + out.size() - 1, the input held at its
+// last sample past its end.
+void fillTargets(std::span<double> out, std::uint64_t first, std::span<const std::int16_t> input,
+                 std::uint64_t inputFirst, std::uint64_t inputEnd, unsigned levels) {
+    // Before the output shift by `levels`, the middle of the interval that
+    // shifts down to the sample.
+    const double gain = std::ldexp(1.0, int(levels));
+    const double middle = levels == 0 ? 0.0 : gain / 2;
+    const std::int16_t last = inputEnd > inputFirst ? input[inputEnd - 1 - inputFirst] : 0;
+    const std::size_t known =
+        first >= inputEnd ? 0 : std::min<std::size_t>(out.size(), inputEnd - first);
+    for (std::size_t i = 0; i < known; ++i)
+        out[i] = input[first - inputFirst + i] * gain + middle;
+    for (std::size_t i = known; i < out.size(); ++i)
+        out[i] = last * gain + middle;
+}
+
+// Whether `samples`, as the start of a stream, fit the 16-bit stage-1
+// values at these levels: where the analysis goes past them (or past
+// `headroom` of them) the values are clipped, and the clipped share of the
+// energy must stay far below the quantisation noise.
+bool fitsLevels(std::span<const std::int16_t> samples, unsigned levels, double headroom) {
+    constexpr double largest = std::numeric_limits<std::int16_t>::max();
+    const std::size_t columns = std::size_t{1} << levels;
+    const std::size_t margin = analysisMargin(levels);
+    const std::size_t total = (samples.size() + columns - 1) / columns * columns;
+    double energy = 0.0;
+    double clipped = 0.0;
+    std::vector<double> window;
+    // In windows, as the encoder analyses, to keep memory small.
+    for (std::size_t first = 0; first < total; first += segmentFloor) {
+        const std::size_t count = std::min(segmentFloor, total - first);
+        const std::size_t start = first >= margin ? first - margin : 0;
+        window.resize(first + count + margin - start);
+        fillTargets(window, start, samples, 0, samples.size(), levels);
+        analyse(window, levels);
+        for (const double v : std::span<const double>(window).subspan(first - start, count)) {
+            energy += v * v;
+            const double excess = std::max(0.0, std::abs(v) - headroom * largest);
+            clipped += excess * excess;
+        }
+        // Hopeless already, unless the rest were a hundred times as loud
+        // as what came so far: long loud inputs need not be analysed whole
+        // at every level.
+        const double rest = double(total - first - count) / double(first + count);
+        if (clipped > clippedShare * energy * (1.0 + 100.0 * rest)) return false;
+    }
+    return clipped <= clippedShare * energy;
+}
+
+// How well a geometry codes `samples`: the SNR of a trial at quality 5 less
+// 6.02 dB per bit per sample, the exchange rate of a uniform quantiser.
+double trialMerit(std::span<const std::int16_t> samples, unsigned levels) {
+    EncoderSettings settings;
+    settings.levels = levels;
+    settings.rows = defaultRows(levels);
+    AcmEncoder trial = AcmEncoder::toMemory(1, 1, settings);
+    trial.write(samples);
+    const EncoderReport report = trial.finish();
+    return std::min(report.snrDb, 200.0) - 6.02 * report.bitsPerSample;
+}
+
+// The levels for `samples`: the most that fit them, and of the two best,
+// the one that codes their start better. The start counts for more than its
+// share there, as it should: from rest, more levels reproduce a loud onset
+// less well.
+unsigned chooseLevels(std::span<const std::int16_t> samples, double headroom) {
+    unsigned levels = mostLevels;
+    while (levels > 1 && !fitsLevels(samples, levels, headroom))
+        --levels;
+    if (levels != mostLevels || samples.size() <= trialValues / 4) return levels;
+    const auto start = samples.first(std::min(samples.size(), trialValues));
+    return trialMerit(start, mostLevels) >= trialMerit(start, fallbackLevels) ? mostLevels
+                                                                              : fallbackLevels;
+}
+
+void checkSettings(unsigned channels, unsigned sampleRate, const EncoderSettings& settings) {
+    if (channels < 1 || channels > 65535)
+        throw std::invalid_argument("channels must be 1 to 65535");
+    if (sampleRate < 1 || sampleRate > 65535)
+        throw std::invalid_argument("sample rate must be 1 to 65535");
+    if (settings.levels && *settings.levels > 15)
+        throw std::invalid_argument("levels must be 0 to 15");
+    if (settings.rows && (*settings.rows < 1 || *settings.rows > 4095))
+        throw std::invalid_argument("rows must be 1 to 4095");
+    if (settings.bitrateKbps &&
+        !(*settings.bitrateKbps > 0 && std::isfinite(*settings.bitrateKbps)))
+        throw std::invalid_argument("the bitrate must be above 0");
+    if (!std::isfinite(settings.quality))
+        throw std::invalid_argument("the quality must be a number");
+}
+
+// What the report says about the decoded samples against the input.
+struct Fidelity {
+    double signalEnergy = 0;
+    double errorEnergy = 0;
+    unsigned onsetError = 0;
+
+    void add(std::int16_t input, std::int16_t decoded, bool inOnset) {
+        const double x = input;
+        const double e = double(decoded) - x;
+        signalEnergy += x * x;
+        errorEnergy += e * e;
+        if (inOnset)
+            onsetError = std::max(onsetError, unsigned(std::abs(int(decoded) - int(input))));
+    }
+    double snrDb() const {
+        if (errorEnergy == 0) return std::numeric_limits<double>::infinity();
+        return 10 * std::log10(signalEnergy / errorEnergy);
+    }
+};
+
+}  // namespace
+
+struct AcmEncoder::State {
+    State(unsigned channelCount, unsigned rate, const EncoderSettings& encoderSettings)
+        : settings(encoderSettings),
+          channels(channelCount),
+          sampleRate(rate),
+          quality(encoderSettings.quality) {}
+
+    void write(std::span<const std::int16_t> samples);
+    EncoderReport finish();
+
+    void decideGeometry();
+    std::size_t segmentValues() const;
+    std::span<const double> analyseSegment(std::uint64_t first, std::size_t count);
+    void codeSegment(std::uint64_t first, std::size_t count);
+    void codeBlock(std::span<const double> values, double step);
+    void deliver(std::uint64_t first, std::span<const std::int16_t> decodedBlock);
+    void codeReadySegments();
+    void codeWholeInputToBudget();
+    void dropInputBefore(std::uint64_t position);
+    void emitBytes(std::span<const std::uint8_t> bytes);
+
+    EncoderSettings settings;
+    unsigned channels;
+    unsigned sampleRate;
+    std::function<void(std::span<const std::int16_t>)> sink;
+
+    std::unique_ptr<OutputFile> file;  // or, without one, the stream in `memory`
+    std::vector<std::uint8_t> memory;
+    std::vector<std::uint8_t> outgoing;
+    std::uint64_t streamBytes = 0;
+    BitWriter bits;
+
+    std::vector<std::int16_t> input;  // input from inputFirst on
+    std::uint64_t inputFirst = 0;
+    std::uint64_t received = 0;
+
+    std::optional<BlockCoder> coder;
+    std::uint64_t coded = 0;  // values in blocks written
+    std::vector<double> window;
+    std::vector<std::int16_t> decoded;
+    QualityControl quality;
+    Fidelity fidelity;
+    bool finished = false;
+};
+
+void AcmEncoder::State::emitBytes(std::span<const std::uint8_t> bytes) {
+    if (file) {
+        file->write(bytes);
+    } else {
+        memory.insert(memory.end(), bytes.begin(), bytes.end());
+    }
+    streamBytes += bytes.size();
+}
+
+void AcmEncoder::State::decideGeometry() {
+    // The whole input is known in bitrate mode; the look-ahead only in
+    // constant quality, where later material may be louder.
+    const double headroom = settings.bitrateKbps ? 1.0 : streamedHeadroom;
+    const unsigned levels = settings.levels ? *settings.levels : chooseLevels(input, headroom);
+    const unsigned rows = settings.rows ? *settings.rows : defaultRows(levels);
+    coder.emplace(levels, rows);
+    decoded.resize(coder->geometry().blockSize);
+}
+
+std::size_t AcmEncoder::State::segmentValues() const {
+    const std::size_t blockSize = coder->geometry().blockSize;
+    const std::size_t wanted = std::max(segmentFloor, 8 * analysisMargin(coder->geometry().levels));
+    return (wanted + blockSize - 1) / blockSize * blockSize;
+}
+
+// The stage-1 values of the `count` values from `first` on (whole blocks),
+// analysed in a window reaching a margin beyond them on both sides.
+std::span<const double> AcmEncoder::State::analyseSegment(std::uint64_t first, std::size_t count) {
+    const unsigned levels = coder->geometry().levels;
+    const std::size_t margin = analysisMargin(levels);
+    const std::uint64_t start = first >= margin ? first - margin : 0;
+    window.resize(static_cast<std::size_t>(first + count + margin - start));
+    fillTargets(window, start, input, inputFirst, received, levels);
+    analyse(window, levels);
+    return std::span<const double>(window).subspan(static_cast<std::size_t>(first - start), count);
+}
+
+void AcmEncoder::State::deliver(std::uint64_t first, std::span<const std::int16_t> decodedBlock) {
+    const std::size_t real =
+        static_cast<std::size_t>(std::min<std::uint64_t>(decodedBlock.size(), received - first));
+    const std::uint64_t onsetEnd = std::uint64_t{2} << coder->geometry().levels;
+    for (std::size_t i = 0; i < real; ++i) {
+        fidelity.add(input[first + i - inputFirst], decodedBlock[i], first + i < onsetEnd);
+    }
+    if (sink && real > 0) sink(decodedBlock.first(real));
+}
+
+void AcmEncoder::State::codeBlock(std::span<const double> values, double step) {
+    coder->code(values, step, bits, decoded);
+    deliver(coded, decoded);
+    coded += decoded.size();
+}
+
+void AcmEncoder::State::dropInputBefore(std::uint64_t position) {
+    if (position <= inputFirst) return;
+    const auto drop =
+        static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(position - inputFirst, input.size()));
+    input.erase(input.begin(), input.begin() + drop);
+    inputFirst += static_cast<std::uint64_t>(drop);
+}
+
+// Constant quality: each block's step from its own level.
+void AcmEncoder::State::codeSegment(std::uint64_t first, std::size_t count) {
+    const std::span<const double> values = analyseSegment(first, count);
+    quality.observe(values);
+    const std::size_t blockSize = coder->geometry().blockSize;
+    for (std::size_t b = 0; b < count; b += blockSize)
+        codeBlock(values.subspan(b, blockSize), quality.step());
+    const std::size_t margin = analysisMargin(coder->geometry().levels);
+    dropInputBefore(coded >= margin ? coded - margin : 0);
+    bits.takeCompleteBytes(outgoing);
+    emitBytes(outgoing);
+    outgoing.clear();
+}
+
+void AcmEncoder::State::codeReadySegments() {
+    if (settings.bitrateKbps) return;  // everything waits for finish()
+    if (!coder) {
+        if (!(settings.levels && settings.rows) && received < levelsLookAhead) return;
+        decideGeometry();
+    }
+    const std::size_t segment = segmentValues();
+    const std::size_t margin = analysisMargin(coder->geometry().levels);
+    while (received >= coded + segment + margin)
+        codeSegment(coded, segment);
+}
+
+void AcmEncoder::State::write(std::span<const std::int16_t> samples) {
+    if (finished) throw std::logic_error("write() after finish()");
+    if (received + samples.size() > mostSamples) throw Failure(FailureKind::TooManySamples);
+    while (!samples.empty()) {
+        const std::size_t take =
+            settings.bitrateKbps ? samples.size() : std::min(samples.size(), writePiece);
+        input.insert(input.end(), samples.begin(),
+                     samples.begin() + static_cast<std::ptrdiff_t>(take));
+        received += take;
+        samples = samples.subspan(take);
+        codeReadySegments();
+    }
+}
+
+// Average bitrate: the whole input analysed, then one step for all blocks,
+// the coarsest that spends the budget. One step everywhere gives the same
+// noise everywhere, which is what the least total noise for the bits takes.
+void AcmEncoder::State::codeWholeInputToBudget() {
+    const std::size_t blockSize = coder->geometry().blockSize;
+    const std::uint64_t total = (received + blockSize - 1) / blockSize * blockSize;
+    std::vector<float> stageOne;
+    stageOne.reserve(static_cast<std::size_t>(total));
+    double peak = 0.0;
+    for (std::uint64_t first = 0; first < total;) {
+        const std::size_t count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(segmentValues(), total - first));
+        const std::span<const double> values = analyseSegment(first, count);
+        stageOne.insert(stageOne.end(), values.begin(), values.end());
+        for (const double v : values)
+            peak = std::max(peak, std::abs(v));
+        first += count;
+    }
+    std::vector<double> block(blockSize);
+    const auto blockValues = [&](std::uint64_t first) {
+        std::copy_n(stageOne.begin() + static_cast<std::ptrdiff_t>(first), blockSize,
+                    block.begin());
+        return std::span<const double>(block);
+    };
+    const double seconds = double(received) / (double(channels) * double(sampleRate));
+    const double budget = *settings.bitrateKbps * 1000.0 * seconds - 8.0 * headerBytes;
+    const unsigned levels = coder->geometry().levels;
+    const auto rows = static_cast<unsigned>(coder->geometry().rows);
+    BlockCoder counter(levels, rows);
+    const std::size_t blocks = static_cast<std::size_t>(total / blockSize);
+    const auto blockBits = [&](std::size_t index, double step) {
+        return counter.countBits(blockValues(index * blockSize), step);
+    };
+    // Near full scale, blocks that would wrap are coded again with finer
+    // steps, at a cost in bits that counting alone does not see: there the
+    // trials code every block in turn, as the stream will have it.
+    const bool nearFullScale = peak > loudShare * std::numeric_limits<std::int16_t>::max();
+    const auto allBlockBits = [&](double step) {
+        std::vector<std::uint32_t> out(blocks);
+        if (!nearFullScale) {
+            for (std::size_t b = 0; b < blocks; ++b)
+                out[b] = static_cast<std::uint32_t>(blockBits(b, step));
+            return out;
+        }
+        BlockCoder trial(levels, rows);
+        for (std::size_t b = 0; b < blocks; ++b)
+            out[b] = static_cast<std::uint32_t>(trial.codedBits(blockValues(b * blockSize), step));
+        return out;
+    };
+    const std::vector<double> steps = stepsForBudget(blocks, budget, blockBits, allBlockBits);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        codeBlock(blockValues(b * blockSize), steps[b]);
+        bits.takeCompleteBytes(outgoing);
+        if (outgoing.size() >= writePiece) {
+            emitBytes(outgoing);
+            outgoing.clear();
+        }
+    }
+}
+
+EncoderReport AcmEncoder::State::finish() {
+    if (finished) throw std::logic_error("finish() called twice");
+    finished = true;
+    if (!coder) decideGeometry();
+    if (settings.bitrateKbps) {
+        codeWholeInputToBudget();
+    } else {
+        const std::size_t blockSize = coder->geometry().blockSize;
+        while (coded < received) {
+            const std::uint64_t rest = (received - coded + blockSize - 1) / blockSize * blockSize;
+            codeSegment(coded,
+                        static_cast<std::size_t>(std::min<std::uint64_t>(segmentValues(), rest)));
+        }
+    }
+    bits.takeCompleteBytes(outgoing);
+    outgoing.insert(outgoing.end(), bits.bytes().begin(), bits.bytes().end());
+    emitBytes(outgoing);
+    outgoing.clear();
+
+    const BlockGeometry& geometry = coder->geometry();
+    const auto header = acmHeaderBytes(
+        static_cast<std::uint32_t>(received), geometry.levels, static_cast<unsigned>(geometry.rows),
+        static_cast<std::uint16_t>(channels), static_cast<std::uint16_t>(sampleRate));
+    if (file) {
+        file->writeAt(0, header);
+        file->commit();
+    } else {
+        std::copy(header.begin(), header.end(), memory.begin());
+    }
+
+    EncoderReport report;
+    report.sampleCount = received;
+    report.streamBytes = streamBytes;
+    report.bitsPerSample = received == 0 ? 0.0 : double(streamBytes) * 8.0 / double(received);
+    report.snrDb = fidelity.snrDb();
+    report.levels = geometry.levels;
+    report.rows = static_cast<unsigned>(geometry.rows);
+    report.onsetError = fidelity.onsetError;
+    return report;
+}
+
+AcmEncoder AcmEncoder::toFile(const std::string& path, unsigned channels, unsigned sampleRate,
+                              const EncoderSettings& settings) {
+    checkSettings(channels, sampleRate, settings);
+    auto state = std::make_unique<State>(channels, sampleRate, settings);
+    state->file = std::make_unique<OutputFile>(path, std::nullopt);
+    state->emitBytes(std::vector<std::uint8_t>(headerBytes, 0));  // completed by finish()
+    return AcmEncoder(std::move(state));
+}
+
+AcmEncoder AcmEncoder::toMemory(unsigned channels, unsigned sampleRate,
+                                const EncoderSettings& settings) {
+    checkSettings(channels, sampleRate, settings);
+    auto state = std::make_unique<State>(channels, sampleRate, settings);
+    state->emitBytes(std::vector<std::uint8_t>(headerBytes, 0));  // completed by finish()
+    return AcmEncoder(std::move(state));
+}
+
+AcmEncoder::AcmEncoder(std::unique_ptr<State> state) : state_(std::move(state)) {}
+AcmEncoder::AcmEncoder(AcmEncoder&&) noexcept = default;
+AcmEncoder& AcmEncoder::operator=(AcmEncoder&&) noexcept = default;
+AcmEncoder::~AcmEncoder() = default;
+
+void AcmEncoder::onDecoded(std::function<void(std::span<const std::int16_t>)> sink) {
+    state_->sink = std::move(sink);
+}
+
+void AcmEncoder::write(std::span<const std::int16_t> samples) {
+    state_->write(samples);
+}
+
+EncoderReport AcmEncoder::finish() {
+    return state_->finish();
+}
+
+const std::vector<std::uint8_t>& AcmEncoder::bytes() const {
+    return state_->memory;
+}
+
+}  // namespace talveco

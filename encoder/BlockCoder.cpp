@@ -1,0 +1,253 @@
+#include "encoder/BlockCoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "acm/InverseTransform.h"
+#include "acm/SampleOutput.h"
+#include "encoder/ColumnCoder.h"
+
+namespace talveco {
+namespace {
+
+constexpr int int16Lowest = std::numeric_limits<std::int16_t>::min();
+constexpr int int16Highest = std::numeric_limits<std::int16_t>::max();
+constexpr unsigned blockHeaderBits = 4 + 16;
+
+// Rows of silence after a block that its carries can still move.
+constexpr unsigned tailRows = 2;
+
+// Steps above this leave too few indices inside the 16-bit amplitude range.
+constexpr double largestStep = 16384;
+
+std::uint16_t usableStep(double step) {
+    return static_cast<std::uint16_t>(std::clamp(std::lround(step), 1L, long(largestStep)));
+}
+
+// The nearest integer, ties to even, without a library call: adding 1.5 *
+// 2^52 leaves no bits below the point. Values here stay far below 2^51.
+double roundToInteger(double v) {
+    constexpr double shifter = 6755399441055744.0;
+    return (v + shifter) - shifter;
+}
+
+// The smallest range exponent p whose table entries -2^p .. 2^p - 1 hold
+// every index in lowest .. highest.
+unsigned rangeExponent(int lowest, int highest) {
+    unsigned p = 0;
+    while (p < 15 && (lowest < -(1 << p) || highest > (1 << p) - 1))
+        ++p;
+    return p;
+}
+
+// The squared error that holding `indices` inside -bound .. bound adds to
+// that of the rounded indices, for values `scaled` in steps.
+double addedError(std::span<const double> scaled, std::span<const int> indices, int bound) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < scaled.size(); ++i) {
+        const int k = indices[i];
+        if (k > bound || k < -bound) {
+            const double held = scaled[i] - std::clamp(k, -bound, bound);
+            const double rounded = scaled[i] - k;
+            sum += held * held - rounded * rounded;
+        }
+    }
+    return sum;
+}
+
+// How much quantisation noise in each column (band) grows on its way to the
+// decoded samples, relative to the mean over all columns: the energy of the
+// decoder's response to one value in that column. Wide geometries take
+// equal weights; their responses would cost more to measure than to code.
+std::vector<double> bandWeights(unsigned levels) {
+    const std::size_t columns = std::size_t{1} << levels;
+    std::vector<double> weights(columns, 1.0);
+    if (levels == 0 || levels > 7) return weights;
+    constexpr unsigned rows = 24;
+    constexpr std::int32_t impulse = 4096;
+    const BlockGeometry geometry = blockGeometry(levels, rows);
+    std::vector<std::int32_t> silence(geometry.blockSize, 0);
+    std::vector<std::uint32_t> carries(geometry.carryCount, 0);
+    inverseTransform(geometry, silence, carries);
+    double total = 0.0;
+    for (std::size_t c = 0; c < columns; ++c) {
+        std::vector<std::int32_t> block(geometry.blockSize, 0);
+        block[rows / 2 * columns + c] = impulse;
+        std::fill(carries.begin(), carries.end(), 0u);
+        inverseTransform(geometry, block, carries);
+        double energy = 0.0;
+        for (std::size_t i = 0; i < block.size(); ++i) {
+            const double d = double(block[i]) - double(silence[i]);
+            energy += d * d;
+        }
+        weights[c] = energy;
+        total += energy;
+    }
+    for (double& w : weights)
+        w *= double(columns) / total;
+    return weights;
+}
+
+}  // namespace
+
+BlockCoder::BlockCoder(unsigned levels, unsigned rows)
+    : geometry_(blockGeometry(levels, rows)),
+      carries_(geometry_.carryCount, 0),
+      trialCarries_(geometry_.carryCount, 0),
+      block_(geometry_.blockSize),
+      indices_(geometry_.blockSize),
+      codes_(geometry_.columns),
+      tailGeometry_(blockGeometry(levels, tailRows)),
+      tailCarries_(geometry_.carryCount, 0),
+      tail_(tailGeometry_.blockSize),
+      bandWeights_(bandWeights(levels)),
+      scaled_(rows) {}
+
+// Rounds every value to a multiple of the step, inside the 16-bit range the
+// amplitude table holds, and codes each column at the least distortion +
+// lambda * bits: narrower codes clamp the column's outlying values. `scale`
+// below one takes level away from the whole block.
+BlockCoder::Quantised BlockCoder::quantise(std::span<const double> values, double step,
+                                           double scale) {
+    Quantised q;
+    q.step = usableStep(step);
+    const double toIndex = scale / q.step;
+    const int lowestIndex = -(-int16Lowest / q.step);
+    const int highestIndex = int16Highest / q.step;
+    const std::size_t rows = geometry_.rows;
+    const std::size_t columns = geometry_.columns;
+    int lowest = 0;
+    int highest = 0;
+    for (std::size_t c = 0; c < columns; ++c) {
+        for (std::size_t r = 0; r < rows; ++r)
+            scaled_[r] = values[r * columns + c] * toIndex;
+        const std::span<int> column(indices_.data() + c * rows, rows);
+        const ColumnChoice choice =
+            chooseColumn(scaled_, lowestIndex, highestIndex, bandWeights_[c], column);
+        codes_[c] = choice.code;
+        q.bits += choice.bits;
+        const auto [low, high] = std::minmax_element(column.begin(), column.end());
+        lowest = std::min(lowest, *low);
+        highest = std::max(highest, *high);
+    }
+    q.exponent = rangeExponent(lowest, highest);
+    q.bits += blockHeaderBits;
+    return q;
+}
+
+// The indices of one column, `scaled` being its values in steps: rounded,
+// then held inside each narrower bound that might pay, and the code with the
+// least weighted distortion + lambda * bits kept in `column`.
+ColumnChoice BlockCoder::chooseColumn(std::span<const double> scaled, int lowestIndex,
+                                      int highestIndex, double weight, std::span<int> column) {
+    int largest = 0;
+    for (std::size_t r = 0; r < scaled.size(); ++r) {
+        const double k =
+            std::clamp(roundToInteger(scaled[r]), double(lowestIndex), double(highestIndex));
+        column[r] = static_cast<int>(k);
+        largest = std::max(largest, std::abs(column[r]));
+    }
+    const ColumnStats stats = columnStats(column);
+    ColumnChoice best = cheapestColumnCode(stats);
+    if (largest == 0) return best;
+    // Costs relative to the rounded column: only the clamped rows add
+    // distortion. A bound far below the largest index costs more than any
+    // code saves.
+    double bestCost = bitCost_ * double(best.bits);
+    int bestBound = largest;
+    for (const int bound : {0, 1, 2, 3, 4, 5, 7, 15}) {
+        if (bound >= largest) break;
+        if (largest > 2 * bound + 1) continue;
+        const ColumnChoice choice =
+            bound == 0 ? ColumnChoice{0, 5} : cheapestColumnCode(clampedStats(stats, bound));
+        const double cost =
+            weight * addedError(scaled, column, bound) + bitCost_ * double(choice.bits);
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = choice;
+            bestBound = bound;
+        }
+    }
+    if (bestBound < largest) {
+        for (int& k : column)
+            k = std::clamp(k, -bestBound, bestBound);
+    }
+    return best;
+}
+
+std::uint64_t BlockCoder::countBits(std::span<const double> values, double step) {
+    return quantise(values, step, 1.0).bits;
+}
+
+bool BlockCoder::wraps(std::span<const std::int32_t> values) const {
+    const unsigned levels = geometry_.levels;
+    return std::any_of(values.begin(), values.end(), [levels](std::int32_t v) {
+        const std::int32_t shifted = v >> levels;
+        return shifted < int16Lowest || shifted > int16Highest;
+    });
+}
+
+// Runs the decoder's transform on the quantised block from the current
+// carries, into block_ and trialCarries_. False when a value leaves the
+// 16-bit range after the output shift, where the decoder wraps it, either
+// in the block or in the silence that could follow it: the carries reach
+// less than two rows into the next block, and the check of that silence is
+// what lets a silent block always be the way out for the next block.
+bool BlockCoder::transformWithoutWrap(const Quantised& q) {
+    const std::size_t rows = geometry_.rows;
+    const std::size_t columns = geometry_.columns;
+    for (std::size_t c = 0; c < columns; ++c) {
+        for (std::size_t r = 0; r < rows; ++r)
+            block_[r * columns + c] = indices_[c * rows + r] * q.step;
+    }
+    trialCarries_ = carries_;
+    inverseTransform(geometry_, block_, trialCarries_);
+    if (wraps(block_)) return false;
+    tailCarries_ = trialCarries_;
+    std::fill(tail_.begin(), tail_.end(), 0);
+    inverseTransform(tailGeometry_, tail_, tailCarries_);
+    return !wraps(tail_);
+}
+
+void BlockCoder::write(const Quantised& q, BitWriter& bits) {
+    bits.write(q.exponent, 4);
+    bits.write(q.step, 16);
+    const std::size_t rows = geometry_.rows;
+    for (std::size_t c = 0; c < geometry_.columns; ++c)
+        encodeColumn(bits, codes_[c], std::span<const int>(indices_.data() + c * rows, rows));
+}
+
+// Quantises the block, coding it again with finer steps and then with less
+// level while it would wrap, down to silence, which the previous block has
+// made sure does not wrap; quantisation noise is what pushes loud samples
+// over. Leaves the transformed block in block_ and moves the carries on.
+BlockCoder::Quantised BlockCoder::quantiseWithoutWrap(std::span<const double> values, double step) {
+    double trialStep = step;
+    double scale = 1.0;
+    for (;;) {
+        const Quantised q = quantise(values, trialStep, scale);
+        if (transformWithoutWrap(q) || scale == 0.0) {
+            carries_.swap(trialCarries_);
+            return q;
+        }
+        if (trialStep > 1.0) {
+            trialStep = std::max(1.0, trialStep / 2);
+        } else {
+            scale = scale > 0.5 ? scale - 0.02 : 0.0;
+        }
+    }
+}
+
+void BlockCoder::code(std::span<const double> values, double step, BitWriter& bits,
+                      std::span<std::int16_t> decoded) {
+    const Quantised q = quantiseWithoutWrap(values, step);
+    storeSamples(block_, geometry_.levels, decoded.data());
+    write(q, bits);
+}
+
+std::uint64_t BlockCoder::codedBits(std::span<const double> values, double step) {
+    return quantiseWithoutWrap(values, step).bits;
+}
+
+}  // namespace talveco

@@ -1,0 +1,68 @@
+// One block at a time: quantisation of the analysis values, the choice of
+// column codes, and the decoder's own transform run on the result, so that
+// the encoder knows the samples its stream decodes to.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "acm/AcmDecoder.h"
+#include "encoder/BitWriter.h"
+#include "encoder/ColumnCoder.h"
+
+namespace talveco {
+
+class BlockCoder {
+  public:
+    BlockCoder(unsigned levels, unsigned rows);
+
+    const BlockGeometry& geometry() const { return geometry_; }
+
+    // The bits one block of analysis values (geometry().blockSize, row after
+    // row) takes with this quantiser step; nothing is written or decoded.
+    std::uint64_t countBits(std::span<const double> values, double step);
+
+    // Codes the block with this step into `bits` and stores the samples it
+    // decodes to in `decoded` (blockSize of them). When a decoded sample would
+    // leave the 16-bit range, where the decoder wraps it, the block is coded
+    // again with finer steps and then with less level until none does.
+    void code(std::span<const double> values, double step, BitWriter& bits,
+              std::span<std::int16_t> decoded);
+
+    // The bits code() would write for the block, with the carries moved on
+    // as code() moves them; nothing is written.
+    std::uint64_t codedBits(std::span<const double> values, double step);
+
+  private:
+    struct Quantised {
+        unsigned exponent = 0;
+        std::uint16_t step = 1;
+        std::uint64_t bits = 0;
+    };
+    Quantised quantise(std::span<const double> values, double step, double scale);
+    ColumnChoice chooseColumn(std::span<const double> scaled, int lowestIndex, int highestIndex,
+                              double weight, std::span<int> column);
+    Quantised quantiseWithoutWrap(std::span<const double> values, double step);
+    bool transformWithoutWrap(const Quantised& q);
+    bool wraps(std::span<const std::int32_t> values) const;
+    void write(const Quantised& q, BitWriter& bits);
+
+    BlockGeometry geometry_;
+    std::vector<std::uint32_t> carries_;       // the decoder's transform state
+    std::vector<std::uint32_t> trialCarries_;  // the state while a block is tried
+    std::vector<std::int32_t> block_;          // the block as the decoder transforms it
+    std::vector<int> indices_;                 // column after column
+    std::vector<unsigned> codes_;              // one per column
+    BlockGeometry tailGeometry_;               // the silence after a block
+    std::vector<std::uint32_t> tailCarries_;
+    std::vector<std::int32_t> tail_;
+    std::vector<double> bandWeights_;  // noise gain of each column, mean 1
+    std::vector<double> scaled_;       // a column's values in steps
+    // Lambda in units of a squared step per bit. A uniform quantiser's noise
+    // falls by 2 ln 2 * step^2 / 12 for each further bit.
+    double bitCost_ = 2 * 0.6931 / 12;
+};
+
+}  // namespace talveco

@@ -1,0 +1,428 @@
+// talveco-encode run as a user runs it: in a directory of its own, checking its messages,
+// exit status and the files it leaves, and its output against the encoder library's.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+
+#include "talveco/talveco.h"
+#include "tests/encode_app/SoundFiles.h"
+#include "tests/support/Noise.h"
+#include "tests/support/ProgramRunner.h"
+#include "tests/support/TempDir.h"
+
+namespace talveco {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::encodeWithLibrary;
+using testing::ProgramResult;
+using testing::readFileBytes;
+using testing::RunOptions;
+using testing::TempDir;
+using testing::testSignal;
+using testing::writeWav16;
+
+constexpr int kRate = 22050;
+
+// Names each case of a table by its label.
+template <typename Case>
+std::string caseLabel(const ::testing::TestParamInfo<Case>& test) {
+    return test.param.label;
+}
+
+std::vector<std::string> directoryEntries(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        names.push_back(entry.path().lexically_relative(dir).string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool isAcm(const fs::path& path) {
+    const std::vector<std::uint8_t> bytes = readFileBytes(path);
+    return bytes.size() >= 14 && bytes[0] == 0x97 && bytes[1] == 0x28 && bytes[2] == 0x03 &&
+           bytes[3] == 0x01;
+}
+
+class EncodeProgram : public ::testing::Test {
+  protected:
+    ProgramResult encode(const std::vector<std::string>& arguments, RunOptions options = {}) {
+        options.program = TALVECO_ENCODE_BINARY;
+        return testing::runProgram(arguments, dir.path(), options);
+    }
+    ProgramResult decode(const std::string& acmName) {
+        return testing::runProgram({acmName}, dir.path());
+    }
+    void writeSpeechLike(const std::string& name, std::size_t frames = 20000) {
+        writeWav16(dir / name, 1, kRate, testSignal(frames, 1, 7));
+    }
+
+    TempDir dir;
+};
+
+// ---- round trips ------------------------------------------------------------------------
+
+struct RoundTripCase {
+    const char* label;
+    unsigned channels;
+    int rate;
+    std::vector<std::string> arguments;
+    void (*setUp)(EncoderSettings&);  // the same settings for the library
+};
+
+class EncodeRoundTrip : public EncodeProgram,
+                        public ::testing::WithParamInterface<RoundTripCase> {};
+
+// The program's file is the library's stream for the same samples and settings, its header
+// states the input's format, and talveco decodes it to exactly the predicted samples.
+TEST_P(EncodeRoundTrip, ProgramWritesTheLibrarysStreamAndTalvecoDecodesThePrediction) {
+    const RoundTripCase& c = GetParam();
+    const std::vector<std::int16_t> samples = testSignal(30000, c.channels, 3);
+    writeWav16(dir / "source.wav", static_cast<int>(c.channels), c.rate, samples);
+    std::vector<std::string> arguments = c.arguments;
+    arguments.insert(arguments.end(), {"-o", "clip.acm", "source.wav"});
+
+    const ProgramResult result = encode(arguments);
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors.rfind("source.wav -> clip.acm: ", 0), 0U) << result.errors;
+    EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
+    EXPECT_NE(result.errors.find(c.channels == 1 ? "mono" : "stereo"), std::string::npos);
+
+    EncoderSettings settings;
+    c.setUp(settings);
+    const testing::LibraryEncoding expected =
+        encodeWithLibrary(samples, c.channels, static_cast<unsigned>(c.rate), settings);
+    EXPECT_EQ(readFileBytes(dir / "clip.acm"), expected.bytes);
+    ASSERT_EQ(expected.decoded.size(), samples.size());
+
+    AcmStream stream = AcmStream::openFile((dir / "clip.acm").string());
+    EXPECT_EQ(stream.channels(), c.channels);
+    EXPECT_EQ(stream.sampleRate(), static_cast<unsigned>(c.rate));
+    EXPECT_EQ(stream.sampleCount(), samples.size());
+
+    ASSERT_EQ(decode("clip.acm").exitStatus, 0);
+    EXPECT_EQ(testing::wavDataSamples(dir / "clip.wav"), expected.decoded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, EncodeRoundTrip,
+    ::testing::Values(
+        RoundTripCase{"DefaultQuality", 1, kRate, {}, [](EncoderSettings&) {}},
+        RoundTripCase{"LowestQuality", 1, kRate, {"-q", "0"}, [](auto& s) { s.quality = 0; }},
+        RoundTripCase{"Bitrate", 1, 11025, {"-b", "33.1"}, [](auto& s) { s.bitrateKbps = 33.1; }},
+        RoundTripCase{"FixedGeometry",
+                      1,
+                      kRate,
+                      {"--levels", "3", "--rows", "16"},
+                      [](auto& s) {
+                          s.levels = 3;
+                          s.rows = 16;
+                      }},
+        RoundTripCase{"Stereo", 2, 44100, {"-q", "8"}, [](auto& s) { s.quality = 8; }}),
+    caseLabel<RoundTripCase>);
+
+// ---- input formats ----------------------------------------------------------------------
+
+// Wider and floating-point inputs reach the encoder rounded to the nearest 16-bit value and
+// clipped at full scale: the output equals the library's stream for those 16-bit samples.
+struct FormatCase {
+    const char* label;
+    std::function<void(const fs::path&, std::span<const std::int16_t>)> write;
+    bool clips;
+};
+
+// Each 16-bit sample with a fraction of up to ±127/256 of a step below it.
+void writeWide(const fs::path& path, int format, std::span<const std::int16_t> samples) {
+    testing::Noise noise(11);
+    std::vector<std::int32_t> wide(samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto fraction = static_cast<std::int32_t>(noise.next() % 255) - 127;
+        wide[i] = (samples[i] * 256 + fraction) * 256;  // libsndfile keeps the top 24 bits
+    }
+    testing::writeSoundFile(path, format, 1, kRate, wide);
+}
+
+// Floats a little off the 16-bit grid; every 1000th sample far beyond full scale.
+void writeFloat(const fs::path& path, std::span<const std::int16_t> samples) {
+    testing::Noise noise(13);
+    std::vector<float> values(samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const float offset = static_cast<float>(noise.next() % 81) / 200.0f - 0.2f;
+        values[i] = (static_cast<float>(samples[i]) + offset) / 32768.0f;
+        if (i % 1000 == 500) values[i] = i % 2000 == 500 ? 1.75f : -3.0f;
+    }
+    testing::writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, kRate, values);
+}
+
+std::vector<std::int16_t> clippedAsWritten(std::vector<std::int16_t> samples, bool clips) {
+    for (std::size_t i = 500; clips && i < samples.size(); i += 1000) {
+        samples[i] = i % 2000 == 500 ? 32767 : -32768;
+    }
+    return samples;
+}
+
+class EncodeInputFormat : public EncodeProgram, public ::testing::WithParamInterface<FormatCase> {};
+
+TEST_P(EncodeInputFormat, ReachesTheEncoderRoundedToSixteenBits) {
+    const FormatCase& c = GetParam();
+    const std::vector<std::int16_t> samples = testSignal(12000, 1, 5);
+    c.write(dir / "input", samples);
+
+    const ProgramResult result = encode({"-o", "out.acm", "input"});
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors.find("clipped") != std::string::npos, c.clips) << result.errors;
+    const auto expected = clippedAsWritten(samples, c.clips);
+    EXPECT_EQ(readFileBytes(dir / "out.acm"), encodeWithLibrary(expected, 1, kRate, {}).bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, EncodeInputFormat,
+    ::testing::Values(FormatCase{"Wav24",
+                                 [](const fs::path& p, auto s) {
+                                     writeWide(p, SF_FORMAT_WAV | SF_FORMAT_PCM_24, s);
+                                 },
+                                 false},
+                      FormatCase{"Flac24",
+                                 [](const fs::path& p, auto s) {
+                                     writeWide(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, s);
+                                 },
+                                 false},
+                      FormatCase{"Aiff32",
+                                 [](const fs::path& p, auto s) {
+                                     writeWide(p, SF_FORMAT_AIFF | SF_FORMAT_PCM_32, s);
+                                 },
+                                 false},
+                      FormatCase{"WavFloat", [](const fs::path& p, auto s) { writeFloat(p, s); },
+                                 true}),
+    caseLabel<FormatCase>);
+
+// ---- refused inputs ---------------------------------------------------------------------
+
+struct RefusedCase {
+    const char* label;
+    std::function<void(const fs::path&)> make;  // makes "in" in the directory
+    const char* message;
+};
+
+class EncodeRefusal : public EncodeProgram, public ::testing::WithParamInterface<RefusedCase> {};
+
+// A clear message naming the file, exit status 1, and nothing left behind.
+TEST_P(EncodeRefusal, NamesTheFileAndLeavesNothingBehind) {
+    GetParam().make(dir.path());
+    const auto before = directoryEntries(dir.path());
+    const ProgramResult result = encode({"in"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.errors.rfind("talveco-encode: in: ", 0), 0U) << result.errors;
+    EXPECT_NE(result.errors.find(GetParam().message), std::string::npos) << result.errors;
+    EXPECT_EQ(directoryEntries(dir.path()), before);
+}
+
+void writeSilence(const fs::path& path, int channels, int rate) {
+    writeWav16(path, channels, rate, std::vector<std::int16_t>(300 * channels));
+}
+
+// A 16-bit mono WAV header announcing `samples` samples, the file extended (sparsely) to
+// hold them all.
+void writeHugeWav(const fs::path& path, std::uint64_t samples) {
+    writeSilence(path, 1, kRate);
+    std::vector<std::uint8_t> bytes = readFileBytes(path);
+    bytes.resize(44);
+    const auto dataBytes = static_cast<std::uint32_t>(samples * 2);
+    for (int i = 0; i < 4; ++i) {
+        bytes[40 + i] = static_cast<std::uint8_t>(dataBytes >> (8 * i));
+        bytes[4 + i] = static_cast<std::uint8_t>((dataBytes + 36) >> (8 * i));
+    }
+    testing::writeFileBytes(path, bytes);
+    fs::resize_file(path, 44 + samples * 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, EncodeRefusal,
+    ::testing::Values(
+        RefusedCase{"NotAudio",
+                    [](const fs::path& d) {
+                        testing::writeFileBytes(d / "in", {'h', 'i', '!'});
+                    },
+                    "not a readable audio file"},
+        RefusedCase{"TruncatedHeader",
+                    [](const fs::path& d) {
+                        writeSilence(d / "in", 1, kRate);
+                        fs::resize_file(d / "in", 30);
+                    },
+                    "not a readable audio file"},
+        RefusedCase{"TruncatedData",
+                    [](const fs::path& d) {
+                        writeSilence(d / "in", 1, kRate);
+                        fs::resize_file(d / "in", 300);
+                    },
+                    "truncated: the header announces 600 bytes of audio, the file holds 256"},
+        RefusedCase{"ThreeChannels", [](const fs::path& d) { writeSilence(d / "in", 3, kRate); },
+                    "3 channels: only mono and stereo"},
+        RefusedCase{"RateAboveHeaderField",
+                    [](const fs::path& d) { writeSilence(d / "in", 1, 96000); },
+                    "96000 Hz: an ACM file states rates from 1 to 65535 Hz"},
+        RefusedCase{"Directory", [](const fs::path& d) { fs::create_directory(d / "in"); },
+                    "File access denied"},
+        RefusedCase{"Missing", [](const fs::path&) {}, "File not found"},
+        RefusedCase{"TwoToTheThirtySamples",
+                    [](const fs::path& d) { writeHugeWav(d / "in", std::uint64_t{1} << 30); },
+                    "too long"}),
+    caseLabel<RefusedCase>);
+
+TEST_F(EncodeProgram, UnwritableFolderIsReportedAndLeftEmptyOfOutput) {
+    fs::create_directory(dir / "locked");
+    writeSpeechLike("locked/in.wav");
+    fs::permissions(dir.path(), fs::perms::all);
+    fs::permissions(dir / "locked", fs::perms::owner_all | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read |
+                                        fs::perms::others_exec);
+    const ProgramResult result = encode({"locked/in.wav"}, RunOptions::asNobody());
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.errors.find("talveco-encode: locked/in.wav: writing locked/in.acm: File "
+                                 "access denied"),
+              std::string::npos)
+        << result.errors;
+    EXPECT_EQ(directoryEntries(dir / "locked"), std::vector<std::string>{"in.wav"});
+}
+
+// ---- outputs that must not be replaced --------------------------------------------------
+
+TEST_F(EncodeProgram, ExistingOutputIsReplacedOnlyWithForce) {
+    writeSpeechLike("in.wav");
+    testing::writeFileBytes(dir / "in.acm", {'o', 'l', 'd'});
+    ProgramResult result = encode({"in.wav"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.errors.find("in.wav: the output in.acm exists (-f replaces it)"),
+              std::string::npos)
+        << result.errors;
+    EXPECT_EQ(readFileBytes(dir / "in.acm"), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+
+    result = encode({"-f", "in.wav"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_TRUE(isAcm(dir / "in.acm"));
+}
+
+TEST_F(EncodeProgram, NeverOverwritesItsInputEvenThroughALinkOrWithForce) {
+    writeSpeechLike("in.wav");
+    const auto original = readFileBytes(dir / "in.wav");
+    fs::create_symlink("in.wav", dir / "link.acm");
+    fs::create_hard_link(dir / "in.wav", dir / "hard.acm");
+    for (const char* target : {"in.wav", "link.acm", "hard.acm"}) {
+        const ProgramResult result = encode({"-f", "-o", target, "in.wav"});
+        EXPECT_EQ(result.exitStatus, 1) << target;
+        EXPECT_NE(result.errors.find("is the input itself"), std::string::npos) << result.errors;
+    }
+    EXPECT_EQ(readFileBytes(dir / "in.wav"), original);
+    EXPECT_EQ(directoryEntries(dir.path()),
+              (std::vector<std::string>{"hard.acm", "in.wav", "link.acm"}));
+}
+
+// Renaming the finished file over a device would replace the device node itself.
+TEST_F(EncodeProgram, DeviceAsOutputIsRefusedEvenWithForce) {
+    writeSpeechLike("in.wav");
+    const ProgramResult result = encode({"-f", "-o", "/dev/null", "in.wav"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.errors.find("the output /dev/null is not a regular file"), std::string::npos)
+        << result.errors;
+    struct stat info {};
+    ASSERT_EQ(::stat("/dev/null", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+TEST_F(EncodeProgram, OneFailingFileDoesNotStopTheOthers) {
+    writeSpeechLike("a.wav");
+    testing::writeFileBytes(dir / "b.wav", {'n', 'o'});
+    writeSpeechLike("c.flac.wav");
+    const ProgramResult result = encode({"-s", "a.wav", "b.wav", "c.flac.wav"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.errors.rfind("talveco-encode: b.wav: not a readable audio file", 0), 0U)
+        << result.errors;
+    EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1);
+    EXPECT_TRUE(isAcm(dir / "a.acm"));
+    EXPECT_TRUE(isAcm(dir / "c.flac.acm"));
+    EXPECT_FALSE(fs::exists(dir / "b.acm"));
+}
+
+// ---- the command line -------------------------------------------------------------------
+
+struct CommandLineCase {
+    const char* label;
+    std::vector<std::string> arguments;
+    const char* message;
+};
+
+class EncodeCommandLine : public EncodeProgram,
+                          public ::testing::WithParamInterface<CommandLineCase> {};
+
+TEST_P(EncodeCommandLine, BadCommandLineExitsWithTwoAndWritesNothing) {
+    writeSpeechLike("a.wav");
+    writeSpeechLike("b.wav");
+    const ProgramResult result = encode(GetParam().arguments);
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.errors.rfind(std::string("talveco-encode: ") + GetParam().message, 0), 0U)
+        << result.errors;
+    EXPECT_EQ(directoryEntries(dir.path()), (std::vector<std::string>{"a.wav", "b.wav"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, EncodeCommandLine,
+    ::testing::Values(
+        CommandLineCase{"NoInput", {}, "no input file"},
+        CommandLineCase{"UnknownOption", {"-x", "a.wav"}, "unknown option '-x'"},
+        CommandLineCase{"QualityAboveTen", {"-q", "11", "a.wav"}, "-q wants a number from 0 to 10"},
+        CommandLineCase{"QualityNotANumber", {"-q", "5x", "a.wav"}, "-q wants a number"},
+        CommandLineCase{"BitrateZero", {"-b", "0", "a.wav"}, "-b wants a number"},
+        CommandLineCase{"TooManyLevels", {"--levels", "16", "a.wav"}, "--levels wants"},
+        CommandLineCase{
+            "FractionalRows", {"--rows", "2.5", "a.wav"}, "--rows wants a whole number"},
+        CommandLineCase{"MissingValue", {"a.wav", "-b"}, "-b needs a value"},
+        CommandLineCase{"OutputForTwoInputs",
+                        {"-o", "x.acm", "a.wav", "b.wav"},
+                        "-o names the output of a single input file"}),
+    caseLabel<CommandLineCase>);
+
+// A sound that starts at full scale cannot be reproduced at its first samples: the program
+// says so instead of hiding it, and still writes the file.
+TEST_F(EncodeProgram, LoudOnsetIsReported) {
+    std::vector<std::int16_t> square(4000);
+    for (std::size_t i = 0; i < square.size(); ++i) {
+        square[i] = (i / 50) % 2 == 0 ? 32767 : -32768;
+    }
+    writeWav16(dir / "square.wav", 1, kRate, square);
+    const ProgramResult result = encode({"-s", "square.wav"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.errors.rfind("talveco-encode: square.wav: warning: the sound starts too loud "
+                                  "for the format; the first ",
+                                  0),
+              0U)
+        << result.errors;
+    EXPECT_TRUE(isAcm(dir / "square.acm"));
+}
+
+TEST_F(EncodeProgram, HelpAndVersionGoToStandardOutput) {
+    ProgramResult result = encode({"--help"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output.rfind("Usage: talveco-encode [options] FILE...\n", 0), 0U);
+    EXPECT_EQ(result.errors, "");
+    result = encode({"-V"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output.rfind("talveco-encode 1.", 0), 0U) << result.output;
+}
+
+TEST_F(EncodeProgram, SilentRunSaysNothingAndDashesEndOptions) {
+    writeSpeechLike("-name.wav");
+    const ProgramResult result = encode({"-s", "--", "-name.wav"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.errors, "");
+    EXPECT_TRUE(isAcm(dir / "-name.acm"));
+}
+
+}  // namespace
+}  // namespace talveco
