@@ -21,6 +21,9 @@ void refuseUnsafeTarget(const std::string& target, std::optional<FileIdentity> i
         throw Failure(FailureKind::IoError, OutputFile::kSharingViolation);
     }
     if (S_ISDIR(info.st_mode)) throw Failure(FailureKind::AccessDenied, EISDIR);
+    // A device, FIFO or socket of that name would be replaced by a plain
+    // file rather than written to.
+    if (!S_ISREG(info.st_mode)) throw Failure(FailureKind::AccessDenied, EPERM);
     // The rename would replace a file this user may not write, and give the
     // new one other permissions: refuse, as opening it for writing would.
     if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 &&

@@ -20,9 +20,9 @@ class OutputFile {
     static constexpr int kSharingViolation = 32;
 
     // Refuses a target that is the file `input` (or a link to it) with
-    // "I/O error 32", and one that is a directory or an existing file this
-    // user may not write with "File access denied"; then creates the
-    // temporary file.
+    // "I/O error 32", and one that is a directory, a device, FIFO or socket,
+    // or an existing file this user may not write with "File access denied";
+    // then creates the temporary file.
     OutputFile(std::string targetPath, std::optional<FileIdentity> input);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;

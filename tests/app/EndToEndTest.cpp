@@ -216,6 +216,11 @@ TEST_F(EndToEnd, ExistingOutputTheUserMayNotWriteIsKept) {
         EXPECT_EQ(directoryEntries(dir.path()), (std::vector<std::string>{"a.acm", "a.wav"}));
         fs::remove(dir / "a.wav");
     }
+    // Not a file at all: a FIFO would be replaced by a plain file.
+    ASSERT_EQ(::mkfifo((dir / "a.wav").c_str(), 0666), 0);
+    EXPECT_EQ(run({"a.acm"}).output, crlfLines({kBanner, " Converting a.acm to a.wav", "",
+                                                "Error: File access denied"}));
+    EXPECT_TRUE(fs::is_fifo(dir / "a.wav"));
 }
 
 TEST_F(EndToEnd, OutputStaysInTheDirectoryAForwardSlashNames) {
