@@ -135,7 +135,6 @@ BlockOutcome BlockPipeline::takeInline(std::span<std::int32_t>& block) {
 // A slot stays held while its blocks are read, and is released on the call
 // after its last block, when the caller is done with that block's values.
 BlockOutcome BlockPipeline::takeNext(std::span<std::int32_t>& block) {
-    if (failure_) std::rethrow_exception(failure_);
     if (!started_) startProducer();
     if (inline_) return takeInline(block);
     for (;;) {
@@ -150,11 +149,9 @@ BlockOutcome BlockPipeline::takeNext(std::span<std::int32_t>& block) {
             block = blockOf(slot, blocksTaken_++);
             return BlockOutcome::good;
         }
-        if (slot.failure) {
-            // The producer has stopped; the slot stays held.
-            failure_ = slot.failure;
-            std::rethrow_exception(failure_);
-        }
+        // The producer has stopped; the slot stays held, so every later
+        // call comes back here.
+        if (slot.failure) std::rethrow_exception(slot.failure);
         const RunEnd runEnd = slot.runEnd;
         releaseSlot();
         if (runEnd == RunEnd::badBlock) return BlockOutcome::bad;

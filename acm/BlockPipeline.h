@@ -76,7 +76,7 @@ class BlockPipeline {
     // The next outcome in stream order. For a good block `block` shows its
     // values in a slot, where the caller may change them until the next
     // call. Rethrows the producer's failure, on this call and every later
-    // one.
+    // one: the slot that holds it is never given back.
     BlockOutcome takeNext(std::span<std::int32_t>& block);
 
     // Whether the block takeNext gave last was decoded from beyond the end
@@ -122,7 +122,6 @@ class BlockPipeline {
     bool holdingSlot_ = false;     // slots_[takeIndex_] is being read
     std::size_t blocksTaken_ = 0;  // of the held slot
     bool lastTakenPastEnd_ = false;
-    std::exception_ptr failure_;
     bool started_ = false;
     bool inline_ = false;  // no thread could be had: unpack on the reader's thread
 
