@@ -13,7 +13,6 @@ namespace {
 using testing::AcmStreamBuilder;
 using testing::columnIndexRange;
 
-constexpr unsigned rows = benchRows;
 constexpr unsigned methodCodes[] = {0,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
                                     15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 26, 27, 29};
 
@@ -100,12 +99,12 @@ unsigned rangeExponentFor(const std::vector<std::vector<int>>& columns) {
 
 class StreamWriter {
   public:
-    StreamWriter(unsigned levels, std::uint32_t sampleCount, unsigned seed)
-        : builder_(sampleCount, levels, rows), random_(seed) {}
+    StreamWriter(unsigned levels, unsigned rows, std::uint32_t sampleCount, unsigned seed)
+        : builder_(sampleCount, levels, rows), rows_(rows), random_(seed) {}
 
     void realisticBlock() {
         const unsigned columns = builder_.columns();
-        std::vector<std::vector<int>> data(columns, std::vector<int>(rows, 0));
+        std::vector<std::vector<int>> data(columns, std::vector<int>(rows_, 0));
         std::uniform_real_distribution<double> unit(0.0, 1.0);
         for (unsigned c = 0; c < columns; ++c) {
             // Loudness falls off towards the high columns; many columns are
@@ -133,7 +132,7 @@ class StreamWriter {
         std::uniform_int_distribution<unsigned> step(0, 65535);
         std::uniform_int_distribution<std::size_t> pick(0, std::size(methodCodes) - 1);
         builder_.blockHeader(exponent(random_), static_cast<std::uint16_t>(step(random_)));
-        std::vector<int> column(rows);
+        std::vector<int> column(rows_);
         for (unsigned c = 0; c < builder_.columns(); ++c) {
             const unsigned code = methodCodes[pick(random_)];
             const auto [lowest, highest] = columnIndexRange(code);
@@ -148,7 +147,7 @@ class StreamWriter {
         std::uniform_int_distribution<unsigned> step(1, 40);
         std::uniform_int_distribution<std::size_t> pick(0, codes.size() - 1);
         builder_.blockHeader(rangeExponent, static_cast<std::uint16_t>(step(random_)));
-        std::vector<int> column(rows);
+        std::vector<int> column(rows_);
         for (unsigned c = 0; c < builder_.columns(); ++c) {
             const unsigned code = codes[pick(random_)];
             const auto [lowest, highest] = columnIndexRange(code);
@@ -163,18 +162,19 @@ class StreamWriter {
 
   private:
     AcmStreamBuilder builder_;
+    unsigned rows_;
     std::mt19937 random_;
 };
 
-std::uint32_t sampleCountOf(unsigned levels, std::uint64_t blocks) {
-    return static_cast<std::uint32_t>((std::uint64_t{benchRows} << levels) * blocks);
+std::uint32_t sampleCountOf(unsigned levels, unsigned rows, std::uint64_t blocks) {
+    return static_cast<std::uint32_t>((std::uint64_t{rows} << levels) * blocks);
 }
 
 }  // namespace
 
 std::vector<std::uint8_t> makeBenchStream(StreamKind kind, unsigned levels, std::uint64_t blocks,
-                                          unsigned seed) {
-    StreamWriter writer(levels, sampleCountOf(levels, blocks), seed);
+                                          unsigned seed, unsigned rows) {
+    StreamWriter writer(levels, rows, sampleCountOf(levels, rows, blocks), seed);
     for (std::uint64_t b = 0; b < blocks; ++b) {
         if (kind == StreamKind::Dense) {
             writer.denseBlock();
@@ -197,7 +197,7 @@ std::vector<std::uint8_t> makeCodeFamilyStream(std::span<const unsigned> codes, 
     unsigned rangeExponent = 0;
     while (lowest < -(1 << rangeExponent) || highest >= (1 << rangeExponent))
         ++rangeExponent;
-    StreamWriter writer(levels, sampleCountOf(levels, blocks), seed);
+    StreamWriter writer(levels, benchRows, sampleCountOf(levels, benchRows, blocks), seed);
     for (std::uint64_t b = 0; b < blocks; ++b)
         writer.familyBlock(codes, rangeExponent);
     return writer.bytes();

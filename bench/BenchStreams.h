@@ -8,7 +8,7 @@
 
 namespace talveco::bench {
 
-// Every block of a benchmark stream has this many rows.
+// Every block of a benchmark stream has this many rows unless asked otherwise.
 inline constexpr unsigned benchRows = 16;
 
 // "Realistic" imitates coded music: per column, small values whose spread
@@ -20,9 +20,9 @@ inline constexpr unsigned benchRows = 16;
 // in every block.
 enum class StreamKind { Realistic, Dense };
 
-// A whole stream, header included, of `blocks` blocks.
+// A whole stream, header included, of `blocks` blocks of `rows` rows.
 std::vector<std::uint8_t> makeBenchStream(StreamKind kind, unsigned levels, std::uint64_t blocks,
-                                          unsigned seed);
+                                          unsigned seed, unsigned rows = benchRows);
 
 // A stream whose columns all use codes from `codes` (picked at random), with
 // values uniform over each code's range and the smallest range exponent that

@@ -8,6 +8,7 @@
 #
 #   bench/throughput.sh [BUILD_DIR] [WORK_DIR]
 #
+# Stream names are KIND-LEVELS (blocks of 16 rows) or KIND-LEVELS-rROWS.
 # Environment: RUNS (timed runs per stream), PCM_MB (PCM megabytes per
 # stream), STREAMS (space-separated subset of the stream names below),
 # TALVECO (another talveco binary to measure, such as an older build).
@@ -17,7 +18,7 @@ build=$(realpath -m "${1:-$repo/build-bench}")
 work=${2:-/tmp/talveco-bench}
 runs=${RUNS:-5}
 pcm_mb=${PCM_MB:-100}
-streams=${STREAMS:-"realistic-0 realistic-4 realistic-7 realistic-10 realistic-15 dense-7"}
+streams=${STREAMS:-"realistic-0 realistic-4 realistic-7 realistic-9 realistic-10 realistic-12 realistic-15 dense-7 realistic-7-r1 realistic-7-r4 realistic-7-r64"}
 
 [ -x /usr/bin/time ] || { echo "throughput.sh: /usr/bin/time missing (apt-get install time)" >&2; exit 1; }
 
@@ -50,15 +51,16 @@ median() {
 
 echo "talveco: $talveco"
 echo "directory: $work ($(df --output=fstype "$work" | tail -1)), $runs timed runs after one warm-up, medians"
-printf '\n| %-13s | %7s | %8s | %7s | %8s | %9s | %10s | %9s |\n' \
+printf '\n| %-15s | %7s | %8s | %7s | %8s | %9s | %10s | %9s |\n' \
     stream "PCM MB" "conv ms" "cp ms" "PCM MB/s" "conv / cp" "conv CPU ms" "peak RSS"
-printf '|%s|%s|%s|%s|%s|%s|%s|%s|\n' :-------------- --------: ---------: --------: ---------: ----------: -----------: ----------:
+printf '|%s|%s|%s|%s|%s|%s|%s|%s|\n' :---------------- --------: ---------: --------: ---------: ----------: -----------: ----------:
 for stream in $streams; do
-    kind=${stream%-*}
-    levels=${stream#*-}
+    # KIND-LEVELS, or KIND-LEVELS-rROWS for blocks of other than 16 rows.
+    IFS=- read -r kind levels rows <<<"$stream"
+    rows=${rows#r}
     input="$stream-${pcm_mb}MB.acm"
     output="${input%.acm}.wav"
-    [ -s "$input" ] || "$generator" "$kind" "$levels" "$input" "$pcm_mb"
+    [ -s "$input" ] || "$generator" "$kind" "$levels" "$input" "$pcm_mb" 1 ${rows:+"$rows"}
     rm -f "$output" copy.wav
     "$talveco" "$input" >/dev/null  # warm-up: the input into the page cache
     cp "$output" copy.wav
@@ -77,7 +79,7 @@ for stream in $streams; do
     copy_ns=$(printf '%s\n' "${copy[@]}" | median)
     cpu_median=$(printf '%s\n' "${cpu[@]}" | median)
     awk -v s="$stream" -v b="$bytes" -v c="$conv_ns" -v k="$copy_ns" -v u="$cpu_median" -v r="$peak" 'BEGIN {
-        printf "| %-13s | %7.1f | %8.1f | %7.1f | %8.0f | %9.2f | %10d | %5.1f MiB |\n",
+        printf "| %-15s | %7.1f | %8.1f | %7.1f | %8.0f | %9.2f | %10d | %5.1f MiB |\n",
             s, b / 1e6, c / 1e6, k / 1e6, b * 1e3 / c, c / k, u, r / 1024 }'
     rm -f copy.wav usage
 done
