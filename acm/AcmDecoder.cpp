@@ -94,7 +94,7 @@ BlockGeometry blockGeometry(unsigned levels, unsigned rows) {
     const std::size_t rowsPer2048 = 2048 / geometry.columns;
     geometry.stripeRows = rowsPer2048 > 2 ? rowsPer2048 - 2 : 1;
     geometry.stripeSize = geometry.stripeRows * geometry.columns;
-    geometry.carryCount = levels == 0 ? 0 : 3 * geometry.columns / 2 - 2;
+    geometry.carryCount = levels == 0 ? 0 : 2 * geometry.columns - 2;
     return geometry;
 }
 

@@ -1,66 +1,34 @@
 // Handing out decoded samples, unpacking and transforming blocks on demand.
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 #include "acm/AcmDecoder.h"
 #include "acm/BlockPipeline.h"
 #include "acm/BlockProducer.h"
 #include "acm/InverseTransform.h"
 #include "acm/SampleOutput.h"
+#include "acm/TransformKernels.h"
 
 namespace talveco {
 namespace {
-
-using Lanes = std::uint32_t __attribute__((vector_size(16)));
-using HalfLanes = std::uint16_t __attribute__((vector_size(16)));
-constexpr std::size_t laneCount = 4;
-
-// Eight values at `values` become eight samples, as 16 bytes in the
-// machine's byte order: the low half of each shifted value.
-void narrowEight(const std::int32_t* values, unsigned levels, void* out) {
-    Lanes first;
-    Lanes second;
-    std::memcpy(&first, values, sizeof first);
-    std::memcpy(&second, values + laneCount, sizeof second);
-    first >>= levels;
-    second >>= levels;
-    HalfLanes firstHalves;
-    HalfLanes secondHalves;
-    std::memcpy(&firstHalves, &first, sizeof first);
-    std::memcpy(&secondHalves, &second, sizeof second);
-    // Little-endian lanes: the low half of a 32-bit lane is the even 16-bit one.
-    const HalfLanes samples =
-        __builtin_shufflevector(firstHalves, secondHalves, 0, 2, 4, 6, 8, 10, 12, 14);
-    std::memcpy(out, &samples, sizeof samples);
-}
 
 constexpr bool littleEndian = std::endian::native == std::endian::little;
 
 }  // namespace
 
 void storeSamples(std::span<const std::int32_t> values, unsigned levels, std::int16_t* out) {
-    std::size_t i = 0;
     if constexpr (littleEndian) {
-        for (; i + 8 <= values.size(); i += 8)
-            narrowEight(values.data() + i, levels, out + i);
+        // The samples' bytes in little-endian order are the samples themselves.
+        bestKernels().narrow(values.data(), values.size(), levels,
+                             reinterpret_cast<std::uint8_t*>(out));
+    } else {
+        for (std::size_t i = 0; i < values.size(); ++i)
+            out[i] = outputSample(values[i], levels);
     }
-    for (; i < values.size(); ++i)
-        out[i] = outputSample(values[i], levels);
 }
 
 void storeSampleBytes(std::span<const std::int32_t> values, unsigned levels, std::uint8_t* out) {
-    std::size_t i = 0;
-    if constexpr (littleEndian) {
-        // The samples in the machine's order are already the bytes wanted.
-        for (; i + 8 <= values.size(); i += 8)
-            narrowEight(values.data() + i, levels, out + 2 * i);
-    }
-    for (; i < values.size(); ++i) {
-        const auto bits = static_cast<std::uint16_t>(outputSample(values[i], levels));
-        out[2 * i] = static_cast<std::uint8_t>(bits & 0xFF);
-        out[2 * i + 1] = static_cast<std::uint8_t>(bits >> 8);
-    }
+    bestKernels().narrow(values.data(), values.size(), levels, out);
 }
 
 // Makes the next block current. False at the end of the stream and when the

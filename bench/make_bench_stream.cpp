@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
     const auto levels = static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10));
     const double megabytes = argc > 4 ? std::strtod(argv[4], nullptr) : 100.0;
     const auto seed = static_cast<unsigned>(argc > 5 ? std::strtoul(argv[5], nullptr, 10) : 1);
-    const auto rows = static_cast<unsigned>(
-        argc > 6 ? std::strtoul(argv[6], nullptr, 10) : talveco::bench::benchRows);
+    const auto rows = static_cast<unsigned>(argc > 6 ? std::strtoul(argv[6], nullptr, 10)
+                                                     : talveco::bench::benchRows);
     if ((kind != "realistic" && kind != "dense") || levels > 15 || !(megabytes > 0) || rows == 0 ||
         rows > 65535) {
         std::cerr << "make_bench_stream: bad arguments\n";

@@ -29,7 +29,7 @@ TEST(AcmHeader, FieldsAreReadLittleEndianAndLevelsAndRowsShareTwoBytes) {
     EXPECT_EQ(geometry.blockSize, 128u * 19u);
     EXPECT_EQ(geometry.stripeRows, 14u);
     EXPECT_EQ(geometry.stripeSize, 1792u);
-    EXPECT_EQ(geometry.carryCount, 190u);
+    EXPECT_EQ(geometry.carryCount, 254u);
 }
 
 TEST(AcmHeader, SignatureAloneIsAnEmptyStream) {
@@ -98,9 +98,9 @@ struct GeometryCase {
 
 TEST(BlockGeometry, FollowsTheLevels) {
     const GeometryCase cases[] = {
-        {0, 1, 2046, 0},     {1, 2, 1022, 1},       {2, 4, 510, 4},   {3, 8, 254, 10},
-        {7, 128, 14, 190},   {8, 256, 6, 382},      {9, 512, 2, 766}, {10, 1024, 1, 1534},
-        {11, 2048, 1, 3070}, {15, 32768, 1, 49150},
+        {0, 1, 2046, 0},     {1, 2, 1022, 2},       {2, 4, 510, 6},    {3, 8, 254, 14},
+        {7, 128, 14, 254},   {8, 256, 6, 510},      {9, 512, 2, 1022}, {10, 1024, 1, 2046},
+        {11, 2048, 1, 4094}, {15, 32768, 1, 65534},
     };
     for (const GeometryCase& c : cases) {
         const BlockGeometry geometry = blockGeometry(c.levels, 10);

@@ -10,12 +10,16 @@ namespace {
 using Values = std::vector<std::int32_t>;
 using Carries = std::vector<std::uint32_t>;
 
-std::uint32_t carryPair16(std::int16_t a, std::int16_t b) {
-    return static_cast<std::uint16_t>(a) | (std::uint32_t{static_cast<std::uint16_t>(b)} << 16);
-}
+using Pairs = std::vector<StageCarry>;
 
-std::uint32_t carry32(std::int32_t value) {
-    return static_cast<std::uint32_t>(value);
+// Every view column's carry pair, stage after stage.
+Pairs carryPairs(const BlockGeometry& geometry, const Carries& wrap) {
+    Pairs pairs;
+    for (unsigned stage = 1; stage <= geometry.levels; ++stage) {
+        for (std::size_t column = 0; column < geometry.columns >> stage; ++column)
+            pairs.push_back(stageCarry(geometry, wrap, stage, column));
+    }
+    return pairs;
 }
 
 TEST(InverseTransform, OneLevelCarriesIntoTheNextBlock) {
@@ -24,26 +28,28 @@ TEST(InverseTransform, OneLevelCarriesIntoTheNextBlock) {
     Values block = {4, 2, 6, 0};
     inverseTransform(geometry, block, wrap);
     EXPECT_EQ(block, (Values{5, 7, 15, 11}));
-    EXPECT_EQ(wrap, (Carries{carryPair16(6, 0)}));
+    EXPECT_EQ(carryPairs(geometry, wrap), (Pairs{{6, 0}}));
 
     block = {1, 1, 1, 1};
     inverseTransform(geometry, block, wrap);
     EXPECT_EQ(block, (Values{8, 2, 5, 1}));
-    EXPECT_EQ(wrap, (Carries{carryPair16(1, 1)}));
+    EXPECT_EQ(carryPairs(geometry, wrap), (Pairs{{1, 1}}));
 }
 
 TEST(InverseTransform, TwoLevelsStageByStage) {
-    Carries firstCarries(2, 0);
+    // Carries of one stage: the a values of its view columns, then the b values.
+    Carries firstCarries(4, 0);
     Values stripe = {4, 2, 6, 0, 1, 3, 5, 7};
     transformFirstStage(firstCarries, 2, 4, stripe);
     EXPECT_EQ(stripe, (Values{4, 2, 2, 4, 17, 5, -9, -1}));
-    EXPECT_EQ(firstCarries, (Carries{carryPair16(1, 5), carryPair16(3, 7)}));
+    EXPECT_EQ(firstCarries, (Carries{1, 3, 5, 7}));
 
     Carries secondCarries(2, 0);
     stripe = {5, 2, 3, 4, 18, 5, -8, -1};
     transformStage(secondCarries, 1, 8, stripe);
     EXPECT_EQ(stripe, (Values{5, 8, 12, 0, 29, 27, 20, -20}));
-    EXPECT_EQ(secondCarries, (Carries{carry32(-8), carry32(-1)}));
+    EXPECT_EQ(secondCarries,
+              (Carries{static_cast<std::uint32_t>(-8), static_cast<std::uint32_t>(-1)}));
 }
 
 TEST(InverseTransform, TwoLevelsWholeBlock) {
@@ -52,7 +58,7 @@ TEST(InverseTransform, TwoLevelsWholeBlock) {
     Values block = {4, 2, 6, 0, 1, 3, 5, 7};
     inverseTransform(geometry, block, wrap);
     EXPECT_EQ(block, (Values{5, 8, 12, 0, 29, 27, 20, -20}));
-    EXPECT_EQ(wrap, (Carries{carryPair16(1, 5), carryPair16(3, 7), carry32(-8), carry32(-1)}));
+    EXPECT_EQ(carryPairs(geometry, wrap), (Pairs{{1, 5}, {3, 7}, {-8, -1}}));
 }
 
 TEST(InverseTransform, TwoLevelsZeroRow) {
@@ -61,7 +67,7 @@ TEST(InverseTransform, TwoLevelsZeroRow) {
     Values block = {0, 0, 0, 0};
     inverseTransform(geometry, block, wrap);
     EXPECT_EQ(block, (Values{1, 2, 2, 2}));
-    EXPECT_EQ(wrap, (Carries{0, 0, 1, 0}));
+    EXPECT_EQ(carryPairs(geometry, wrap), (Pairs{{0, 0}, {0, 0}, {1, 0}}));
 }
 
 TEST(InverseTransform, NegativeStageOneCarriesComeBackSignExtended) {
@@ -69,7 +75,7 @@ TEST(InverseTransform, NegativeStageOneCarriesComeBackSignExtended) {
     Carries wrap(geometry.carryCount, 0);
     Values block = {-32768, 32767};
     inverseTransform(geometry, block, wrap);
-    EXPECT_EQ(wrap, (Carries{carryPair16(-32768, 32767)}));
+    EXPECT_EQ(carryPairs(geometry, wrap), (Pairs{{-32768, 32767}}));
     block = {0, 0};
     inverseTransform(geometry, block, wrap);
     // a + 2b + 0 and 0 - b - 0 from the carry (-32768, 32767), plus one.

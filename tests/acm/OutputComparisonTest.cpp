@@ -1,12 +1,13 @@
-// The vectorised sample stores against outputSample applied value by value,
-// on random values, every level count and every length and alignment of a
-// run.
+// The vectorised sample stores, on every vector width this processor runs,
+// against outputSample applied value by value, on random values, every level
+// count and every length and alignment of a run.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
 #include "acm/SampleOutput.h"
+#include "acm/TransformKernels.h"
 #include "tests/acm/ReferenceComparison.h"
 
 namespace talveco {
@@ -29,12 +30,21 @@ TEST(OutputComparison, StoresMatchOutputSampleForEveryRun) {
                 std::vector<std::uint8_t> bytes(2 * count + 3, 0xA5);
                 storeSamples(run, levels, samples.data());
                 storeSampleBytes(run, levels, bytes.data() + 1);
+                std::vector<std::vector<std::uint8_t>> kernelBytes;
+                for (const TransformKernels* kernels : availableKernels()) {
+                    kernelBytes.emplace_back(2 * count);
+                    kernels->narrow(run.data(), count, levels, kernelBytes.back().data());
+                }
                 for (std::size_t i = 0; i < count; ++i) {
                     const std::int16_t expected = outputSample(run[i], levels);
                     const auto bits = static_cast<std::uint16_t>(expected);
                     ASSERT_EQ(samples[i], expected) << "levels " << levels << ", value " << i;
                     ASSERT_EQ(bytes[1 + 2 * i], bits & 0xFF) << "levels " << levels;
                     ASSERT_EQ(bytes[2 + 2 * i], bits >> 8) << "levels " << levels;
+                    for (std::size_t k = 0; k < kernelBytes.size(); ++k) {
+                        ASSERT_EQ(kernelBytes[k][2 * i] | kernelBytes[k][2 * i + 1] << 8, bits)
+                            << availableKernels()[k]->name << ", levels " << levels;
+                    }
                 }
                 EXPECT_EQ(samples[count], 0x5A5A);
                 EXPECT_EQ(bytes[0], 0xA5);

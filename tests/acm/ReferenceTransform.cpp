@@ -98,4 +98,15 @@ void inverseTransform(const BlockGeometry& geometry, std::span<std::int32_t> blo
     }
 }
 
+StageCarry stageCarry(const BlockGeometry& geometry, std::span<const std::uint32_t> wrapBuffer,
+                      unsigned stage, std::size_t column) {
+    if (stage == 1) {
+        const std::uint32_t slot = wrapBuffer[column];
+        return {signedValue(signExtend16(slot)), signedValue(signExtend16(slot >> 16))};
+    }
+    const std::size_t start = 3 * geometry.columns / 2 - 4 * (geometry.columns >> stage);
+    return {signedValue(wrapBuffer[start + 2 * column]),
+            signedValue(wrapBuffer[start + 2 * column + 1])};
+}
+
 }  // namespace talveco::reference

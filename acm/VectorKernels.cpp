@@ -1,0 +1,232 @@
+// The transform's stages and the output narrowing on vectors of
+// TALVECO_KERNEL_LANES 32-bit lanes. This file is compiled once per width,
+// each time with the instruction set that width needs and into its own
+// namespace; TransformKernels.cpp picks the widest the processor runs.
+//
+// Only compiler builtins and code of this file run here: an inline function
+// from a shared header, compiled with wider instructions than the portable
+// build, could be kept by the linker for every caller.
+#include <cstring>
+#include <utility>
+
+#include "acm/TransformKernels.h"
+
+#ifndef TALVECO_KERNEL_LANES
+#define TALVECO_KERNEL_LANES 4
+#define TALVECO_KERNEL_SET lanes4
+#define TALVECO_KERNEL_NAME "bytes16"
+#endif
+
+namespace talveco::kernels {
+namespace {
+
+constexpr std::size_t lanes = TALVECO_KERNEL_LANES;
+using Lanes = std::uint32_t __attribute__((vector_size(4 * lanes)));
+using HalfLanes = std::uint16_t __attribute__((vector_size(2 * lanes)));
+using Indices = std::make_index_sequence<lanes>;
+
+Lanes load(const void* from) {
+    Lanes lanesRead;
+    std::memcpy(&lanesRead, from, sizeof lanesRead);
+    return lanesRead;
+}
+void store(void* to, Lanes value) {
+    std::memcpy(to, &value, sizeof value);
+}
+
+// Arithmetic wraps modulo 2^32, so it is done on unsigned values.
+std::uint32_t wrapping(std::int32_t value) {
+    return static_cast<std::uint32_t>(value);
+}
+std::int32_t signedValue(std::uint32_t value) {
+    return static_cast<std::int32_t>(value);
+}
+
+// One step of a view column: the pair (x, y) becomes (a + 2b + x, 2x - b - y)
+// and the carry (a, b) becomes (x, y).
+void butterfly(std::int32_t& upper, std::int32_t& lower, std::uint32_t& a, std::uint32_t& b) {
+    const std::uint32_t x = wrapping(upper);
+    const std::uint32_t y = wrapping(lower);
+    upper = signedValue(a + b + b + x);
+    lower = signedValue(x + x - b - y);
+    a = x;
+    b = y;
+}
+
+void butterfly(std::int32_t* upper, std::int32_t* lower, Lanes& a, Lanes& b) {
+    const Lanes x = load(upper);
+    const Lanes y = load(lower);
+    store(upper, a + b + b + x);
+    store(lower, x + x - b - y);
+    a = x;
+    b = y;
+}
+
+// View column j from the top down, one value at a time.
+void transformColumn(std::uint32_t* carries, std::size_t width, std::size_t height,
+                     std::int32_t* values, std::size_t j) {
+    std::uint32_t a = carries[j];
+    std::uint32_t b = carries[width + j];
+    for (std::size_t t = 0; t < height; t += 2)
+        butterfly(values[t * width + j], values[(t + 1) * width + j], a, b);
+    carries[j] = a;
+    carries[width + j] = b;
+}
+
+// `groups` vectors of neighbouring view columns from j on, from the top
+// down, with their carries in registers. Each view row of the group is one
+// short contiguous piece.
+template <std::size_t groups>
+void transformColumnGroup(std::uint32_t* carries, std::size_t width, std::size_t height,
+                          std::int32_t* values, std::size_t j) {
+    Lanes a[groups];
+    Lanes b[groups];
+    for (std::size_t g = 0; g < groups; ++g) {
+        a[g] = load(carries + j + g * lanes);
+        b[g] = load(carries + width + j + g * lanes);
+    }
+    std::int32_t* upper = values + j;
+    for (std::size_t t = 0; t < height; t += 2, upper += 2 * width) {
+        for (std::size_t g = 0; g < groups; ++g)
+            butterfly(upper + g * lanes, upper + width + g * lanes, a[g], b[g]);
+    }
+    for (std::size_t g = 0; g < groups; ++g) {
+        store(carries + j + g * lanes, a[g]);
+        store(carries + width + j + g * lanes, b[g]);
+    }
+}
+
+void transformWide(std::uint32_t* carries, std::size_t width, std::size_t height,
+                   std::int32_t* values) {
+    constexpr std::size_t groupColumns = 4 * lanes;
+    std::size_t j = 0;
+    for (; j + groupColumns <= width; j += groupColumns)
+        transformColumnGroup<4>(carries, width, height, values, j);
+    for (; j + lanes <= width; j += lanes)
+        transformColumnGroup<1>(carries, width, height, values, j);
+    for (; j < width; ++j)
+        transformColumn(carries, width, height, values, j);
+}
+
+// Stages narrower than a vector run along memory order instead. Value i
+// becomes 2 * in[i - w] + (in[i - 2w] + in[i]) in upper view rows and
+// 2 * in[i - w] - (in[i - 2w] + in[i]) in lower ones, where in[] holds the
+// values before the stage and the carries stand for the two view rows before
+// the first: laid out a then b, they are exactly in[-2w] to in[-1].
+
+// The vector that starts `shift` values before `current`.
+template <std::size_t shift, std::size_t... lane>
+Lanes shiftedIn(Lanes previous, Lanes current, std::index_sequence<lane...>) {
+    return __builtin_shufflevector(previous, current, (lanes + lane - shift)...);
+}
+
+// All ones in the lanes that fall into lower view rows of width w.
+template <std::size_t w, std::size_t... lane>
+constexpr Lanes lowerRowLanes(std::index_sequence<lane...>) {
+    return Lanes{((lane / w) % 2 != 0 ? ~0u : 0u)...};
+}
+
+// Memory order, one value at a time; `recent` holds the last 2w inputs with
+// in[i] at recent[i mod 2w] (the carries' layout when i is a multiple of 2w).
+void transformFlatValues(std::uint32_t* recent, std::size_t w, std::int32_t* values,
+                         std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) {
+        const std::uint32_t x = wrapping(values[i]);
+        const std::size_t slot = i % (2 * w);
+        const std::uint32_t twoUp = recent[slot];
+        const std::uint32_t oneUp = recent[(slot + w) % (2 * w)];
+        const std::uint32_t outer = twoUp + x;
+        const bool lower = (i / w) % 2 != 0;
+        values[i] = signedValue(oneUp + oneUp + (lower ? 0u - outer : outer));
+        recent[slot] = x;
+    }
+}
+
+template <std::size_t w>
+void transformNarrow(std::uint32_t* carries, std::size_t height, std::int32_t* values) {
+    static_assert(2 * w <= lanes);
+    const std::size_t count = height * w;
+    std::uint32_t tail[lanes] = {};
+    std::memcpy(tail + lanes - 2 * w, carries, 2 * w * sizeof carries[0]);
+    Lanes previous = load(tail);
+    constexpr Lanes lower = lowerRowLanes<w>(Indices{});
+    std::size_t i = 0;
+    for (; i + lanes <= count; i += lanes) {
+        const Lanes current = load(values + i);
+        const Lanes oneUp = shiftedIn<w>(previous, current, Indices{});
+        const Lanes twoUp = shiftedIn<2 * w>(previous, current, Indices{});
+        // (outer ^ lower) - lower is -outer in the lower rows, outer elsewhere.
+        const Lanes outer = twoUp + current;
+        store(values + i, oneUp + oneUp + ((outer ^ lower) - lower));
+        previous = current;
+    }
+    // The last 2w inputs, in[i - 2w] to in[i - 1]: i is a multiple of 2w, so
+    // they go back into the carries' layout as they stand, and a whole number
+    // of row pairs later the values left over end there too.
+    store(tail, previous);
+    std::memcpy(carries, tail + lanes - 2 * w, 2 * w * sizeof carries[0]);
+    transformFlatValues(carries, w, values, i, count);
+}
+
+void transformStage(std::uint32_t* carries, std::size_t width, std::size_t height,
+                    std::int32_t* values) {
+    if (height == 0) return;
+    if constexpr (lanes >= 2) {
+        if (width == 1) return transformNarrow<1>(carries, height, values);
+    }
+    if constexpr (lanes >= 4) {
+        if (width == 2) return transformNarrow<2>(carries, height, values);
+    }
+    if constexpr (lanes >= 8) {
+        if (width == 4) return transformNarrow<4>(carries, height, values);
+    }
+    if constexpr (lanes >= 16) {
+        if (width == 8) return transformNarrow<8>(carries, height, values);
+    }
+    transformWide(carries, width, height, values);
+}
+
+// After the first stage, one is added to the first value of every one of its
+// view rows.
+void addFirstStageOffset(std::int32_t* values, std::size_t width, std::size_t height) {
+    for (std::size_t t = 0; t < height; ++t)
+        values[t * width] = signedValue(wrapping(values[t * width]) + 1);
+}
+
+void transformStripe(unsigned levels, std::size_t rows, std::int32_t* values,
+                     std::uint32_t* carries) {
+    std::size_t width = (std::size_t{1} << levels) / 2;
+    std::size_t height = 2 * rows;
+    transformStage(carries, width, height, values);
+    addFirstStageOffset(values, width, height);
+    for (carries += 2 * width, width /= 2, height *= 2; width > 0; width /= 2, height *= 2) {
+        transformStage(carries, width, height, values);
+        carries += 2 * width;
+    }
+}
+
+// The low half of each shifted value is the sample; on a little-endian
+// machine the narrowed lanes are its bytes in the order wanted.
+void narrowSamples(const std::int32_t* values, std::size_t count, unsigned levels,
+                   std::uint8_t* out) {
+    std::size_t i = 0;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    for (; i + lanes <= count; i += lanes) {
+        const HalfLanes samples = __builtin_convertvector(load(values + i) >> levels, HalfLanes);
+        std::memcpy(out + 2 * i, &samples, sizeof samples);
+    }
+#endif
+    for (; i < count; ++i) {
+        const std::uint32_t bits = wrapping(values[i]) >> levels;
+        out[2 * i] = static_cast<std::uint8_t>(bits & 0xFF);
+        out[2 * i + 1] = static_cast<std::uint8_t>((bits >> 8) & 0xFF);
+    }
+}
+
+}  // namespace
+
+extern const TransformKernels TALVECO_KERNEL_SET;
+const TransformKernels TALVECO_KERNEL_SET = {TALVECO_KERNEL_NAME, transformStage, transformStripe,
+                                             narrowSamples};
+
+}  // namespace talveco::kernels
