@@ -142,7 +142,14 @@ void transformFlatValues(std::uint32_t* recent, std::size_t w, std::int32_t* val
     }
 }
 
-template <std::size_t w>
+// All ones in the lanes that start a view row of width w.
+template <std::size_t w, std::size_t... lane>
+constexpr Lanes rowStartLanes(std::index_sequence<lane...>) {
+    return Lanes{(lane % w == 0 ? 1u : 0u)...};
+}
+
+// With `firstStage`, one is also added to the first value of every view row.
+template <std::size_t w, bool firstStage>
 void transformNarrow(std::uint32_t* carries, std::size_t height, std::int32_t* values) {
     static_assert(2 * w <= lanes);
     const std::size_t count = height * w;
@@ -150,6 +157,7 @@ void transformNarrow(std::uint32_t* carries, std::size_t height, std::int32_t* v
     std::memcpy(tail + lanes - 2 * w, carries, 2 * w * sizeof carries[0]);
     Lanes previous = load(tail);
     constexpr Lanes lower = lowerRowLanes<w>(Indices{});
+    constexpr Lanes offset = firstStage ? rowStartLanes<w>(Indices{}) : Lanes{};
     std::size_t i = 0;
     for (; i + lanes <= count; i += lanes) {
         const Lanes current = load(values + i);
@@ -157,7 +165,7 @@ void transformNarrow(std::uint32_t* carries, std::size_t height, std::int32_t* v
         const Lanes twoUp = shiftedIn<2 * w>(previous, current, Indices{});
         // (outer ^ lower) - lower is -outer in the lower rows, outer elsewhere.
         const Lanes outer = twoUp + current;
-        store(values + i, oneUp + oneUp + ((outer ^ lower) - lower));
+        store(values + i, oneUp + oneUp + ((outer ^ lower) - lower) + offset);
         previous = current;
     }
     // The last 2w inputs, in[i - 2w] to in[i - 1]: i is a multiple of 2w, so
@@ -166,24 +174,49 @@ void transformNarrow(std::uint32_t* carries, std::size_t height, std::int32_t* v
     store(tail, previous);
     std::memcpy(carries, tail + lanes - 2 * w, 2 * w * sizeof carries[0]);
     transformFlatValues(carries, w, values, i, count);
+    if constexpr (firstStage) {
+        for (; i < count; i += w)
+            values[i] = signedValue(wrapping(values[i]) + 1);
+    }
+}
+
+// Runs a stage narrower than half a vector along memory order; false for
+// the wider ones.
+template <bool firstStage>
+bool transformNarrowStage(std::uint32_t* carries, std::size_t width, std::size_t height,
+                          std::int32_t* values) {
+    switch (width) {
+        case 1:
+            transformNarrow<1, firstStage>(carries, height, values);
+            return true;
+        case 2:
+            if constexpr (lanes >= 4) {
+                transformNarrow<2, firstStage>(carries, height, values);
+                return true;
+            }
+            return false;
+        case 4:
+            if constexpr (lanes >= 8) {
+                transformNarrow<4, firstStage>(carries, height, values);
+                return true;
+            }
+            return false;
+        case 8:
+            if constexpr (lanes >= 16) {
+                transformNarrow<8, firstStage>(carries, height, values);
+                return true;
+            }
+            return false;
+        default:
+            return false;
+    }
 }
 
 void transformStage(std::uint32_t* carries, std::size_t width, std::size_t height,
                     std::int32_t* values) {
     if (height == 0) return;
-    if constexpr (lanes >= 2) {
-        if (width == 1) return transformNarrow<1>(carries, height, values);
-    }
-    if constexpr (lanes >= 4) {
-        if (width == 2) return transformNarrow<2>(carries, height, values);
-    }
-    if constexpr (lanes >= 8) {
-        if (width == 4) return transformNarrow<4>(carries, height, values);
-    }
-    if constexpr (lanes >= 16) {
-        if (width == 8) return transformNarrow<8>(carries, height, values);
-    }
-    transformWide(carries, width, height, values);
+    if (!transformNarrowStage<false>(carries, width, height, values))
+        transformWide(carries, width, height, values);
 }
 
 // After the first stage, one is added to the first value of every one of its
@@ -197,8 +230,10 @@ void transformStripe(unsigned levels, std::size_t rows, std::int32_t* values,
                      std::uint32_t* carries) {
     std::size_t width = (std::size_t{1} << levels) / 2;
     std::size_t height = 2 * rows;
-    transformStage(carries, width, height, values);
-    addFirstStageOffset(values, width, height);
+    if (!transformNarrowStage<true>(carries, width, height, values)) {
+        transformWide(carries, width, height, values);
+        addFirstStageOffset(values, width, height);
+    }
     for (carries += 2 * width, width /= 2, height *= 2; width > 0; width /= 2, height *= 2) {
         transformStage(carries, width, height, values);
         carries += 2 * width;

@@ -27,8 +27,8 @@ TEST(AcmHeader, FieldsAreReadLittleEndianAndLevelsAndRowsShareTwoBytes) {
     const BlockGeometry& geometry = decoder->geometry();
     EXPECT_EQ(geometry.columns, 128u);
     EXPECT_EQ(geometry.blockSize, 128u * 19u);
-    EXPECT_EQ(geometry.stripeRows, 14u);
-    EXPECT_EQ(geometry.stripeSize, 1792u);
+    EXPECT_EQ(geometry.stripeRows, 64u);
+    EXPECT_EQ(geometry.stripeSize, 8192u);
     EXPECT_EQ(geometry.carryCount, 254u);
 }
 
@@ -98,9 +98,9 @@ struct GeometryCase {
 
 TEST(BlockGeometry, FollowsTheLevels) {
     const GeometryCase cases[] = {
-        {0, 1, 2046, 0},     {1, 2, 1022, 2},       {2, 4, 510, 6},    {3, 8, 254, 14},
-        {7, 128, 14, 254},   {8, 256, 6, 510},      {9, 512, 2, 1022}, {10, 1024, 1, 2046},
-        {11, 2048, 1, 4094}, {15, 32768, 1, 65534},
+        {0, 1, 8192, 0},      {1, 2, 4096, 2},       {2, 4, 2048, 6},    {3, 8, 1024, 14},
+        {7, 128, 64, 254},    {8, 256, 32, 510},     {9, 512, 16, 1022}, {10, 1024, 8, 2046},
+        {13, 8192, 1, 16382}, {15, 32768, 1, 65534},
     };
     for (const GeometryCase& c : cases) {
         const BlockGeometry geometry = blockGeometry(c.levels, 10);

@@ -166,13 +166,13 @@ TEST(InverseTransform, ResultDoesNotDependOnStripesOrBlocks) {
 }
 
 TEST(InverseTransform, ShortLastStripeMatchesOneStripe) {
-    // 16 columns make stripes of 126 rows: 126, 126 and 48 for 300 rows.
-    const BlockGeometry geometry = blockGeometry(4, 300);
-    ASSERT_EQ(geometry.stripeRows, 126u);
+    // 16 columns make passes of 512 rows: 512 and 88 for a block of 600 rows.
+    const BlockGeometry geometry = blockGeometry(4, 600);
+    ASSERT_EQ(geometry.stripeRows, 512u);
     std::mt19937 random(5);
     const Values input = randomAmplitudes(geometry.blockSize * 2, random);
-    EXPECT_EQ(transformInBlocks(4, input, {300, 300}, 126).values,
-              transformInBlocks(4, input, {600}, 600).values);
+    EXPECT_EQ(transformInBlocks(4, input, {600, 600}, 512).values,
+              transformInBlocks(4, input, {1200}, 1200).values);
 }
 
 }  // namespace
