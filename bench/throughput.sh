@@ -7,11 +7,14 @@
 # 5) after one warm-up run, and prints the median times as a table.
 #
 #   bench/throughput.sh [BUILD_DIR] [WORK_DIR]
+#   taskset -c 0 bench/throughput.sh ...   (the same on one processor)
 #
 # Stream names are KIND-LEVELS (blocks of 16 rows) or KIND-LEVELS-rROWS.
 # Environment: RUNS (timed runs per stream), PCM_MB (PCM megabytes per
 # stream), STREAMS (space-separated subset of the stream names below),
-# TALVECO (another talveco binary to measure, such as an older build).
+# TALVECO (another talveco binary to measure, such as an older build),
+# SAME_AS (a talveco binary whose output every stream's output must equal
+# byte for byte: the script stops at the first difference).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$repo/build-bench}")
@@ -49,7 +52,7 @@ median() {
     sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-echo "talveco: $talveco"
+echo "talveco: $talveco${SAME_AS:+ (output byte-identical to that of $SAME_AS on every stream)}"
 echo "directory: $work ($(df --output=fstype "$work" | tail -1)), $runs timed runs after one warm-up, medians"
 printf '\n| %-15s | %7s | %8s | %7s | %8s | %9s | %10s | %9s |\n' \
     stream "PCM MB" "conv ms" "cp ms" "PCM MB/s" "conv / cp" "conv CPU ms" "peak RSS"
@@ -63,6 +66,12 @@ for stream in $streams; do
     [ -s "$input" ] || "$generator" "$kind" "$levels" "$input" "$pcm_mb" 1 ${rows:+"$rows"}
     rm -f "$output" copy.wav
     "$talveco" "$input" >/dev/null  # warm-up: the input into the page cache
+    if [ -n "${SAME_AS:-}" ]; then
+        mv "$output" mine.wav
+        "$SAME_AS" "$input" >/dev/null
+        cmp "$output" mine.wav || { echo "throughput.sh: $stream: output differs from that of $SAME_AS" >&2; exit 1; }
+        rm mine.wav
+    fi
     cp "$output" copy.wav
     conv=() copy=() cpu=() peak=0
     for _ in $(seq "$runs"); do
