@@ -308,38 +308,59 @@ bool fuseStages(std::size_t width) {
     return width / 2 >= lanes && width <= 1024;
 }
 
-// Every stage over one pass, two at a time where fuseStages allows.
-void transformStripe(unsigned levels, std::size_t rows, std::int32_t* values,
+// Stages that start with view rows of `width` values, `height` of them, to
+// the last, two at a time where fuseStages allows. With `firstStage`, the
+// first of them is stage 1.
+template <bool firstStage>
+void transformStages(std::size_t width, std::size_t height, std::int32_t* values,
                      std::uint32_t* carries) {
-    std::size_t width = (std::size_t{1} << levels) / 2;
-    std::size_t height = 2 * rows;
     if (fuseStages(width)) {
-        transformTwoStages<true>(carries, width / 2, height, values);
+        transformTwoStages<firstStage>(carries, width / 2, height, values);
         carries += 3 * width;
         width /= 4;
         height *= 4;
     } else {
-        if (!transformNarrowStage<true>(carries, width, height, values)) {
+        if (!transformNarrowStage<firstStage>(carries, width, height, values)) {
             transformWide(carries, width, height, values);
-            addFirstStageOffset(values, width, height);
+            if (firstStage) addFirstStageOffset(values, width, height);
         }
         carries += 2 * width;
         width /= 2;
         height *= 2;
     }
-    while (width > 0) {
-        if (fuseStages(width)) {
-            transformTwoStages<false>(carries, width / 2, height, values);
-            carries += 3 * width;
-            width /= 4;
-            height *= 4;
-        } else {
+    if (width > 0) transformStages<false>(width, height, values, carries);
+}
+
+// View rows of stages this wide and narrower are taken in chunks of
+// chunkValues, each through all the stages left before the next, so that a
+// chunk stays in the first-level cache; the wider stages of the widest
+// geometries run one at a time over the whole pass.
+constexpr std::size_t chunkWidth = 1024;
+constexpr std::size_t chunkValues = 8192;
+
+void transformStripe(unsigned levels, std::size_t rows, std::int32_t* values,
+                     std::uint32_t* carries) {
+    std::size_t width = (std::size_t{1} << levels) / 2;
+    std::size_t height = 2 * rows;
+    if (width > chunkWidth) {
+        if (!transformNarrowStage<true>(carries, width, height, values)) {
+            transformWide(carries, width, height, values);
+            addFirstStageOffset(values, width, height);
+        }
+        for (carries += 2 * width, width /= 2, height *= 2; width > chunkWidth;
+             width /= 2, height *= 2) {
             transformStage(carries, width, height, values);
             carries += 2 * width;
-            width /= 2;
-            height *= 2;
         }
+        // A whole number of row pairs per chunk: chunkValues / width >= 8.
+        const std::size_t chunkRows = chunkValues / width;
+        for (std::size_t row = 0; row < height; row += chunkRows) {
+            const std::size_t rowsNow = height - row < chunkRows ? height - row : chunkRows;
+            transformStages<false>(width, rowsNow, values + row * width, carries);
+        }
+        return;
     }
+    transformStages<true>(width, height, values, carries);
 }
 
 // The low half of each shifted value is the sample; on a little-endian
