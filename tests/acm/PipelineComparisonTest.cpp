@@ -2,6 +2,7 @@
 // short reads and the same failures, whatever the stream and the reads.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 
 #include "acm/AcmDecoder.h"
 #include "platform/InputFile.h"
+#include "platform/Processors.h"
 #include "tests/support/AcmStreamBuilder.h"
 #include "tests/support/MemoryByteSource.h"
 #include "tests/support/RandomStreams.h"
@@ -368,7 +370,7 @@ TEST(PipelineComparison, DecoderChoosesWhereToUnpack) {
         {0, 4, 5, DecodeThreads::pipelined, false},
         {0, 0, 0, DecodeThreads::pipelined, false},
         {320, 4, 5, DecodeThreads::automatic, false},
-        {100000, 7, 16, DecodeThreads::automatic, std::thread::hardware_concurrency() > 1},
+        {100000, 7, 16, DecodeThreads::automatic, usableProcessors() > 1},
         {100000, 3, 16, DecodeThreads::automatic, false},
         {100000, 0, 16, DecodeThreads::automatic, false},
         {100u << 20, 15, 32, DecodeThreads::automatic, false},
@@ -379,6 +381,24 @@ TEST(PipelineComparison, DecoderChoosesWhereToUnpack) {
         const auto decoder = createAcmDecoder(source, 512, c.threads);
         EXPECT_EQ(decoder->unpacksAhead(), c.ahead) << c.sampleCount << " levels " << c.levels;
     }
+}
+
+// Under `taskset -c 0` or in a container of one processor a second thread
+// would only take turns with the first.
+TEST(PipelineComparison, OneUsableProcessorUnpacksOnTheCallersThread) {
+    cpu_set_t allowed;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    int first = 0;
+    while (!CPU_ISSET(first, &allowed))
+        ++first;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    MemoryByteSource source(testing::acmHeaderBytes(100000, 7, 16));
+    const bool ahead = createAcmDecoder(source, 512, DecodeThreads::automatic)->unpacksAhead();
+    ASSERT_EQ(::sched_setaffinity(0, sizeof allowed, &allowed), 0);
+    EXPECT_FALSE(ahead);
 }
 
 TEST(PipelineComparison, DestroyingDecodersAtAnyPointReturnsPromptly) {
