@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "acm/BitReader.h"
+#include "acm/TransformKernels.h"
 #include "platform/ByteSource.h"
 
 namespace talveco {
@@ -119,14 +120,15 @@ class AcmDecoder {
 
     AcmHeader header_;
     BlockGeometry geometry_;
-    std::vector<std::uint32_t> wrapBuffer_;     // carries of the transform stages
-    std::vector<std::int32_t> blockBuffer_;     // the block of sequential decoding
-    std::span<std::int32_t> block_;             // the current block, row after row
-    std::uint32_t samplesLeft_;                 // samples not yet taken into a block
-    std::size_t outPos_ = 0;                    // next value of block_ to hand out
-    std::size_t outLeft_ = 0;                   // values of the current block still owed
-    std::optional<std::uint32_t> pastEndFrom_;  // samples handed out before made-up ones
-    std::exception_ptr failure_;                // a read failure, raised by every later call
+    std::vector<std::uint32_t> wrapBuffer_;            // carries of the transform stages
+    std::vector<std::int32_t> blockBuffer_;            // the block of sequential decoding
+    std::span<std::int32_t> block_;                    // the current block, row after row
+    std::uint32_t samplesLeft_;                        // samples not yet taken into a block
+    std::size_t outPos_ = 0;                           // next value of block_ to hand out
+    std::size_t outLeft_ = 0;                          // values of the current block still owed
+    std::optional<std::uint32_t> pastEndFrom_;         // samples handed out before made-up ones
+    std::exception_ptr failure_;                       // a read failure, raised by every later call
+    const TransformKernels& kernels_ = bestKernels();  // the transform and the narrowing
     // What the bits are read from; declared before the unpackers, which read it.
     std::unique_ptr<StoppableInput> input_;
     // Exactly one of the two unpacks: on this thread, or on the pipeline's.

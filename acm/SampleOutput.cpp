@@ -16,19 +16,20 @@ constexpr bool littleEndian = std::endian::native == std::endian::little;
 
 }  // namespace
 
-void storeSamples(std::span<const std::int32_t> values, unsigned levels, std::int16_t* out) {
+void storeSamples(std::span<const std::int32_t> values, unsigned levels, std::int16_t* out,
+                  const TransformKernels& kernels) {
     if constexpr (littleEndian) {
         // The samples' bytes in little-endian order are the samples themselves.
-        bestKernels().narrow(values.data(), values.size(), levels,
-                             reinterpret_cast<std::uint8_t*>(out));
+        kernels.narrow(values.data(), values.size(), levels, reinterpret_cast<std::uint8_t*>(out));
     } else {
         for (std::size_t i = 0; i < values.size(); ++i)
             out[i] = outputSample(values[i], levels);
     }
 }
 
-void storeSampleBytes(std::span<const std::int32_t> values, unsigned levels, std::uint8_t* out) {
-    bestKernels().narrow(values.data(), values.size(), levels, out);
+void storeSampleBytes(std::span<const std::int32_t> values, unsigned levels, std::uint8_t* out,
+                      const TransformKernels& kernels) {
+    kernels.narrow(values.data(), values.size(), levels, out);
 }
 
 // Makes the next block current. False at the end of the stream and when the
@@ -37,7 +38,7 @@ void storeSampleBytes(std::span<const std::int32_t> values, unsigned levels, std
 bool AcmDecoder::refillBlock() {
     if (samplesLeft_ == 0) return false;
     if (!unpackNextBlock()) return false;
-    inverseTransform(geometry_, block_, wrapBuffer_);
+    inverseTransform(geometry_, block_, wrapBuffer_, kernels_);
     if (!pastEndFrom_ && lastBlockPastEnd()) pastEndFrom_ = header_.sampleCount - samplesLeft_;
     // The header guarantees rows (so a non-empty block) while samples are
     // owed; the last block is cut to the samples still owed.
@@ -90,15 +91,18 @@ std::size_t AcmDecoder::deliverSamples(std::size_t count, StoreSamples store) {
 
 std::size_t AcmDecoder::readSamples(std::span<std::int16_t> out) {
     const unsigned levels = geometry_.levels;
-    return deliverSamples(out.size(), [out, levels](std::size_t first, auto values) {
-        storeSamples(values, levels, out.data() + first);
+    const TransformKernels& kernels = kernels_;
+    return deliverSamples(out.size(), [out, levels, &kernels](std::size_t first, auto values) {
+        storeSamples(values, levels, out.data() + first, kernels);
     });
 }
 
 std::size_t AcmDecoder::readSampleBytes(std::span<std::uint8_t> out) {
     const unsigned levels = geometry_.levels;
-    return 2 * deliverSamples(out.size() / 2, [out, levels](std::size_t first, auto values) {
-               storeSampleBytes(values, levels, out.data() + 2 * first);
+    const TransformKernels& kernels = kernels_;
+    return 2 *
+           deliverSamples(out.size() / 2, [out, levels, &kernels](std::size_t first, auto values) {
+               storeSampleBytes(values, levels, out.data() + 2 * first, kernels);
            });
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "acm/TransformKernels.h"
+
 namespace talveco {
 
 // Bits levels to levels + 15 of the value's two's-complement form: the value
@@ -15,8 +17,11 @@ inline std::int16_t outputSample(std::int32_t value, unsigned levels) {
 }
 
 // outputSample of every value, stored one after another from `out` on: as
-// 16-bit samples, or as their little-endian bytes (2 per value).
-void storeSamples(std::span<const std::int32_t> values, unsigned levels, std::int16_t* out);
-void storeSampleBytes(std::span<const std::int32_t> values, unsigned levels, std::uint8_t* out);
+// 16-bit samples, or as their little-endian bytes (2 per value), by the
+// given kernels (by default the fastest this processor runs).
+void storeSamples(std::span<const std::int32_t> values, unsigned levels, std::int16_t* out,
+                  const TransformKernels& kernels = bestKernels());
+void storeSampleBytes(std::span<const std::int32_t> values, unsigned levels, std::uint8_t* out,
+                      const TransformKernels& kernels = bestKernels());
 
 }  // namespace talveco
