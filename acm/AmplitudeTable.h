@@ -35,8 +35,10 @@ class AmplitudeTable {
     std::int32_t operator[](int k) const { return entryValue(k, steps_[band(k)]); }
 
     void rewrite(unsigned rangeExponent, std::uint16_t step) {
-        for (unsigned q = 0; q <= rangeExponent; ++q)
-            steps_[q] = step;
+        // Every band is looked at, so that this compiles to a few vector
+        // blends instead of a loop whose length depends on the header.
+        for (unsigned q = 0; q < bandCount; ++q)
+            steps_[q] = q <= rangeExponent ? step : steps_[q];
         uniformBands_ = rangeExponent + 1;
         while (uniformBands_ < bandCount && steps_[uniformBands_] == step)
             ++uniformBands_;
@@ -70,7 +72,16 @@ class AmplitudeTable {
     const std::int32_t* near() const { return nearEntries_.data() - nearLowest; }
 
   private:
+    // Runs once per block header, so the usual case (one step across the
+    // bands of the ready entries) is a multiplication of all of them at once.
     void refreshNear() {
+        constexpr unsigned nearTopBand = 3;  // the band of nearLowest and nearHighest
+        std::uint16_t step = 0;
+        if (uniformThrough(nearTopBand, step)) {
+            for (int k = nearLowest; k <= nearHighest; ++k)
+                nearEntries_[static_cast<std::size_t>(k - nearLowest)] = entryValue(k, step);
+            return;
+        }
         for (int k = nearLowest; k <= nearHighest; ++k)
             nearEntries_[static_cast<std::size_t>(k - nearLowest)] = (*this)[k];
     }

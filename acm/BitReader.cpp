@@ -7,6 +7,10 @@ namespace talveco {
 BitReader::BitReader(ByteSource& input, std::size_t readSize)
     : input_(input), readBuffer_(std::max<std::size_t>(readSize, 1)) {}
 
+void BitReader::ensureBitsNearEnd(unsigned n) {
+    ensureBits(n);
+}
+
 void BitReader::refillReadBuffer() {
     std::size_t got = std::min(input_.readSome(readBuffer_), readBuffer_.size());
     if (got == 0) {

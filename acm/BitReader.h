@@ -1,6 +1,7 @@
 // The ACM bit stream: fields of any width packed least significant bit first.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstddef>
@@ -44,21 +45,31 @@ class BitReader {
     // buffer it takes bytes one at a time, so the input is never read
     // earlier than ensureBits would read it. The column decoders use it to
     // take bits for several values with one refill.
+    // Inlined by force: the column decoders call it once per few values, and
+    // a call there costs as much as the refill itself.
     static constexpr unsigned refillTarget = 56;
-    void refillBits(unsigned n) {
+    [[gnu::always_inline]] void refillBits(unsigned n) {
         assert(n <= refillTarget);
         if (bitCount_ >= n) return;
-        if (readLeft_ < 8) {
-            ensureBits(n);
+        if (readLeft_ < 8) [[unlikely]] {
+            ensureBitsNearEnd(n);
             return;
         }
-        // Whole bytes that fit above the bits held: 7 when none are held.
-        const std::size_t taken = (63 - bitCount_) / 8;
-        const std::uint64_t fresh = loadWord(readBuffer_.data() + readPos_);
-        bitBuffer_ |= (fresh & ((std::uint64_t{1} << (8 * taken)) - 1)) << bitCount_;
-        bitCount_ += 8 * taken;
-        readPos_ += taken;
-        readLeft_ -= taken;
+        takeBytesThatFit();
+    }
+
+    // Takes as many bytes as fit when the read buffer holds eight more, and
+    // nothing otherwise: it never asks the input for bytes. For looking
+    // further ahead than a caller must, as for a run of zero bits.
+    void topUp() {
+        if (readLeft_ >= 8) takeBytesThatFit();
+    }
+
+    // How many of the held bits, from the next one on, are zero.
+    unsigned zeroBitsHeld() const {
+        // Bits above bitCount_ are zero too, so the count is capped there.
+        return static_cast<unsigned>(
+            std::min<std::uint64_t>(std::uint64_t(std::countr_zero(bitBuffer_)), bitCount_));
     }
 
     // The next n (at most 32) bits of the stream, the first one least
@@ -98,6 +109,17 @@ class BitReader {
     bool pastEndOfInput() const { return inputEnded_ && bitPosition() > endOfInputBit_; }
 
   private:
+    // Whole bytes that fit above the bits held (7 when none are held), from
+    // the middle of the read buffer, which must hold eight more.
+    [[gnu::always_inline]] void takeBytesThatFit() {
+        const std::size_t taken = (63 - bitCount_) / 8;
+        const std::uint64_t fresh = loadWord(readBuffer_.data() + readPos_);
+        bitBuffer_ |= (fresh & ((std::uint64_t{1} << (8 * taken)) - 1)) << bitCount_;
+        bitCount_ += 8 * taken;
+        readPos_ += taken;
+        readLeft_ -= taken;
+    }
+
     // Eight bytes of the stream, the first one lowest.
     static std::uint64_t loadWord(const std::uint8_t* bytes) {
         std::uint64_t word;
@@ -119,6 +141,9 @@ class BitReader {
     }
 
     void refillReadBuffer();
+    // ensureBits, out of line: the rare path of refillBits, kept apart so
+    // that the common one stays small enough to inline everywhere.
+    void ensureBitsNearEnd(unsigned n);
 
     ByteSource& input_;
     std::vector<std::uint8_t> readBuffer_;

@@ -235,10 +235,10 @@ void fillGroups(ColumnTarget& target, std::size_t column,
 // Offset-binary fields of `width` bits; amplitude(index) gives the value.
 // After each refill, all the fields the held bits contain are taken without
 // a further check.
-template <typename Amplitude>
-void fillLinearWith(ColumnTarget& target, std::size_t column, unsigned width, Amplitude amplitude) {
+template <unsigned width, typename Amplitude>
+void fillLinearWith(ColumnTarget& target, std::size_t column, Amplitude amplitude) {
     BitReader& bits = target.bits;
-    const int bias = 1 << (width - 1);
+    constexpr int bias = 1 << (width - 1);
     ColumnCursor cursor(target, column);
     while (cursor.rowsLeft() > 0) {
         bits.refillBits(width);
@@ -251,108 +251,156 @@ void fillLinearWith(ColumnTarget& target, std::size_t column, unsigned width, Am
     }
 }
 
-}  // namespace
-
-bool fillZero(ColumnTarget& target, unsigned, std::size_t column) {
-    std::int32_t* next = target.blockBuffer.data() + column;
-    for (std::size_t row = 0; row < target.rows; ++row, next += target.columns)
-        *next = 0;
-    return true;
-}
-
-bool fillInvalid(ColumnTarget&, unsigned, std::size_t) {
-    return false;
-}
-
 // Codes 3 to 16: every row is a field of `code` bits in offset binary. The
 // amplitude comes from the ready entries for the short codes, from the step
 // when every entry the code reaches has the same one (any block whose range
 // covers the code), and from the table's bands otherwise.
-bool fillLinear(ColumnTarget& target, unsigned code, std::size_t column) {
+template <unsigned width>
+void fillLinear(ColumnTarget& target, std::size_t column) {
     const AmplitudeTable& amplitudes = target.amplitudes;
     std::uint16_t step = 0;
-    if (code <= 4) {
+    if constexpr (width <= 4) {
         const std::int32_t* near = amplitudes.near();
-        fillLinearWith(target, column, code, [near](int index) { return near[index]; });
-    } else if (amplitudes.uniformThrough(code - 1, step)) {
-        fillLinearWith(target, column, code,
-                       [step](int index) { return AmplitudeTable::entryValue(index, step); });
+        fillLinearWith<width>(target, column, [near](int index) { return near[index]; });
+    } else if (amplitudes.uniformThrough(width - 1, step)) {
+        fillLinearWith<width>(
+            target, column, [step](int index) { return AmplitudeTable::entryValue(index, step); });
     } else {
-        fillLinearWith(target, column, code,
-                       [&amplitudes](int index) { return amplitudes[index]; });
+        fillLinearWith<width>(target, column,
+                              [&amplitudes](int index) { return amplitudes[index]; });
     }
-    return true;
 }
 
-bool fillRange1ZeroPairs(ColumnTarget& target, unsigned, std::size_t column) {
-    fillRange<17>(target, column);
-    return true;
+// Zeros in `count` neighbouring columns from `column` on, row by row.
+void fillZeros(ColumnTarget& target, std::size_t column, std::size_t count) {
+    std::int32_t* row = target.blockBuffer.data() + column;
+    for (std::size_t r = 0; r < target.rows; ++r, row += target.columns) {
+        for (std::size_t i = 0; i < count; ++i)
+            row[i] = 0;
+    }
 }
 
-bool fillRange1(ColumnTarget& target, unsigned, std::size_t column) {
-    fillRange<18>(target, column);
-    return true;
+// Code 0 is five zero bits, and a silent stretch of a block is a run of
+// them: all the zero codes the held bits show are taken at once, up to the
+// end of the block, and their columns written together. Expects the next
+// code to be 0 and at least its five bits held; returns the columns taken.
+std::size_t fillZeroRun(ColumnTarget& target, std::size_t column) {
+    BitReader& bits = target.bits;
+    bits.topUp();
+    const std::size_t run = std::min<std::size_t>(bits.zeroBitsHeld() / 5, target.columns - column);
+    bits.consume(static_cast<unsigned>(5 * run));
+    fillZeros(target, column, run);
+    return run;
 }
 
-bool fillRange2ZeroPairs(ColumnTarget& target, unsigned, std::size_t column) {
-    fillRange<20>(target, column);
-    return true;
-}
+}  // namespace
 
-bool fillRange2(ColumnTarget& target, unsigned, std::size_t column) {
-    fillRange<21>(target, column);
-    return true;
-}
-
-bool fillRange3ZeroPairs(ColumnTarget& target, unsigned, std::size_t column) {
-    fillRange<23>(target, column);
-    return true;
-}
-
-bool fillRange3(ColumnTarget& target, unsigned, std::size_t column) {
-    fillRange<24>(target, column);
-    return true;
-}
-
-bool fillRange4ZeroPairs(ColumnTarget& target, unsigned, std::size_t column) {
-    fillRange<26>(target, column);
-    return true;
-}
-
-bool fillRange4(ColumnTarget& target, unsigned, std::size_t column) {
-    fillRange<27>(target, column);
-    return true;
-}
-
-// Three base-3 digits per 5-bit group, amplitudes -1 to +1.
-bool fillTriples3(ColumnTarget& target, unsigned, std::size_t column) {
-    fillGroups<5>(target, column, triple3Indices);
-    return true;
-}
-
-// Three base-5 digits per 7-bit group, amplitudes -2 to +2.
-bool fillTriples5(ColumnTarget& target, unsigned, std::size_t column) {
-    fillGroups<7>(target, column, triple5Indices);
-    return true;
-}
-
-// Two base-11 digits per 7-bit group, amplitudes -5 to +5.
-bool fillPairs11(ColumnTarget& target, unsigned, std::size_t column) {
-    fillGroups<7>(target, column, pair11Indices);
-    return true;
+bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column) {
+    switch (code) {
+        case 0:
+            fillZeros(target, column, 1);
+            return true;
+        case 3:
+            fillLinear<3>(target, column);
+            return true;
+        case 4:
+            fillLinear<4>(target, column);
+            return true;
+        case 5:
+            fillLinear<5>(target, column);
+            return true;
+        case 6:
+            fillLinear<6>(target, column);
+            return true;
+        case 7:
+            fillLinear<7>(target, column);
+            return true;
+        case 8:
+            fillLinear<8>(target, column);
+            return true;
+        case 9:
+            fillLinear<9>(target, column);
+            return true;
+        case 10:
+            fillLinear<10>(target, column);
+            return true;
+        case 11:
+            fillLinear<11>(target, column);
+            return true;
+        case 12:
+            fillLinear<12>(target, column);
+            return true;
+        case 13:
+            fillLinear<13>(target, column);
+            return true;
+        case 14:
+            fillLinear<14>(target, column);
+            return true;
+        case 15:
+            fillLinear<15>(target, column);
+            return true;
+        case 16:
+            fillLinear<16>(target, column);
+            return true;
+        case 17:
+            fillRange<17>(target, column);
+            return true;
+        case 18:
+            fillRange<18>(target, column);
+            return true;
+        // Three base-3 digits per 5-bit group, amplitudes -1 to +1.
+        case 19:
+            fillGroups<5>(target, column, triple3Indices);
+            return true;
+        case 20:
+            fillRange<20>(target, column);
+            return true;
+        case 21:
+            fillRange<21>(target, column);
+            return true;
+        // Three base-5 digits per 7-bit group, amplitudes -2 to +2.
+        case 22:
+            fillGroups<7>(target, column, triple5Indices);
+            return true;
+        case 23:
+            fillRange<23>(target, column);
+            return true;
+        case 24:
+            fillRange<24>(target, column);
+            return true;
+        case 26:
+            fillRange<26>(target, column);
+            return true;
+        case 27:
+            fillRange<27>(target, column);
+            return true;
+        // Two base-11 digits per 7-bit group, amplitudes -5 to +5.
+        case 29:
+            fillGroups<7>(target, column, pair11Indices);
+            return true;
+        default:
+            return false;  // 1, 2, 25, 28, 30, 31 select no method
+    }
 }
 
 bool unpackBlock(BitReader& bits, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
                  std::span<std::int32_t> blockBuffer) {
     assert(blockBuffer.size() >= geometry.blockSize);
-    const unsigned rangeExponent = bits.takeBits(4);
-    const auto step = static_cast<std::uint16_t>(bits.takeBits(16));
-    amplitudes.rewrite(rangeExponent, step);
+    // The header: a 4-bit range exponent, then a 16-bit step.
+    const std::uint32_t header = bits.takeBits(20);
+    amplitudes.rewrite(header & 0xF, static_cast<std::uint16_t>(header >> 4));
 
     ColumnTarget target{bits, amplitudes, blockBuffer, geometry.columns, geometry.rows};
-    for (std::size_t column = 0; column < geometry.columns; ++column) {
-        const unsigned code = bits.takeBits(5);
-        if (!FillerTable[code](target, code, column)) return false;
+    for (std::size_t column = 0; column < geometry.columns;) {
+        bits.refillBits(5);
+        const unsigned code = bits.peek(5);
+        if (code == 0) {
+            column += fillZeroRun(target, column);
+            continue;
+        }
+        bits.consume(5);
+        if (!fillColumn(target, code, column)) return false;
+        ++column;
     }
     return true;
 }

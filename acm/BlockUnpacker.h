@@ -57,61 +57,10 @@ struct ColumnTarget {
     std::size_t rows;
 };
 
-// Decodes the `rows` values of one column into every columns-th entry of the
-// block buffer from entry `column` on. Returns false for a code that selects
-// no method; then it reads and writes nothing.
-using ColumnFiller = bool (*)(ColumnTarget& target, unsigned code, std::size_t column);
-
-bool fillZero(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillInvalid(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillLinear(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillRange1ZeroPairs(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillRange1(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillTriples3(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillRange2ZeroPairs(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillRange2(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillTriples5(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillRange3ZeroPairs(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillRange3(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillRange4ZeroPairs(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillRange4(ColumnTarget& target, unsigned code, std::size_t column);
-bool fillPairs11(ColumnTarget& target, unsigned code, std::size_t column);
-
-// The filler for each 5-bit column code.
-inline constexpr std::array<ColumnFiller, 32> FillerTable = {
-    fillZero,
-    fillInvalid,
-    fillInvalid,
-    fillLinear,  // 0-3
-    fillLinear,
-    fillLinear,
-    fillLinear,
-    fillLinear,  // 4-7
-    fillLinear,
-    fillLinear,
-    fillLinear,
-    fillLinear,  // 8-11
-    fillLinear,
-    fillLinear,
-    fillLinear,
-    fillLinear,  // 12-15
-    fillLinear,
-    fillRange1ZeroPairs,
-    fillRange1,
-    fillTriples3,  // 16-19
-    fillRange2ZeroPairs,
-    fillRange2,
-    fillTriples5,
-    fillRange3ZeroPairs,  // 20-23
-    fillRange3,
-    fillInvalid,
-    fillRange4ZeroPairs,
-    fillRange4,  // 24-27
-    fillInvalid,
-    fillPairs11,
-    fillInvalid,
-    fillInvalid,  // 28-31
-};
+// Decodes the `rows` values of one column with the method of `code` into
+// every columns-th entry of the block buffer from entry `column` on. Returns
+// false for a code that selects no method; then it reads and writes nothing.
+bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column);
 
 // Reads the next block: rewrites `amplitudes` from the block header, then
 // fills `blockBuffer` column by column. Returns false as soon as a column

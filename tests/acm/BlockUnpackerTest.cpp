@@ -80,7 +80,7 @@ FillerRun runFiller(unsigned code, std::size_t rows, const std::vector<std::uint
     amplitudes.rewrite(15, step);
     std::vector<std::int32_t> block(rows * 3, untouched);
     ColumnTarget target{bits, amplitudes, block, 3, rows};
-    FillerRun run{FillerTable[code](target, code, 1), {}, bits.bitPosition()};
+    FillerRun run{fillColumn(target, code, 1), {}, bits.bitPosition()};
     for (std::size_t r = 0; r < rows; ++r) {
         EXPECT_EQ(block[r * 3], untouched) << "row " << r << " of column 0";
         EXPECT_EQ(block[r * 3 + 2], untouched) << "row " << r << " of column 2";
@@ -211,7 +211,7 @@ TEST(ColumnFiller, EveryCodeDecodesWhatTheBuilderEncodes) {
                 table.rewrite(15, step);
                 std::vector<std::int32_t> block(rows * 2, untouched);
                 ColumnTarget target{bits, table, block, 2, rows};
-                ASSERT_TRUE(FillerTable[code](target, code, 0));
+                ASSERT_TRUE(fillColumn(target, code, 0));
                 std::vector<std::int32_t> column;
                 for (std::size_t r = 0; r < rows; ++r)
                     column.push_back(block[r * 2]);

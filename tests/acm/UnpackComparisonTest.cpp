@@ -98,7 +98,7 @@ TEST(UnpackComparison, EveryFillerMatchesTheReferenceOnRandomBits) {
             Values plainBlock(rows * columns, untouched);
             ColumnTarget fastTarget{fastBits, fastTable, fastBlock, columns, rows};
             reference::ColumnTarget plainTarget{plainBits, plainTable, plainBlock, columns, rows};
-            const bool fastResult = FillerTable[code](fastTarget, code, column);
+            const bool fastResult = fillColumn(fastTarget, code, column);
             const bool plainResult = reference::fillColumn(plainTarget, code, column);
             ASSERT_EQ(fastResult, plainResult) << "code " << code;
             ASSERT_EQ(fastBlock, plainBlock) << "code " << code << ", rows " << rows;
