@@ -51,6 +51,10 @@ constexpr std::size_t pipelineSlots = 3;
 // Values of the blocks one slot hands over at once (256 KiB): enough that
 // handing over costs little beside unpacking, few enough to stay in cache.
 constexpr std::size_t pipelineSlotValues = std::size_t{64} * 1024;
+// Values of the small blocks sequential decoding unpacks and transforms in
+// one go (8 KiB), so that blocks of a few values do not each pay the way
+// to the unpacker and the store of their samples.
+constexpr std::size_t sequentialRefillValues = 2048;
 // Measured on two cores, pipelining paid for 4 to 10 levels and cost for 0
 // levels (the reader's share of the work is too small: moving the values
 // between the cores costs more than it saves) and for 15 levels of 16 rows
@@ -131,7 +135,10 @@ AcmDecoder::AcmDecoder(const AcmHeader& header, BitReader&& bits,
             std::make_unique<BlockPipeline>(std::move(producer), *input_, geometry_.blockSize,
                                             blocksPerSlot, pipelineSlots, std::move(startThread));
     } else {
-        blockBuffer_.resize(geometry_.blockSize);
+        // A stream without rows has empty blocks, and none to unpack.
+        blocksPerRefill_ = std::max<std::size_t>(
+            1, sequentialRefillValues / std::max<std::size_t>(geometry_.blockSize, 1));
+        blockBuffer_.resize(geometry_.blockSize * blocksPerRefill_);
         block_ = blockBuffer_;
         producer_ = std::make_unique<BlockProducer>(std::move(producer));
     }

@@ -115,14 +115,16 @@ class AcmDecoder {
     template <typename StoreSamples>
     std::size_t deliverSamples(std::size_t count, StoreSamples store);
     bool refillBlock();
-    bool unpackNextBlock();
+    bool unpackNextBlock(bool deferFailure);
     bool lastBlockPastEnd() const;
 
     AcmHeader header_;
     BlockGeometry geometry_;
     std::vector<std::uint32_t> wrapBuffer_;            // carries of the transform stages
-    std::vector<std::int32_t> blockBuffer_;            // the block of sequential decoding
-    std::span<std::int32_t> block_;                    // the current block, row after row
+    std::vector<std::int32_t> blockBuffer_;            // the blocks of sequential decoding
+    std::size_t blocksPerRefill_ = 1;                  // blocks blockBuffer_ holds
+    bool badBlockNext_ = false;                        // a run of blocks stopped at a bad one
+    std::span<std::int32_t> block_;                    // the current blocks, row after row
     std::uint32_t samplesLeft_;                        // samples not yet taken into a block
     std::size_t outPos_ = 0;                           // next value of block_ to hand out
     std::size_t outLeft_ = 0;                          // values of the current block still owed

@@ -7,8 +7,10 @@ namespace talveco {
 BitReader::BitReader(ByteSource& input, std::size_t readSize)
     : input_(input), readBuffer_(std::max<std::size_t>(readSize, 1)) {}
 
-void BitReader::ensureBitsNearEnd(unsigned n) {
+BitWindow BitReader::ensureBitsFrom(BitWindow window, unsigned n) {
+    window_ = window;
     ensureBits(n);
+    return window_;
 }
 
 void BitReader::refillReadBuffer() {
@@ -21,8 +23,8 @@ void BitReader::refillReadBuffer() {
         inputEnded_ = true;
         got = readBuffer_.size();
     }
-    readPos_ = 0;
-    readLeft_ = got;
+    window_.readPos = 0;
+    window_.readLeft = got;
     bytesFetched_ += got;
 }
 

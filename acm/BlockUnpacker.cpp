@@ -7,16 +7,24 @@
 namespace talveco {
 namespace {
 
+// What the fillers work on inside one block: the bits, read through a
+// cursor that stays in registers as long as every filler is inlined into
+// the loop over the columns, the block's amplitudes and the block buffer
+// with its shape.
+struct BlockWork {
+    BitCursor& bits;
+    const AmplitudeTable& amplitudes;
+    std::int32_t* values;  // rows * columns, row after row
+    std::size_t columns;
+    std::size_t rows;
+};
+
 // Walks one column of the block buffer from row 0 down, `columns` entries a
 // row.
 class ColumnCursor {
   public:
-    ColumnCursor(ColumnTarget& target, std::size_t column)
-        : next_(target.blockBuffer.data() + column),
-          stride_(target.columns),
-          rowsLeft_(target.rows) {
-        assert(target.blockBuffer.size() >= target.rows * target.columns);
-    }
+    ColumnCursor(const BlockWork& block, std::size_t column)
+        : next_(block.values + column), stride_(block.columns), rowsLeft_(block.rows) {}
 
     std::size_t rowsLeft() const { return rowsLeft_; }
 
@@ -62,9 +70,12 @@ struct Pattern {
     std::int8_t index = 0;    // amplitude index written in the (first) row
 };
 
-// The patterns of one range code, indexed by the next `lookBits` bits.
-template <unsigned lookBits>
-using PatternTable = std::array<Pattern, std::size_t{1} << lookBits>;
+// The patterns of one range code, indexed by its next look bits (see
+// rangeLookBits). Every code's table has room for the longest look, which
+// also keeps the compiler from mistaking one code's table for another's
+// once all of them are inlined into one function.
+constexpr unsigned maxLookBits = 5;
+using PatternTable = std::array<Pattern, std::size_t{1} << maxLookBits>;
 
 constexpr std::array<int, 4> range2Indices = {-2, -1, 1, 2};
 constexpr std::array<int, 4> range3Indices = {-3, -2, 2, 3};
@@ -105,9 +116,8 @@ constexpr Pattern rangePattern(unsigned code, unsigned b) {
     }
 }
 
-template <unsigned lookBits>
-constexpr PatternTable<lookBits> buildPatternTable(unsigned code) {
-    PatternTable<lookBits> table{};
+constexpr PatternTable buildPatternTable(unsigned code) {
+    PatternTable table{};
     for (unsigned b = 0; b < table.size(); ++b)
         table[b] = rangePattern(code, b);
     return table;
@@ -121,7 +131,7 @@ constexpr unsigned rangeLookBits = code == 18                 ? 2
                                                               : 4;
 
 template <unsigned code>
-constexpr auto rangePatterns = buildPatternTable<rangeLookBits<code>>(code);
+constexpr auto rangePatterns = buildPatternTable(code);
 
 // Several patterns at once: what the next `runLookBits` bits of a
 // range-coded column decode to, as long as whole patterns fit into them and
@@ -164,12 +174,12 @@ constexpr auto rangePatternRuns = buildPatternRuns<code>();
 // by the following steps. Near the end of the column a step takes one
 // pattern at a time.
 template <unsigned code>
-void fillRange(ColumnTarget& target, std::size_t column) {
+[[gnu::always_inline]] inline void fillRange(BlockWork& target, std::size_t column) {
     constexpr unsigned lookBits = rangeLookBits<code>;
     const auto& runs = rangePatternRuns<code>;
     const auto& patterns = rangePatterns<code>;
     const std::int32_t* amplitude = target.amplitudes.near();
-    BitReader& bits = target.bits;
+    BitCursor& bits = target.bits;
     ColumnCursor cursor(target, column);
     while (cursor.rowsLeft() >= runRows) {
         bits.refillBits(runLookBits);
@@ -215,10 +225,11 @@ constexpr auto pair11Indices = buildGroupIndices<2>(Pair11Table, 4, 5);
 // Groups of `groupBits` bits, each giving up to digitCount rows. A group is
 // consumed whole even when the column ends inside it.
 template <unsigned groupBits, std::size_t digitCount, std::size_t tableSize>
-void fillGroups(ColumnTarget& target, std::size_t column,
-                const std::array<std::array<std::int8_t, digitCount>, tableSize>& groups) {
+[[gnu::always_inline]] inline void fillGroups(
+    BlockWork& target, std::size_t column,
+    const std::array<std::array<std::int8_t, digitCount>, tableSize>& groups) {
     const std::int32_t* amplitude = target.amplitudes.near();
-    BitReader& bits = target.bits;
+    BitCursor& bits = target.bits;
     ColumnCursor cursor(target, column);
     while (cursor.rowsLeft() >= digitCount) {
         const auto& digits = groups[bits.takeBits(groupBits)];
@@ -233,47 +244,68 @@ void fillGroups(ColumnTarget& target, std::size_t column,
 }
 
 // Offset-binary fields of `width` bits; amplitude(index) gives the value.
-// After each refill, all the fields the held bits contain are taken without
-// a further check.
-template <unsigned width, typename Amplitude>
-void fillLinearWith(ColumnTarget& target, std::size_t column, Amplitude amplitude) {
-    BitReader& bits = target.bits;
-    constexpr int bias = 1 << (width - 1);
+// The rows go in groups of `group` fields that take at most refillTarget
+// bits together: one refill a group, no look at the bits held in between,
+// and a loop count that does not depend on the width. The last rows take a
+// refill each.
+template <std::size_t group, typename Amplitude>
+[[gnu::always_inline]] inline void fillLinearWith(BlockWork& target, std::size_t column,
+                                                  unsigned width, Amplitude amplitude) {
+    assert(group * width <= BitCursor::refillTarget);
+    BitCursor& bits = target.bits;
+    const int bias = 1 << (width - 1);
     ColumnCursor cursor(target, column);
-    while (cursor.rowsLeft() > 0) {
-        bits.refillBits(width);
-        const std::size_t fields =
-            std::min<std::size_t>(cursor.rowsLeft(), bits.bitCount() / width);
-        for (std::size_t f = 0; f < fields; ++f) {
+    while (cursor.rowsLeft() >= group) {
+        bits.refillAhead(static_cast<unsigned>(group) * width);
+        for (std::size_t f = 0; f < group; ++f) {
             cursor.put(amplitude(static_cast<int>(bits.peek(width)) - bias));
             bits.consume(width);
         }
     }
+    while (cursor.rowsLeft() > 0) {
+        bits.refillBits(width);
+        cursor.put(amplitude(static_cast<int>(bits.peek(width)) - bias));
+        bits.consume(width);
+    }
 }
 
-// Codes 3 to 16: every row is a field of `code` bits in offset binary. The
-// amplitude comes from the ready entries for the short codes, from the step
-// when every entry the code reaches has the same one (any block whose range
-// covers the code), and from the table's bands otherwise.
-template <unsigned width>
-void fillLinear(ColumnTarget& target, std::size_t column) {
+// The amplitude comes from the ready entries for the short codes, from the
+// step when every entry the code reaches has the same one (any block whose
+// range covers the code), and from the table's bands otherwise.
+template <std::size_t group>
+[[gnu::always_inline]] inline void fillLinearInGroups(BlockWork& target, std::size_t column,
+                                                      unsigned width) {
     const AmplitudeTable& amplitudes = target.amplitudes;
     std::uint16_t step = 0;
-    if constexpr (width <= 4) {
+    if (width <= 4) {
         const std::int32_t* near = amplitudes.near();
-        fillLinearWith<width>(target, column, [near](int index) { return near[index]; });
+        fillLinearWith<group>(target, column, width, [near](int index) { return near[index]; });
     } else if (amplitudes.uniformThrough(width - 1, step)) {
-        fillLinearWith<width>(
-            target, column, [step](int index) { return AmplitudeTable::entryValue(index, step); });
+        fillLinearWith<group>(target, column, width, [step](int index) {
+            return AmplitudeTable::entryValue(index, step);
+        });
     } else {
-        fillLinearWith<width>(target, column,
+        fillLinearWith<group>(target, column, width,
                               [&amplitudes](int index) { return amplitudes[index]; });
     }
 }
 
+// Codes 3 to 16: every row is a field of `code` bits in offset binary. One
+// path for all widths, since blocks pick their codes without a pattern a
+// branch on the code could learn.
+[[gnu::always_inline]] inline void fillLinear(BlockWork& target, std::size_t column,
+                                              unsigned width) {
+    if (width <= 14) {
+        fillLinearInGroups<4>(target, column, width);
+    } else {
+        fillLinearInGroups<3>(target, column, width);
+    }
+}
+
 // Zeros in `count` neighbouring columns from `column` on, row by row.
-void fillZeros(ColumnTarget& target, std::size_t column, std::size_t count) {
-    std::int32_t* row = target.blockBuffer.data() + column;
+[[gnu::always_inline]] inline void fillZeros(BlockWork& target, std::size_t column,
+                                             std::size_t count) {
+    std::int32_t* row = target.values + column;
     for (std::size_t r = 0; r < target.rows; ++r, row += target.columns) {
         for (std::size_t i = 0; i < count; ++i)
             row[i] = 0;
@@ -284,8 +316,8 @@ void fillZeros(ColumnTarget& target, std::size_t column, std::size_t count) {
 // them: all the zero codes the held bits show are taken at once, up to the
 // end of the block, and their columns written together. Expects the next
 // code to be 0 and at least its five bits held; returns the columns taken.
-std::size_t fillZeroRun(ColumnTarget& target, std::size_t column) {
-    BitReader& bits = target.bits;
+[[gnu::always_inline]] inline std::size_t fillZeroRun(BlockWork& target, std::size_t column) {
+    BitCursor& bits = target.bits;
     bits.topUp();
     const std::size_t run = std::min<std::size_t>(bits.zeroBitsHeld() / 5, target.columns - column);
     bits.consume(static_cast<unsigned>(5 * run));
@@ -293,54 +325,28 @@ std::size_t fillZeroRun(ColumnTarget& target, std::size_t column) {
     return run;
 }
 
-}  // namespace
-
-bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column) {
+// The filler of each column code, inlined into the callers so that the bit
+// cursor stays in registers.
+[[gnu::always_inline]] inline bool fillCoded(BlockWork& target, unsigned code, std::size_t column) {
     switch (code) {
         case 0:
             fillZeros(target, column, 1);
             return true;
         case 3:
-            fillLinear<3>(target, column);
-            return true;
         case 4:
-            fillLinear<4>(target, column);
-            return true;
         case 5:
-            fillLinear<5>(target, column);
-            return true;
         case 6:
-            fillLinear<6>(target, column);
-            return true;
         case 7:
-            fillLinear<7>(target, column);
-            return true;
         case 8:
-            fillLinear<8>(target, column);
-            return true;
         case 9:
-            fillLinear<9>(target, column);
-            return true;
         case 10:
-            fillLinear<10>(target, column);
-            return true;
         case 11:
-            fillLinear<11>(target, column);
-            return true;
         case 12:
-            fillLinear<12>(target, column);
-            return true;
         case 13:
-            fillLinear<13>(target, column);
-            return true;
         case 14:
-            fillLinear<14>(target, column);
-            return true;
         case 15:
-            fillLinear<15>(target, column);
-            return true;
         case 16:
-            fillLinear<16>(target, column);
+            fillLinear(target, column, code);
             return true;
         case 17:
             fillRange<17>(target, column);
@@ -383,25 +389,41 @@ bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column) {
     }
 }
 
-bool unpackBlock(BitReader& bits, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
+}  // namespace
+
+bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column) {
+    assert(target.blockBuffer.size() >= target.rows * target.columns);
+    BitCursor bits(target.bits);
+    BlockWork work{bits, target.amplitudes, target.blockBuffer.data(), target.columns, target.rows};
+    const bool filled = fillCoded(work, code, column);
+    bits.release();
+    return filled;
+}
+
+bool unpackBlock(BitReader& reader, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
                  std::span<std::int32_t> blockBuffer) {
     assert(blockBuffer.size() >= geometry.blockSize);
+    BitCursor bits(reader);
     // The header: a 4-bit range exponent, then a 16-bit step.
     const std::uint32_t header = bits.takeBits(20);
     amplitudes.rewrite(header & 0xF, static_cast<std::uint16_t>(header >> 4));
 
-    ColumnTarget target{bits, amplitudes, blockBuffer, geometry.columns, geometry.rows};
+    BlockWork work{bits, amplitudes, blockBuffer.data(), geometry.columns, geometry.rows};
     for (std::size_t column = 0; column < geometry.columns;) {
         bits.refillBits(5);
         const unsigned code = bits.peek(5);
         if (code == 0) {
-            column += fillZeroRun(target, column);
+            column += fillZeroRun(work, column);
             continue;
         }
         bits.consume(5);
-        if (!fillColumn(target, code, column)) return false;
+        if (!fillCoded(work, code, column)) {
+            bits.release();
+            return false;
+        }
         ++column;
     }
+    bits.release();
     return true;
 }
 

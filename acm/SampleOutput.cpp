@@ -32,26 +32,54 @@ void storeSampleBytes(std::span<const std::int32_t> values, unsigned levels, std
     kernels.narrow(values.data(), values.size(), levels, out);
 }
 
-// Makes the next block current. False at the end of the stream and when the
-// block cannot be unpacked; in both cases nothing of the position changes,
-// so a later call tries again from the bits the failed block left.
+// Makes the next blocks current: one block from the pipeline, and up to
+// blocksPerRefill_ blocks unpacked here, so that small blocks do not pay the
+// way from here to the unpacker and the store of their few samples each. A
+// run stops before a block that cannot be unpacked and before a failed read
+// of the input; both are kept and met again by the call after the blocks
+// before them are handed out, exactly as if the blocks came one by one.
+// False at the end of the stream and when the next block cannot be
+// unpacked; in both cases nothing of the position changes, so a later call
+// tries again from the bits the failed block left.
 bool AcmDecoder::refillBlock() {
+    if (badBlockNext_) {
+        badBlockNext_ = false;
+        return false;
+    }
     if (samplesLeft_ == 0) return false;
-    if (!unpackNextBlock()) return false;
-    inverseTransform(geometry_, block_, wrapBuffer_, kernels_);
-    if (!pastEndFrom_ && lastBlockPastEnd()) pastEndFrom_ = header_.sampleCount - samplesLeft_;
-    // The header guarantees rows (so a non-empty block) while samples are
-    // owed; the last block is cut to the samples still owed.
+    const std::size_t batch = pipeline_ ? 1 : blocksPerRefill_;
+    std::size_t values = 0;
+    std::size_t blocks = 0;
+    while (blocks < batch && samplesLeft_ > 0) {
+        if (!pipeline_) {
+            block_ = std::span<std::int32_t>(blockBuffer_).subspan(values, geometry_.blockSize);
+        }
+        if (!unpackNextBlock(blocks > 0)) {
+            if (blocks == 0) return false;
+            // A kept read failure is raised by the next call on its own.
+            if (!failure_) badBlockNext_ = true;
+            break;
+        }
+        inverseTransform(geometry_, block_, wrapBuffer_, kernels_);
+        if (!pastEndFrom_ && lastBlockPastEnd()) pastEndFrom_ = header_.sampleCount - samplesLeft_;
+        // The header guarantees rows (so a non-empty block) while samples
+        // are owed; the last block is cut to the samples still owed.
+        const std::size_t taken = std::min<std::size_t>(geometry_.blockSize, samplesLeft_);
+        samplesLeft_ -= static_cast<std::uint32_t>(taken);
+        values += taken;
+        ++blocks;
+    }
+    if (!pipeline_) block_ = std::span<std::int32_t>(blockBuffer_).first(values);
     outPos_ = 0;
-    outLeft_ = std::min<std::size_t>(geometry_.blockSize, samplesLeft_);
-    samplesLeft_ -= static_cast<std::uint32_t>(outLeft_);
+    outLeft_ = values;
     return true;
 }
 
 // Makes block_ the next unpacked block, unpacked here or on the pipeline's
 // thread. False for a block that cannot be unpacked. A read failure of the
-// input is kept and raised again by every later call, whichever thread met it.
-bool AcmDecoder::unpackNextBlock() {
+// input is kept and raised again by every later call, whichever thread met
+// it; with `deferFailure` it is only kept, for the next call to raise.
+bool AcmDecoder::unpackNextBlock(bool deferFailure) {
     if (failure_) std::rethrow_exception(failure_);
     try {
         const BlockOutcome outcome =
@@ -59,6 +87,7 @@ bool AcmDecoder::unpackNextBlock() {
         return outcome == BlockOutcome::good;
     } catch (...) {
         failure_ = std::current_exception();
+        if (deferFailure) return false;
         throw;
     }
 }
