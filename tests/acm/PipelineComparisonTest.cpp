@@ -246,19 +246,31 @@ TEST(PipelineComparison, LongStreamsDecodeAlikeThroughEverySlot) {
     }
 }
 
+// Blocks of 2048 values, and blocks of 12 that sequential decoding unpacks
+// many at a time, so that a read fails in the middle of such a run.
 TEST(PipelineComparison, ReadErrorsInLongStreamsSurfaceAlike) {
-    BadBlockCase layout = longLayouts()[1].first;
-    const std::string blocks = longLayouts()[1].second;
-    layout.layout = blocks.c_str();
-    const Bytes stream = layoutStream(layout, 400);
-    const std::size_t reads = stream.size() / 512 + 1;  // the decoders ask for 512 bytes a read
-    for (const std::size_t failing : {std::size_t{1}, reads / 3, reads / 2, reads - 1, reads + 1}) {
-        ReadPlan plan;
-        plan.chunkLimit = 4096;
-        plan.failingRead = failing;
-        plan.requests = {3000};
-        plan.calls = 1500;
-        expectSameTrace(stream, plan, "failing read " + std::to_string(failing));
+    const std::string g40(40, 'g');
+    const std::pair<BadBlockCase, std::string> layouts[] = {
+        longLayouts()[1], {{nullptr, 2, 3}, g40 + "b" + std::string(400, 'g') + "bb" + g40}};
+    unsigned seed = 400;
+    for (auto [layout, blocks] : layouts) {
+        layout.layout = blocks.c_str();
+        const Bytes stream = layoutStream(layout, seed++);
+        const std::size_t reads = stream.size() / 512 + 1;  // the decoders ask for 512 bytes a read
+        for (const std::size_t failing :
+             {std::size_t{1}, reads / 3, reads / 2, reads - 1, reads + 1}) {
+            for (const std::size_t request : {7u, 3000u}) {
+                ReadPlan plan;
+                plan.chunkLimit = 4096;
+                plan.failingRead = failing;
+                plan.requests = {request};
+                plan.calls = 1500;
+                expectSameTrace(stream, plan,
+                                "levels " + std::to_string(layout.levels) + ", failing read " +
+                                    std::to_string(failing) + ", request " +
+                                    std::to_string(request));
+            }
+        }
     }
 }
 

@@ -155,6 +155,45 @@ TEST(UnpackComparison, BlocksMatchTheReferenceOnValidAndRandomStreams) {
     }
 }
 
+// Blocks whose columns are mostly silent, so that runs of zero codes end
+// at the end of a block and at every other column, and blocks that stop at
+// a bad code right behind such a run, where the columns after it must keep
+// what the block before left.
+TEST(UnpackComparison, ZeroColumnRunsMatchTheReference) {
+    const std::uint32_t seed = testing::comparisonSeed();
+    SCOPED_TRACE(testing::seedTrace(seed));
+    std::mt19937 random(seed);
+    std::bernoulli_distribution silence(0.85);
+    for (const unsigned levels : {0u, 2u, 4u, 7u, 9u}) {
+        for (const unsigned rows : {1u, 3u, 16u}) {
+            const BlockGeometry geometry = blockGeometry(levels, rows);
+            const auto columns = static_cast<unsigned>(geometry.columns);
+            testing::AcmStreamBuilder builder(0, levels, rows);
+            constexpr int blocks = 12;
+            for (int b = 0; b < blocks; ++b) {
+                if (b % 3 != 2) {
+                    testing::addRandomBlock(builder, random, 0.85);
+                    continue;
+                }
+                builder.blockHeader(3, 7);
+                unsigned column = 0;
+                while (column + 1 < columns && silence(random)) {
+                    builder.column(0, std::vector<int>(rows, 0));
+                    ++column;
+                }
+                builder.columnCode(b % 2 == 0 ? 25 : 1);
+            }
+            const auto fast =
+                unpackAll<AmplitudeTable>(builder.bytes(), geometry, blocks, unpackBlock);
+            const auto plain = unpackAll<reference::AmplitudeTable>(builder.bytes(), geometry,
+                                                                    blocks, reference::unpackBlock);
+            ASSERT_EQ(fast.results, plain.results) << "levels " << levels << ", rows " << rows;
+            ASSERT_EQ(fast.blocks, plain.blocks) << "levels " << levels << ", rows " << rows;
+            ASSERT_EQ(fast.consumed, plain.consumed) << "levels " << levels << ", rows " << rows;
+        }
+    }
+}
+
 // The whole decoder against the reference pieces put together the plain
 // way: unpack, transform, shift, value by value.
 TEST(UnpackComparison, DecoderMatchesTheReferencePipeline) {

@@ -5,7 +5,7 @@
 
 namespace talveco::testing {
 
-void addRandomBlock(AcmStreamBuilder& builder, std::mt19937& random) {
+void addRandomBlock(AcmStreamBuilder& builder, std::mt19937& random, double silentColumns) {
     static constexpr unsigned codes[] = {0,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
                                          15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 26, 27, 29};
     std::uniform_int_distribution<std::size_t> pickCode(0, std::size(codes) - 1);
@@ -14,8 +14,9 @@ void addRandomBlock(AcmStreamBuilder& builder, std::mt19937& random) {
     std::bernoulli_distribution zero(0.3);
     builder.blockHeader(std::min(exponent(random), 15u), static_cast<std::uint16_t>(step(random)));
     std::vector<int> column(builder.rows());
+    std::bernoulli_distribution silent(silentColumns);
     for (unsigned c = 0; c < builder.columns(); ++c) {
-        const unsigned code = codes[pickCode(random)];
+        const unsigned code = silent(random) ? 0 : codes[pickCode(random)];
         const auto [lowest, highest] = columnIndexRange(code);
         std::uniform_int_distribution<int> index(lowest, highest);
         for (int& i : column)

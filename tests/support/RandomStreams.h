@@ -13,7 +13,9 @@ namespace talveco::testing {
 
 // A random block header (range exponent mostly small, any step), then every
 // column with a random code and random indices, about a third of them 0.
-void addRandomBlock(AcmStreamBuilder& builder, std::mt19937& random);
+// With `silentColumns`, that share of the columns is coded as all-zero
+// (code 0) instead, for runs of zero codes.
+void addRandomBlock(AcmStreamBuilder& builder, std::mt19937& random, double silentColumns = 0.0);
 
 // A stream of `blocks` random blocks whose header announces `sampleCount`.
 std::vector<std::uint8_t> randomStream(std::uint32_t sampleCount, unsigned levels, unsigned rows,
