@@ -222,6 +222,52 @@ constexpr auto triple3Indices = buildGroupIndices<3>(Triple3Table, 2, 1);
 constexpr auto triple5Indices = buildGroupIndices<3>(Triple5Table, 3, 2);
 constexpr auto pair11Indices = buildGroupIndices<2>(Pair11Table, 4, 5);
 
+// A one-row column decoded from the next singleLookBits bits: its code and
+// its value's bits take `length` bits together (0: not decoded this way),
+// and the value is the amplitude `index`, one of the ready entries.
+struct SingleValue {
+    std::uint8_t length = 0;
+    std::int8_t index = 0;
+};
+
+constexpr unsigned singleLookBits = 10;
+
+// The codes whose single value lies within the five bits after the code:
+// linear 3 and 4, every range code (a zero pair in the only row counts as
+// one zero) and the first digit of a triple of base-3 digits.
+constexpr SingleValue singleValue(unsigned code, unsigned rest) {
+    switch (code) {
+        case 3:
+            return {8, static_cast<std::int8_t>(static_cast<int>(rest & 7) - 4)};
+        case 4:
+            return {9, static_cast<std::int8_t>(static_cast<int>(rest & 15) - 8)};
+        case 17:
+        case 18:
+        case 20:
+        case 21:
+        case 23:
+        case 24:
+        case 26:
+        case 27: {
+            const Pattern found = rangePattern(code, rest);
+            return {static_cast<std::uint8_t>(5 + found.length), found.index};
+        }
+        case 19:
+            return {10, triple3Indices[rest][0]};
+        default:
+            return {};
+    }
+}
+
+constexpr auto buildSingleValues() {
+    std::array<SingleValue, std::size_t{1} << singleLookBits> values{};
+    for (unsigned b = 0; b < values.size(); ++b)
+        values[b] = singleValue(b & 31, b >> 5);
+    return values;
+}
+
+constexpr auto singleValues = buildSingleValues();
+
 // Groups of `groupBits` bits, each giving up to digitCount rows. A group is
 // consumed whole even when the column ends inside it.
 template <unsigned groupBits, std::size_t digitCount, std::size_t tableSize>
@@ -389,6 +435,46 @@ template <std::size_t group>
     }
 }
 
+// Fills the column at `column`, or the run of zero columns from it on.
+// Returns the columns filled; 0 for a code that selects no method.
+[[gnu::always_inline]] inline std::size_t fillNextColumns(BlockWork& work, std::size_t column) {
+    BitCursor& bits = work.bits;
+    bits.refillBits(5);
+    const unsigned code = bits.peek(5);
+    if (code == 0) return fillZeroRun(work, column);
+    bits.consume(5);
+    return fillCoded(work, code, column) ? 1 : 0;
+}
+
+[[gnu::always_inline]] inline bool fillColumns(BlockWork& work) {
+    for (std::size_t column = 0; column < work.columns;) {
+        const std::size_t filled = fillNextColumns(work, column);
+        if (filled == 0) return false;
+        column += filled;
+    }
+    return true;
+}
+
+// Blocks of one row: a column is its code and a single value, and for the
+// codes whose value is short, one look-up decodes both.
+[[gnu::always_inline]] inline bool fillSingleRow(BlockWork& work) {
+    BitCursor& bits = work.bits;
+    const std::int32_t* near = work.amplitudes.near();
+    for (std::size_t column = 0; column < work.columns;) {
+        bits.topUp();
+        const SingleValue value = singleValues[bits.peek(singleLookBits)];
+        if (value.length != 0 && bits.bitCount() >= singleLookBits) {
+            bits.consume(value.length);
+            work.values[column++] = near[value.index];
+            continue;
+        }
+        const std::size_t filled = fillNextColumns(work, column);
+        if (filled == 0) return false;
+        column += filled;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column) {
@@ -409,22 +495,9 @@ bool unpackBlock(BitReader& reader, AmplitudeTable& amplitudes, const BlockGeome
     amplitudes.rewrite(header & 0xF, static_cast<std::uint16_t>(header >> 4));
 
     BlockWork work{bits, amplitudes, blockBuffer.data(), geometry.columns, geometry.rows};
-    for (std::size_t column = 0; column < geometry.columns;) {
-        bits.refillBits(5);
-        const unsigned code = bits.peek(5);
-        if (code == 0) {
-            column += fillZeroRun(work, column);
-            continue;
-        }
-        bits.consume(5);
-        if (!fillCoded(work, code, column)) {
-            bits.release();
-            return false;
-        }
-        ++column;
-    }
+    const bool filled = geometry.rows == 1 ? fillSingleRow(work) : fillColumns(work);
     bits.release();
-    return true;
+    return filled;
 }
 
 }  // namespace talveco
