@@ -348,13 +348,25 @@ template <std::size_t group>
     }
 }
 
-// Zeros in `count` neighbouring columns from `column` on, row by row.
+// Zeros in `count` neighbouring columns from `column` on. A few zeros a
+// row cost more as small fills than as single stores, so a short run is
+// written column by column, unless the rows lie so far apart that going
+// down a column touches another page every few rows (measured: at 7 levels
+// column by column pays, at 10 and 15 levels row by row).
 [[gnu::always_inline]] inline void fillZeros(BlockWork& target, std::size_t column,
                                              std::size_t count) {
-    std::int32_t* row = target.values + column;
-    for (std::size_t r = 0; r < target.rows; ++r, row += target.columns) {
-        for (std::size_t i = 0; i < count; ++i)
-            row[i] = 0;
+    constexpr std::size_t longRun = 8;
+    constexpr std::size_t wideRow = 256;  // columns: rows 1 KiB apart
+    if (count >= longRun || target.columns >= wideRow) {
+        std::int32_t* row = target.values + column;
+        for (std::size_t r = 0; r < target.rows; ++r, row += target.columns)
+            std::fill_n(row, count, 0);
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        std::int32_t* next = target.values + column + i;
+        for (std::size_t r = 0; r < target.rows; ++r, next += target.columns)
+            *next = 0;
     }
 }
 
