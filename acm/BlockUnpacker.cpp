@@ -291,18 +291,18 @@ template <unsigned groupBits, std::size_t digitCount, std::size_t tableSize>
 
 // Offset-binary fields of `width` bits; amplitude(index) gives the value.
 // The rows go in groups of `group` fields that take at most refillTarget
-// bits together: one refill a group, no look at the bits held in between,
-// and a loop count that does not depend on the width. The last rows take a
-// refill each.
-template <std::size_t group, typename Amplitude>
+// bits together: one refill a group, and no look at the bits held in
+// between. The last rows take a refill each.
+template <typename Amplitude>
 [[gnu::always_inline]] inline void fillLinearWith(BlockWork& target, std::size_t column,
-                                                  unsigned width, Amplitude amplitude) {
+                                                  unsigned width, std::size_t group,
+                                                  Amplitude amplitude) {
     assert(group * width <= BitCursor::refillTarget);
     BitCursor& bits = target.bits;
     const int bias = 1 << (width - 1);
     ColumnCursor cursor(target, column);
     while (cursor.rowsLeft() >= group) {
-        bits.refillAhead(static_cast<unsigned>(group) * width);
+        bits.refillAhead(static_cast<unsigned>(group * width));
         for (std::size_t f = 0; f < group; ++f) {
             cursor.put(amplitude(static_cast<int>(bits.peek(width)) - bias));
             bits.consume(width);
@@ -318,33 +318,36 @@ template <std::size_t group, typename Amplitude>
 // The amplitude comes from the ready entries for the short codes, from the
 // step when every entry the code reaches has the same one (any block whose
 // range covers the code), and from the table's bands otherwise.
-template <std::size_t group>
 [[gnu::always_inline]] inline void fillLinearInGroups(BlockWork& target, std::size_t column,
-                                                      unsigned width) {
+                                                      unsigned width, std::size_t group) {
     const AmplitudeTable& amplitudes = target.amplitudes;
     std::uint16_t step = 0;
     if (width <= 4) {
         const std::int32_t* near = amplitudes.near();
-        fillLinearWith<group>(target, column, width, [near](int index) { return near[index]; });
+        fillLinearWith(target, column, width, group, [near](int index) { return near[index]; });
     } else if (amplitudes.uniformThrough(width - 1, step)) {
-        fillLinearWith<group>(target, column, width, [step](int index) {
-            return AmplitudeTable::entryValue(index, step);
-        });
+        fillLinearWith(target, column, width, group,
+                       [step](int index) { return AmplitudeTable::entryValue(index, step); });
     } else {
-        fillLinearWith<group>(target, column, width,
-                              [&amplitudes](int index) { return amplitudes[index]; });
+        fillLinearWith(target, column, width, group,
+                       [&amplitudes](int index) { return amplitudes[index]; });
     }
 }
 
 // Codes 3 to 16: every row is a field of `code` bits in offset binary. One
 // path for all widths, since blocks pick their codes without a pattern a
-// branch on the code could learn.
+// branch on the code could learn. Short columns go in groups of a fixed
+// size, which keeps their loop counts the same whatever the width; long
+// ones take as many fields as a refill holds.
 [[gnu::always_inline]] inline void fillLinear(BlockWork& target, std::size_t column,
                                               unsigned width) {
-    if (width <= 14) {
-        fillLinearInGroups<4>(target, column, width);
+    constexpr std::size_t longColumn = 32;  // rows
+    if (target.rows >= longColumn) {
+        fillLinearInGroups(target, column, width, BitCursor::refillTarget / width);
+    } else if (width <= 14) {
+        fillLinearInGroups(target, column, width, 4);
     } else {
-        fillLinearInGroups<3>(target, column, width);
+        fillLinearInGroups(target, column, width, 3);
     }
 }
 
