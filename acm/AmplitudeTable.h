@@ -29,7 +29,7 @@ class AmplitudeTable {
     static constexpr int nearLowest = -8;
     static constexpr int nearHighest = 7;
 
-    AmplitudeTable() { refreshNear(); }
+    AmplitudeTable() = default;
 
     // Entry k sign-extended to 32 bits; k must lie in [lowest, highest].
     std::int32_t operator[](int k) const { return entryValue(k, steps_[band(k)]); }
@@ -42,7 +42,9 @@ class AmplitudeTable {
         uniformBands_ = rangeExponent + 1;
         while (uniformBands_ < bandCount && steps_[uniformBands_] == step)
             ++uniformBands_;
-        refreshNear();
+        // Most blocks of few columns use none of the ready entries, so they
+        // are made when first asked for.
+        nearStale_ = true;
     }
 
     // The band that holds entry k.
@@ -69,14 +71,18 @@ class AmplitudeTable {
 
     // Entries nearLowest .. nearHighest, ready as 32-bit values: near()[k]
     // for k in that range. They are what the short codes select.
-    const std::int32_t* near() const { return nearEntries_.data() - nearLowest; }
+    const std::int32_t* near() const {
+        if (nearStale_) refreshNear();
+        return nearEntries_.data() - nearLowest;
+    }
 
   private:
-    // Runs once per block header, so the usual case (one step across the
+    // Runs at most once per block header; the usual case (one step across the
     // bands of the ready entries) is a multiplication of all of them at once.
-    void refreshNear() {
+    void refreshNear() const {
         constexpr unsigned nearTopBand = 3;  // the band of nearLowest and nearHighest
         std::uint16_t step = 0;
+        nearStale_ = false;
         if (uniformThrough(nearTopBand, step)) {
             for (int k = nearLowest; k <= nearHighest; ++k)
                 nearEntries_[static_cast<std::size_t>(k - nearLowest)] = entryValue(k, step);
@@ -88,7 +94,9 @@ class AmplitudeTable {
 
     std::array<std::uint16_t, bandCount> steps_{};  // 0: nothing written yet
     unsigned uniformBands_ = bandCount;             // bands 0 .. uniformBands_ - 1 share a step
-    std::array<std::int32_t, nearHighest - nearLowest + 1> nearEntries_{};
+    // A cache of entries of steps_, made by the first near() after a rewrite.
+    mutable std::array<std::int32_t, nearHighest - nearLowest + 1> nearEntries_{};
+    mutable bool nearStale_ = true;
 };
 
 }  // namespace talveco
