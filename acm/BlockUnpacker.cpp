@@ -477,11 +477,22 @@ template <typename Amplitude>
     const std::int32_t* near = work.amplitudes.near();
     for (std::size_t column = 0; column < work.columns;) {
         bits.topUp();
-        const SingleValue value = singleValues[bits.peek(singleLookBits)];
-        if (value.length != 0 && bits.bitCount() >= singleLookBits) {
-            bits.consume(value.length);
-            work.values[column++] = near[value.index];
-            continue;
+        if (bits.bitCount() >= singleLookBits) {
+            const SingleValue value = singleValues[bits.peek(singleLookBits)];
+            if (value.length != 0) {
+                bits.consume(value.length);
+                work.values[column++] = near[value.index];
+                continue;
+            }
+            if (bits.peek(5) == 0) {
+                // A run of zero codes, as fillZeroRun takes it, in one row.
+                const std::size_t run =
+                    std::min<std::size_t>(bits.zeroBitsHeld() / 5, work.columns - column);
+                bits.consume(static_cast<unsigned>(5 * run));
+                std::fill_n(work.values + column, run, 0);
+                column += run;
+                continue;
+            }
         }
         const std::size_t filled = fillNextColumns(work, column);
         if (filled == 0) return false;
