@@ -39,9 +39,7 @@ class AmplitudeTable {
         // blends instead of a loop whose length depends on the header.
         for (unsigned q = 0; q < bandCount; ++q)
             steps_[q] = q <= rangeExponent ? step : steps_[q];
-        uniformBands_ = rangeExponent + 1;
-        while (uniformBands_ < bandCount && steps_[uniformBands_] == step)
-            ++uniformBands_;
+        rewrittenBands_ = rangeExponent + 1;
         // Most blocks of few columns use none of the ready entries, so they
         // are made when first asked for.
         nearStale_ = true;
@@ -58,8 +56,11 @@ class AmplitudeTable {
     // when they hold different steps. Then entry k of those bands is
     // entryValue(k, step) without a look at the bands.
     bool uniformThrough(unsigned topBand, std::uint16_t& step) const {
-        if (topBand >= uniformBands_) return false;
         step = steps_[0];
+        if (topBand < rewrittenBands_) return true;  // the usual case: one block wrote them all
+        for (unsigned q = rewrittenBands_; q <= topBand; ++q) {
+            if (steps_[q] != step) return false;
+        }
         return true;
     }
 
@@ -93,7 +94,7 @@ class AmplitudeTable {
     }
 
     std::array<std::uint16_t, bandCount> steps_{};  // 0: nothing written yet
-    unsigned uniformBands_ = bandCount;             // bands 0 .. uniformBands_ - 1 share a step
+    unsigned rewrittenBands_ = bandCount;  // bands the last rewrite set, all of them at first
     // A cache of entries of steps_, made by the first near() after a rewrite.
     mutable std::array<std::int32_t, nearHighest - nearLowest + 1> nearEntries_{};
     mutable bool nearStale_ = true;
