@@ -87,8 +87,18 @@ BENCHMARK(BM_UnpackBlock)->DenseRange(0, static_cast<int>(codeFamilies.size()) -
 
 // The transform of one 16-row block of small amplitudes, in place; the
 // values wrap freely as the same block is transformed again and again.
+// Arguments: levels, and which of the kernel sets this processor runs
+// (0 the portable 16-byte one, then the wider ones; none past the last).
 void BM_InverseTransform(benchmark::State& state) {
     const auto levels = static_cast<unsigned>(state.range(0));
+    const auto kernelSets = availableKernels();
+    const auto set = static_cast<std::size_t>(state.range(1));
+    if (set >= kernelSets.size()) {
+        state.SkipWithError("this processor does not run that kernel set");
+        return;
+    }
+    const TransformKernels& kernels = *kernelSets[set];
+    state.SetLabel(kernels.name);
     const BlockGeometry geometry = blockGeometry(levels, benchRows);
     std::vector<std::int32_t> block(geometry.blockSize);
     std::mt19937 random(3);
@@ -97,14 +107,14 @@ void BM_InverseTransform(benchmark::State& state) {
         value = amplitude(random);
     std::vector<std::uint32_t> wrap(geometry.carryCount, 0);
     for (auto _ : state) {
-        inverseTransform(geometry, block, wrap);
+        inverseTransform(geometry, block, wrap, kernels);
         benchmark::DoNotOptimize(block.data());
     }
     const auto values = static_cast<std::int64_t>(geometry.blockSize);
     state.SetItemsProcessed(values * state.iterations());
     state.SetBytesProcessed(2 * values * state.iterations());
 }
-BENCHMARK(BM_InverseTransform)->DenseRange(0, 15);
+BENCHMARK(BM_InverseTransform)->ArgsProduct({benchmark::CreateDenseRange(0, 15, 1), {0, 1, 2}});
 
 // The whole decoder from memory: readSampleBytes in 1 MiB requests, as the
 // WAV writer makes them. Arguments: levels, and 1 for the dense stream.
