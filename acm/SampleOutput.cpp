@@ -88,7 +88,10 @@ std::size_t AcmDecoder::unpackBlockRun() {
     if (run.goodBlocks == 0) return 0;
     if (run.stoppedAtBadBlock) badBlockNext_ = true;
     const std::size_t blockSize = geometry_.blockSize;
-    for (std::size_t b = 0; b < run.goodBlocks; ++b) {
+    // Without levels there is nothing to transform; blocks of a few values
+    // would otherwise pay a call each for it.
+    const std::size_t transformed = geometry_.levels > 0 ? run.goodBlocks : 0;
+    for (std::size_t b = 0; b < transformed; ++b) {
         const auto block = std::span<std::int32_t>(blockBuffer_).subspan(b * blockSize, blockSize);
         inverseTransform(geometry_, block, wrapBuffer_, kernels_);
     }
