@@ -115,8 +115,9 @@ class AcmDecoder {
     template <typename StoreSamples>
     std::size_t deliverSamples(std::size_t count, StoreSamples store);
     bool refillBlock();
-    bool unpackNextBlock(bool deferFailure);
-    bool lastBlockPastEnd() const;
+    std::size_t takePipelinedBlock();
+    std::size_t unpackBlockRun();
+    std::size_t takeSamples(std::size_t blocks);
 
     AcmHeader header_;
     BlockGeometry geometry_;

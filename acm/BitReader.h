@@ -104,16 +104,21 @@ class BitReader {
     unsigned bitCount() const { return static_cast<unsigned>(window_.count); }
 
     // Bits consumed since the start of the stream.
-    std::uint64_t bitPosition() const {
-        return (bytesFetched_ - window_.readLeft) * 8 - window_.count;
-    }
+    std::uint64_t bitPosition() const { return positionAt(window_); }
 
     // Whether bits beyond the end of the input have been consumed: zeros
     // that stand in for data the input did not have.
-    bool pastEndOfInput() const { return inputEnded_ && bitPosition() > endOfInputBit_; }
+    bool pastEndOfInput() const { return pastEndAt(window_); }
 
   private:
     friend class BitCursor;
+
+    std::uint64_t positionAt(const BitWindow& window) const {
+        return (bytesFetched_ - window.readLeft) * 8 - window.count;
+    }
+    bool pastEndAt(const BitWindow& window) const {
+        return inputEnded_ && positionAt(window) > endOfInputBit_;
+    }
 
     std::uint8_t nextByte() {
         if (window_.readLeft == 0) refillReadBuffer();
@@ -195,6 +200,10 @@ class BitCursor {
     std::uint32_t peek(unsigned n) const { return window_.peek(n); }
     void consume(unsigned n) { window_.consume(n); }
     unsigned bitCount() const { return static_cast<unsigned>(window_.count); }
+
+    // BitReader::pastEndOfInput at the cursor's position. The reader's own
+    // counts change only through ensureBitsFrom, which leaves them current.
+    bool pastEndOfInput() const { return reader_.pastEndAt(window_); }
 
     // A fixed-width field of n bits.
     std::uint32_t takeBits(unsigned n) {

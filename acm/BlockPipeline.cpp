@@ -77,8 +77,6 @@ void BlockPipeline::produce() {
 }
 
 void BlockPipeline::fill(Slot& slot) noexcept {
-    slot.goodBlocks = 0;
-    slot.firstPastEnd = blocksPerSlot_;
     slot.failure = nullptr;
     try {
         fillRun(slot);
@@ -87,24 +85,15 @@ void BlockPipeline::fill(Slot& slot) noexcept {
     }
 }
 
+// The run keeps its good blocks current, so after a failed read it holds
+// the blocks before the failure.
 void BlockPipeline::fillRun(Slot& slot) {
-    while (slot.goodBlocks < blocksPerSlot_) {
-        switch (producer_.unpackNext(blockOf(slot, slot.goodBlocks))) {
-            case BlockOutcome::good:
-                if (producer_.lastBlockPastEnd() && slot.firstPastEnd == blocksPerSlot_) {
-                    slot.firstPastEnd = slot.goodBlocks;
-                }
-                ++slot.goodBlocks;  // the reader looks at the slot only once it is filled
-                break;
-            case BlockOutcome::bad:
-                slot.runEnd = RunEnd::badBlock;
-                return;
-            case BlockOutcome::end:
-                slot.runEnd = RunEnd::end;
-                return;
-        }
+    producer_.unpackRun(slot.values, blocksPerSlot_, slot.run);
+    if (slot.run.stoppedAtBadBlock) {
+        slot.runEnd = RunEnd::badBlock;
+    } else {
+        slot.runEnd = producer_.finished() ? RunEnd::end : RunEnd::full;
     }
-    slot.runEnd = producer_.finished() ? RunEnd::end : RunEnd::full;
 }
 
 // Waits until the next slot is filled; false when the producer has stopped
@@ -144,8 +133,8 @@ BlockOutcome BlockPipeline::takeNext(std::span<std::int32_t>& block) {
             blocksTaken_ = 0;
         }
         Slot& slot = slots_[takeIndex_];
-        if (blocksTaken_ < slot.goodBlocks) {
-            lastTakenPastEnd_ = blocksTaken_ >= slot.firstPastEnd;
+        if (blocksTaken_ < slot.run.goodBlocks) {
+            lastTakenPastEnd_ = slot.run.firstPastEnd && blocksTaken_ >= *slot.run.firstPastEnd;
             block = blockOf(slot, blocksTaken_++);
             return BlockOutcome::good;
         }

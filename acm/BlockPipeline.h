@@ -92,8 +92,7 @@ class BlockPipeline {
 
     struct alignas(cacheLine) Slot {
         std::vector<std::int32_t> values;  // blocksPerSlot blocks one after another
-        std::size_t goodBlocks = 0;
-        std::size_t firstPastEnd = 0;  // the first good block from beyond the input's end
+        BlockRun run;                      // its good blocks
         RunEnd runEnd = RunEnd::end;
         std::exception_ptr failure;  // if set, it ended the run
     };

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "acm/BlockUnpacker.h"
-
 namespace talveco {
 
 BlockProducer::BlockProducer(BitReader&& bits, const BlockGeometry& geometry,
@@ -13,12 +11,33 @@ BlockProducer::BlockProducer(BitReader&& bits, const BlockGeometry& geometry,
 
 BlockOutcome BlockProducer::unpackNext(std::span<std::int32_t> values) {
     if (samplesLeft_ == 0) return BlockOutcome::end;
-    if (!unpackBlock(bits_, amplitudes_, geometry_, values)) return BlockOutcome::bad;
+    BlockRun run;
+    unpackRun(values, 1, run);
+    return run.goodBlocks == 1 ? BlockOutcome::good : BlockOutcome::bad;
+}
+
+void BlockProducer::unpackRun(std::span<std::int32_t> values, std::size_t maxBlocks,
+                              BlockRun& run) {
+    run = {};
+    if (samplesLeft_ == 0) return;
+    // Samples are owed, so the header guarantees rows and a block is not empty.
+    const std::size_t blocksOwed = (samplesLeft_ + geometry_.blockSize - 1) / geometry_.blockSize;
+    try {
+        unpackBlocks(bits_, amplitudes_, geometry_, values, std::min(maxBlocks, blocksOwed), run);
+    } catch (...) {
+        takeSamples(run);
+        throw;
+    }
+    takeSamples(run);
+}
+
+void BlockProducer::takeSamples(const BlockRun& run) {
+    if (run.goodBlocks == 0) return;
     // The last block is cut to the samples still owed.
-    const std::size_t taken = std::min<std::size_t>(geometry_.blockSize, samplesLeft_);
+    const std::size_t taken =
+        std::min<std::size_t>(run.goodBlocks * geometry_.blockSize, samplesLeft_);
     samplesLeft_ -= static_cast<std::uint32_t>(taken);
-    lastBlockPastEnd_ = bits_.pastEndOfInput();
-    return BlockOutcome::good;
+    lastBlockPastEnd_ = run.firstPastEnd.has_value();
 }
 
 }  // namespace talveco

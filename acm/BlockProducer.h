@@ -10,6 +10,7 @@
 #include "acm/AcmDecoder.h"
 #include "acm/AmplitudeTable.h"
 #include "acm/BitReader.h"
+#include "acm/BlockUnpacker.h"
 
 namespace talveco {
 
@@ -30,6 +31,13 @@ class BlockProducer {
     // Unpacks the next block into `values` (geometry.blockSize of them).
     BlockOutcome unpackNext(std::span<std::int32_t> values);
 
+    // Unpacks up to `maxBlocks` blocks into `values` (that many blocks one
+    // after another) with the results of as many unpackNext calls, stopping
+    // after a bad block and at the end of the samples. `run` tells how far
+    // it got, also when a failed read of the input ends the run: the blocks
+    // before that one have then been taken as good ones.
+    void unpackRun(std::span<std::int32_t> values, std::size_t maxBlocks, BlockRun& run);
+
     bool finished() const { return samplesLeft_ == 0; }
 
     // Whether the last good block needed bits from beyond the end of the
@@ -38,6 +46,8 @@ class BlockProducer {
     bool lastBlockPastEnd() const { return lastBlockPastEnd_; }
 
   private:
+    void takeSamples(const BlockRun& run);
+
     BitReader bits_;
     BlockGeometry geometry_;
     AmplitudeTable amplitudes_;

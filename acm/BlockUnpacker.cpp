@@ -501,6 +501,17 @@ template <typename Amplitude>
     return true;
 }
 
+// One block from where `bits` stand: the header rewrites `amplitudes`, then
+// the columns follow. False as soon as a column code is invalid.
+[[gnu::always_inline]] inline bool unpackWith(BitCursor& bits, AmplitudeTable& amplitudes,
+                                              const BlockGeometry& geometry, std::int32_t* values) {
+    // The header: a 4-bit range exponent, then a 16-bit step.
+    const std::uint32_t header = bits.takeBits(20);
+    amplitudes.rewrite(header & 0xF, static_cast<std::uint16_t>(header >> 4));
+    BlockWork work{bits, amplitudes, values, geometry.columns, geometry.rows};
+    return geometry.rows == 1 ? fillSingleRow(work) : fillColumns(work);
+}
+
 }  // namespace
 
 bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column) {
@@ -514,16 +525,25 @@ bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column) {
 
 bool unpackBlock(BitReader& reader, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
                  std::span<std::int32_t> blockBuffer) {
-    assert(blockBuffer.size() >= geometry.blockSize);
-    BitCursor bits(reader);
-    // The header: a 4-bit range exponent, then a 16-bit step.
-    const std::uint32_t header = bits.takeBits(20);
-    amplitudes.rewrite(header & 0xF, static_cast<std::uint16_t>(header >> 4));
+    BlockRun run;
+    unpackBlocks(reader, amplitudes, geometry, blockBuffer, 1, run);
+    return run.goodBlocks == 1;
+}
 
-    BlockWork work{bits, amplitudes, blockBuffer.data(), geometry.columns, geometry.rows};
-    const bool filled = geometry.rows == 1 ? fillSingleRow(work) : fillColumns(work);
+void unpackBlocks(BitReader& reader, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
+                  std::span<std::int32_t> values, std::size_t count, BlockRun& run) {
+    assert(values.size() >= count * geometry.blockSize);
+    run = {};
+    BitCursor bits(reader);
+    std::int32_t* block = values.data();
+    for (; run.goodBlocks < count; ++run.goodBlocks, block += geometry.blockSize) {
+        if (!unpackWith(bits, amplitudes, geometry, block)) {
+            run.stoppedAtBadBlock = true;
+            break;
+        }
+        if (!run.firstPastEnd && bits.pastEndOfInput()) run.firstPastEnd = run.goodBlocks;
+    }
     bits.release();
-    return filled;
 }
 
 }  // namespace talveco

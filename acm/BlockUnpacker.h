@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "acm/AcmDecoder.h"
@@ -68,5 +69,23 @@ bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column);
 // rest what they held before, and the bits stand just behind the bad code.
 bool unpackBlock(BitReader& bits, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
                  std::span<std::int32_t> blockBuffer);
+
+// How far a run of blocks got.
+struct BlockRun {
+    std::size_t goodBlocks = 0;
+    // The first good block that needed bits from beyond the end of the
+    // input; every later one needs them too.
+    std::optional<std::size_t> firstPastEnd;
+    bool stoppedAtBadBlock = false;  // the block after the good ones is bad
+};
+
+// Unpacks up to `count` blocks into `values`, one after another, as that
+// many unpackBlock calls would, but with one cursor on the bits
+// for all of them: blocks of a few values cost little more than their
+// values. Stops after a bad block, which is left as unpackBlock leaves it.
+// `run` is kept current block by block, so that it also tells how far the
+// run got when a read of the input fails and ends it.
+void unpackBlocks(BitReader& bits, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
+                  std::span<std::int32_t> values, std::size_t count, BlockRun& run);
 
 }  // namespace talveco

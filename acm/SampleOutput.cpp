@@ -47,53 +47,69 @@ bool AcmDecoder::refillBlock() {
         return false;
     }
     if (samplesLeft_ == 0) return false;
-    const std::size_t batch = pipeline_ ? 1 : blocksPerRefill_;
-    std::size_t values = 0;
-    std::size_t blocks = 0;
-    while (blocks < batch && samplesLeft_ > 0) {
-        if (!pipeline_) {
-            block_ = std::span<std::int32_t>(blockBuffer_).subspan(values, geometry_.blockSize);
-        }
-        if (!unpackNextBlock(blocks > 0)) {
-            if (blocks == 0) return false;
-            // A kept read failure is raised by the next call on its own.
-            if (!failure_) badBlockNext_ = true;
-            break;
-        }
-        inverseTransform(geometry_, block_, wrapBuffer_, kernels_);
-        if (!pastEndFrom_ && lastBlockPastEnd()) pastEndFrom_ = header_.sampleCount - samplesLeft_;
-        // The header guarantees rows (so a non-empty block) while samples
-        // are owed; the last block is cut to the samples still owed.
-        const std::size_t taken = std::min<std::size_t>(geometry_.blockSize, samplesLeft_);
-        samplesLeft_ -= static_cast<std::uint32_t>(taken);
-        values += taken;
-        ++blocks;
-    }
-    if (!pipeline_) block_ = std::span<std::int32_t>(blockBuffer_).first(values);
+    const std::size_t values = pipeline_ ? takePipelinedBlock() : unpackBlockRun();
+    if (values == 0) return false;
     outPos_ = 0;
     outLeft_ = values;
     return true;
 }
 
-// Makes block_ the next unpacked block, unpacked here or on the pipeline's
-// thread. False for a block that cannot be unpacked. A read failure of the
-// input is kept and raised again by every later call, whichever thread met
-// it; with `deferFailure` it is only kept, for the next call to raise.
-bool AcmDecoder::unpackNextBlock(bool deferFailure) {
+// The next block from the pipeline's thread, transformed; returns the
+// samples it holds, 0 for a block that cannot be unpacked. A read failure
+// of the input is kept and raised again by every later call.
+std::size_t AcmDecoder::takePipelinedBlock() {
     if (failure_) std::rethrow_exception(failure_);
     try {
-        const BlockOutcome outcome =
-            pipeline_ ? pipeline_->takeNext(block_) : producer_->unpackNext(block_);
-        return outcome == BlockOutcome::good;
+        if (pipeline_->takeNext(block_) != BlockOutcome::good) return 0;
     } catch (...) {
         failure_ = std::current_exception();
-        if (deferFailure) return false;
         throw;
     }
+    inverseTransform(geometry_, block_, wrapBuffer_, kernels_);
+    if (!pastEndFrom_ && pipeline_->lastTakenPastEnd()) {
+        pastEndFrom_ = header_.sampleCount - samplesLeft_;
+    }
+    return takeSamples(1);
 }
 
-bool AcmDecoder::lastBlockPastEnd() const {
-    return pipeline_ ? pipeline_->lastTakenPastEnd() : producer_->lastBlockPastEnd();
+// Unpacks up to blocksPerRefill_ blocks here and transforms them; returns
+// the samples they hold, 0 when the first block cannot be unpacked. A bad
+// block or a read failure after good ones is kept for the next call.
+std::size_t AcmDecoder::unpackBlockRun() {
+    if (failure_) std::rethrow_exception(failure_);
+    BlockRun run;
+    try {
+        producer_->unpackRun(blockBuffer_, blocksPerRefill_, run);
+    } catch (...) {
+        failure_ = std::current_exception();
+        // A kept read failure is raised by the next call on its own.
+        if (run.goodBlocks == 0) throw;
+    }
+    if (run.goodBlocks == 0) return 0;
+    if (run.stoppedAtBadBlock) badBlockNext_ = true;
+    const std::size_t blockSize = geometry_.blockSize;
+    // Without levels there is nothing to transform; blocks of a few values
+    // would otherwise pay a call each for it.
+    const std::size_t transformed = geometry_.levels > 0 ? run.goodBlocks : 0;
+    for (std::size_t b = 0; b < transformed; ++b) {
+        const auto block = std::span<std::int32_t>(blockBuffer_).subspan(b * blockSize, blockSize);
+        inverseTransform(geometry_, block, wrapBuffer_, kernels_);
+    }
+    if (!pastEndFrom_ && run.firstPastEnd) {
+        pastEndFrom_ = header_.sampleCount - samplesLeft_ +
+                       static_cast<std::uint32_t>(*run.firstPastEnd * blockSize);
+    }
+    const std::size_t values = takeSamples(run.goodBlocks);
+    block_ = std::span<std::int32_t>(blockBuffer_).first(values);
+    return values;
+}
+
+// Counts the samples of `blocks` blocks as taken; the last block of the
+// stream is cut to the samples still owed.
+std::size_t AcmDecoder::takeSamples(std::size_t blocks) {
+    const std::size_t taken = std::min<std::size_t>(blocks * geometry_.blockSize, samplesLeft_);
+    samplesLeft_ -= static_cast<std::uint32_t>(taken);
+    return taken;
 }
 
 std::uint64_t AcmDecoder::samplesPastEndOfInput() const {

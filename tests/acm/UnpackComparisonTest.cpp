@@ -110,8 +110,21 @@ TEST(UnpackComparison, EveryFillerMatchesTheReferenceOnRandomBits) {
 struct UnpackResult {
     std::vector<bool> results;
     std::vector<Values> blocks;
+    std::vector<bool> pastEnd;  // per block: bits from beyond the input's end were read
     std::uint64_t consumed;
 };
+
+// What a bad block leaves in the columns it did not reach depends on where
+// it was unpacked to, so only the good blocks are compared.
+UnpackResult goodBlocksOnly(UnpackResult result) {
+    for (std::size_t b = 0; b < result.results.size(); ++b) {
+        if (!result.results[b]) {
+            result.blocks[b].clear();
+            result.pastEnd[b] = false;
+        }
+    }
+    return result;
+}
 
 template <typename Table, typename Unpack>
 UnpackResult unpackAll(const Bytes& stream, const BlockGeometry& geometry, int blocks,
@@ -119,18 +132,50 @@ UnpackResult unpackAll(const Bytes& stream, const BlockGeometry& geometry, int b
     MemoryByteSource source(stream, 1000);
     BitReader bits(source, 512);
     Table table;
-    UnpackResult result{{}, {}, 0};
+    UnpackResult result{{}, {}, {}, 0};
     Values block(geometry.blockSize, untouched);
     for (int b = 0; b < blocks; ++b) {
         result.results.push_back(unpack(bits, table, geometry, std::span<std::int32_t>(block)));
         result.blocks.push_back(block);
+        result.pastEnd.push_back(bits.pastEndOfInput());
+    }
+    result.consumed = bits.bitPosition();
+    return result;
+}
+
+// The same blocks unpacked in runs: every run asks for all the blocks still
+// to come, and the run after a bad block starts from the bits behind it.
+UnpackResult unpackInRuns(const Bytes& stream, const BlockGeometry& geometry, int blocks) {
+    MemoryByteSource source(stream, 1000);
+    BitReader bits(source, 512);
+    AmplitudeTable table;
+    UnpackResult result{{}, {}, {}, 0};
+    const auto count = static_cast<std::size_t>(blocks);
+    Values values(geometry.blockSize * count, untouched);
+    while (result.results.size() < count) {
+        BlockRun run;
+        unpackBlocks(bits, table, geometry, values, count - result.results.size(), run);
+        for (std::size_t b = 0; b < run.goodBlocks; ++b) {
+            const auto first = values.begin() + static_cast<std::ptrdiff_t>(b * geometry.blockSize);
+            result.results.push_back(true);
+            result.blocks.emplace_back(first,
+                                       first + static_cast<std::ptrdiff_t>(geometry.blockSize));
+            result.pastEnd.push_back(run.firstPastEnd && b >= *run.firstPastEnd);
+        }
+        if (run.stoppedAtBadBlock) {
+            result.results.push_back(false);
+            result.blocks.emplace_back();
+            result.pastEnd.push_back(false);
+        }
     }
     result.consumed = bits.bitPosition();
     return result;
 }
 
 // Valid blocks, and random bytes with their invalid codes and failed blocks,
-// unpacked block after block with the table carried along.
+// unpacked block after block with the table carried along, one by one and
+// in runs. One block more than the valid stream holds is read from beyond
+// its end.
 TEST(UnpackComparison, BlocksMatchTheReferenceOnValidAndRandomStreams) {
     const std::uint32_t seed = testing::comparisonSeed();
     SCOPED_TRACE(testing::seedTrace(seed));
@@ -143,13 +188,21 @@ TEST(UnpackComparison, BlocksMatchTheReferenceOnValidAndRandomStreams) {
                 testing::addRandomBlock(builder, random);
             const Bytes noise = randomBytes(geometry.blockSize * 2 + 64, random);
             for (const Bytes* stream : {&builder.bytes(), &noise}) {
-                const auto fast = unpackAll<AmplitudeTable>(*stream, geometry, 6, unpackBlock);
-                const auto plain = unpackAll<reference::AmplitudeTable>(*stream, geometry, 6,
+                const auto fast = unpackAll<AmplitudeTable>(*stream, geometry, 7, unpackBlock);
+                const auto plain = unpackAll<reference::AmplitudeTable>(*stream, geometry, 7,
                                                                         reference::unpackBlock);
                 ASSERT_EQ(fast.results, plain.results) << "levels " << levels << ", rows " << rows;
                 ASSERT_EQ(fast.blocks, plain.blocks) << "levels " << levels << ", rows " << rows;
+                ASSERT_EQ(fast.pastEnd, plain.pastEnd) << "levels " << levels << ", rows " << rows;
                 ASSERT_EQ(fast.consumed, plain.consumed)
                     << "levels " << levels << ", rows " << rows;
+
+                const auto runs = goodBlocksOnly(unpackInRuns(*stream, geometry, 7));
+                const auto good = goodBlocksOnly(plain);
+                ASSERT_EQ(runs.results, good.results) << "levels " << levels << ", rows " << rows;
+                ASSERT_EQ(runs.blocks, good.blocks) << "levels " << levels << ", rows " << rows;
+                ASSERT_EQ(runs.pastEnd, good.pastEnd) << "levels " << levels << ", rows " << rows;
+                ASSERT_EQ(runs.consumed, good.consumed) << "levels " << levels << ", rows " << rows;
             }
         }
     }
