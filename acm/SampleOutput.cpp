@@ -88,13 +88,13 @@ std::size_t AcmDecoder::unpackBlockRun() {
     if (run.goodBlocks == 0) return 0;
     if (run.stoppedAtBadBlock) badBlockNext_ = true;
     const std::size_t blockSize = geometry_.blockSize;
-    // Without levels there is nothing to transform; blocks of a few values
-    // would otherwise pay a call each for it.
-    const std::size_t transformed = geometry_.levels > 0 ? run.goodBlocks : 0;
-    for (std::size_t b = 0; b < transformed; ++b) {
-        const auto block = std::span<std::int32_t>(blockBuffer_).subspan(b * blockSize, blockSize);
-        inverseTransform(geometry_, block, wrapBuffer_, kernels_);
-    }
+    // The transform goes on from block to block as if they were one, so the
+    // run is transformed at once: blocks of a few rows would otherwise pay
+    // the carries' loads and stores and a call each.
+    BlockGeometry runGeometry = geometry_;
+    runGeometry.rows *= run.goodBlocks;
+    runGeometry.blockSize *= run.goodBlocks;
+    inverseTransform(runGeometry, blockBuffer_, wrapBuffer_, kernels_);
     if (!pastEndFrom_ && run.firstPastEnd) {
         pastEndFrom_ = header_.sampleCount - samplesLeft_ +
                        static_cast<std::uint32_t>(*run.firstPastEnd * blockSize);
