@@ -212,18 +212,26 @@ bool transformNarrowStage(std::uint32_t* carries, std::size_t width, std::size_t
     }
 }
 
-void transformStage(std::uint32_t* carries, std::size_t width, std::size_t height,
-                    std::int32_t* values) {
-    if (height == 0) return;
-    if (!transformNarrowStage<false>(carries, width, height, values))
-        transformWide(carries, width, height, values);
-}
-
 // After the first stage, one is added to the first value of every one of its
 // view rows.
 void addFirstStageOffset(std::int32_t* values, std::size_t width, std::size_t height) {
     for (std::size_t t = 0; t < height; ++t)
         values[t * width] = signedValue(wrapping(values[t * width]) + 1);
+}
+
+// One stage, along memory order when it is narrower than half a vector and
+// down the view columns otherwise. With `firstStage`, the +1 adjustment too.
+template <bool firstStage>
+void transformOneStage(std::uint32_t* carries, std::size_t width, std::size_t height,
+                       std::int32_t* values) {
+    if (transformNarrowStage<firstStage>(carries, width, height, values)) return;
+    transformWide(carries, width, height, values);
+    if (firstStage) addFirstStageOffset(values, width, height);
+}
+
+void transformStage(std::uint32_t* carries, std::size_t width, std::size_t height,
+                    std::int32_t* values) {
+    if (height > 0) transformOneStage<false>(carries, width, height, values);
 }
 
 // Two stages in one walk down the view columns: stage k over width 2 * half
@@ -320,10 +328,7 @@ void transformStages(std::size_t width, std::size_t height, std::int32_t* values
         width /= 4;
         height *= 4;
     } else {
-        if (!transformNarrowStage<firstStage>(carries, width, height, values)) {
-            transformWide(carries, width, height, values);
-            if (firstStage) addFirstStageOffset(values, width, height);
-        }
+        transformOneStage<firstStage>(carries, width, height, values);
         carries += 2 * width;
         width /= 2;
         height *= 2;
@@ -343,10 +348,7 @@ void transformStripe(unsigned levels, std::size_t rows, std::int32_t* values,
     std::size_t width = (std::size_t{1} << levels) / 2;
     std::size_t height = 2 * rows;
     if (width > chunkWidth) {
-        if (!transformNarrowStage<true>(carries, width, height, values)) {
-            transformWide(carries, width, height, values);
-            addFirstStageOffset(values, width, height);
-        }
+        transformOneStage<true>(carries, width, height, values);
         for (carries += 2 * width, width /= 2, height *= 2; width > chunkWidth;
              width /= 2, height *= 2) {
             transformStage(carries, width, height, values);
