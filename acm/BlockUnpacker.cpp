@@ -34,15 +34,17 @@ class ColumnCursor {
         --rowsLeft_;
     }
 
-    // Writes `value` in this row and, so that a zero pair needs no branch,
-    // a zero in the next one; then moves on by `rows` (1 or 2). With one row
-    // the zero lands in a row that a later value overwrites. Needs at least
-    // two rows left.
-    void putThenZero(std::int32_t value, unsigned rows) {
+    // Writes `value` in this row and, for a zero pair (`rows` 2), a zero in
+    // the next one; a zero pair in the column's last row writes only its
+    // first zero. No branch: the zero goes to this row first when it is the
+    // last one, and `value` then overwrites it.
+    void putWithinColumn(std::int32_t value, unsigned rows) {
+        const bool lastRow = rowsLeft_ == 1;
+        next_[lastRow ? 0 : stride_] = 0;
         next_[0] = value;
-        next_[stride_] = 0;
-        next_ += rows * stride_;
-        rowsLeft_ -= rows;
+        const std::size_t taken = lastRow ? 1 : rows;
+        next_ += taken * stride_;
+        rowsLeft_ -= taken;
     }
 
     // Writes the amplitudes of all `indices` into this row and the following
@@ -187,18 +189,11 @@ template <unsigned code>
         bits.consume(run.length);
         cursor.putRun(amplitude, run.indices, run.rows);
     }
-    while (cursor.rowsLeft() >= 2) {
+    while (cursor.rowsLeft() > 0) {
         bits.refillBits(lookBits);
         const Pattern found = patterns[bits.peek(lookBits)];
         bits.consume(found.length);
-        cursor.putThenZero(amplitude[found.index], found.rows);
-    }
-    if (cursor.rowsLeft() == 1) {
-        // A zero pair in the last row writes only its first zero.
-        bits.refillBits(lookBits);
-        const Pattern found = patterns[bits.peek(lookBits)];
-        bits.consume(found.length);
-        cursor.put(amplitude[found.index]);
+        cursor.putWithinColumn(amplitude[found.index], found.rows);
     }
 }
 
@@ -322,12 +317,12 @@ template <typename Amplitude>
                                                       unsigned width, std::size_t group) {
     const AmplitudeTable& amplitudes = target.amplitudes;
     std::uint16_t step = 0;
-    if (width <= 4) {
-        const std::int32_t* near = amplitudes.near();
-        fillLinearWith(target, column, width, group, [near](int index) { return near[index]; });
-    } else if (amplitudes.uniformThrough(width - 1, step)) {
+    if (amplitudes.uniformThrough(width - 1, step)) {
         fillLinearWith(target, column, width, group,
                        [step](int index) { return AmplitudeTable::entryValue(index, step); });
+    } else if (width <= 4) {
+        const std::int32_t* near = amplitudes.near();
+        fillLinearWith(target, column, width, group, [near](int index) { return near[index]; });
     } else {
         fillLinearWith(target, column, width, group,
                        [&amplitudes](int index) { return amplitudes[index]; });
