@@ -310,9 +310,11 @@ template <typename Amplitude>
     }
 }
 
-// The amplitude comes from the ready entries for the short codes, from the
-// step when every entry the code reaches has the same one (any block whose
-// range covers the code), and from the table's bands otherwise.
+// The amplitude is the index times the step when every entry the code
+// reaches has the same one (any block whose range covers the code: the
+// usual case, tested first so that the branch is predictable whatever the
+// width), else one of the ready entries for the short codes, else from the
+// table's bands.
 [[gnu::always_inline]] inline void fillLinearInGroups(BlockWork& target, std::size_t column,
                                                       unsigned width, std::size_t group) {
     const AmplitudeTable& amplitudes = target.amplitudes;
