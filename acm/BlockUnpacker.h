@@ -63,10 +63,12 @@ struct ColumnTarget {
 // false for a code that selects no method; then it reads and writes nothing.
 bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column);
 
-// Reads the next block: rewrites `amplitudes` from the block header, then
-// fills `blockBuffer` column by column. Returns false as soon as a column
-// code is invalid; the columns before it then hold this block's values, the
-// rest what they held before, and the bits stand just behind the bad code.
+// Reads the next block: rewrites `amplitudes` from the block header, clears
+// the block's part of `blockBuffer` and fills it column by column. Returns
+// false as soon as a column code is invalid; the columns before it then hold
+// this block's values, the rest zeros (nothing reads them: a bad block is
+// neither transformed nor handed out), and the bits stand just behind the
+// bad code.
 bool unpackBlock(BitReader& bits, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
                  std::span<std::int32_t> blockBuffer);
 

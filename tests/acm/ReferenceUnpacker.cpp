@@ -1,5 +1,6 @@
 #include "tests/acm/ReferenceUnpacker.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include "acm/BlockUnpacker.h"  // the digit tables
@@ -292,6 +293,8 @@ bool unpackBlock(BitReader& bits, AmplitudeTable& amplitudes, const BlockGeometr
     const unsigned rangeExponent = bits.readBits(4);
     const auto step = static_cast<std::uint16_t>(bits.readBits(16));
     amplitudes.rewrite(rangeExponent, step);
+    // Columns after an invalid code are left zero.
+    std::fill_n(blockBuffer.begin(), geometry.blockSize, 0);
 
     ColumnTarget target{bits, amplitudes, blockBuffer, geometry.columns, geometry.rows};
     for (std::size_t column = 0; column < geometry.columns; ++column) {

@@ -210,8 +210,8 @@ TEST(UnpackComparison, BlocksMatchTheReferenceOnValidAndRandomStreams) {
 
 // Blocks whose columns are mostly silent, so that runs of zero codes end
 // at the end of a block and at every other column, and blocks that stop at
-// a bad code right behind such a run, where the columns after it must keep
-// what the block before left.
+// a bad code right behind such a run, where the columns after it must be
+// zero.
 TEST(UnpackComparison, ZeroColumnRunsMatchTheReference) {
     const std::uint32_t seed = testing::comparisonSeed();
     SCOPED_TRACE(testing::seedTrace(seed));
