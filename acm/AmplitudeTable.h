@@ -3,10 +3,22 @@
 
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
 namespace talveco {
+
+// For each range exponent p, the bits of four 64-bit words, four 16-bit
+// steps each with band 0 lowest, that hold the steps of bands 0 .. p.
+constexpr auto buildBandRewriteMasks() {
+    std::array<std::array<std::uint64_t, 4>, 16> masks{};
+    for (unsigned p = 0; p < 16; ++p)
+        for (unsigned q = 0; q <= p; ++q)
+            masks[p][q / 4] |= std::uint64_t{0xFFFF} << (16 * (q % 4));
+    return masks;
+}
+inline constexpr auto bandRewriteMasks = buildBandRewriteMasks();
 
 // 65,536 signed 16-bit entries indexed from -32,768 to 32,767. A block header
 // with range exponent p and step s sets entry k to k * s (wrapped to 16 bits)
@@ -32,13 +44,19 @@ class AmplitudeTable {
     AmplitudeTable() = default;
 
     // Entry k sign-extended to 32 bits; k must lie in [lowest, highest].
-    std::int32_t operator[](int k) const { return entryValue(k, steps_[band(k)]); }
+    std::int32_t operator[](int k) const { return entryValue(k, stepOf(band(k))); }
 
     void rewrite(unsigned rangeExponent, std::uint16_t step) {
-        // Every band is looked at, so that this compiles to a few vector
-        // blends instead of a loop whose length depends on the header.
-        for (unsigned q = 0; q < bandCount; ++q)
-            steps_[q] = q <= rangeExponent ? step : steps_[q];
+        assert(rangeExponent < bandCount);
+        // Bands 0 .. p are the low 16 * (p + 1) bits of stepWords_, so the
+        // rewrite is a masked store of the step into each word, with masks
+        // looked up: a few operations and no branch, where a condition per
+        // band compiles to branches that the headers' exponents make
+        // unpredictable.
+        const std::uint64_t steps = std::uint64_t{step} * 0x0001'0001'0001'0001u;
+        const auto& masks = bandRewriteMasks[rangeExponent];
+        for (std::size_t w = 0; w < stepWords_.size(); ++w)
+            stepWords_[w] = (stepWords_[w] & ~masks[w]) | (steps & masks[w]);
         rewrittenBands_ = rangeExponent + 1;
         // Most blocks of few columns use none of the ready entries, so they
         // are made when first asked for.
@@ -56,10 +74,10 @@ class AmplitudeTable {
     // when they hold different steps. Then entry k of those bands is
     // entryValue(k, step) without a look at the bands.
     bool uniformThrough(unsigned topBand, std::uint16_t& step) const {
-        step = steps_[0];
+        step = stepOf(0);
         if (topBand < rewrittenBands_) return true;  // the usual case: one block wrote them all
         for (unsigned q = rewrittenBands_; q <= topBand; ++q) {
-            if (steps_[q] != step) return false;
+            if (stepOf(q) != step) return false;
         }
         return true;
     }
@@ -93,9 +111,17 @@ class AmplitudeTable {
             nearEntries_[static_cast<std::size_t>(k - nearLowest)] = (*this)[k];
     }
 
-    std::array<std::uint16_t, bandCount> steps_{};  // 0: nothing written yet
+    static constexpr std::size_t stepWordCount = 4;  // of 64 bits, four bands each
+
+    // The step of band q; 0 while nothing has been written.
+    std::uint16_t stepOf(unsigned q) const {
+        return static_cast<std::uint16_t>(stepWords_[q / 4] >> (16 * (q % 4)));
+    }
+
+    // Band q's step in bits 16 * (q % 4) .. 16 * (q % 4) + 15 of word q / 4.
+    std::array<std::uint64_t, stepWordCount> stepWords_{};
     unsigned rewrittenBands_ = bandCount;  // bands the last rewrite set, all of them at first
-    // A cache of entries of steps_, made by the first near() after a rewrite.
+    // A cache of entries of the bands, made by the first near() after a rewrite.
     mutable std::array<std::int32_t, nearHighest - nearLowest + 1> nearEntries_{};
     mutable bool nearStale_ = true;
 };
