@@ -190,6 +190,37 @@ class BitCursor {
         if (window_.readLeft >= 8) window_.takeBytesThatFit(readBuffer_);
     }
 
+    // Whether the next n bits lie in the read buffer with at least `slack`
+    // bytes after them, and the held bits came from it too: then they can
+    // be read straight from the buffer (bufferBits) and passed over
+    // (skipInBuffer).
+    bool inBuffer(std::size_t n, std::size_t slack) const {
+        return window_.readPos * 8 >= window_.count &&
+               window_.readLeft * 8 + window_.count >= n + 8 * slack;
+    }
+
+    // The read buffer from the byte that holds the next bit on, and that
+    // bit's place in it (0 = lowest). Only meaningful where inBuffer holds.
+    const std::uint8_t* bufferBits(unsigned& firstBit) const {
+        const std::size_t position = window_.readPos * 8 - window_.count;
+        firstBit = static_cast<unsigned>(position % 8);
+        return readBuffer_ + position / 8;
+    }
+
+    // Moves on by n bits for which inBuffer(n, 8) holds, without looking at
+    // them.
+    void skipInBuffer(std::size_t n) {
+        const std::size_t target = window_.readPos * 8 - window_.count + n;
+        // readLeft goes down by the bytes moved over (up, when more than n
+        // bits were held), in wrapping unsigned arithmetic.
+        window_.readLeft -= target / 8 - window_.readPos;
+        window_.readPos = target / 8;
+        window_.bits = 0;
+        window_.count = 0;
+        window_.takeBytesThatFit(readBuffer_);
+        window_.consume(static_cast<unsigned>(target % 8));
+    }
+
     // How many of the held bits, from the next one on, are zero.
     unsigned zeroBitsHeld() const {
         // The bits above the held ones are zero too, so the count is capped.

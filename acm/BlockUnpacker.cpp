@@ -4,6 +4,8 @@
 #include <cassert>
 #include <tuple>
 
+#include "acm/LinearFields.h"
+
 namespace talveco {
 namespace {
 
@@ -20,6 +22,7 @@ struct BlockWork {
     // The block was cleared before its columns were filled, so the zero
     // columns are in place already.
     bool cleared;
+    bool wideFields;  // decodeLinearFieldsWide may be used
 };
 
 // Walks one column of the block buffer from row 0 down, `columns` entries a
@@ -334,6 +337,29 @@ template <typename Amplitude>
     }
 }
 
+#ifdef TALVECO_WIDE_KERNELS
+// A linear column of a multiple of 8 rows whose amplitudes come from one
+// step, decoded on vectors straight from the read buffer where the buffer
+// holds its bits. False, with nothing done, where it does not.
+[[gnu::always_inline]] inline bool fillLinearWide(BlockWork& target, std::size_t column,
+                                                  unsigned width) {
+    constexpr std::size_t slack = 8;  // bytes: the vectors read 4, the skip 8
+    BitCursor& bits = target.bits;
+    const std::size_t bitCount = target.rows * width;
+    std::uint16_t step = 0;
+    if (target.rows % 8 != 0 || !bits.inBuffer(bitCount, slack) ||
+        !target.amplitudes.uniformThrough(width - 1, step)) {
+        return false;
+    }
+    unsigned firstBit = 0;
+    const std::uint8_t* from = bits.bufferBits(firstBit);
+    decodeLinearFieldsWide(from, firstBit, width, step, target.rows, target.values + column,
+                           target.columns);
+    bits.skipInBuffer(bitCount);
+    return true;
+}
+#endif
+
 // Codes 3 to 16: every row is a field of `code` bits in offset binary. One
 // path for all widths, since blocks pick their codes without a pattern a
 // branch on the code could learn. Short columns go in groups of a fixed
@@ -341,6 +367,9 @@ template <typename Amplitude>
 // ones take as many fields as a refill holds.
 [[gnu::always_inline]] inline void fillLinear(BlockWork& target, std::size_t column,
                                               unsigned width) {
+#ifdef TALVECO_WIDE_KERNELS
+    if (target.wideFields && fillLinearWide(target, column, width)) return;
+#endif
     constexpr std::size_t longColumn = 32;  // rows
     if (target.rows >= longColumn) {
         fillLinearInGroups(target, column, width, BitCursor::refillTarget / width);
@@ -507,7 +536,8 @@ template <typename Amplitude>
 // block is cleared, then the columns follow. False as soon as a column code
 // is invalid.
 [[gnu::always_inline]] inline bool unpackWith(BitCursor& bits, AmplitudeTable& amplitudes,
-                                              const BlockGeometry& geometry, std::int32_t* values) {
+                                              const BlockGeometry& geometry, std::int32_t* values,
+                                              bool wideFields) {
     // The header: a 4-bit range exponent, then a 16-bit step.
     const std::uint32_t header = bits.takeBits(20);
     amplitudes.rewrite(header & 0xF, static_cast<std::uint16_t>(header >> 4));
@@ -515,17 +545,34 @@ template <typename Amplitude>
     // first, a plain fill of memory, costs less than writing their zeros
     // down the columns one by one, and then they need no writing at all.
     std::fill_n(values, geometry.blockSize, 0);
-    BlockWork work{bits, amplitudes, values, geometry.columns, geometry.rows, true};
+    BlockWork work{bits, amplitudes, values, geometry.columns, geometry.rows, true, wideFields};
     return geometry.rows == 1 ? fillSingleRow(work) : fillColumns(work);
 }
 
 }  // namespace
 
+bool wideLinearFieldsAvailable() {
+#ifdef TALVECO_WIDE_KERNELS
+    static const bool available = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return available;
+#else
+    return false;
+#endif
+}
+
 bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column) {
     assert(target.blockBuffer.size() >= target.rows * target.columns);
     BitCursor bits(target.bits);
-    BlockWork work{bits,           target.amplitudes, target.blockBuffer.data(),
-                   target.columns, target.rows,       /*cleared=*/false};
+    BlockWork work{bits,
+                   target.amplitudes,
+                   target.blockBuffer.data(),
+                   target.columns,
+                   target.rows,
+                   /*cleared=*/false,
+                   /*wideFields=*/false};
     const bool filled = fillCoded(work, code, column);
     bits.release();
     return filled;
@@ -542,10 +589,11 @@ void unpackBlocks(BitReader& reader, AmplitudeTable& amplitudes, const BlockGeom
                   std::span<std::int32_t> values, std::size_t count, BlockRun& run) {
     assert(values.size() >= count * geometry.blockSize);
     run = {};
+    const bool wideFields = wideLinearFieldsAvailable();
     BitCursor bits(reader);
     std::int32_t* block = values.data();
     for (; run.goodBlocks < count; ++run.goodBlocks, block += geometry.blockSize) {
-        if (!unpackWith(bits, amplitudes, geometry, block)) {
+        if (!unpackWith(bits, amplitudes, geometry, block, wideFields)) {
             run.stoppedAtBadBlock = true;
             break;
         }

@@ -1,0 +1,22 @@
+// Linear columns decoded eight fields at a time on 32-byte vectors, where
+// the processor has them. Internal to the unpacker.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace talveco {
+
+// Whether decodeLinearFieldsWide runs on this processor (and was built).
+bool wideLinearFieldsAvailable();
+
+// Decodes `count` (a multiple of 8) fields of `width` bits (1 to 16), packed
+// one after another from bit `firstBit` (0 to 7, lowest first) of `bytes`,
+// which must hold four more bytes after the one where the last field
+// starts. A field f stands for (f - 2^(width - 1)) * step wrapped to 16 bits;
+// field i goes to out[i * stride], sign-extended.
+void decodeLinearFieldsWide(const std::uint8_t* bytes, unsigned firstBit, unsigned width,
+                            std::uint16_t step, std::size_t count, std::int32_t* out,
+                            std::size_t stride);
+
+}  // namespace talveco
