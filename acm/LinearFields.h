@@ -10,7 +10,7 @@ namespace talveco {
 // Whether decodeLinearFieldsWide runs on this processor (and was built).
 bool wideLinearFieldsAvailable();
 
-// Decodes `count` (a multiple of 8) fields of `width` bits (1 to 16), packed
+// Decodes `count` (a multiple of 4) fields of `width` bits (1 to 16), packed
 // one after another from bit `firstBit` (0 to 7, lowest first) of `bytes`,
 // which must hold four more bytes after the one where the last field
 // starts. A field f stands for (f - 2^(width - 1)) * step wrapped to 16 bits;

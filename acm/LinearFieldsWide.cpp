@@ -4,9 +4,24 @@
 // portable build, could be kept by the linker for every caller.
 #include <immintrin.h>
 
+#include <cstring>
+
 #include "acm/LinearFields.h"
 
 namespace talveco {
+
+namespace {
+
+// Values of `count` (at most 8) lanes to out[0], out[stride], ...
+template <typename Vector>
+void storeLanes(Vector values, std::size_t count, std::int32_t* out, std::size_t stride) {
+    alignas(32) std::int32_t lanes[8];
+    std::memcpy(lanes, &values, sizeof values);
+    for (std::size_t k = 0; k < count; ++k, out += stride)
+        *out = lanes[k];
+}
+
+}  // namespace
 
 void decodeLinearFieldsWide(const std::uint8_t* bytes, unsigned firstBit, unsigned width,
                             std::uint16_t step, std::size_t count, std::int32_t* out,
@@ -22,23 +37,31 @@ void decodeLinearFieldsWide(const std::uint8_t* bytes, unsigned firstBit, unsign
     const __m256i mask = _mm256_set1_epi32((1 << w) - 1);
     const __m256i bias = _mm256_set1_epi32(1 << (w - 1));
     const __m256i scale = _mm256_set1_epi32(step);
-    for (std::size_t i = 0; i < count; i += 8) {
-        const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(bytes),
-                                                     _mm256_srli_epi32(position, 3), 1);
+    const auto* words = reinterpret_cast<const int*>(bytes);
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i held = _mm256_i32gather_epi32(words, _mm256_srli_epi32(position, 3), 1);
         const __m256i fields =
-            _mm256_and_si256(_mm256_srlv_epi32(words, _mm256_and_si256(position, lowThree)), mask);
+            _mm256_and_si256(_mm256_srlv_epi32(held, _mm256_and_si256(position, lowThree)), mask);
         const __m256i wide = _mm256_mullo_epi32(_mm256_sub_epi32(fields, bias), scale);
         const __m256i values = _mm256_srai_epi32(_mm256_slli_epi32(wide, 16), 16);
         if (stride == 1) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), values);
         } else {
-            alignas(32) std::int32_t lanes[8];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), values);
-            std::int32_t* row = out + i * stride;
-            for (int k = 0; k < 8; ++k, row += stride)
-                *row = lanes[k];
+            storeLanes(values, 8, out + i * stride, stride);
         }
         position = _mm256_add_epi32(position, advance);
+    }
+    if (i < count) {
+        // Four left: the same on the low half.
+        const __m128i low = _mm256_castsi256_si128(position);
+        const __m128i held = _mm_i32gather_epi32(words, _mm_srli_epi32(low, 3), 1);
+        const __m128i fields = _mm_and_si128(
+            _mm_srlv_epi32(held, _mm_and_si128(low, _mm256_castsi256_si128(lowThree))),
+            _mm256_castsi256_si128(mask));
+        const __m128i wide = _mm_mullo_epi32(_mm_sub_epi32(fields, _mm256_castsi256_si128(bias)),
+                                             _mm256_castsi256_si128(scale));
+        storeLanes(_mm_srai_epi32(_mm_slli_epi32(wide, 16), 16), 4, out + i * stride, stride);
     }
 }
 
