@@ -88,6 +88,10 @@ class AmplitudeTable {
             static_cast<std::uint16_t>(static_cast<std::uint32_t>(k) * step));
     }
 
+    // The steps of all bands: band q's in bits 16 * (q % 4) .. 16 * (q % 4)
+    // + 15 of word q / 4. For code that works out entries itself.
+    const std::uint64_t* bandStepWords() const { return stepWords_.data(); }
+
     // Entries nearLowest .. nearHighest, ready as 32-bit values: near()[k]
     // for k in that range. They are what the short codes select.
     const std::int32_t* near() const {

@@ -21,11 +21,42 @@ void storeLanes(Vector values, std::size_t count, std::int32_t* out, std::size_t
         *out = lanes[k];
 }
 
-}  // namespace
+// The amplitudes of indices when every band they reach has the same step:
+// k times that step, wrapped to 16 bits and sign-extended.
+struct OneStep {
+    __m256i step;
 
-void decodeLinearFieldsWide(const std::uint8_t* bytes, unsigned firstBit, unsigned width,
-                            std::uint16_t step, std::size_t count, std::int32_t* out,
-                            std::size_t stride) {
+    __m256i operator()(__m256i k) const {
+        const __m256i wide = _mm256_mullo_epi32(k, step);
+        return _mm256_srai_epi32(_mm256_slli_epi32(wide, 16), 16);
+    }
+};
+
+// The amplitudes of indices in general: k times the step of k's band, the
+// bit width of k, or of ~k when k is negative.
+struct BandSteps {
+    __m256i low;   // the steps of bands 0 to 7
+    __m256i high;  // of bands 8 to 15
+
+    __m256i operator()(__m256i k) const {
+        const __m256i magnitude = _mm256_xor_si256(k, _mm256_srai_epi32(k, 31));
+        // The bit width from the exponent of the magnitude as a float (exact
+        // below 2^24); zero has none.
+        const __m256i exponent =
+            _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(magnitude)), 23);
+        const __m256i band = _mm256_max_epi32(_mm256_sub_epi32(exponent, _mm256_set1_epi32(126)),
+                                              _mm256_setzero_si256());
+        const __m256i step = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, band),
+                                                _mm256_permutevar8x32_epi32(high, band),
+                                                _mm256_cmpgt_epi32(band, _mm256_set1_epi32(7)));
+        return OneStep{step}(k);
+    }
+};
+
+template <typename Amplitude>
+void decodeFields(const std::uint8_t* bytes, unsigned firstBit, unsigned width,
+                  const Amplitude& amplitude, std::size_t count, std::int32_t* out,
+                  std::size_t stride) {
     const auto w = static_cast<int>(width);
     // Each lane reads the four bytes from the one where its field starts
     // and shifts the field down: no lane waits for another.
@@ -36,15 +67,13 @@ void decodeLinearFieldsWide(const std::uint8_t* bytes, unsigned firstBit, unsign
     const __m256i lowThree = _mm256_set1_epi32(7);
     const __m256i mask = _mm256_set1_epi32((1 << w) - 1);
     const __m256i bias = _mm256_set1_epi32(1 << (w - 1));
-    const __m256i scale = _mm256_set1_epi32(step);
     const auto* words = reinterpret_cast<const int*>(bytes);
     std::size_t i = 0;
     for (; i + 8 <= count; i += 8) {
         const __m256i held = _mm256_i32gather_epi32(words, _mm256_srli_epi32(position, 3), 1);
         const __m256i fields =
             _mm256_and_si256(_mm256_srlv_epi32(held, _mm256_and_si256(position, lowThree)), mask);
-        const __m256i wide = _mm256_mullo_epi32(_mm256_sub_epi32(fields, bias), scale);
-        const __m256i values = _mm256_srai_epi32(_mm256_slli_epi32(wide, 16), 16);
+        const __m256i values = amplitude(_mm256_sub_epi32(fields, bias));
         if (stride == 1) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), values);
         } else {
@@ -59,10 +88,28 @@ void decodeLinearFieldsWide(const std::uint8_t* bytes, unsigned firstBit, unsign
         const __m128i fields = _mm_and_si128(
             _mm_srlv_epi32(held, _mm_and_si128(low, _mm256_castsi256_si128(lowThree))),
             _mm256_castsi256_si128(mask));
-        const __m128i wide = _mm_mullo_epi32(_mm_sub_epi32(fields, _mm256_castsi256_si128(bias)),
-                                             _mm256_castsi256_si128(scale));
-        storeLanes(_mm_srai_epi32(_mm_slli_epi32(wide, 16), 16), 4, out + i * stride, stride);
+        const __m256i index =
+            _mm256_zextsi128_si256(_mm_sub_epi32(fields, _mm256_castsi256_si128(bias)));
+        storeLanes(amplitude(index), 4, out + i * stride, stride);
     }
+}
+
+}  // namespace
+
+void decodeLinearFieldsWide(const std::uint8_t* bytes, unsigned firstBit, unsigned width,
+                            std::uint16_t step, std::size_t count, std::int32_t* out,
+                            std::size_t stride) {
+    decodeFields(bytes, firstBit, width, OneStep{_mm256_set1_epi32(step)}, count, out, stride);
+}
+
+void decodeLinearFieldsWide(const std::uint8_t* bytes, unsigned firstBit, unsigned width,
+                            const std::uint64_t* bandStepWords, std::size_t count,
+                            std::int32_t* out, std::size_t stride) {
+    // Sixteen 16-bit steps, band 0 lowest in memory (x86 is little-endian).
+    const auto* steps = reinterpret_cast<const __m128i*>(bandStepWords);
+    const BandSteps amplitude{_mm256_cvtepu16_epi32(_mm_loadu_si128(steps)),
+                              _mm256_cvtepu16_epi32(_mm_loadu_si128(steps + 1))};
+    decodeFields(bytes, firstBit, width, amplitude, count, out, stride);
 }
 
 }  // namespace talveco
