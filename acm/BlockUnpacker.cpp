@@ -345,7 +345,7 @@ template <typename Amplitude>
 // blocks.)
 [[gnu::always_inline]] inline bool fillLinearWide(BlockWork& target, std::size_t column,
                                                   unsigned width) {
-    constexpr std::size_t slack = 8;  // bytes: the vectors read 4, the skip 8
+    constexpr std::size_t slack = 16;  // bytes: the vectors read 16, the skip 8
     BitCursor& bits = target.bits;
     const std::size_t bitCount = target.rows * width;
     if (target.rows < 8 || target.rows % 4 != 0 || !bits.inBuffer(bitCount, slack)) return false;

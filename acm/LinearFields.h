@@ -12,7 +12,7 @@ bool wideLinearFieldsAvailable();
 
 // Decodes `count` (a multiple of 4) fields of `width` bits (1 to 16), packed
 // one after another from bit `firstBit` (0 to 7, lowest first) of `bytes`,
-// which must hold four more bytes after the one where the last field
+// which must hold 16 more bytes after the one where the last field
 // starts. A field f stands for the amplitude of index k = f - 2^(width - 1):
 // k times `step` when every band the fields reach has that step, wrapped to
 // 16 bits. Field i goes to out[i * stride], sign-extended.

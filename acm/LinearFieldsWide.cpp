@@ -58,7 +58,7 @@ void decodeFields(const std::uint8_t* bytes, unsigned firstBit, unsigned width,
                   const Amplitude& amplitude, std::size_t count, std::int32_t* out,
                   std::size_t stride) {
     const auto w = static_cast<int>(width);
-    // Each lane reads the four bytes from the one where its field starts
+    // Each lane takes the four bytes from the one where its field starts
     // and shifts the field down: no lane waits for another.
     __m256i position = _mm256_add_epi32(
         _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(w)),
@@ -67,10 +67,28 @@ void decodeFields(const std::uint8_t* bytes, unsigned firstBit, unsigned width,
     const __m256i lowThree = _mm256_set1_epi32(7);
     const __m256i mask = _mm256_set1_epi32((1 << w) - 1);
     const __m256i bias = _mm256_set1_epi32(1 << (w - 1));
-    const auto* words = reinterpret_cast<const int*>(bytes);
+    // Fields 0 to 3 of a group come from the 16 bytes at the first one's
+    // byte, fields 4 to 7 from the 16 at the fifth one's: four fields of up
+    // to 16 bits, starting anywhere in their first byte, lie within them.
+    // A byte shuffle then brings each field's four bytes into its lane.
+    const __m256i byteOfLane = _mm256_setr_epi8(0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12,
+                                                0, 0, 0, 0, 4, 4, 4, 4, 8, 8, 8, 8, 12, 12, 12, 12);
+    const __m256i fourBytes = _mm256_set1_epi32(0x03020100);
+    const __m256i halfStarts = _mm256_setr_epi32(0, 0, 0, 0, 4, 4, 4, 4);
     std::size_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        const __m256i held = _mm256_i32gather_epi32(words, _mm256_srli_epi32(position, 3), 1);
+        const std::size_t first = (firstBit + i * width) / 8;
+        const std::size_t fifth = (firstBit + (i + 4) * width) / 8;
+        const __m256i source = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + first))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + fifth)), 1);
+        const __m256i starts = _mm256_srli_epi32(position, 3);
+        const __m256i relative =
+            _mm256_sub_epi32(starts, _mm256_permutevar8x32_epi32(starts, halfStarts));
+        const __m256i control =
+            _mm256_add_epi32(_mm256_shuffle_epi8(relative, byteOfLane), fourBytes);
+        const __m256i held = _mm256_shuffle_epi8(source, control);
         const __m256i fields =
             _mm256_and_si256(_mm256_srlv_epi32(held, _mm256_and_si256(position, lowThree)), mask);
         const __m256i values = amplitude(_mm256_sub_epi32(fields, bias));
@@ -82,9 +100,10 @@ void decodeFields(const std::uint8_t* bytes, unsigned firstBit, unsigned width,
         position = _mm256_add_epi32(position, advance);
     }
     if (i < count) {
-        // Four left: the same on the low half.
+        // Four left: their bytes gathered, the rest as above on the low half.
         const __m128i low = _mm256_castsi256_si128(position);
-        const __m128i held = _mm_i32gather_epi32(words, _mm_srli_epi32(low, 3), 1);
+        const __m128i held =
+            _mm_i32gather_epi32(reinterpret_cast<const int*>(bytes), _mm_srli_epi32(low, 3), 1);
         const __m128i fields = _mm_and_si128(
             _mm_srlv_epi32(held, _mm_and_si128(low, _mm256_castsi256_si128(lowThree))),
             _mm256_castsi256_si128(mask));
