@@ -52,8 +52,8 @@ using ThreadStarter = std::function<std::thread(std::function<void()>)>;
 // thread while the reader's thread transforms and hands out samples; the
 // samples, the short reads and the failures are those of sequential
 // decoding. Automatic pipelines where that was measured to pay: more than
-// one core, at least 4 levels, blocks small enough that a slot of the
-// pipeline holds them, and more than a few blocks.
+// one core, at least 4 levels, blocks of at most 1 Mi values, and more than
+// a few blocks.
 enum class DecodeThreads { automatic, sequential, pipelined };
 
 // Reads and checks the header from `input` (which must outlive the decoder)

@@ -139,7 +139,8 @@ struct Shape {
     int blocks;
 };
 
-constexpr Shape shapes[] = {{0, 1, 40}, {1, 3, 30}, {2, 1, 50}, {4, 5, 20}, {7, 16, 12}, {3, 2, 9}};
+constexpr Shape shapes[] = {{0, 1, 40},  {1, 3, 30}, {2, 1, 50}, {4, 5, 20},
+                            {7, 16, 12}, {3, 2, 9},  {14, 5, 3}};  // the last: one block a slot
 
 // `blocks` random blocks; a sample count that cuts the last block short
 // when `cutLast`.
@@ -374,8 +375,8 @@ TEST(PipelineComparison, DecoderChoosesWhereToUnpack) {
         bool ahead;
     };
     // Automatic never pipelines a stream of few blocks, nor blocks of more
-    // than 64 Ki values, nor fewer than 4 levels; an empty stream has
-    // nothing to unpack.
+    // than 1 Mi values, nor fewer than 4 levels; an empty stream has nothing
+    // to unpack.
     const Case cases[] = {
         {1000, 4, 5, DecodeThreads::sequential, false},
         {1000, 4, 5, DecodeThreads::pipelined, true},
@@ -385,8 +386,9 @@ TEST(PipelineComparison, DecoderChoosesWhereToUnpack) {
         {100000, 7, 16, DecodeThreads::automatic, usableProcessors() > 1},
         {100000, 3, 16, DecodeThreads::automatic, false},
         {100000, 0, 16, DecodeThreads::automatic, false},
-        {100u << 20, 15, 32, DecodeThreads::automatic, false},
-        {100u << 20, 15, 32, DecodeThreads::pipelined, true},
+        {100u << 20, 15, 32, DecodeThreads::automatic, usableProcessors() > 1},
+        {100u << 20, 15, 33, DecodeThreads::automatic, false},
+        {100u << 20, 15, 33, DecodeThreads::pipelined, true},
     };
     for (const Case& c : cases) {
         MemoryByteSource source(testing::acmHeaderBytes(c.sampleCount, c.levels, c.rows));
