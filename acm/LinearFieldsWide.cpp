@@ -100,10 +100,17 @@ void decodeFields(const std::uint8_t* bytes, unsigned firstBit, unsigned width,
         position = _mm256_add_epi32(position, advance);
     }
     if (i < count) {
-        // Four left: their bytes gathered, the rest as above on the low half.
+        // Four left: the same on the low half, from the 16 bytes at the
+        // first one's byte.
         const __m128i low = _mm256_castsi256_si128(position);
-        const __m128i held =
-            _mm_i32gather_epi32(reinterpret_cast<const int*>(bytes), _mm_srli_epi32(low, 3), 1);
+        const __m128i source =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + (firstBit + i * width) / 8));
+        const __m128i starts = _mm_srli_epi32(low, 3);
+        const __m128i relative = _mm_sub_epi32(starts, _mm_shuffle_epi32(starts, 0));
+        const __m128i control =
+            _mm_add_epi32(_mm_shuffle_epi8(relative, _mm256_castsi256_si128(byteOfLane)),
+                          _mm256_castsi256_si128(fourBytes));
+        const __m128i held = _mm_shuffle_epi8(source, control);
         const __m128i fields = _mm_and_si128(
             _mm_srlv_epi32(held, _mm_and_si128(low, _mm256_castsi256_si128(lowThree))),
             _mm256_castsi256_si128(mask));
