@@ -508,6 +508,7 @@ template <typename Amplitude>
 // Blocks of one row: a column is its code and a single value, and for the
 // codes whose value is short, one look-up decodes both.
 [[gnu::always_inline]] inline bool fillSingleRow(BlockWork& work) {
+    assert(work.cleared);
     BitCursor& bits = work.bits;
     const std::int32_t* near = work.amplitudes.near();
     for (std::size_t column = 0; column < work.columns;) {
@@ -520,11 +521,11 @@ template <typename Amplitude>
                 continue;
             }
             if (bits.peek(5) == 0) {
-                // A run of zero codes, as fillZeroRun takes it, in one row.
+                // A run of zero codes, as fillZeroRun takes it, in one row,
+                // whose zeros are in place: the block was cleared.
                 const std::size_t run =
                     std::min<std::size_t>(bits.zeroBitsHeld() / 5, work.columns - column);
                 bits.consume(static_cast<unsigned>(5 * run));
-                if (!work.cleared) std::fill_n(work.values + column, run, 0);
                 column += run;
                 continue;
             }
