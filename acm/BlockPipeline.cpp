@@ -1,10 +1,46 @@
 #include "acm/BlockPipeline.h"
 
+#include <chrono>
 #include <utility>
 
 #include "platform/Interrupts.h"
 
 namespace talveco {
+namespace {
+
+// A thread that waits on a condition variable goes to sleep, and on a
+// virtual machine its processor halts: waking it takes the other thread a
+// system call and this one tens of microseconds before it runs again. The
+// two threads keep nearly the same pace and hand over a slot every hundred
+// microseconds or so, so a wait first watches the count for a while, which
+// spares both threads most of those sleeps (measured on two processors:
+// 2 to 10 % faster at 4 to 15 levels, for up to a fifth more processor
+// time), and only then sleeps.
+constexpr auto spinLimit = std::chrono::microseconds(200);
+
+void pauseBriefly() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+// Returns once ready() holds or spinLimit has passed; the clock is read
+// once in 64 looks.
+template <typename Ready>
+void spinUntil(Ready ready) {
+    constexpr int looksPerClockRead = 64;
+    const auto deadline = std::chrono::steady_clock::now() + spinLimit;
+    do {
+        for (int look = 0; look < looksPerClockRead; ++look) {
+            if (ready()) return;
+            pauseBriefly();
+        }
+    } while (std::chrono::steady_clock::now() < deadline);
+}
+
+}  // namespace
 
 BlockPipeline::BlockPipeline(BlockProducer&& producer, StoppableInput& input, std::size_t blockSize,
                              std::size_t blocksPerSlot, std::size_t slotCount,
@@ -54,6 +90,7 @@ void BlockPipeline::startProducer() {
 // pipeline is stopped.
 void BlockPipeline::produce() {
     while (!producer_.finished()) {
+        spinUntil([this] { return filledCount_.load(std::memory_order_relaxed) < slots_.size(); });
         {
             std::unique_lock lock(mutex_);
             slotFreed_.wait(lock, [this] { return stopping_ || filledCount_ < slots_.size(); });
@@ -99,6 +136,10 @@ void BlockPipeline::fillRun(Slot& slot) {
 // Waits until the next slot is filled; false when the producer has stopped
 // and every slot it filled has been taken.
 bool BlockPipeline::awaitFilledSlot() {
+    spinUntil([this] {
+        return filledCount_.load(std::memory_order_relaxed) > 0 ||
+               producerDone_.load(std::memory_order_relaxed);
+    });
     std::unique_lock lock(mutex_);
     slotFilled_.wait(lock, [this] { return filledCount_ > 0 || producerDone_; });
     return filledCount_ > 0;

@@ -128,9 +128,11 @@ class BlockPipeline {
     std::mutex mutex_;
     std::condition_variable slotFilled_;
     std::condition_variable slotFreed_;
-    std::size_t filledCount_ = 0;  // guarded by mutex_
-    bool producerDone_ = false;    // guarded by mutex_
-    bool stopping_ = false;        // guarded by mutex_
+    // Changed under mutex_ only; atomic so that a thread about to wait can
+    // watch them for a while without the lock first (see spinUntil).
+    std::atomic<std::size_t> filledCount_ = 0;
+    std::atomic<bool> producerDone_ = false;
+    bool stopping_ = false;  // guarded by mutex_
     std::thread worker_;
 };
 
