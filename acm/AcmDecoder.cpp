@@ -8,6 +8,7 @@
 #include "acm/BlockProducer.h"
 
 #include "platform/Failure.h"
+#include "platform/Pages.h"
 #include "platform/Processors.h"
 
 namespace talveco {
@@ -131,9 +132,9 @@ AcmDecoder::AcmDecoder(const AcmHeader& header, BitReader&& bits,
                        ThreadStarter startThread)
     : header_(header),
       geometry_(blockGeometry(header.levels, header.rows)),
-      wrapBuffer_(geometry_.carryCount, 0),
       samplesLeft_(header.sampleCount),
       input_(std::move(input)) {
+    resizeWithPagesMapped(wrapBuffer_, geometry_.carryCount);
     BlockProducer producer(std::move(bits), geometry_, header.sampleCount);
     if (usePipeline(header_, geometry_, threads)) {
         const std::size_t blocksPerSlot =
@@ -147,7 +148,7 @@ AcmDecoder::AcmDecoder(const AcmHeader& header, BitReader&& bits,
         // A stream without rows has empty blocks, and none to unpack.
         blocksPerRefill_ = std::max<std::size_t>(
             1, sequentialRefillValues / std::max<std::size_t>(geometry_.blockSize, 1));
-        blockBuffer_.resize(geometry_.blockSize * blocksPerRefill_);
+        resizeWithPagesMapped(blockBuffer_, geometry_.blockSize * blocksPerRefill_);
         block_ = blockBuffer_;
         producer_ = std::make_unique<BlockProducer>(std::move(producer));
     }

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 
+#include "platform/Pages.h"
+
 namespace talveco {
 
-BitReader::BitReader(ByteSource& input, std::size_t readSize)
-    : input_(input), readBuffer_(std::max<std::size_t>(readSize, 1)) {}
+BitReader::BitReader(ByteSource& input, std::size_t readSize) : input_(input) {
+    resizeWithPagesMapped(readBuffer_, std::max<std::size_t>(readSize, 1));
+}
 
 BitWindow BitReader::ensureBitsFrom(BitWindow window, unsigned n) {
     window_ = window;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/Interrupts.h"
+#include "platform/Pages.h"
 
 namespace talveco {
 namespace {
@@ -52,7 +53,7 @@ BlockPipeline::BlockPipeline(BlockProducer&& producer, StoppableInput& input, st
       producer_(std::move(producer)),
       slots_(slotCount) {
     for (Slot& slot : slots_)
-        slot.values.resize(blockSize * blocksPerSlot);
+        resizeWithPagesMapped(slot.values, blockSize * blocksPerSlot);
 }
 
 std::span<std::int32_t> BlockPipeline::blockOf(Slot& slot, std::size_t index) {

@@ -7,6 +7,7 @@
 
 #include "platform/Failure.h"
 #include "platform/OutputFile.h"
+#include "platform/Pages.h"
 #include "wav/ConvertJob.h"
 
 namespace talveco {
@@ -30,6 +31,7 @@ std::int64_t writeWavFile(ConvertJob& job, const WavTarget& target, Console& con
 
     const auto capacity = static_cast<std::size_t>(transferBufferSize(job.totalBytes));
     const auto transferBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+    mapPagesNow(transferBuffer.get(), capacity);
     const std::span<std::uint8_t> buffer(transferBuffer.get(), capacity);
 
     OutputFile file(target.outputName, job.source.inputIdentity());
