@@ -537,15 +537,69 @@ template <typename Amplitude>
     return true;
 }
 
+// Blocks whose rows lie 4 KiB apart or more (10 levels and more) are filled
+// a tile of tileColumns neighbouring columns at a time. A column written
+// straight into such a block puts each of its values into another row, and
+// those rows all fall into the same set of the first-level cache, more of
+// them than it has ways, so nearly every store missed it. In the tile a
+// column is one short contiguous run, and each tile row goes to the block as
+// one 64-byte line. The tiles write every entry of the block, so it needs no
+// clearing, except where it is larger than the second-level cache: clearing
+// it first takes its lines over without reading them, from wherever the
+// reader's thread left them, which the tiles' stores would have to
+// (measured at 15 levels on two processors: 16 % slower without). Rows
+// 2 KiB apart (9 levels) measured slower through tiles.
+constexpr std::size_t tiledColumnsMinimum = 1024;
+constexpr std::size_t tileColumns = 16;
+constexpr std::size_t tileRowsMaximum = 64;
+constexpr std::size_t tiledBlockClearedAbove = 65536;  // values (256 KiB)
+
+bool fillsThroughTiles(const BlockGeometry& geometry) {
+    return geometry.columns >= tiledColumnsMinimum && geometry.rows > 1 &&
+           geometry.rows <= tileRowsMaximum;
+}
+
+// Tile columns from block column `first` on into every row of the block.
+void storeTile(const std::int32_t* tile, const BlockGeometry& geometry, std::int32_t* values,
+               std::size_t first) {
+    for (std::size_t row = 0; row < geometry.rows; ++row)
+        std::copy_n(tile + row * tileColumns, tileColumns, values + row * geometry.columns + first);
+}
+
+[[gnu::always_inline]] inline bool fillThroughTiles(BitCursor& bits,
+                                                    const AmplitudeTable& amplitudes,
+                                                    const BlockGeometry& geometry,
+                                                    std::int32_t* values, bool wideFields) {
+    alignas(64) std::array<std::int32_t, tileRowsMaximum * tileColumns> tile;
+    for (std::size_t first = 0; first < geometry.columns; first += tileColumns) {
+        std::fill_n(tile.data(), geometry.rows * tileColumns, 0);
+        BlockWork work{bits, amplitudes, tile.data(), tileColumns, geometry.rows, true, wideFields};
+        const bool good = fillColumns(work);
+        storeTile(tile.data(), geometry, values, first);
+        if (!good) {
+            // The columns not reached read zero, as in a cleared block.
+            const std::size_t done = first + tileColumns;
+            for (std::size_t row = 0; row < geometry.rows; ++row)
+                std::fill_n(values + row * geometry.columns + done, geometry.columns - done, 0);
+            return false;
+        }
+    }
+    return true;
+}
+
 // One block from where `bits` stand: the header rewrites `amplitudes`, the
-// block is cleared, then the columns follow. False as soon as a column code
-// is invalid.
+// block is cleared, then the columns follow (or it is filled through tiles).
+// False as soon as a column code is invalid.
 [[gnu::always_inline]] inline bool unpackWith(BitCursor& bits, AmplitudeTable& amplitudes,
                                               const BlockGeometry& geometry, std::int32_t* values,
                                               bool wideFields) {
     // The header: a 4-bit range exponent, then a 16-bit step.
     const std::uint32_t header = bits.takeBits(20);
     amplitudes.rewrite(header & 0xF, static_cast<std::uint16_t>(header >> 4));
+    if (fillsThroughTiles(geometry)) {
+        if (geometry.blockSize > tiledBlockClearedAbove) std::fill_n(values, geometry.blockSize, 0);
+        return fillThroughTiles(bits, amplitudes, geometry, values, wideFields);
+    }
     // About half the columns of real streams are silent. Clearing the block
     // first, a plain fill of memory, costs less than writing their zeros
     // down the columns one by one, and then they need no writing at all.

@@ -180,7 +180,7 @@ TEST(UnpackComparison, BlocksMatchTheReferenceOnValidAndRandomStreams) {
     const std::uint32_t seed = testing::comparisonSeed();
     SCOPED_TRACE(testing::seedTrace(seed));
     std::mt19937 random(seed);
-    for (const unsigned levels : {0u, 1u, 3u, 5u, 7u, 9u}) {
+    for (const unsigned levels : {0u, 1u, 3u, 5u, 7u, 9u, 11u}) {
         for (const unsigned rows : {1u, 2u, 5u, 12u, 16u, 33u}) {
             const BlockGeometry geometry = blockGeometry(levels, rows);
             testing::AcmStreamBuilder builder(0, levels, rows);
