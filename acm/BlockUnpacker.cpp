@@ -589,15 +589,16 @@ void storeTile(const std::int32_t* tile, const BlockGeometry& geometry, std::int
 }
 
 // One block from where `bits` stand: the header rewrites `amplitudes`, the
-// block is cleared, then the columns follow (or it is filled through tiles).
-// False as soon as a column code is invalid.
+// block is cleared, then the columns follow (or, with `tiled`, it is filled
+// through tiles). False as soon as a column code is invalid.
+template <bool tiled>
 [[gnu::always_inline]] inline bool unpackWith(BitCursor& bits, AmplitudeTable& amplitudes,
                                               const BlockGeometry& geometry, std::int32_t* values,
                                               bool wideFields) {
     // The header: a 4-bit range exponent, then a 16-bit step.
     const std::uint32_t header = bits.takeBits(20);
     amplitudes.rewrite(header & 0xF, static_cast<std::uint16_t>(header >> 4));
-    if (fillsThroughTiles(geometry)) {
+    if constexpr (tiled) {
         if (geometry.blockSize > tiledBlockClearedAbove) std::fill_n(values, geometry.blockSize, 0);
         return fillThroughTiles(bits, amplitudes, geometry, values, wideFields);
     }
@@ -607,6 +608,23 @@ void storeTile(const std::int32_t* tile, const BlockGeometry& geometry, std::int
     std::fill_n(values, geometry.blockSize, 0);
     BlockWork work{bits, amplitudes, values, geometry.columns, geometry.rows, true, wideFields};
     return geometry.rows == 1 ? fillSingleRow(work) : fillColumns(work);
+}
+
+// The loop over the blocks of a run, one copy for each way of filling a
+// block, so that blocks of a few values do not pay for the choice.
+template <bool tiled>
+void unpackBlocksWith(BitReader& reader, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
+                      std::int32_t* block, std::size_t count, BlockRun& run) {
+    const bool wideFields = wideLinearFieldsAvailable();
+    BitCursor bits(reader);
+    for (; run.goodBlocks < count; ++run.goodBlocks, block += geometry.blockSize) {
+        if (!unpackWith<tiled>(bits, amplitudes, geometry, block, wideFields)) {
+            run.stoppedAtBadBlock = true;
+            break;
+        }
+        if (!run.firstPastEnd && bits.pastEndOfInput()) run.firstPastEnd = run.goodBlocks;
+    }
+    bits.release();
 }
 
 }  // namespace
@@ -649,17 +667,11 @@ void unpackBlocks(BitReader& reader, AmplitudeTable& amplitudes, const BlockGeom
                   std::span<std::int32_t> values, std::size_t count, BlockRun& run) {
     assert(values.size() >= count * geometry.blockSize);
     run = {};
-    const bool wideFields = wideLinearFieldsAvailable();
-    BitCursor bits(reader);
-    std::int32_t* block = values.data();
-    for (; run.goodBlocks < count; ++run.goodBlocks, block += geometry.blockSize) {
-        if (!unpackWith(bits, amplitudes, geometry, block, wideFields)) {
-            run.stoppedAtBadBlock = true;
-            break;
-        }
-        if (!run.firstPastEnd && bits.pastEndOfInput()) run.firstPastEnd = run.goodBlocks;
+    if (fillsThroughTiles(geometry)) {
+        unpackBlocksWith<true>(reader, amplitudes, geometry, values.data(), count, run);
+    } else {
+        unpackBlocksWith<false>(reader, amplitudes, geometry, values.data(), count, run);
     }
-    bits.release();
 }
 
 }  // namespace talveco
