@@ -385,27 +385,15 @@ template <typename Amplitude>
 }
 
 // Zeros in `count` neighbouring columns from `column` on, unless the block
-// was cleared. A few zeros a row cost more as small fills than as single
-// stores, so a short run is written column by column, unless the rows lie so
-// far apart that going down a column touches another page every few rows
-// (measured: at 7 levels column by column pays, at 10 and 15 levels row by
-// row).
+// was cleared. Decoding always clears its blocks (or fills them whole
+// through tiles), so only fillColumn, the single-column entry point, writes
+// zeros here.
 [[gnu::always_inline]] inline void fillZeros(BlockWork& target, std::size_t column,
                                              std::size_t count) {
     if (target.cleared) return;
-    constexpr std::size_t longRun = 8;
-    constexpr std::size_t wideRow = 256;  // columns: rows 1 KiB apart
-    if (count >= longRun || target.columns >= wideRow) {
-        std::int32_t* row = target.values + column;
-        for (std::size_t r = 0; r < target.rows; ++r, row += target.columns)
-            std::fill_n(row, count, 0);
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        std::int32_t* next = target.values + column + i;
-        for (std::size_t r = 0; r < target.rows; ++r, next += target.columns)
-            *next = 0;
-    }
+    std::int32_t* row = target.values + column;
+    for (std::size_t r = 0; r < target.rows; ++r, row += target.columns)
+        std::fill_n(row, count, 0);
 }
 
 // Code 0 is five zero bits, and a silent stretch of a block is a run of
