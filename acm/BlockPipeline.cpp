@@ -53,11 +53,23 @@ BlockPipeline::BlockPipeline(BlockProducer&& producer, StoppableInput& input, st
       producer_(std::move(producer)),
       slots_(slotCount) {
     for (Slot& slot : slots_)
-        resizeWithPagesMapped(slot.values, blockSize * blocksPerSlot);
+        slot.values = std::make_unique_for_overwrite<std::int32_t[]>(blockSize * blocksPerSlot);
+}
+
+// The slot's values. Their pages are mapped when the slot is first used, by
+// the thread that fills it: the reader's thread need not wait for the pages
+// of every slot before the first block comes.
+std::span<std::int32_t> BlockPipeline::valuesOf(Slot& slot) {
+    const std::span<std::int32_t> values(slot.values.get(), blockSize_ * blocksPerSlot_);
+    if (!slot.pagesMapped) {
+        mapPagesNow(values.data(), values.size_bytes());
+        slot.pagesMapped = true;
+    }
+    return values;
 }
 
 std::span<std::int32_t> BlockPipeline::blockOf(Slot& slot, std::size_t index) {
-    return std::span<std::int32_t>(slot.values).subspan(index * blockSize_, blockSize_);
+    return std::span<std::int32_t>(slot.values.get() + index * blockSize_, blockSize_);
 }
 
 BlockPipeline::~BlockPipeline() {
@@ -126,7 +138,7 @@ void BlockPipeline::fill(Slot& slot) noexcept {
 // The run keeps its good blocks current, so after a failed read it holds
 // the blocks before the failure.
 void BlockPipeline::fillRun(Slot& slot) {
-    producer_.unpackRun(slot.values, blocksPerSlot_, slot.run);
+    producer_.unpackRun(valuesOf(slot), blocksPerSlot_, slot.run);
     if (slot.run.stoppedAtBadBlock) {
         slot.runEnd = RunEnd::badBlock;
     } else {
@@ -157,7 +169,7 @@ void BlockPipeline::releaseSlot() {
 }
 
 BlockOutcome BlockPipeline::takeInline(std::span<std::int32_t>& block) {
-    block = blockOf(slots_.front(), 0);
+    block = valuesOf(slots_.front()).first(blockSize_);
     const BlockOutcome outcome = producer_.unpackNext(block);
     lastTakenPastEnd_ = producer_.lastBlockPastEnd();
     return outcome;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -91,8 +92,11 @@ class BlockPipeline {
     static constexpr std::size_t cacheLine = 64;
 
     struct alignas(cacheLine) Slot {
-        std::vector<std::int32_t> values;  // blocksPerSlot blocks one after another
-        BlockRun run;                      // its good blocks
+        // blocksPerSlot blocks one after another, not initialised: unpacking
+        // writes every value of a block it hands over.
+        std::unique_ptr<std::int32_t[]> values;
+        bool pagesMapped = false;  // by the thread that fills the slot first
+        BlockRun run;              // its good blocks
         RunEnd runEnd = RunEnd::end;
         std::exception_ptr failure;  // if set, it ended the run
     };
@@ -104,6 +108,7 @@ class BlockPipeline {
     bool awaitFilledSlot();
     void releaseSlot();
     std::span<std::int32_t> blockOf(Slot& slot, std::size_t index);
+    std::span<std::int32_t> valuesOf(Slot& slot);
     BlockOutcome takeInline(std::span<std::int32_t>& block);
 
     std::size_t blockSize_;
