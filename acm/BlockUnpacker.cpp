@@ -225,23 +225,29 @@ constexpr auto pair11Indices = buildGroupIndices<2>(Pair11Table, 4, 5);
 
 // A one-row column decoded from the next singleLookBits bits: its code and
 // its value's bits take `length` bits together (0: not decoded this way),
-// and the value is the amplitude `index`, one of the ready entries.
+// and the value is the amplitude `index`, from singleLowest to
+// -singleLowest - 1.
 struct SingleValue {
     std::uint8_t length = 0;
     std::int8_t index = 0;
 };
 
-constexpr unsigned singleLookBits = 10;
+constexpr unsigned singleLookBits = 11;
+constexpr int singleLowest = -32;
 
-// The codes whose single value lies within the five bits after the code:
-// linear 3 and 4, every range code (a zero pair in the only row counts as
-// one zero) and the first digit of a triple of base-3 digits.
+// The codes whose single value lies within the six bits after the code:
+// linear 3 to 6, every range code (a zero pair in the only row counts as one
+// zero) and the first digit of a triple of base-3 digits.
 constexpr SingleValue singleValue(unsigned code, unsigned rest) {
     switch (code) {
         case 3:
-            return {8, static_cast<std::int8_t>(static_cast<int>(rest & 7) - 4)};
         case 4:
-            return {9, static_cast<std::int8_t>(static_cast<int>(rest & 15) - 8)};
+        case 5:
+        case 6: {
+            const int bias = 1 << (code - 1);
+            const int field = static_cast<int>(rest & ((1u << code) - 1));
+            return {static_cast<std::uint8_t>(5 + code), static_cast<std::int8_t>(field - bias)};
+        }
         case 17:
         case 18:
         case 20:
@@ -254,7 +260,7 @@ constexpr SingleValue singleValue(unsigned code, unsigned rest) {
             return {static_cast<std::uint8_t>(5 + found.length), found.index};
         }
         case 19:
-            return {10, triple3Indices[rest][0]};
+            return {10, triple3Indices[rest & 31][0]};
         default:
             return {};
     }
@@ -498,7 +504,18 @@ template <typename Amplitude>
 [[gnu::always_inline]] inline bool fillSingleRow(BlockWork& work) {
     assert(work.cleared);
     BitCursor& bits = work.bits;
-    const std::int32_t* near = work.amplitudes.near();
+    // The amplitudes the look-up may select, ready for this block.
+    std::array<std::int32_t, 2 * -singleLowest> singleEntries;
+    std::uint16_t step = 0;
+    if (work.amplitudes.uniformThrough(AmplitudeTable::band(singleLowest), step)) {
+        for (int k = singleLowest; k < -singleLowest; ++k)
+            singleEntries[static_cast<std::size_t>(k - singleLowest)] =
+                AmplitudeTable::entryValue(k, step);
+    } else {
+        for (int k = singleLowest; k < -singleLowest; ++k)
+            singleEntries[static_cast<std::size_t>(k - singleLowest)] = work.amplitudes[k];
+    }
+    const std::int32_t* near = singleEntries.data() - singleLowest;
     for (std::size_t column = 0; column < work.columns;) {
         bits.topUp();
         if (bits.bitCount() >= singleLookBits) {
