@@ -232,18 +232,19 @@ struct SingleValue {
     std::int8_t index = 0;
 };
 
-constexpr unsigned singleLookBits = 11;
-constexpr int singleLowest = -32;
+constexpr unsigned singleLookBits = 12;
+constexpr int singleLowest = -64;
 
-// The codes whose single value lies within the six bits after the code:
-// linear 3 to 6, every range code (a zero pair in the only row counts as one
+// The codes whose single value lies within the seven bits after the code:
+// linear 3 to 7, every range code (a zero pair in the only row counts as one
 // zero) and the first digit of a triple of base-3 digits.
 constexpr SingleValue singleValue(unsigned code, unsigned rest) {
     switch (code) {
         case 3:
         case 4:
         case 5:
-        case 6: {
+        case 6:
+        case 7: {
             const int bias = 1 << (code - 1);
             const int field = static_cast<int>(rest & ((1u << code) - 1));
             return {static_cast<std::uint8_t>(5 + code), static_cast<std::int8_t>(field - bias)};
