@@ -14,7 +14,8 @@
 # stream), STREAMS (space-separated subset of the stream names below),
 # TALVECO (another talveco binary to measure, such as an older build),
 # SAME_AS (a talveco binary whose output every stream's output must equal
-# byte for byte: the script stops at the first difference).
+# byte for byte, checked once the table is printed: the script fails at the
+# first difference).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$repo/build-bench}")
@@ -52,7 +53,7 @@ median() {
     sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-echo "talveco: $talveco${SAME_AS:+ (output byte-identical to that of $SAME_AS on every stream)}"
+echo "talveco: $talveco${SAME_AS:+ (outputs compared with those of $SAME_AS after the table)}"
 echo "directory: $work ($(df --output=fstype "$work" | tail -1)), $runs timed runs after one warm-up, medians"
 printf '\n| %-15s | %7s | %8s | %7s | %8s | %9s | %10s | %9s |\n' \
     stream "PCM MB" "conv ms" "cp ms" "PCM MB/s" "conv / cp" "conv CPU ms" "peak RSS"
@@ -66,12 +67,6 @@ for stream in $streams; do
     [ -s "$input" ] || "$generator" "$kind" "$levels" "$input" "$pcm_mb" 1 ${rows:+"$rows"}
     rm -f "$output" copy.wav
     "$talveco" "$input" >/dev/null  # warm-up: the input into the page cache
-    if [ -n "${SAME_AS:-}" ]; then
-        mv "$output" mine.wav
-        "$SAME_AS" "$input" >/dev/null
-        cmp "$output" mine.wav || { echo "throughput.sh: $stream: output differs from that of $SAME_AS" >&2; exit 1; }
-        rm mine.wav
-    fi
     cp "$output" copy.wav
     conv=() copy=() cpu=() peak=0
     for _ in $(seq "$runs"); do
@@ -92,3 +87,19 @@ for stream in $streams; do
             s, b / 1e6, c / 1e6, k / 1e6, b * 1e3 / c, c / k, u, r / 1024 }'
     rm -f copy.wav usage
 done
+
+# The outputs are compared once every stream is timed, so that the other
+# build's conversions and the comparisons (300 MB of file traffic a stream)
+# do not run between the timings.
+if [ -n "${SAME_AS:-}" ]; then
+    for stream in $streams; do
+        input="$stream-${pcm_mb}MB.acm"
+        output="${input%.acm}.wav"
+        mv "$output" mine.wav
+        "$SAME_AS" "$input" >/dev/null
+        cmp "$output" mine.wav || { echo "throughput.sh: $stream: output differs from that of $SAME_AS" >&2; exit 1; }
+        rm mine.wav
+    done
+    echo
+    echo "Every output is byte-identical to that of $SAME_AS."
+fi
