@@ -319,14 +319,15 @@ bool fuseStages(std::size_t width) {
     return width / 2 >= lanes && width <= 1024;
 }
 
-// Stages that start with view rows of `width` values, `height` of them, to
-// the last, two at a time where fuseStages allows. With `firstStage`, the
-// first of them is stage 1.
-template <bool firstStage>
-void transformStages(std::size_t width, std::size_t height, std::int32_t* values,
-                     std::uint32_t* carries) {
-    if (fuseStages(width)) {
-        transformTwoStages<firstStage>(carries, width / 2, height, values);
+// Stage k alone, or with `twoStages` stages k and k + 1 in one walk (column
+// groups of up to maxGroups vectors), over `height` view rows of `width`
+// values; afterwards width, height and carries are those of the stage that
+// follows them.
+template <bool firstStage, std::size_t maxGroups>
+void runStages(bool twoStages, std::size_t& width, std::size_t& height, std::int32_t* values,
+               std::uint32_t*& carries) {
+    if (twoStages) {
+        transformTwoStages<firstStage, maxGroups>(carries, width / 2, height, values);
         carries += 3 * width;
         width /= 4;
         height *= 4;
@@ -336,6 +337,15 @@ void transformStages(std::size_t width, std::size_t height, std::int32_t* values
         width /= 2;
         height *= 2;
     }
+}
+
+// Stages that start with view rows of `width` values, `height` of them, to
+// the last, two at a time where fuseStages allows. With `firstStage`, the
+// first of them is stage 1.
+template <bool firstStage>
+void transformStages(std::size_t width, std::size_t height, std::int32_t* values,
+                     std::uint32_t* carries) {
+    runStages<firstStage, 2>(fuseStages(width), width, height, values, carries);
     if (width > 0) transformStages<false>(width, height, values, carries);
 }
 
@@ -355,21 +365,9 @@ constexpr std::size_t chunkValues = 8192;
 // vectors, or stages 3 and 4 in one walk too, were slower).
 void transformWideStages(std::size_t& width, std::size_t& height, std::int32_t* values,
                          std::uint32_t*& carries) {
-    if (width / 2 > chunkWidth) {
-        transformTwoStages<true, 1>(carries, width / 2, height, values);
-        carries += 3 * width;
-        width /= 4;
-        height *= 4;
-    } else {
-        transformOneStage<true>(carries, width, height, values);
-        carries += 2 * width;
-        width /= 2;
-        height *= 2;
-    }
-    for (; width > chunkWidth; width /= 2, height *= 2) {
-        transformStage(carries, width, height, values);
-        carries += 2 * width;
-    }
+    runStages<true, 1>(width / 2 > chunkWidth, width, height, values, carries);
+    while (width > chunkWidth)
+        runStages<false, 1>(false, width, height, values, carries);
 }
 
 void transformStripe(unsigned levels, std::size_t rows, std::int32_t* values,
