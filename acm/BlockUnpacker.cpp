@@ -40,17 +40,15 @@ class ColumnCursor {
         --rowsLeft_;
     }
 
-    // Writes `value` in this row and, for a zero pair (`rows` 2), a zero in
-    // the next one; a zero pair in the column's last row writes only its
-    // first zero. No branch: the zero goes to this row first when it is the
-    // last one, and `value` then overwrites it.
-    void putWithinColumn(std::int32_t value, unsigned rows) {
-        const bool lastRow = rowsLeft_ == 1;
-        next_[lastRow ? 0 : stride_] = 0;
-        next_[0] = value;
-        const std::size_t taken = lastRow ? 1 : rows;
-        next_ += taken * stride_;
-        rowsLeft_ -= taken;
+    // Writes the amplitudes of the first `rows` indices into this row and
+    // the following ones and moves on past them.
+    template <std::size_t count>
+    void putFirst(const std::int32_t* amplitude, const std::array<std::int8_t, count>& indices,
+                  std::size_t rows) {
+        for (std::size_t i = 0; i < rows; ++i)
+            next_[i * stride_] = amplitude[indices[i]];
+        next_ += rows * stride_;
+        rowsLeft_ -= rows;
     }
 
     // Writes the amplitudes of all `indices` into this row and the following
@@ -150,6 +148,15 @@ struct PatternRun {
     std::uint8_t length = 0;                     // bits taken by the whole patterns
     std::uint8_t rows = 0;                       // rows they give, 1 to runRows
     std::array<std::int8_t, runRows> indices{};  // per row; 0 beyond `rows`
+    // Four bits for each k from 1 to runRows - 1: the bits of the patterns
+    // that start in the first k rows, which is what a column with only k
+    // rows left takes of the run (a zero pair in its last row included).
+    std::uint16_t lengthsWithin = 0;
+
+    // The bits a column with `rowsLeft` rows left (1 to rows) takes.
+    unsigned lengthThrough(std::size_t rowsLeft) const {
+        return rowsLeft < runRows ? (lengthsWithin >> (4 * (rowsLeft - 1))) & 0xF : length;
+    }
 };
 
 template <unsigned code>
@@ -167,6 +174,10 @@ constexpr auto buildPatternRuns() {
             if (run.length + next.length > runLookBits || run.rows + next.rows > runRows) break;
             run.indices[run.rows] = next.index;
             run.length = static_cast<std::uint8_t>(run.length + next.length);
+            for (unsigned k = run.rows + 1u; k < runRows && k <= run.rows + next.rows; ++k) {
+                run.lengthsWithin = static_cast<std::uint16_t>(
+                    (run.lengthsWithin & ~(0xFu << (4 * (k - 1)))) | run.length << (4 * (k - 1)));
+            }
             run.rows = static_cast<std::uint8_t>(run.rows + next.rows);
         }
     }
@@ -179,13 +190,11 @@ constexpr auto rangePatternRuns = buildPatternRuns<code>();
 // A range-coded column. Each step decodes up to four rows from one look-up
 // on the next eight bits, which the longest pattern (five bits) always
 // fits, so every step makes progress; the rows a step leaves out are written
-// by the following steps. Near the end of the column a step takes one
-// pattern at a time.
+// by the following steps. In the last rows of the column a step takes only
+// the patterns that start in them.
 template <unsigned code>
 [[gnu::always_inline]] inline void fillRange(BlockWork& target, std::size_t column) {
-    constexpr unsigned lookBits = rangeLookBits<code>;
     const auto& runs = rangePatternRuns<code>;
-    const auto& patterns = rangePatterns<code>;
     const std::int32_t* amplitude = target.amplitudes.near();
     BitCursor& bits = target.bits;
     ColumnCursor cursor(target, column);
@@ -196,10 +205,11 @@ template <unsigned code>
         cursor.putRun(amplitude, run.indices, run.rows);
     }
     while (cursor.rowsLeft() > 0) {
-        bits.refillBits(lookBits);
-        const Pattern found = patterns[bits.peek(lookBits)];
-        bits.consume(found.length);
-        cursor.putWithinColumn(amplitude[found.index], found.rows);
+        bits.refillBits(runLookBits);
+        const PatternRun& run = runs[bits.peek(runLookBits)];
+        const std::size_t rows = std::min<std::size_t>(run.rows, cursor.rowsLeft());
+        bits.consume(run.lengthThrough(rows));
+        cursor.putFirst(amplitude, run.indices, rows);
     }
 }
 
