@@ -511,7 +511,7 @@ template <typename Amplitude>
 }
 
 // fillNextColumns out of the loop of one-row blocks, which needs it for
-// few of their columns (2 % in the benchmark stream): inlined there, it made
+// few of their columns (1.5 % in the benchmark stream): inlined there, it made
 // that loop up to 8 % slower, depending on the fillers' code.
 [[gnu::noinline]] std::size_t fillNextColumnsAside(BlockWork& work, std::size_t column) {
     return fillNextColumns(work, column);
