@@ -40,24 +40,13 @@ class ColumnCursor {
         --rowsLeft_;
     }
 
-    // Writes the amplitudes of the first `rows` indices into this row and
-    // the following ones and moves on past them.
-    template <std::size_t count>
-    void putFirst(const std::int32_t* amplitude, const std::array<std::int8_t, count>& indices,
-                  std::size_t rows) {
-        for (std::size_t i = 0; i < rows; ++i)
-            next_[i * stride_] = amplitude[indices[i]];
-        next_ += rows * stride_;
-        rowsLeft_ -= rows;
-    }
-
-    // Writes the amplitudes of all `indices` into this row and the following
-    // ones, then moves on by `rows`, which may be fewer: the rows beyond them
-    // are written again later. Needs indices.size() rows left.
+    // Writes the amplitudes of the first `written` indices into this row and
+    // the following ones, then moves on by `rows`, which may be fewer: the
+    // rows beyond them are written again later. Needs `written` rows left.
     template <std::size_t count>
     void putRun(const std::int32_t* amplitude, const std::array<std::int8_t, count>& indices,
-                std::size_t rows) {
-        for (std::size_t i = 0; i < count; ++i)
+                std::size_t written, std::size_t rows) {
+        for (std::size_t i = 0; i < written; ++i)
             next_[i * stride_] = amplitude[indices[i]];
         next_ += rows * stride_;
         rowsLeft_ -= rows;
@@ -202,14 +191,14 @@ template <unsigned code>
         bits.refillBits(runLookBits);
         const PatternRun& run = runs[bits.peek(runLookBits)];
         bits.consume(run.length);
-        cursor.putRun(amplitude, run.indices, run.rows);
+        cursor.putRun(amplitude, run.indices, runRows, run.rows);
     }
     while (cursor.rowsLeft() > 0) {
         bits.refillBits(runLookBits);
         const PatternRun& run = runs[bits.peek(runLookBits)];
         const std::size_t rows = std::min<std::size_t>(run.rows, cursor.rowsLeft());
         bits.consume(run.lengthThrough(rows));
-        cursor.putFirst(amplitude, run.indices, rows);
+        cursor.putRun(amplitude, run.indices, rows, rows);
     }
 }
 
