@@ -163,10 +163,10 @@ constexpr auto buildPatternRuns() {
             if (run.length + next.length > runLookBits || run.rows + next.rows > runRows) break;
             run.indices[run.rows] = next.index;
             run.length = static_cast<std::uint8_t>(run.length + next.length);
-            for (unsigned k = run.rows + 1u; k < runRows && k <= run.rows + next.rows; ++k) {
-                run.lengthsWithin = static_cast<std::uint16_t>(
-                    (run.lengthsWithin & ~(0xFu << (4 * (k - 1)))) | run.length << (4 * (k - 1)));
-            }
+            // The rows this pattern starts in or covers, each seen once.
+            for (unsigned k = run.rows + 1u; k < runRows && k <= run.rows + next.rows; ++k)
+                run.lengthsWithin =
+                    static_cast<std::uint16_t>(run.lengthsWithin | run.length << (4 * (k - 1)));
             run.rows = static_cast<std::uint8_t>(run.rows + next.rows);
         }
     }
