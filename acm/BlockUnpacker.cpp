@@ -526,21 +526,23 @@ template <typename Amplitude>
     for (std::size_t column = 0; column < work.columns;) {
         bits.topUp();
         if (bits.bitCount() >= singleLookBits) {
+            // The zero codes in front of the next value, taken without a
+            // branch: whether a column is silent follows no pattern a branch
+            // could learn. Enough bits are left held for the look-up.
+            const std::size_t zeros = std::min<std::size_t>(
+                std::min(bits.zeroBitsHeld(), bits.bitCount() - singleLookBits) / 5,
+                work.columns - column);
+            bits.consume(static_cast<unsigned>(5 * zeros));
+            column += zeros;
+            if (column == work.columns) break;
             const SingleValue value = singleValues[bits.peek(singleLookBits)];
             if (value.length != 0) {
                 bits.consume(value.length);
                 work.values[column++] = near[value.index];
                 continue;
             }
-            if (bits.peek(5) == 0) {
-                // A run of zero codes, as fillZeroRun takes it, in one row,
-                // whose zeros are in place: the block was cleared.
-                const std::size_t run =
-                    std::min<std::size_t>(bits.zeroBitsHeld() / 5, work.columns - column);
-                bits.consume(static_cast<unsigned>(5 * run));
-                column += run;
-                continue;
-            }
+            // A zero run longer than the bits held goes on with the next.
+            if (zeros != 0 && bits.peek(5) == 0) continue;
         }
         const std::size_t filled = fillNextColumnsAside(work, column);
         if (filled == 0) return false;
