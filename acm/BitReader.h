@@ -221,11 +221,13 @@ class BitCursor {
         window_.consume(static_cast<unsigned>(target % 8));
     }
 
-    // How many of the held bits, from the next one on, are zero.
-    unsigned zeroBitsHeld() const {
-        // The bits above the held ones are zero too, so the count is capped.
-        return static_cast<unsigned>(
-            std::min<std::uint64_t>(std::uint64_t(std::countr_zero(window_.bits)), window_.count));
+    // How many of the held bits from the next one on are zero, counting no
+    // further than `limit` bits (at most those held). A bit set at the limit
+    // ends the count, where a comparison after it would lengthen the chain
+    // from one field to the next.
+    unsigned zeroBitsWithin(std::size_t limit) const {
+        assert(limit <= window_.count && limit < 64);
+        return static_cast<unsigned>(std::countr_zero(window_.bits | std::uint64_t{1} << limit));
     }
 
     std::uint32_t peek(unsigned n) const { return window_.peek(n); }

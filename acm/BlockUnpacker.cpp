@@ -409,7 +409,9 @@ template <typename Amplitude>
 [[gnu::always_inline]] inline std::size_t fillZeroRun(BlockWork& target, std::size_t column) {
     BitCursor& bits = target.bits;
     bits.topUp();
-    const std::size_t run = std::min<std::size_t>(bits.zeroBitsHeld() / 5, target.columns - column);
+    const std::size_t run =
+        bits.zeroBitsWithin(std::min<std::size_t>(bits.bitCount(), 5 * (target.columns - column))) /
+        5;
     bits.consume(static_cast<unsigned>(5 * run));
     fillZeros(target, column, run);
     return run;
@@ -529,9 +531,10 @@ template <typename Amplitude>
             // The zero codes in front of the next value, taken without a
             // branch: whether a column is silent follows no pattern a branch
             // could learn. Enough bits are left held for the look-up.
-            const std::size_t zeros = std::min<std::size_t>(
-                std::min(bits.zeroBitsHeld(), bits.bitCount() - singleLookBits) / 5,
-                work.columns - column);
+            const std::size_t zeros =
+                bits.zeroBitsWithin(std::min<std::size_t>(bits.bitCount() - singleLookBits,
+                                                          5 * (work.columns - column))) /
+                5;
             bits.consume(static_cast<unsigned>(5 * zeros));
             column += zeros;
             if (column == work.columns) break;
