@@ -23,7 +23,8 @@ void BlockProducer::unpackRun(std::span<std::int32_t> values, std::size_t maxBlo
     // Samples are owed, so the header guarantees rows and a block is not empty.
     const std::size_t blocksOwed = (samplesLeft_ + geometry_.blockSize - 1) / geometry_.blockSize;
     try {
-        unpackBlocks(bits_, amplitudes_, geometry_, values, std::min(maxBlocks, blocksOwed), run);
+        unpackBlocks(bits_, amplitudes_, geometry_, values, std::min(maxBlocks, blocksOwed), run,
+                     zeroRuns_);
     } catch (...) {
         takeSamples(run);
         throw;

@@ -51,6 +51,7 @@ class BlockProducer {
     BitReader bits_;
     BlockGeometry geometry_;
     AmplitudeTable amplitudes_;
+    ZeroRunHint zeroRuns_;
     std::uint32_t samplesLeft_;
     bool lastBlockPastEnd_ = false;
 };

@@ -23,6 +23,7 @@ struct BlockWork {
     // columns are in place already.
     bool cleared;
     bool wideFields;  // decodeLinearFieldsWide may be used
+    ZeroRunHint& zeroRuns;
 };
 
 // Walks one column of the block buffer from row 0 down, `columns` entries a
@@ -402,10 +403,10 @@ template <typename Amplitude>
         std::fill_n(row, count, 0);
 }
 
-// Code 0 is five zero bits, and a silent stretch of a block is a run of
-// them: all the zero codes the held bits show are taken at once, up to the
-// end of the block, and their columns written together. Expects the next
-// code to be 0 and at least its five bits held; returns the columns taken.
+// A silent stretch of a block is a run of zero codes: all the zero codes the
+// held bits show are taken at once, up to the end of the block, and their
+// columns written together. Returns the columns taken, none when the next
+// code is not 0.
 [[gnu::always_inline]] inline std::size_t fillZeroRun(BlockWork& target, std::size_t column) {
     BitCursor& bits = target.bits;
     bits.topUp();
@@ -492,13 +493,46 @@ template <typename Amplitude>
     return fillCoded(work, code, column) ? 1 : 0;
 }
 
+// The columns of a block one after another. Blocks of a few columns gain
+// nothing from taking zero codes first (see ZeroRunHint) and only take the
+// branch.
+template <bool zeroRunsFirstMayPay>
 [[gnu::always_inline]] inline bool fillColumns(BlockWork& work) {
-    for (std::size_t column = 0; column < work.columns;) {
-        const std::size_t filled = fillNextColumns(work, column);
-        if (filled == 0) return false;
-        column += filled;
+    if constexpr (!zeroRunsFirstMayPay) {
+        for (std::size_t column = 0; column < work.columns;) {
+            const std::size_t filled = fillNextColumns(work, column);
+            if (filled == 0) return false;
+            column += filled;
+        }
+        return true;
     }
-    return true;
+    BitCursor& bits = work.bits;
+    const bool zerosFirst = work.zeroRuns.takenFirst;
+    bool takeZeros = zerosFirst;
+    std::size_t silent = 0;
+    bool good = true;
+    for (std::size_t column = 0; column < work.columns;) {
+        if (takeZeros) {
+            const std::size_t zeros = fillZeroRun(work, column);
+            silent += zeros;
+            column += zeros;
+            if (column == work.columns) break;
+        }
+        bits.refillBits(5);
+        const unsigned code = bits.peek(5);
+        // A zero code here starts a run not taken first, or one longer than
+        // the bits held were.
+        takeZeros = zerosFirst || code == 0;
+        if (code == 0) continue;
+        bits.consume(5);
+        if (!fillCoded(work, code, column)) {
+            good = false;
+            break;
+        }
+        ++column;
+    }
+    work.zeroRuns.silentColumns += silent;
+    return good;
 }
 
 // fillNextColumns out of the loop of one-row blocks, which needs it for
@@ -587,12 +621,14 @@ void storeTile(const std::int32_t* tile, const BlockGeometry& geometry, std::int
 [[gnu::always_inline]] inline bool fillThroughTiles(BitCursor& bits,
                                                     const AmplitudeTable& amplitudes,
                                                     const BlockGeometry& geometry,
-                                                    std::int32_t* values, bool wideFields) {
+                                                    std::int32_t* values, bool wideFields,
+                                                    ZeroRunHint& zeroRuns) {
     alignas(64) std::array<std::int32_t, tileRowsMaximum * tileColumns> tile;
     for (std::size_t first = 0; first < geometry.columns; first += tileColumns) {
         std::fill_n(tile.data(), geometry.rows * tileColumns, 0);
-        BlockWork work{bits, amplitudes, tile.data(), tileColumns, geometry.rows, true, wideFields};
-        const bool good = fillColumns(work);
+        BlockWork work{bits,          amplitudes, tile.data(), tileColumns,
+                       geometry.rows, true,       wideFields,  zeroRuns};
+        const bool good = fillColumns<true>(work);
         storeTile(tile.data(), geometry, values, first);
         if (!good) {
             // The columns not reached read zero, as in a cleared block.
@@ -605,13 +641,16 @@ void storeTile(const std::int32_t* tile, const BlockGeometry& geometry, std::int
     return true;
 }
 
-// How the blocks of a geometry are filled: column by column, as single
-// rows, or through tiles.
-enum class BlockFill { columns, singleRow, tiles };
+// How the blocks of a geometry are filled: column by column (taking the
+// branch on zero codes alone where blocks have few columns), as single rows,
+// or through tiles.
+enum class BlockFill { columns, fewColumns, singleRow, tiles };
 
 BlockFill blockFill(const BlockGeometry& geometry) {
     if (fillsThroughTiles(geometry)) return BlockFill::tiles;
-    return geometry.rows == 1 ? BlockFill::singleRow : BlockFill::columns;
+    if (geometry.rows == 1) return BlockFill::singleRow;
+    return geometry.columns < ZeroRunHint::takenFirstColumnsMinimum ? BlockFill::fewColumns
+                                                                    : BlockFill::columns;
 }
 
 // One block from where `bits` stand: the header rewrites `amplitudes`, the
@@ -620,36 +659,39 @@ BlockFill blockFill(const BlockGeometry& geometry) {
 template <BlockFill fill>
 [[gnu::always_inline]] inline bool unpackWith(BitCursor& bits, AmplitudeTable& amplitudes,
                                               const BlockGeometry& geometry, std::int32_t* values,
-                                              bool wideFields) {
+                                              bool wideFields, ZeroRunHint& zeroRuns) {
     // The header: a 4-bit range exponent, then a 16-bit step.
     const std::uint32_t header = bits.takeBits(20);
     amplitudes.rewrite(header & 0xF, static_cast<std::uint16_t>(header >> 4));
     if constexpr (fill == BlockFill::tiles) {
         if (geometry.blockSize > tiledBlockClearedAbove) std::fill_n(values, geometry.blockSize, 0);
-        return fillThroughTiles(bits, amplitudes, geometry, values, wideFields);
+        return fillThroughTiles(bits, amplitudes, geometry, values, wideFields, zeroRuns);
     }
     // About half the columns of real streams are silent. Clearing the block
     // first, a plain fill of memory, costs less than writing their zeros
     // down the columns one by one, and then they need no writing at all.
     std::fill_n(values, geometry.blockSize, 0);
-    BlockWork work{bits, amplitudes, values, geometry.columns, geometry.rows, true, wideFields};
+    BlockWork work{bits,          amplitudes, values,     geometry.columns,
+                   geometry.rows, true,       wideFields, zeroRuns};
     if constexpr (fill == BlockFill::singleRow) return fillSingleRow(work);
-    return fillColumns(work);
+    return fillColumns<fill == BlockFill::columns>(work);
 }
 
 // The loop over the blocks of a run, one copy for each way of filling a
 // block, so that blocks of a few values do not pay for the choice.
 template <BlockFill fill>
 void unpackBlocksWith(BitReader& reader, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
-                      std::int32_t* block, std::size_t count, BlockRun& run) {
+                      std::int32_t* block, std::size_t count, BlockRun& run,
+                      ZeroRunHint& zeroRuns) {
     const bool wideFields = wideLinearFieldsAvailable();
     BitCursor bits(reader);
     for (; run.goodBlocks < count; ++run.goodBlocks, block += geometry.blockSize) {
-        if (!unpackWith<fill>(bits, amplitudes, geometry, block, wideFields)) {
+        if (!unpackWith<fill>(bits, amplitudes, geometry, block, wideFields, zeroRuns)) {
             run.stoppedAtBadBlock = true;
             break;
         }
         if (!run.firstPastEnd && bits.pastEndOfInput()) run.firstPastEnd = run.goodBlocks;
+        zeroRuns.nextBlock(geometry.columns);
     }
     bits.release();
 }
@@ -671,13 +713,15 @@ bool wideLinearFieldsAvailable() {
 bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column) {
     assert(target.blockBuffer.size() >= target.rows * target.columns);
     BitCursor bits(target.bits);
+    ZeroRunHint zeroRuns;
     BlockWork work{bits,
                    target.amplitudes,
                    target.blockBuffer.data(),
                    target.columns,
                    target.rows,
                    /*cleared=*/false,
-                   /*wideFields=*/false};
+                   /*wideFields=*/false,
+                   zeroRuns};
     const bool filled = fillCoded(work, code, column);
     bits.release();
     return filled;
@@ -686,26 +730,32 @@ bool fillColumn(ColumnTarget& target, unsigned code, std::size_t column) {
 bool unpackBlock(BitReader& reader, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
                  std::span<std::int32_t> blockBuffer) {
     BlockRun run;
-    unpackBlocks(reader, amplitudes, geometry, blockBuffer, 1, run);
+    ZeroRunHint zeroRuns;
+    unpackBlocks(reader, amplitudes, geometry, blockBuffer, 1, run, zeroRuns);
     return run.goodBlocks == 1;
 }
 
 void unpackBlocks(BitReader& reader, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
-                  std::span<std::int32_t> values, std::size_t count, BlockRun& run) {
+                  std::span<std::int32_t> values, std::size_t count, BlockRun& run,
+                  ZeroRunHint& zeroRuns) {
     assert(values.size() >= count * geometry.blockSize);
     run = {};
     switch (blockFill(geometry)) {
         case BlockFill::columns:
             unpackBlocksWith<BlockFill::columns>(reader, amplitudes, geometry, values.data(), count,
-                                                 run);
+                                                 run, zeroRuns);
+            return;
+        case BlockFill::fewColumns:
+            unpackBlocksWith<BlockFill::fewColumns>(reader, amplitudes, geometry, values.data(),
+                                                    count, run, zeroRuns);
             return;
         case BlockFill::singleRow:
             unpackBlocksWith<BlockFill::singleRow>(reader, amplitudes, geometry, values.data(),
-                                                   count, run);
+                                                   count, run, zeroRuns);
             return;
         case BlockFill::tiles:
             unpackBlocksWith<BlockFill::tiles>(reader, amplitudes, geometry, values.data(), count,
-                                               run);
+                                               run, zeroRuns);
             return;
     }
 }

@@ -81,13 +81,37 @@ struct BlockRun {
     bool stoppedAtBadBlock = false;  // the block after the good ones is bad
 };
 
+// How the blocks of a stream take the zero codes (silent columns) in front
+// of a coded column. Where many columns are silent, taking them before
+// every coded column, without a branch on whether there are any, costs
+// less than a branch no predictor can learn; where few are, that look costs
+// more than the branch, which then rarely fails. Each block takes them the
+// way the block before it calls for, so the hint lasts from one run of
+// blocks to the next. Blocks of fewer than takenFirstColumnsMinimum columns
+// always take the branch.
+struct ZeroRunHint {
+    static constexpr std::size_t takenFirstColumnsMinimum = 16;
+
+    bool takenFirst = false;
+    std::size_t silentColumns = 0;  // of the block being filled
+
+    // Chooses for the next block, of `columns` columns: first where at
+    // least an eighth of this block's were silent.
+    void nextBlock(std::size_t columns) {
+        takenFirst = 8 * silentColumns >= columns;
+        silentColumns = 0;
+    }
+};
+
 // Unpacks up to `count` blocks into `values`, one after another, as that
 // many unpackBlock calls would, but with one cursor on the bits
 // for all of them: blocks of a few values cost little more than their
 // values. Stops after a bad block, which is left as unpackBlock leaves it.
 // `run` is kept current block by block, so that it also tells how far the
-// run got when a read of the input fails and ends it.
+// run got when a read of the input fails and ends it; `zeroRuns` goes on
+// from the stream's previous run.
 void unpackBlocks(BitReader& bits, AmplitudeTable& amplitudes, const BlockGeometry& geometry,
-                  std::span<std::int32_t> values, std::size_t count, BlockRun& run);
+                  std::span<std::int32_t> values, std::size_t count, BlockRun& run,
+                  ZeroRunHint& zeroRuns);
 
 }  // namespace talveco

@@ -152,9 +152,10 @@ UnpackResult unpackInRuns(const Bytes& stream, const BlockGeometry& geometry, in
     UnpackResult result{{}, {}, {}, 0};
     const auto count = static_cast<std::size_t>(blocks);
     Values values(geometry.blockSize * count, untouched);
+    ZeroRunHint zeroRuns;
     while (result.results.size() < count) {
         BlockRun run;
-        unpackBlocks(bits, table, geometry, values, count - result.results.size(), run);
+        unpackBlocks(bits, table, geometry, values, count - result.results.size(), run, zeroRuns);
         for (std::size_t b = 0; b < run.goodBlocks; ++b) {
             const auto first = values.begin() + static_cast<std::ptrdiff_t>(b * geometry.blockSize);
             result.results.push_back(true);
