@@ -403,17 +403,25 @@ template <typename Amplitude>
         std::fill_n(row, count, 0);
 }
 
+// Takes the zero codes (five zero bits each) the held bits show, at most
+// `columnsLeft` of them, leaving at least `bitsKept` of the held bits; returns
+// how many it took, none when the next code is not 0.
+[[gnu::always_inline]] inline std::size_t takeZeroCodes(BitCursor& bits, std::size_t columnsLeft,
+                                                        unsigned bitsKept = 0) {
+    assert(bits.bitCount() >= bitsKept);
+    const std::size_t limit = std::min<std::size_t>(bits.bitCount() - bitsKept, 5 * columnsLeft);
+    const std::size_t codes = bits.zeroBitsWithin(limit) / 5;
+    bits.consume(static_cast<unsigned>(5 * codes));
+    return codes;
+}
+
 // A silent stretch of a block is a run of zero codes: all the zero codes the
 // held bits show are taken at once, up to the end of the block, and their
 // columns written together. Returns the columns taken, none when the next
 // code is not 0.
 [[gnu::always_inline]] inline std::size_t fillZeroRun(BlockWork& target, std::size_t column) {
-    BitCursor& bits = target.bits;
-    bits.topUp();
-    const std::size_t run =
-        bits.zeroBitsWithin(std::min<std::size_t>(bits.bitCount(), 5 * (target.columns - column))) /
-        5;
-    bits.consume(static_cast<unsigned>(5 * run));
+    target.bits.topUp();
+    const std::size_t run = takeZeroCodes(target.bits, target.columns - column);
     fillZeros(target, column, run);
     return run;
 }
@@ -565,11 +573,7 @@ template <bool zeroRunsFirstMayPay>
             // The zero codes in front of the next value, taken without a
             // branch: whether a column is silent follows no pattern a branch
             // could learn. Enough bits are left held for the look-up.
-            const std::size_t zeros =
-                bits.zeroBitsWithin(std::min<std::size_t>(bits.bitCount() - singleLookBits,
-                                                          5 * (work.columns - column))) /
-                5;
-            bits.consume(static_cast<unsigned>(5 * zeros));
+            const std::size_t zeros = takeZeroCodes(bits, work.columns - column, singleLookBits);
             column += zeros;
             if (column == work.columns) break;
             const SingleValue value = singleValues[bits.peek(singleLookBits)];
@@ -691,7 +695,8 @@ void unpackBlocksWith(BitReader& reader, AmplitudeTable& amplitudes, const Block
             break;
         }
         if (!run.firstPastEnd && bits.pastEndOfInput()) run.firstPastEnd = run.goodBlocks;
-        zeroRuns.nextBlock(geometry.columns);
+        if constexpr (fill == BlockFill::columns || fill == BlockFill::tiles)
+            zeroRuns.nextBlock(geometry.columns);
     }
     bits.release();
 }
