@@ -1,6 +1,7 @@
 // Micro-benchmarks of the decoder's hot parts: block unpacking by family of
 // column codes, the inverse transform by level count, and readSamples from
-// an in-memory stream. Throughput is counted in values (items) and PCM bytes.
+// an in-memory stream; and how fast unpacking alone could go on one thread
+// or two. Throughput is counted in values (items) and PCM bytes.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <random>
 #include <span>
+#include <thread>
 #include <vector>
 
 #include "acm/AcmDecoder.h"
@@ -89,6 +91,86 @@ void BM_UnpackBlock(benchmark::State& state) {
     state.SetBytesProcessed(2 * values * state.iterations());
 }
 BENCHMARK(BM_UnpackBlock)->DenseRange(0, static_cast<int>(codeFamilies.size()) - 1);
+
+// Where each run of blocks of a stream starts: its bit and the amplitude
+// table as the blocks before it left it (later blocks may read entries
+// that earlier ones wrote).
+struct RunStart {
+    std::uint64_t bit = 0;
+    AmplitudeTable amplitudes;
+};
+
+constexpr std::size_t runValues = std::size_t{64} * 1024;  // as in a pipeline slot
+
+std::vector<RunStart> findRunStarts(std::span<const std::uint8_t> stream,
+                                    const BlockGeometry& geometry, std::uint64_t blocks) {
+    SpanSource source(stream);
+    BitReader bits(source);
+    for (int field = 0; field < 7; ++field)
+        bits.readBits(16);  // the file header
+    const std::size_t perRun = std::max<std::size_t>(1, runValues / geometry.blockSize);
+    std::vector<std::int32_t> values(perRun * geometry.blockSize);
+    std::vector<RunStart> starts;
+    AmplitudeTable amplitudes;
+    ZeroRunHint zeroRuns;
+    for (std::uint64_t first = 0; first < blocks; first += perRun) {
+        starts.push_back({bits.bitPosition(), amplitudes});
+        BlockRun run;
+        talveco::unpackBlocks(bits, amplitudes, geometry, values,
+                              std::min<std::uint64_t>(perRun, blocks - first), run, zeroRuns);
+    }
+    return starts;
+}
+
+// Unpacking alone, as if every run of blocks could be started where it
+// starts: on one thread, and split over two threads (runs taken in turn),
+// which is as fast as unpacking one stream on two processors could be
+// without the transform. Arguments: rows per block (7 levels), 1 for the
+// dense stream, threads.
+void BM_UnpackRuns(benchmark::State& state) {
+    const auto rows = static_cast<unsigned>(state.range(0));
+    const bool dense = state.range(1) != 0;
+    const auto threads = static_cast<std::size_t>(state.range(2));
+    state.SetLabel(dense ? "dense" : "realistic");
+    const BlockGeometry geometry = blockGeometry(unpackLevels, rows);
+    const std::uint64_t blocks = (std::uint64_t{1} << 22) / geometry.blockSize;  // 8 MB of PCM
+    const std::vector<std::uint8_t> stream = makeBenchStream(
+        dense ? StreamKind::Dense : StreamKind::Realistic, unpackLevels, blocks, 5, rows);
+    const std::vector<RunStart> starts = findRunStarts(stream, geometry, blocks);
+    const std::size_t perRun = std::max<std::size_t>(1, runValues / geometry.blockSize);
+    auto unpackEvery = [&](std::size_t first) {
+        std::vector<std::int32_t> values(perRun * geometry.blockSize);
+        for (std::size_t r = first; r < starts.size(); r += threads) {
+            SpanSource source(std::span<const std::uint8_t>(stream).subspan(starts[r].bit / 8));
+            BitReader bits(source);
+            bits.readBits(starts[r].bit % 8);
+            AmplitudeTable amplitudes = starts[r].amplitudes;
+            ZeroRunHint zeroRuns;
+            BlockRun run;
+            talveco::unpackBlocks(bits, amplitudes, geometry, values,
+                                  std::min<std::uint64_t>(perRun, blocks - r * perRun), run,
+                                  zeroRuns);
+            benchmark::DoNotOptimize(values.data());
+        }
+    };
+    for (auto _ : state) {
+        std::vector<std::thread> others;
+        for (std::size_t t = 1; t < threads; ++t)
+            others.emplace_back(unpackEvery, t);
+        unpackEvery(0);
+        for (std::thread& other : others)
+            other.join();
+    }
+    const auto values = static_cast<std::int64_t>(blocks * geometry.blockSize);
+    state.SetItemsProcessed(values * state.iterations());
+    state.SetBytesProcessed(2 * values * state.iterations());
+}
+BENCHMARK(BM_UnpackRuns)
+    ->ArgsProduct({{1, 4, 16}, {0}, {1, 2}})
+    ->Args({16, 1, 1})
+    ->Args({16, 1, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The transform of one 16-row block of small amplitudes, in place; the
 // values wrap freely as the same block is transformed again and again.
