@@ -38,6 +38,12 @@ class SpanSource final : public ByteSource {
     std::size_t position_ = 0;
 };
 
+// The file header: seven 16-bit fields.
+void skipFileHeader(BitReader& bits) {
+    for (int field = 0; field < 7; ++field)
+        bits.readBits(16);
+}
+
 constexpr unsigned unpackLevels = 7;
 constexpr std::uint64_t unpackBlocks = 256;
 
@@ -74,8 +80,7 @@ void BM_UnpackBlock(benchmark::State& state) {
     for (auto _ : state) {
         SpanSource source(stream);
         BitReader bits(source);
-        for (int field = 0; field < 7; ++field)
-            bits.readBits(16);  // the file header
+        skipFileHeader(bits);
         // One block a call, into the same buffer, with what unpacking learns
         // from block to block kept as the decoder keeps it.
         ZeroRunHint zeroRuns;
@@ -100,15 +105,14 @@ struct RunStart {
     AmplitudeTable amplitudes;
 };
 
-constexpr std::size_t runValues = std::size_t{64} * 1024;  // as in a pipeline slot
-
+// The starts of the runs of `perRun` blocks that make up the stream's
+// `blocks` blocks.
 std::vector<RunStart> findRunStarts(std::span<const std::uint8_t> stream,
-                                    const BlockGeometry& geometry, std::uint64_t blocks) {
+                                    const BlockGeometry& geometry, std::uint64_t blocks,
+                                    std::size_t perRun) {
     SpanSource source(stream);
     BitReader bits(source);
-    for (int field = 0; field < 7; ++field)
-        bits.readBits(16);  // the file header
-    const std::size_t perRun = std::max<std::size_t>(1, runValues / geometry.blockSize);
+    skipFileHeader(bits);
     std::vector<std::int32_t> values(perRun * geometry.blockSize);
     std::vector<RunStart> starts;
     AmplitudeTable amplitudes;
@@ -136,8 +140,9 @@ void BM_UnpackRuns(benchmark::State& state) {
     const std::uint64_t blocks = (std::uint64_t{1} << 22) / geometry.blockSize;  // 8 MB of PCM
     const std::vector<std::uint8_t> stream = makeBenchStream(
         dense ? StreamKind::Dense : StreamKind::Realistic, unpackLevels, blocks, 5, rows);
-    const std::vector<RunStart> starts = findRunStarts(stream, geometry, blocks);
+    constexpr std::size_t runValues = std::size_t{64} * 1024;  // as in a pipeline slot
     const std::size_t perRun = std::max<std::size_t>(1, runValues / geometry.blockSize);
+    const std::vector<RunStart> starts = findRunStarts(stream, geometry, blocks, perRun);
     auto unpackEvery = [&](std::size_t first) {
         std::vector<std::int32_t> values(perRun * geometry.blockSize);
         for (std::size_t r = first; r < starts.size(); r += threads) {
