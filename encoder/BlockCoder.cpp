@@ -18,11 +18,26 @@ constexpr unsigned blockHeaderBits = 4 + 16;
 // Rows of silence after a block that its carries can still move.
 constexpr unsigned tailRows = 2;
 
+// Level taken away from a block that would wrap before its step is made
+// finer: a few percent of the level cost less than the bits of a finer step.
+constexpr double mildestScale = 0.9;
+
 // Steps above this leave too few indices inside the 16-bit amplitude range.
 constexpr double largestStep = 16384;
 
 std::uint16_t usableStep(double step) {
     return static_cast<std::uint16_t>(std::clamp(std::lround(step), 1L, long(largestStep)));
+}
+
+// The step, made finer where needed so that the multiples of it inside the
+// 16-bit amplitude range reach `peak`: a coarse step would otherwise flatten
+// the loudest values of the block at the last multiple below full scale.
+std::uint16_t stepReaching(double step, double peak) {
+    int s = usableStep(step);
+    const double reach = std::min(peak, double(int16Highest));
+    while (s > 1 && reach > (int16Highest / s) * s + s / 2.0)
+        s = int16Highest / (int16Highest / s + 1);
+    return static_cast<std::uint16_t>(s);
 }
 
 // The nearest integer, ties to even, without a library call: adding 1.5 *
@@ -111,7 +126,10 @@ BlockCoder::BlockCoder(unsigned levels, unsigned rows)
 BlockCoder::Quantised BlockCoder::quantise(std::span<const double> values, double step,
                                            double scale) {
     Quantised q;
-    q.step = usableStep(step);
+    double peak = 0.0;
+    for (const double v : values)
+        peak = std::max(peak, std::abs(v));
+    q.step = stepReaching(step, peak * scale);
     const double toIndex = scale / q.step;
     const int lowestIndex = -(-int16Lowest / q.step);
     const int highestIndex = int16Highest / q.step;
@@ -231,7 +249,11 @@ BlockCoder::Quantised BlockCoder::quantiseWithoutWrap(std::span<const double> va
             carries_.swap(trialCarries_);
             return q;
         }
-        if (trialStep > 1.0) {
+        // A little less level first, which costs no bits; then finer steps;
+        // then ever less level.
+        if (scale > mildestScale) {
+            scale -= 0.03;
+        } else if (trialStep > 1.0) {
             trialStep = std::max(1.0, trialStep / 2);
         } else {
             scale = scale > 0.5 ? scale - 0.02 : 0.0;
@@ -239,15 +261,30 @@ BlockCoder::Quantised BlockCoder::quantiseWithoutWrap(std::span<const double> va
     }
 }
 
+// Coarser steps while the block takes more than `mostBits`, so that no
+// block costs more than the samples it carries would as 16-bit PCM.
+BlockCoder::Quantised BlockCoder::quantiseWithin(std::span<const double> values, double step,
+                                                 std::uint64_t mostBits) {
+    const std::vector<std::uint32_t> before = carries_;
+    Quantised q = quantiseWithoutWrap(values, step);
+    while (q.bits > mostBits && step < largestStep) {
+        carries_ = before;
+        step = std::min(largestStep, std::max(2.0, step * 2));
+        q = quantiseWithoutWrap(values, step);
+    }
+    return q;
+}
+
 void BlockCoder::code(std::span<const double> values, double step, BitWriter& bits,
-                      std::span<std::int16_t> decoded) {
-    const Quantised q = quantiseWithoutWrap(values, step);
+                      std::span<std::int16_t> decoded, std::uint64_t mostBits) {
+    const Quantised q = quantiseWithin(values, step, mostBits);
     storeSamples(block_, geometry_.levels, decoded.data());
     write(q, bits);
 }
 
-std::uint64_t BlockCoder::codedBits(std::span<const double> values, double step) {
-    return quantiseWithoutWrap(values, step).bits;
+std::uint64_t BlockCoder::codedBits(std::span<const double> values, double step,
+                                    std::uint64_t mostBits) {
+    return quantiseWithin(values, step, mostBits).bits;
 }
 
 }  // namespace talveco

@@ -27,13 +27,18 @@ class BlockCoder {
     // Codes the block with this step into `bits` and stores the samples it
     // decodes to in `decoded` (blockSize of them). When a decoded sample would
     // leave the 16-bit range, where the decoder wraps it, the block is coded
-    // again with finer steps and then with less level until none does.
+    // again with a little less level, then with finer steps, then with ever
+    // less level until none does. A block that would take more than
+    // `mostBits` is coded with coarser steps.
     void code(std::span<const double> values, double step, BitWriter& bits,
-              std::span<std::int16_t> decoded);
+              std::span<std::int16_t> decoded, std::uint64_t mostBits = noBitLimit);
 
     // The bits code() would write for the block, with the carries moved on
     // as code() moves them; nothing is written.
-    std::uint64_t codedBits(std::span<const double> values, double step);
+    std::uint64_t codedBits(std::span<const double> values, double step,
+                            std::uint64_t mostBits = noBitLimit);
+
+    static constexpr std::uint64_t noBitLimit = ~std::uint64_t{0};
 
   private:
     struct Quantised {
@@ -45,6 +50,7 @@ class BlockCoder {
     ColumnChoice chooseColumn(std::span<const double> scaled, int lowestIndex, int highestIndex,
                               double weight, std::span<int> column);
     Quantised quantiseWithoutWrap(std::span<const double> values, double step);
+    Quantised quantiseWithin(std::span<const double> values, double step, std::uint64_t mostBits);
     bool transformWithoutWrap(const Quantised& q);
     bool wraps(std::span<const std::int32_t> values) const;
     void write(const Quantised& q, BitWriter& bits);

@@ -56,6 +56,8 @@ bool applyOption(const std::string& argument, OptionReader& reader, EncodeOption
         options.force = true;
     } else if (argument == "-s" || argument == "--silent") {
         options.silent = true;
+    } else if (argument == "--strict-rate") {
+        options.strictRate = true;
     } else if (argument == "-o") {
         options.outputPath = reader.valueOf(argument);
     } else if (argument == "-q") {
@@ -105,6 +107,7 @@ std::string encodeUsageText() {
            "\n"
            "  -q N         constant quality, 0 (smallest) to 10 (best); default 5\n"
            "  -b KBPS      average bitrate in kbit/s, all channels together\n"
+           "  --strict-rate  fail a file whose bitrate is not within 2 % of -b\n"
            "  --levels N   transform levels, 0 to 15 (default: chosen from the material)\n"
            "  --rows N     rows per block, 1 to 4095 (default: chosen from the material)\n"
            "  -o OUT       write the single input's output to OUT\n"

@@ -19,6 +19,7 @@ struct EncodeOptions {
     std::optional<std::string> outputPath;  // -o, only with a single input
     bool force = false;                     // -f: replace existing outputs
     bool silent = false;                    // -s: no summary lines, no progress
+    bool strictRate = false;                // --strict-rate: a missed -b rate fails the file
     std::vector<std::string> inputs;
 };
 

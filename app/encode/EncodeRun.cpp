@@ -86,12 +86,30 @@ void warnAboutLosses(Console& messages, const std::string& input, const EncoderR
         messages.write(std::string(kProgram) + ": " + input + ": warning: the sound starts too " +
                        "loud for the format; the first " +
                        std::to_string(1U << (report.levels + 1)) + " samples are off by up to " +
-                       std::to_string(report.onsetError) + "\n");
+                       std::to_string(report.onsetError) +
+                       "; a fade-in of a few milliseconds, or fewer levels, brings them closer\n");
     }
     if (clipped > 0) {
         messages.write(std::string(kProgram) + ": " + input + ": warning: " +
                        std::to_string(clipped) + " samples beyond full scale were clipped\n");
     }
+}
+
+// Reached bitrates further than this from the one asked for are named.
+constexpr double kRateTolerance = 0.02;
+
+// Empty when the stream's bitrate is within the tolerance of the one asked
+// for (or none was asked for); otherwise what was reached.
+std::string missedRate(const EncoderReport& report, const EncoderSettings& settings,
+                       unsigned channels, unsigned rate) {
+    if (!settings.bitrateKbps || report.sampleCount == 0) return {};
+    const double seconds =
+        static_cast<double>(report.sampleCount) / static_cast<double>(channels * rate);
+    const double kbps = static_cast<double>(report.streamBytes) * 8 / seconds / 1000;
+    if (std::abs(kbps / *settings.bitrateKbps - 1) <= kRateTolerance) return {};
+    return "the bitrate reached is " + fixed(kbps, 1) + " kbit/s (" +
+           fixed(report.bitsPerSample, 2) + " bits/sample), not within 2 % of the " +
+           fixed(*settings.bitrateKbps, 1) + " asked";
 }
 
 // Feeds the whole input to the encoder and puts the output in place.
@@ -133,6 +151,11 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
         messages.write(summaryLine(input, output, report, reader.channels(), reader.sampleRate()));
     }
     warnAboutLosses(messages, input, report, reader.clippedSamples());
+    const std::string missed =
+        missedRate(report, options.settings, reader.channels(), reader.sampleRate());
+    if (missed.empty()) return;
+    if (options.strictRate) throw InputRefused(missed + " (--strict-rate; " + output + " is kept)");
+    messages.write(std::string(kProgram) + ": " + input + ": warning: " + missed + "\n");
 }
 
 // Encodes one input; reports its failure and returns false.
