@@ -350,10 +350,10 @@ void AcmEncoder::State::dropInputBefore(std::uint64_t position) {
 // Constant quality: each block's step from its own level.
 void AcmEncoder::State::codeSegment(std::uint64_t first, std::size_t count) {
     const std::span<const double> values = analyseSegment(first, count);
-    quality.observe(values);
     const std::size_t blockSize = coder->geometry().blockSize;
+    quality.observe(values, blockSize);
     for (std::size_t b = 0; b < count; b += blockSize)
-        codeBlock(values.subspan(b, blockSize), quality.step());
+        codeBlock(values.subspan(b, blockSize), quality.step(b / blockSize));
     const std::size_t margin = analysisMargin(coder->geometry().levels);
     dropInputBefore(coded >= margin ? coded - margin : 0);
     bits.takeCompleteBytes(outgoing);
@@ -420,24 +420,24 @@ void AcmEncoder::State::codeWholeInputToBudget() {
     const auto blockBits = [&](std::size_t index, double step) {
         return counter.countBits(blockValues(index * blockSize), step);
     };
-    // Near full scale, blocks that would wrap are coded again with finer
-    // steps, at a cost in bits that counting alone does not see: there the
-    // trials code every block in turn, as the stream will have it.
-    const bool nearFullScale = peak > loudShare * std::numeric_limits<std::int16_t>::max();
-    const auto allBlockBits = [&](double step) {
-        std::vector<std::uint32_t> out(blocks);
-        if (!nearFullScale) {
-            for (std::size_t b = 0; b < blocks; ++b)
-                out[b] = static_cast<std::uint32_t>(blockBits(b, step));
-            return out;
-        }
-        BlockCoder trial(levels, rows);
-        for (std::size_t b = 0; b < blocks; ++b)
-            out[b] = static_cast<std::uint32_t>(
-                trial.codedBits(blockValues(b * blockSize), step, mostBlockBits(b * blockSize)));
-        return out;
+    const auto blockCost = [&](std::size_t index, double step) {
+        const auto [bitCount, error] = counter.countBitsAndError(blockValues(index * blockSize), step);
+        return BlockCost{double(bitCount), error};
     };
-    const std::vector<double> steps = stepsForBudget(blocks, budget, blockBits, allBlockBits);
+    // Near full scale, blocks that would wrap are coded again, at a cost in
+    // bits that counting alone does not see: there the stream's own bits are
+    // counted, every block coded in turn.
+    const bool nearFullScale = peak > loudShare * std::numeric_limits<std::int16_t>::max();
+    const auto codedBits = [&](const std::vector<double>& steps) {
+        if (!nearFullScale) return -1.0;
+        BlockCoder trial(levels, rows);
+        double sum = 0.0;
+        for (std::size_t b = 0; b < blocks; ++b)
+            sum += double(trial.codedBits(blockValues(b * blockSize), steps[b],
+                                            mostBlockBits(b * blockSize)));
+        return sum;
+    };
+    const std::vector<double> steps = stepsForBudget(blocks, budget, blockBits, blockCost, codedBits);
     for (std::size_t b = 0; b < blocks; ++b) {
         codeBlock(blockValues(b * blockSize), steps[b]);
         bits.takeCompleteBytes(outgoing);

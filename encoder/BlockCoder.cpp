@@ -18,12 +18,8 @@ constexpr unsigned blockHeaderBits = 4 + 16;
 // Rows of silence after a block that its carries can still move.
 constexpr unsigned tailRows = 2;
 
-// Level taken away from a block that would wrap before its step is made
-// finer: a few percent of the level cost less than the bits of a finer step.
-constexpr double mildestScale = 0.9;
-
 // Steps above this leave too few indices inside the 16-bit amplitude range.
-constexpr double largestStep = 16384;
+constexpr double largestStep = 32767;
 
 std::uint16_t usableStep(double step) {
     return static_cast<std::uint16_t>(std::clamp(std::lround(step), 1L, long(largestStep)));
@@ -198,6 +194,12 @@ std::uint64_t BlockCoder::countBits(std::span<const double> values, double step)
     return quantise(values, step, 1.0).bits;
 }
 
+std::pair<std::uint64_t, double> BlockCoder::countBitsAndError(std::span<const double> values,
+                                                              double step) {
+    const Quantised q = quantise(values, step, 1.0);
+    return {q.bits, distortion(values, q)};
+}
+
 bool BlockCoder::wraps(std::span<const std::int32_t> values) const {
     const unsigned levels = geometry_.levels;
     return std::any_of(values.begin(), values.end(), [levels](std::int32_t v) {
@@ -236,24 +238,63 @@ void BlockCoder::write(const Quantised& q, BitWriter& bits) {
         encodeColumn(bits, codes_[c], std::span<const int>(indices_.data() + c * rows, rows));
 }
 
-// Quantises the block, coding it again with finer steps and then with less
-// level while it would wrap, down to silence, which the previous block has
-// made sure does not wrap; quantisation noise is what pushes loud samples
-// over. Leaves the transformed block in block_ and moves the carries on.
-BlockCoder::Quantised BlockCoder::quantiseWithoutWrap(std::span<const double> values, double step) {
-    double trialStep = step;
-    double scale = 1.0;
-    for (;;) {
-        const Quantised q = quantise(values, trialStep, scale);
-        if (transformWithoutWrap(q) || scale == 0.0) {
-            carries_.swap(trialCarries_);
-            return q;
+// The weighted squared error of the block as quantise() left it in indices_.
+double BlockCoder::distortion(std::span<const double> values, const Quantised& q) const {
+    const std::size_t rows = geometry_.rows;
+    const std::size_t columns = geometry_.columns;
+    double sum = 0.0;
+    for (std::size_t c = 0; c < columns; ++c) {
+        double column = 0.0;
+        for (std::size_t r = 0; r < rows; ++r) {
+            const double e = values[r * columns + c] - double(indices_[c * rows + r]) * q.step;
+            column += e * e;
         }
-        // A little less level first, which costs no bits; then finer steps;
-        // then ever less level.
-        if (scale > mildestScale) {
-            scale -= 0.03;
-        } else if (trialStep > 1.0) {
+        sum += bandWeights_[c] * column;
+    }
+    return sum;
+}
+
+// Quantises the block; where it would wrap (quantisation noise pushes loud
+// samples over), codes it again with a little less level or with finer
+// steps, whichever costs less in distortion + lambda * bits, and failing
+// both with ever finer steps and then ever less level, down to silence,
+// which the previous block has made sure does not wrap. Leaves the
+// transformed block in block_ and moves the carries on.
+BlockCoder::Quantised BlockCoder::quantiseWithoutWrap(std::span<const double> values, double step) {
+    const auto accept = [this](const Quantised& q) {
+        carries_.swap(trialCarries_);
+        return q;
+    };
+    Quantised q = quantise(values, step, 1.0);
+    if (transformWithoutWrap(q)) return accept(q);
+    const double lambda = bitCost_ * step * step;
+    double bestCost = std::numeric_limits<double>::infinity();
+    std::pair<double, double> best{0.0, 0.0};  // step, scale
+    const auto consider = [&](double trialStep, double scale) {
+        const Quantised trial = quantise(values, trialStep, scale);
+        if (!transformWithoutWrap(trial)) return false;
+        const double cost = distortion(values, trial) + lambda * double(trial.bits);
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = {trialStep, scale};
+        }
+        return true;
+    };
+    for (const double scale : {0.97, 0.94, 0.91})
+        if (consider(step, scale)) break;
+    for (double finer = step / 2; finer >= 1.0 && finer >= step / 16; finer /= 2)
+        if (consider(finer, 1.0)) break;
+    if (bestCost < std::numeric_limits<double>::infinity()) {
+        q = quantise(values, best.first, best.second);
+        transformWithoutWrap(q);
+        return accept(q);
+    }
+    double trialStep = std::max(1.0, step / 32);
+    double scale = 0.9;
+    for (;;) {
+        q = quantise(values, trialStep, scale);
+        if (transformWithoutWrap(q) || scale == 0.0) return accept(q);
+        if (trialStep > 1.0) {
             trialStep = std::max(1.0, trialStep / 2);
         } else {
             scale = scale > 0.5 ? scale - 0.02 : 0.0;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "acm/AcmDecoder.h"
@@ -23,12 +24,14 @@ class BlockCoder {
     // The bits one block of analysis values (geometry().blockSize, row after
     // row) takes with this quantiser step; nothing is written or decoded.
     std::uint64_t countBits(std::span<const double> values, double step);
+    // The same bits, and the weighted squared error of the values quantised.
+    std::pair<std::uint64_t, double> countBitsAndError(std::span<const double> values, double step);
 
     // Codes the block with this step into `bits` and stores the samples it
     // decodes to in `decoded` (blockSize of them). When a decoded sample would
     // leave the 16-bit range, where the decoder wraps it, the block is coded
-    // again with a little less level, then with finer steps, then with ever
-    // less level until none does. A block that would take more than
+    // again with a little less level or finer steps, whichever costs less,
+    // or failing both with ever finer steps and less level until none does. A block that would take more than
     // `mostBits` is coded with coarser steps.
     void code(std::span<const double> values, double step, BitWriter& bits,
               std::span<std::int16_t> decoded, std::uint64_t mostBits = noBitLimit);
@@ -49,6 +52,7 @@ class BlockCoder {
     Quantised quantise(std::span<const double> values, double step, double scale);
     ColumnChoice chooseColumn(std::span<const double> scaled, int lowestIndex, int highestIndex,
                               double weight, std::span<int> column);
+    double distortion(std::span<const double> values, const Quantised& q) const;
     Quantised quantiseWithoutWrap(std::span<const double> values, double step);
     Quantised quantiseWithin(std::span<const double> values, double step, std::uint64_t mostBits);
     bool transformWithoutWrap(const Quantised& q);
