@@ -2,8 +2,8 @@
 #include <cmath>
 #include <limits>
 #include <optional>
-#include <tuple>
 #include <stdexcept>
+#include <tuple>
 
 #include "encoder/AnalysisBank.h"
 #include "encoder/BlockCoder.h"
@@ -135,15 +135,17 @@ double trialMerit(std::span<const std::int16_t> samples, unsigned levels, unsign
 // its start and pieces spread over the rest, faded in so that only the true
 // start of the sound counts as an onset.
 std::vector<std::vector<std::int16_t>> trialPieces(std::span<const std::int16_t> samples) {
-    if (samples.size() <= trialValues) return {std::vector<std::int16_t>(samples.begin(), samples.end())};
+    if (samples.size() <= trialValues)
+        return {std::vector<std::int16_t>(samples.begin(), samples.end())};
     constexpr std::size_t pieces = 4;
     constexpr std::size_t fadeValues = 256;
     const std::size_t length = trialValues / pieces;
     std::vector<std::vector<std::int16_t>> out;
     for (std::size_t i = 0; i < pieces; ++i) {
         const std::size_t first = (samples.size() - length) / (pieces - 1) * i;
-        std::vector<std::int16_t> piece(samples.begin() + static_cast<std::ptrdiff_t>(first),
-                                        samples.begin() + static_cast<std::ptrdiff_t>(first + length));
+        std::vector<std::int16_t> piece(
+            samples.begin() + static_cast<std::ptrdiff_t>(first),
+            samples.begin() + static_cast<std::ptrdiff_t>(first + length));
         for (std::size_t k = 0; i > 0 && k < fadeValues; ++k)
             piece[k] = static_cast<std::int16_t>(piece[k] * double(k) / fadeValues);
         out.push_back(std::move(piece));
@@ -155,8 +157,8 @@ std::vector<std::vector<std::int16_t>> trialPieces(std::span<const std::int16_t>
 // trials code them best. Fewer levels must win by a margin, so that the
 // choice stays put when a decoded file is coded again. The start counts as
 // it should: from rest, more levels reproduce a loud onset less well.
-std::pair<unsigned, unsigned> chooseGeometry(std::span<const std::int16_t> samples,
-                                             double headroom, double quality) {
+std::pair<unsigned, unsigned> chooseGeometry(std::span<const std::int16_t> samples, double headroom,
+                                             double quality) {
     constexpr double fewerLevelsMargin = 0.25;
     unsigned most = mostLevels;
     while (most > 1 && !fitsLevels(samples, most, headroom))
@@ -278,12 +280,12 @@ void AcmEncoder::State::decideGeometry() {
     // The whole input is known in bitrate mode; the look-ahead only in
     // constant quality, where later material may be louder.
     const double headroom = settings.bitrateKbps ? 1.0 : streamedHeadroom;
-    const double trialQuality = settings.bitrateKbps ? 5.0 : std::clamp(settings.quality, 0.0, 10.0);
+    const double trialQuality =
+        settings.bitrateKbps ? 5.0 : std::clamp(settings.quality, 0.0, 10.0);
     // In constant quality, exactly the look-ahead, whatever the sizes of the
     // pieces that brought it.
-    const std::span<const std::int16_t> known =
-        std::span<const std::int16_t>(input).first(settings.bitrateKbps ? input.size()
-                                                   : std::min(input.size(), levelsLookAhead));
+    const std::span<const std::int16_t> known = std::span<const std::int16_t>(input).first(
+        settings.bitrateKbps ? input.size() : std::min(input.size(), levelsLookAhead));
     unsigned levels = settings.levels.value_or(0);
     unsigned rows = 0;
     if (!settings.levels) std::tie(levels, rows) = chooseGeometry(known, headroom, trialQuality);
@@ -421,7 +423,8 @@ void AcmEncoder::State::codeWholeInputToBudget() {
         return counter.countBits(blockValues(index * blockSize), step);
     };
     const auto blockCost = [&](std::size_t index, double step) {
-        const auto [bitCount, error] = counter.countBitsAndError(blockValues(index * blockSize), step);
+        const auto [bitCount, error] =
+            counter.countBitsAndError(blockValues(index * blockSize), step);
         return BlockCost{double(bitCount), error};
     };
     // Near full scale, blocks that would wrap are coded again, at a cost in
@@ -434,10 +437,11 @@ void AcmEncoder::State::codeWholeInputToBudget() {
         double sum = 0.0;
         for (std::size_t b = 0; b < blocks; ++b)
             sum += double(trial.codedBits(blockValues(b * blockSize), steps[b],
-                                            mostBlockBits(b * blockSize)));
+                                          mostBlockBits(b * blockSize)));
         return sum;
     };
-    const std::vector<double> steps = stepsForBudget(blocks, budget, blockBits, blockCost, codedBits);
+    const std::vector<double> steps =
+        stepsForBudget(blocks, budget, blockBits, blockCost, codedBits);
     for (std::size_t b = 0; b < blocks; ++b) {
         codeBlock(blockValues(b * blockSize), steps[b]);
         bits.takeCompleteBytes(outgoing);

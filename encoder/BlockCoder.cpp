@@ -195,7 +195,7 @@ std::uint64_t BlockCoder::countBits(std::span<const double> values, double step)
 }
 
 std::pair<std::uint64_t, double> BlockCoder::countBitsAndError(std::span<const double> values,
-                                                              double step) {
+                                                               double step) {
     const Quantised q = quantise(values, step, 1.0);
     return {q.bits, distortion(values, q)};
 }
@@ -302,11 +302,54 @@ BlockCoder::Quantised BlockCoder::quantiseWithoutWrap(std::span<const double> va
     }
 }
 
+// For a block with few coded columns (a steady level, a lone sample), the
+// steps of which its largest value is a whole multiple, the nearest to
+// `step` and the coarsest, where one of them costs less in distortion +
+// lambda * bits: such blocks then come back exactly, and they are cheap to
+// quantise again.
+double BlockCoder::exactStep(std::span<const double> values, double step) {
+    const Quantised q = quantise(values, step, 1.0);
+    const auto coded =
+        std::count_if(codes_.begin(), codes_.end(), [](unsigned c) { return c != 0; });
+    if (std::size_t(coded) > std::max<std::size_t>(1, geometry_.columns / 4)) return step;
+    double magnitude = 0.0;
+    for (const double v : values)
+        magnitude = std::max(magnitude, std::abs(v));
+    const long multiple = std::lround(magnitude / q.step);
+    if (multiple < 1) return step;
+    const auto exactFor = [magnitude](long m) {
+        const double exact = m < 1 ? 0.0 : std::round(magnitude / double(m));
+        const bool fits =
+            exact >= 1 && exact <= largestStep && std::abs(exact * double(m) - magnitude) <= 0.5;
+        return fits ? exact : 0.0;
+    };
+    double nearest = 0.0;
+    for (long k = 0; nearest == 0.0 && k < 2 * multiple + 8; ++k)
+        nearest = exactFor(k % 2 == 0 ? multiple + k / 2 : multiple - (k + 1) / 2);
+    double coarsest = 0.0;
+    for (long m = 1; coarsest == 0.0 && m <= multiple; ++m)
+        coarsest = exactFor(m);
+    const double lambda = bitCost_ * step * step;
+    double best = step;
+    double bestCost = distortion(values, q) + lambda * double(q.bits);
+    for (const double exact : {nearest, coarsest}) {
+        if (exact == 0.0 || exact == q.step) continue;
+        const Quantised e = quantise(values, exact, 1.0);
+        const double cost = distortion(values, e) + lambda * double(e.bits);
+        if (cost < bestCost) {
+            best = exact;
+            bestCost = cost;
+        }
+    }
+    return best;
+}
+
 // Coarser steps while the block takes more than `mostBits`, so that no
 // block costs more than the samples it carries would as 16-bit PCM.
 BlockCoder::Quantised BlockCoder::quantiseWithin(std::span<const double> values, double step,
                                                  std::uint64_t mostBits) {
     const std::vector<std::uint32_t> before = carries_;
+    step = exactStep(values, step);
     Quantised q = quantiseWithoutWrap(values, step);
     while (q.bits > mostBits && step < largestStep) {
         carries_ = before;

@@ -31,8 +31,8 @@ class BlockCoder {
     // decodes to in `decoded` (blockSize of them). When a decoded sample would
     // leave the 16-bit range, where the decoder wraps it, the block is coded
     // again with a little less level or finer steps, whichever costs less,
-    // or failing both with ever finer steps and less level until none does. A block that would take more than
-    // `mostBits` is coded with coarser steps.
+    // or failing both with ever finer steps and less level until none does. A block that would take
+    // more than `mostBits` is coded with coarser steps.
     void code(std::span<const double> values, double step, BitWriter& bits,
               std::span<std::int16_t> decoded, std::uint64_t mostBits = noBitLimit);
 
@@ -54,6 +54,7 @@ class BlockCoder {
                               double weight, std::span<int> column);
     double distortion(std::span<const double> values, const Quantised& q) const;
     Quantised quantiseWithoutWrap(std::span<const double> values, double step);
+    double exactStep(std::span<const double> values, double step);
     Quantised quantiseWithin(std::span<const double> values, double step, std::uint64_t mostBits);
     bool transformWithoutWrap(const Quantised& q);
     bool wraps(std::span<const std::int32_t> values) const;

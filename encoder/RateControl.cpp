@@ -33,9 +33,10 @@ double QualityControl::step(std::size_t index) const {
     const std::size_t end = std::min(blockEnergy_.size(), index + nearBlocks + 1);
     const double around = *std::max_element(blockEnergy_.begin() + std::ptrdiff_t(first),
                                             blockEnergy_.begin() + std::ptrdiff_t(end));
-    const double local = around * std::pow(10.0, quietLossDb / 10.0);
-    return std::max(finestStep,
-                    noiseShare_ * std::sqrt(std::max(0.0, std::min(levelEnergy_, local))));
+    const double step = noiseShare_ * std::sqrt(std::max(0.0, std::min(levelEnergy_, around)));
+    // On the grid, so that a decoded file coded again finds the same steps.
+    if (!(step > finestStep)) return finestStep;
+    return gridStep(int(std::lround(std::log2(step) * stepsPerOctave)));
 }
 
 }  // namespace talveco

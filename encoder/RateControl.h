@@ -24,17 +24,17 @@ class QualityControl {
     void observe(std::span<const double> segmentValues, std::size_t blockSize);
     // The step for block `index` of the segment observed last: that of the
     // slow level, but never so coarse that the level around the block is
-    // left more than `quietLossDb` below the quality asked, so that quiet
-    // passages and fades after loud ones keep their sound. The level around
-    // is the loudest block within `nearBlocks`, so the quiet moments inside
-    // speech, which its loud neighbours mask, keep the slow level's step.
+    // left below the quality asked, so that quiet passages and fades after
+    // loud ones keep their sound. The level around is the loudest block
+    // within `nearBlocks`, so the quiet moments inside speech, which its
+    // loud neighbours mask, keep the slow level's step. Steps are taken from
+    // the grid of gridStep.
     double step(std::size_t index) const;
 
   private:
-    static constexpr double quietLossDb = 3.0;
-    static constexpr std::size_t nearBlocks = 8;
-    double noiseShare_;        // step over level
-    double levelEnergy_ = -1;  // mean square of the level; below 0 before the first segment
+    static constexpr std::size_t nearBlocks = 4;
+    double noiseShare_;                // step over level
+    double levelEnergy_ = -1;          // mean square of the level; below 0 before the first segment
     std::vector<double> blockEnergy_;  // mean square of each block of the segment
 };
 
@@ -136,13 +136,13 @@ double estimateLogStep(std::size_t blocks, double budget, BlockBits& blockBits) 
     return (fine + coarse) / 2;
 }
 
-
 template <typename Cost>
 StepTable stepTable(std::size_t blocks, int firstK, int count, Cost& blockCost) {
     StepTable table{firstK, count, std::vector<BlockCost>(blocks * std::size_t(count))};
     for (std::size_t b = 0; b < blocks; ++b) {
         for (int j = 0; j < count; ++j)
-            table.costs[b * std::size_t(count) + std::size_t(j)] = blockCost(b, gridStep(firstK + j));
+            table.costs[b * std::size_t(count) + std::size_t(j)] =
+                blockCost(b, gridStep(firstK + j));
     }
     return table;
 }
@@ -239,8 +239,8 @@ std::vector<double> stepsForBudget(std::size_t blocks, double budgetBits, BlockB
     for (int i = 0; i < mostTries; ++i) {
         const double coded = codedBits(steps);
         if (coded < 0) return steps;
-        const bool better = keptBits < 0 || (coded <= budgetBits
-                                                 ? keptBits > budgetBits || coded > keptBits
+        const bool better =
+            keptBits < 0 || (coded <= budgetBits ? keptBits > budgetBits || coded > keptBits
                                                  : keptBits > budgetBits && coded < keptBits);
         if (better) {
             kept = steps;
@@ -257,8 +257,10 @@ std::vector<double> stepsForBudget(std::size_t blocks, double budgetBits, BlockB
         if (lowTarget >= 0 && highTarget >= 0) {
             const double secant = lowTarget + (budgetBits - lowCoded) * (highTarget - lowTarget) /
                                                   (highCoded - lowCoded);
-            const double inside = std::min(lowTarget, highTarget) + 0.1 * std::abs(highTarget - lowTarget);
-            const double outside = std::max(lowTarget, highTarget) - 0.1 * std::abs(highTarget - lowTarget);
+            const double inside =
+                std::min(lowTarget, highTarget) + 0.1 * std::abs(highTarget - lowTarget);
+            const double outside =
+                std::max(lowTarget, highTarget) - 0.1 * std::abs(highTarget - lowTarget);
             target = std::clamp(secant, inside, outside);
         } else {
             target += budgetBits - coded;

@@ -410,6 +410,27 @@ TEST_F(EncodeProgram, LoudOnsetIsReported) {
     EXPECT_TRUE(isAcm(dir / "square.acm"));
 }
 
+// A bitrate that cannot be reached is named; --strict-rate makes it a failure of the file,
+// whose stream is still written.
+TEST_F(EncodeProgram, MissedBitrateIsNamedAndFailsWithStrictRate) {
+    writeSpeechLike("speech.wav", 44100);
+    ProgramResult result = encode({"-s", "-b", "2", "speech.wav"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(
+        result.errors.rfind("talveco-encode: speech.wav: warning: the bitrate reached is ", 0), 0U)
+        << result.errors;
+    EXPECT_NE(result.errors.find(" not within 2 % of the 2.0 asked\n"), std::string::npos)
+        << result.errors;
+    result = encode({"-s", "-f", "--strict-rate", "-b", "2", "speech.wav"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.errors.find("(--strict-rate; speech.acm is kept)\n"), std::string::npos)
+        << result.errors;
+    EXPECT_TRUE(isAcm(dir / "speech.acm"));
+    result = encode({"-s", "-f", "--strict-rate", "-b", "66.15", "speech.wav"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors, "");
+}
+
 TEST_F(EncodeProgram, HelpAndVersionGoToStandardOutput) {
     ProgramResult result = encode({"--help"});
     EXPECT_EQ(result.exitStatus, 0);
