@@ -8,6 +8,7 @@
 #include "encoder/AnalysisBank.h"
 #include "encoder/BlockCoder.h"
 #include "encoder/ColumnCoder.h"
+#include "encoder/PreviousStream.h"
 #include "encoder/RateControl.h"
 #include "platform/Failure.h"
 #include "platform/OutputFile.h"
@@ -204,12 +205,14 @@ struct Fidelity {
     double signalEnergy = 0;
     double errorEnergy = 0;
     unsigned onsetError = 0;
+    std::uint64_t exactSamples = 0;
 
     void add(std::int16_t input, std::int16_t decoded, bool inOnset) {
         const double x = input;
         const double e = double(decoded) - x;
         signalEnergy += x * x;
         errorEnergy += e * e;
+        exactSamples += e == 0 ? 1 : 0;
         if (inOnset)
             onsetError = std::max(onsetError, unsigned(std::abs(int(decoded) - int(input))));
     }
@@ -226,7 +229,10 @@ struct AcmEncoder::State {
         : settings(encoderSettings),
           channels(channelCount),
           sampleRate(rate),
-          quality(encoderSettings.quality) {}
+          quality(encoderSettings.quality) {
+        if (!settings.likeStream.empty()) previous.emplace(settings.likeStream);
+        settings.likeStream = {};  // read once; the trials need no copy
+    }
 
     void write(std::span<const std::int16_t> samples);
     EncoderReport finish();
@@ -237,6 +243,7 @@ struct AcmEncoder::State {
     void codeSegment(std::uint64_t first, std::size_t count);
     void codeBlock(std::span<const double> values, double step);
     std::uint64_t mostBlockBits(std::uint64_t first) const;
+    bool codeAsBefore();
     void deliver(std::uint64_t first, std::span<const std::int16_t> decodedBlock);
     void codeReadySegments();
     void codeWholeInputToBudget();
@@ -264,6 +271,7 @@ struct AcmEncoder::State {
     std::vector<std::int16_t> decoded;
     QualityControl quality;
     Fidelity fidelity;
+    std::optional<PreviousStream> previous;
     bool finished = false;
 };
 
@@ -288,8 +296,13 @@ void AcmEncoder::State::decideGeometry() {
         settings.bitrateKbps ? input.size() : std::min(input.size(), levelsLookAhead));
     unsigned levels = settings.levels.value_or(0);
     unsigned rows = 0;
-    if (!settings.levels) std::tie(levels, rows) = chooseGeometry(known, headroom, trialQuality);
-    if (settings.rows) rows = *settings.rows;
+    if (previous) {
+        levels = previous->levels();
+        rows = previous->rows();
+    } else if (!settings.levels) {
+        std::tie(levels, rows) = chooseGeometry(known, headroom, trialQuality);
+    }
+    if (settings.rows && !previous) rows = *settings.rows;
     if (rows == 0) rows = rowsFor(levels, input.size());
     coder.emplace(levels, rows);
     decoded.resize(coder->geometry().blockSize);
@@ -324,9 +337,22 @@ void AcmEncoder::State::deliver(std::uint64_t first, std::span<const std::int16_
 }
 
 void AcmEncoder::State::codeBlock(std::span<const double> values, double step) {
-    coder->code(values, step, bits, decoded, mostBlockBits(coded));
+    if (!codeAsBefore()) coder->code(values, step, bits, decoded, mostBlockBits(coded));
     deliver(coded, decoded);
     coded += decoded.size();
+}
+
+// The block from `coded` on as the previous stream held it, where its
+// samples are those of one of that stream's blocks.
+bool AcmEncoder::State::codeAsBefore() {
+    if (!previous) return false;
+    const std::size_t blockSize = coder->geometry().blockSize;
+    const auto real =
+        static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, received - coded));
+    const std::span<const std::int16_t> samples(input.data() + (coded - inputFirst), real);
+    const auto block = previous->blockDecodingTo(samples, static_cast<std::size_t>(coded));
+    return block &&
+           coder->codeUnpacked(previous->unpacked(*block), previous->step(*block), bits, decoded);
 }
 
 // No block may cost more than its samples as 16-bit PCM; the last one may
@@ -490,6 +516,7 @@ EncoderReport AcmEncoder::State::finish() {
     report.levels = geometry.levels;
     report.rows = static_cast<unsigned>(geometry.rows);
     report.onsetError = fidelity.onsetError;
+    report.exactSamples = fidelity.exactSamples;
     return report;
 }
 

@@ -366,6 +366,39 @@ void BlockCoder::code(std::span<const double> values, double step, BitWriter& bi
     write(q, bits);
 }
 
+bool BlockCoder::codeUnpacked(std::span<const std::int32_t> unpacked, std::uint16_t step,
+                              BitWriter& bits, std::span<std::int16_t> decoded) {
+    if (step == 0 || unpacked.size() != geometry_.blockSize) return false;
+    const std::size_t rows = geometry_.rows;
+    const std::size_t columns = geometry_.columns;
+    Quantised q;
+    q.step = step;
+    int lowest = 0;
+    int highest = 0;
+    for (std::size_t c = 0; c < columns; ++c) {
+        const std::span<int> column(indices_.data() + c * rows, rows);
+        for (std::size_t r = 0; r < rows; ++r) {
+            const std::int32_t value = unpacked[r * columns + c];
+            if (value % step != 0) return false;
+            column[r] = value / step;
+        }
+        const auto [low, high] = std::minmax_element(column.begin(), column.end());
+        if (std::int64_t{*low} * step < int16Lowest || std::int64_t{*high} * step > int16Highest)
+            return false;
+        lowest = std::min(lowest, *low);
+        highest = std::max(highest, *high);
+        const ColumnChoice choice = cheapestColumnCode(column);
+        codes_[c] = choice.code;
+        q.bits += choice.bits;
+    }
+    q.exponent = rangeExponent(lowest, highest);
+    if (!transformWithoutWrap(q)) return false;
+    carries_.swap(trialCarries_);
+    storeSamples(block_, geometry_.levels, decoded.data());
+    write(q, bits);
+    return true;
+}
+
 std::uint64_t BlockCoder::codedBits(std::span<const double> values, double step,
                                     std::uint64_t mostBits) {
     return quantiseWithin(values, step, mostBits).bits;

@@ -36,6 +36,13 @@ class BlockCoder {
     void code(std::span<const double> values, double step, BitWriter& bits,
               std::span<std::int16_t> decoded, std::uint64_t mostBits = noBitLimit);
 
+    // Codes a block of given values before the transform (`unpacked`, row
+    // after row, multiples of `step`), as an earlier stream held it, with the
+    // cheapest column codes; false, and nothing written or moved on, where
+    // they do not fit this block or would wrap from the present carries.
+    bool codeUnpacked(std::span<const std::int32_t> unpacked, std::uint16_t step, BitWriter& bits,
+                      std::span<std::int16_t> decoded);
+
     // The bits code() would write for the block, with the carries moved on
     // as code() moves them; nothing is written.
     std::uint64_t codedBits(std::span<const double> values, double step,

@@ -58,6 +58,8 @@ bool applyOption(const std::string& argument, OptionReader& reader, EncodeOption
         options.silent = true;
     } else if (argument == "--strict-rate") {
         options.strictRate = true;
+    } else if (argument == "--like") {
+        options.likePath = reader.valueOf(argument);
     } else if (argument == "-o") {
         options.outputPath = reader.valueOf(argument);
     } else if (argument == "-q") {
@@ -108,6 +110,8 @@ std::string encodeUsageText() {
            "  -q N         constant quality, 0 (smallest) to 10 (best); default 5\n"
            "  -b KBPS      average bitrate in kbit/s, all channels together\n"
            "  --strict-rate  fail a file whose bitrate is not within 2 % of -b\n"
+           "  --like OLD   code an edit of OLD.acm: its geometry, and its blocks where the\n"
+           "               input still decodes as OLD does, so that those come back exact\n"
            "  --levels N   transform levels, 0 to 15 (default: chosen from the material)\n"
            "  --rows N     rows per block, 1 to 4095 (default: chosen from the material)\n"
            "  -o OUT       write the single input's output to OUT\n"

@@ -20,6 +20,7 @@ struct EncodeOptions {
     bool force = false;                     // -f: replace existing outputs
     bool silent = false;                    // -s: no summary lines, no progress
     bool strictRate = false;                // --strict-rate: a missed -b rate fails the file
+    std::optional<std::string> likePath;    // --like OLD.acm: code an edit of OLD.acm
     std::vector<std::string> inputs;
 };
 

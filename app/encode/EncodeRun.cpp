@@ -1,9 +1,12 @@
 #include "app/encode/EncodeRun.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <fstream>
+#include <iterator>
 #include <new>
 #include <vector>
 
@@ -35,15 +38,21 @@ std::string snrText(double snrDb) {
 }
 
 std::string summaryLine(const std::string& input, const std::string& output,
-                        const EncoderReport& report, unsigned channels, unsigned rate) {
+                        const EncoderReport& report, unsigned channels, unsigned rate,
+                        bool countExact) {
     const double seconds =
         static_cast<double>(report.sampleCount) / static_cast<double>(channels * rate);
     std::string line = input + " -> " + output + ": " + fixed(seconds, 2) + " s, " +
                        (channels == 1 ? "mono" : "stereo") + ", " + std::to_string(rate) + " Hz";
     if (report.sampleCount == 0) return line + ", no samples\n";
     const double kbps = static_cast<double>(report.streamBytes) * 8 / seconds / 1000;
-    return line + ", " + fixed(kbps, 1) + " kbit/s, " + fixed(report.bitsPerSample, 2) +
-           " bits/sample, " + snrText(report.snrDb) + "\n";
+    line += ", " + fixed(kbps, 1) + " kbit/s, " + fixed(report.bitsPerSample, 2) +
+            " bits/sample, " + snrText(report.snrDb);
+    if (countExact) {
+        line += ", " + std::to_string(report.exactSamples) + " of " +
+                std::to_string(report.sampleCount) + " samples exact";
+    }
+    return line + "\n";
 }
 
 // "NAME: 42%" on one line that rewrites itself, for long files on a terminal.
@@ -128,6 +137,23 @@ EncoderReport encodeInto(SoundFileReader& reader, const std::string& output,
     return report;
 }
 
+// The settings of the command line, with the stream of --like read in.
+EncoderSettings settingsFor(const EncodeOptions& options) {
+    EncoderSettings settings = options.settings;
+    if (!options.likePath) return settings;
+    std::ifstream file(*options.likePath, std::ios::binary);
+    if (file) settings.likeStream.assign(std::istreambuf_iterator<char>(file), {});
+    if (!file || settings.likeStream.empty()) {
+        throw InputRefused("--like " + *options.likePath + ": cannot be read");
+    }
+    const std::uint8_t signature[] = {0x97, 0x28, 0x03, 0x01};
+    if (settings.likeStream.size() < 14 ||
+        !std::equal(std::begin(signature), std::end(signature), settings.likeStream.begin())) {
+        throw InputRefused("--like " + *options.likePath + ": not an ACM file");
+    }
+    return settings;
+}
+
 void encodeFile(const std::string& input, const std::string& output, const EncodeOptions& options,
                 Console& messages, bool showProgress) {
     SoundFileReader reader(input);
@@ -138,7 +164,7 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
     ProgressLine progress(messages, input, samples, showProgress && !options.silent && longFile);
     EncoderReport report;
     try {
-        report = encodeInto(reader, output, options.settings, progress);
+        report = encodeInto(reader, output, settingsFor(options), progress);
     } catch (const Failure& failure) {
         progress.clear();
         if (failure.kind() == FailureKind::TooManySamples) throw;  // about the input, not the file
@@ -148,7 +174,8 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
         throw;
     }
     if (!options.silent) {
-        messages.write(summaryLine(input, output, report, reader.channels(), reader.sampleRate()));
+        messages.write(summaryLine(input, output, report, reader.channels(), reader.sampleRate(),
+                                   options.likePath.has_value()));
     }
     warnAboutLosses(messages, input, report, reader.clippedSamples());
     const std::string missed =

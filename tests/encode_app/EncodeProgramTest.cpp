@@ -431,6 +431,21 @@ TEST_F(EncodeProgram, MissedBitrateIsNamedAndFailsWithStrictRate) {
     EXPECT_EQ(result.errors, "");
 }
 
+// A decoded file coded again like its stream comes back whole, and the summary says so;
+// a --like file that is no ACM stream fails the input.
+TEST_F(EncodeProgram, LikeCodesADecodedFileBackExactly) {
+    writeSpeechLike("speech.wav", 30000);
+    ASSERT_EQ(encode({"-s", "-o", "old.acm", "speech.wav"}).exitStatus, 0);
+    ASSERT_EQ(testing::runProgram({"old.acm", "-m"}, dir.path()).exitStatus, 0);
+    ProgramResult result = encode({"--like", "old.acm", "-o", "new.acm", "old.wav"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_NE(result.errors.find(", exact, 30000 of 30000 samples exact\n"), std::string::npos)
+        << result.errors;
+    result = encode({"--like", "speech.wav", "-o", "other.acm", "old.wav"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.errors, "talveco-encode: old.wav: --like speech.wav: not an ACM file\n");
+}
+
 TEST_F(EncodeProgram, HelpAndVersionGoToStandardOutput) {
     ProgramResult result = encode({"--help"});
     EXPECT_EQ(result.exitStatus, 0);
