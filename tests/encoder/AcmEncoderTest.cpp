@@ -12,13 +12,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <latch>
 #include <limits>
 #include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/Interrupts.h"
 #include "talveco/encoder.h"
 #include "talveco/talveco.h"
 #include "tests/support/AcmStreamBuilder.h"
@@ -478,6 +481,38 @@ TEST(WrappedSamples, FindsAValueBeyondTheRange) {
     testing::AcmStreamBuilder builder(4, 1, 2);
     builder.blockHeader(15, 1).column(16, {32767, 0}).column(16, {-32768, 0});
     EXPECT_EQ(testing::wrappedSamples(builder.bytes()), 1u);
+}
+
+// Two file encoders on two threads: one finishes while the other is still writing, then the
+// process is interrupted. The finished file is the one encoded in memory, and the unfinished
+// one's temporary file is removed: finishing one encoder must not drop the other's clean-up.
+void finishOneInterruptTheOther(const testing::TempDir& dir,
+                                const std::vector<std::int16_t>& input) {
+    installInterruptCleanup();
+    std::optional<AcmEncoder> unfinished;
+    std::latch started(1);  // the unfinished file exists before the other is made
+    std::thread writing([&] {
+        unfinished.emplace(AcmEncoder::toFile((dir / "cut.acm").string(), 1, 22050));
+        started.count_down();
+        unfinished->write(input);
+    });
+    std::thread finishing([&] {
+        started.wait();
+        AcmEncoder encoder = AcmEncoder::toFile((dir / "done.acm").string(), 1, 22050);
+        encoder.write(input);
+        encoder.finish();
+    });
+    finishing.join();
+    writing.join();
+    std::raise(SIGTERM);
+}
+
+TEST(AcmEncoderDeathTest, EncodersOnTwoThreadsKeepTheirOwnFilesAndCleanUp) {
+    testing::TempDir dir;
+    const auto input = whiteNoise(300000, 0.2, testSeed());
+    EXPECT_EXIT(finishOneInterruptTheOther(dir, input), ::testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EQ(fileNames(dir), std::vector<std::string>{"done.acm"});
+    EXPECT_EQ(testing::readFileBytes(dir / "done.acm"), encode(input, 1, {}).bytes);
 }
 
 TEST(AcmEncoder, WritesTheFileOnlyWhenFinished) {
