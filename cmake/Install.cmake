@@ -114,7 +114,7 @@ talveco_program(talveco-encode MAN doc/talveco-encode.1)
 talveco_public_library(encoder OBJECTS_OF talveco_encode talveco_acm talveco_platform
                        HEADERS include/talveco/encoder.h)
 talveco_public_library(decoder OBJECTS_OF talveco_acm talveco_platform
-                       HEADERS include/talveco/talveco.h)
+                       HEADERS include/talveco/talveco.h include/talveco/limits.h)
 
 talveco_write_cmake_package()
 talveco_write_pkgconfig()

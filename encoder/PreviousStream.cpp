@@ -1,6 +1,7 @@
 #include "encoder/PreviousStream.h"
 
 #include <algorithm>
+#include <string>
 
 #include "acm/AmplitudeTable.h"
 #include "acm/BitReader.h"
@@ -9,6 +10,7 @@
 #include "acm/SampleOutput.h"
 #include "platform/ByteSource.h"
 #include "platform/Failure.h"
+#include "talveco/limits.h"
 
 namespace talveco {
 namespace {
@@ -52,6 +54,11 @@ PreviousStream::PreviousStream(std::span<const std::uint8_t> bytes) {
     const unsigned levels = bits.readBits(4);
     const unsigned rows = bits.readBits(12);
     if (rows == 0) throw Failure(FailureKind::NotAcmFile);
+    if (rows > limits::maxEncoderRows(levels)) {
+        throw Failure(FailureKind::OutsideLimits,
+                      "the earlier stream's blocks of " + std::to_string(rows) + " rows at levels " +
+                          std::to_string(levels) + " are larger than the encoder makes");
+    }
     geometry_ = blockGeometry(levels, rows);
     const std::size_t blockSize = geometry_.blockSize;
     const std::size_t blocks = (sampleCount_ + blockSize - 1) / blockSize;

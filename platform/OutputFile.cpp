@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/Console.h"
 #include "platform/Failure.h"
 #include "platform/Interrupts.h"
 #include "platform/PathErrors.h"
@@ -73,7 +74,7 @@ void OutputFile::createTemporary() {
         fd_ = ::openat(directoryFd_, temporaryName_.c_str(),
                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
-            removeOnInterrupt(directoryFd_, temporaryName_);
+            pendingRemoval_ = PendingRemoval(directoryFd_, temporaryName_);
             return;
         }
         if (errno != EEXIST || attempt == 999) {
@@ -88,13 +89,7 @@ void OutputFile::createTemporary() {
 }
 
 void OutputFile::write(std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put = ::write(fd_, bytes.data(), bytes.size());
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) throwErrno(errno);
-        if (put == 0) throw Failure(FailureKind::DiskFull, ENOSPC);
-        bytes = bytes.subspan(static_cast<std::size_t>(put));
-    }
+    writeAll(fd_, bytes);
 }
 
 void OutputFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
@@ -117,7 +112,7 @@ void OutputFile::commit() {
     if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
         throwPathError(targetPath_, errno);
     }
-    removeOnInterrupt(-1, {});
+    pendingRemoval_.release();
     committed_ = true;
 }
 
@@ -125,7 +120,7 @@ void OutputFile::discard() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     if (!temporaryName_.empty()) ::unlinkat(directoryFd_, temporaryName_.c_str(), 0);
-    removeOnInterrupt(-1, {});
+    pendingRemoval_.release();
 }
 
 }  // namespace talveco
