@@ -640,7 +640,7 @@ std::vector<std::string> manPageOptions() {
         std::istringstream words(line.substr(line.find(' ') + 1));
         for (std::string word; words >> word;) {
             for (std::size_t at; (at = word.find("\\-")) != std::string::npos;)
-                word.replace(at, 2, "-");
+                word.replace(at, 2, 1, '-');
             word.erase(std::remove_if(word.begin(), word.end(),
                                       [](char c) { return c == '"' || c == ','; }),
                        word.end());
