@@ -342,24 +342,27 @@ struct LimitCase {
 TEST(AcmEncoder, RefusesSettingsOutsideTheLimitsSayingWhatWouldDo) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const LimitCase cases[] = {
-        {"levels_16", 1, 22050, [](auto& s) { s.levels = 16; }, "levels must be 0 to 15"},
-        {"rows_0", 1, 22050, [](auto& s) { s.rows = 0; }, "rows must be 1 to 4095"},
-        {"rows_4096", 1, 22050, [](auto& s) { s.rows = 4096; }, "rows must be 1 to 4095"},
+        {"levels_16", 1, 22050, [](auto& s) { s.levels = 16; },
+         "levels must be from 0 to 15, not 16"},
+        {"rows_0", 1, 22050, [](auto& s) { s.rows = 0; }, "rows must be from 1 to 4095"},
+        {"rows_4096", 1, 22050, [](auto& s) { s.rows = 4096; }, "rows must be from 1 to 4095"},
         {"block_too_large", 1, 22050,
          [](auto& s) {
              s.levels = 15;
              s.rows = 4095;
          },
          "with levels 15 use at most 32 rows"},
-        {"quality_negative", 1, 22050, [](auto& s) { s.quality = -3; }, "from 0 to 10, not -3"},
+        {"quality_negative", 1, 22050, [](auto& s) { s.quality = -3; },
+         "the quality must be from 0 to 10, not -3"},
         {"quality_50", 1, 22050, [](auto& s) { s.quality = 50; }, "from 0 to 10"},
         {"quality_nan", 1, 22050, [nan](auto& s) { s.quality = nan; }, "from 0 to 10"},
-        {"bitrate_0", 1, 22050, [](auto& s) { s.bitrateKbps = 0; }, "from 1 to 352.8 kbit/s"},
+        {"bitrate_0", 1, 22050, [](auto& s) { s.bitrateKbps = 0; },
+         "the bitrate must be from 1 to 352.8 kbit/s"},
         {"bitrate_nan", 1, 22050, [nan](auto& s) { s.bitrateKbps = nan; }, "from 1 to"},
         {"bitrate_above_16_bits", 2, 8000, [](auto& s) { s.bitrateKbps = 256.5; },
          "from 1 to 256 kbit/s"},
-        {"no_channels", 0, 22050, [](auto&) {}, "channels must be 1 to 65535"},
-        {"rate_65536", 1, 65536, [](auto&) {}, "the rate must be 1 to 65535 Hz"},
+        {"no_channels", 0, 22050, [](auto&) {}, "channels must be from 1 to 65535, not 0"},
+        {"rate_65536", 1, 65536, [](auto&) {}, "the rate must be from 1 to 65535 Hz"},
     };
     testing::TempDir dir;
     for (const LimitCase& c : cases) {
