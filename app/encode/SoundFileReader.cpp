@@ -7,6 +7,8 @@
 #include <string_view>
 #include <utility>
 
+#include "encoder/FullScale.h"
+
 namespace talveco {
 namespace {
 
@@ -93,9 +95,7 @@ void SoundFileReader::refuseTruncated() const {
 std::int16_t SoundFileReader::toSixteenBits(double value) {
     // libsndfile delivers integer formats scaled to [-1, 1), so 16-bit input comes back exact
     // and wider input is rounded here, not truncated.
-    const double scaled = std::isnan(value) ? 0.0 : value * 32768.0;
-    if (scaled >= 32767.5 || scaled < -32768.5) ++clipped_;
-    return static_cast<std::int16_t>(std::lround(std::clamp(scaled, -32768.0, 32767.0)));
+    return sixteenBitsFromFullScale(value, clipped_);
 }
 
 bool SoundFileReader::sixteenBitsOrFewer() const {
