@@ -117,7 +117,7 @@ void writeEncodeCase(const fs::path& dir, const std::string& encoder, const Enco
         writeWav16(wav, int(c.channels), int(c.rate), samples);
         writeRaw(dir / (std::string(c.name) + ".pcm"), samples);
     }
-    const std::string command = "'" + encoder + "' -s -o '" + (dir / c.name).string() + ".acm'" +
+    const std::string command = "'" + encoder + "' -s -f -o '" + (dir / c.name).string() + ".acm'" +
                                 option("-q", c.quality) + option("-b", c.bitrate) +
                                 option("--levels", c.levels) + option("--rows", c.rows) + " '" +
                                 wav.string() + "'";
@@ -136,6 +136,7 @@ int main(int argc, char** argv) {
     }
     try {
         const fs::path dir = argv[1];
+        fs::remove_all(dir);
         fs::create_directories(dir);
         std::ofstream table(dir / "streams.tsv");
         for (const DecodeCase& c : decodeCases)
