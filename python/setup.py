@@ -10,6 +10,7 @@ import subprocess
 from setuptools import setup
 from setuptools.command.build_py import build_py
 from setuptools.dist import Distribution
+from wheel.bdist_wheel import bdist_wheel
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
@@ -47,6 +48,12 @@ class BuildWithLibrary(build_py):
         shutil.copyfile(built_library(build_temp), target)
 
 
+class NativeWheel(bdist_wheel):
+    # ctypes needs no particular Python or ABI, only the platform of the library.
+    def get_tag(self):
+        return ("py3", "none", super().get_tag()[2])
+
+
 class NativeDistribution(Distribution):
     def has_ext_modules(self):
         return True
@@ -54,6 +61,6 @@ class NativeDistribution(Distribution):
 
 setup(
     version=project_version(),
-    cmdclass={"build_py": BuildWithLibrary},
+    cmdclass={"build_py": BuildWithLibrary, "bdist_wheel": NativeWheel},
     distclass=NativeDistribution,
 )
