@@ -32,7 +32,8 @@ run_example "$work/venv"
 
 /usr/bin/python3 -m build --no-isolation --wheel --outdir "$work/dist" "$work/module" >/dev/null
 wheel=$(ls "$work"/dist/talveco-*.whl)
-python3 -m zipfile -l "$wheel" | grep -q "talveco/libtalveco.so.1" || { echo "no library in $wheel"; exit 1; }
+[[ "$(/usr/bin/python3 -m zipfile -l "$wheel")" == *talveco/libtalveco.so.1* ]] ||
+    { echo "no library in $wheel"; exit 1; }
 /usr/bin/python3 -m venv --system-site-packages "$work/wheel-venv"
 "$work/wheel-venv/bin/pip" install -q --no-index "$wheel"
 run_example "$work/wheel-venv"
