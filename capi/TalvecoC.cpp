@@ -38,6 +38,21 @@ struct talveco_encoder {
     void* user = nullptr;
     std::uint64_t clipped = 0;
     std::optional<talveco_encoder_report> report;  // set once the stream is complete
+    // A write function's failure, after the C++ encoder had finished: it
+    // ends this encoder as a failure inside the C++ encoder would.
+    std::optional<std::string> deliveryFailure;
+
+    void refuseIfFailed() const {
+        if (deliveryFailure) {
+            throw Failure(FailureKind::FailedEarlier, "the encoder failed earlier (" +
+                                                          *deliveryFailure +
+                                                          ") and takes no more calls");
+        }
+    }
+    talveco::AcmEncoder& usable() {
+        refuseIfFailed();
+        return encoder;
+    }
 };
 
 namespace {
@@ -54,7 +69,11 @@ namespace {
     X(DiskFull, TALVECO_E_DISK_FULL)                   \
     X(OutOfMemory, TALVECO_E_OUT_OF_MEMORY)            \
     X(IoError, TALVECO_E_IO_ERROR)                     \
-    X(TooManySamples, TALVECO_E_TOO_MANY_SAMPLES)
+    X(TooManySamples, TALVECO_E_TOO_MANY_SAMPLES)     \
+    X(OutsideLimits, TALVECO_E_OUTSIDE_LIMITS)         \
+    X(PartialFrame, TALVECO_E_PARTIAL_FRAME)           \
+    X(InvalidCall, TALVECO_E_INVALID_CALL)             \
+    X(FailedEarlier, TALVECO_E_FAILED_EARLIER)
 
 int codeFor(FailureKind kind) noexcept {
     switch (kind) {
@@ -98,8 +117,6 @@ int guarded(const char* call, Body body) noexcept {
         return fail(TALVECO_E_OUT_OF_MEMORY, nullptr, failure.what());
     } catch (const std::invalid_argument& refused) {
         return fail(TALVECO_E_INVALID_ARGUMENT, call, refused.what());
-    } catch (const std::logic_error& misuse) {
-        return fail(TALVECO_E_WRONG_STATE, call, misuse.what());
     } catch (const std::exception& other) {
         return fail(TALVECO_E_INTERNAL, call, other.what());
     } catch (...) {
@@ -134,7 +151,7 @@ int openEncoder(const char* call, talveco_encoder** out, talveco_encoder::Target
         require(out != nullptr, "no place for the handle");
         *out = nullptr;
         *out = new talveco_encoder{make(channels, rate, settingsFrom(s), path), target, nullptr,
-                                   nullptr, 0, std::nullopt};
+                                   nullptr, 0, std::nullopt, std::nullopt};
     });
 }
 
@@ -149,14 +166,22 @@ talveco::AcmEncoder encoderToFile(unsigned channels, unsigned rate,
 }
 
 // Hands a finished stream to the caller's write function.
-void deliver(const talveco_encoder& e) {
+void deliver(talveco_encoder& e) {
     constexpr std::size_t piece = 1 << 16;
     const std::vector<std::uint8_t>& stream = e.encoder.bytes();
     for (std::size_t at = 0; at < stream.size(); at += piece) {
         const std::size_t size = std::min(piece, stream.size() - at);
-        if (const int error = e.write(e.user, stream.data() + at, size); error != 0)
-            throw Failure(talveco::failureKindForErrno(error), error);
+        if (const int error = e.write(e.user, stream.data() + at, size); error != 0) {
+            const Failure failure(talveco::failureKindForErrno(error), error);
+            e.deliveryFailure = failure.what();
+            throw failure;
+        }
     }
+}
+
+void requireFinished(const talveco_encoder& e, const char* call) {
+    if (!e.report)
+        throw Failure(FailureKind::InvalidCall, std::string(call) + " before a successful finish");
 }
 
 talveco_encoder_report reportOf(const talveco::EncoderReport& report, std::uint64_t clipped) {
@@ -190,8 +215,6 @@ const char* talveco_error_name(int code) {
 #undef TALVECO_NAME_OF_CODE
         case TALVECO_E_INVALID_ARGUMENT:
             return "InvalidArgument";
-        case TALVECO_E_WRONG_STATE:
-            return "WrongState";
         case TALVECO_E_INTERNAL:
             return "Internal";
         default:
@@ -311,7 +334,7 @@ int talveco_encoder_write(talveco_encoder* e, const int16_t* samples, size_t cou
     return guarded("talveco_encoder_write", [&] {
         require(e != nullptr, "the encoder is NULL");
         require(samples != nullptr || count == 0, "samples is NULL");
-        e->encoder.write(std::span<const std::int16_t>(samples, count));
+        e->usable().write(std::span<const std::int16_t>(samples, count));
     });
 }
 
@@ -323,7 +346,7 @@ int talveco_encoder_write_double(talveco_encoder* e, const double* samples, size
         std::vector<std::int16_t> rounded(count);
         for (std::size_t i = 0; i < count; ++i)
             rounded[i] = talveco::sixteenBitsFromFullScale(samples[i], clipped);
-        e->encoder.write(rounded);
+        e->usable().write(rounded);
         e->clipped += clipped;
     });
 }
@@ -331,7 +354,7 @@ int talveco_encoder_write_double(talveco_encoder* e, const double* samples, size
 int talveco_encoder_finish(talveco_encoder* e, double* snr_db, double* bits_per_sample) {
     return guarded("talveco_encoder_finish", [&] {
         require(e != nullptr, "the encoder is NULL");
-        const talveco_encoder_report report = reportOf(e->encoder.finish(), e->clipped);
+        const talveco_encoder_report report = reportOf(e->usable().finish(), e->clipped);
         if (e->target == talveco_encoder::Target::callback) deliver(*e);
         e->report = report;
         if (snr_db != nullptr) *snr_db = report.snr_db;
@@ -342,7 +365,8 @@ int talveco_encoder_finish(talveco_encoder* e, double* snr_db, double* bits_per_
 int talveco_encoder_report_get(const talveco_encoder* e, talveco_encoder_report* report) {
     return guarded("talveco_encoder_report_get", [&] {
         require(e != nullptr && report != nullptr, "encoder and report must not be NULL");
-        if (!e->report) throw std::logic_error("the encoder has not finished");
+        e->refuseIfFailed();
+        requireFinished(*e, "talveco_encoder_report_get");
         *report = *e->report;
     });
 }
@@ -353,11 +377,11 @@ int talveco_encoder_bytes(const talveco_encoder* e, const uint8_t** data, size_t
                 "encoder, data and size must not be NULL");
         *data = nullptr;
         *size = 0;
-        if (e->target != talveco_encoder::Target::memory)
-            throw std::logic_error("only a memory encoder keeps its stream");
-        if (!e->report) throw std::logic_error("the encoder has not finished");
-        *data = e->encoder.bytes().data();
-        *size = e->encoder.bytes().size();
+        if (e->target == talveco_encoder::Target::callback)
+            throw Failure(FailureKind::InvalidCall, "an encoder with a write function keeps no stream");
+        const std::vector<std::uint8_t>& stream = e->encoder.bytes();
+        *data = stream.data();
+        *size = stream.size();
     });
 }
 

@@ -133,7 +133,7 @@ talveco_program(talveco-encode MAN doc/talveco-encode.1)
 talveco_public_library(encoder OBJECTS_OF talveco_encode talveco_acm talveco_platform
                        HEADERS include/talveco/encoder.h)
 talveco_public_library(decoder OBJECTS_OF talveco_acm talveco_platform
-                       HEADERS include/talveco/talveco.h)
+                       HEADERS include/talveco/talveco.h include/talveco/limits.h)
 
 # The C interface: libtalveco.so.1 on its own (the runtime component, a
 # package of its own in the .deb), and for building against it the header,

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "talveco/limits.h"
+
 namespace talveco {
 namespace {
 
@@ -59,15 +61,20 @@ bool applyOption(const std::string& argument, OptionReader& reader, EncodeOption
     } else if (argument == "-o") {
         options.outputPath = reader.valueOf(argument);
     } else if (argument == "-q") {
-        options.settings.quality = parseNumber(argument, reader.valueOf(argument), 0, 10);
+        options.settings.quality =
+            parseNumber(argument, reader.valueOf(argument), limits::minQuality, limits::maxQuality);
     } else if (argument == "-b") {
-        // 1 kbit/s is far below anything useful but still a valid request; the top is what
-        // 16 bits per sample of stereo at 65535 Hz would need.
-        options.settings.bitrateKbps = parseNumber(argument, reader.valueOf(argument), 1, 2098);
+        // The top is that of stereo at the highest rate; the encoder refuses more than a
+        // file's own channels and rate can use.
+        options.settings.bitrateKbps =
+            parseNumber(argument, reader.valueOf(argument), limits::minBitrateKbps,
+                        limits::maxBitrateKbps(2, limits::maxSampleRate));
     } else if (argument == "--levels") {
-        options.settings.levels = parseWhole(argument, reader.valueOf(argument), 0, 15);
+        options.settings.levels =
+            parseWhole(argument, reader.valueOf(argument), 0, limits::maxLevels);
     } else if (argument == "--rows") {
-        options.settings.rows = parseWhole(argument, reader.valueOf(argument), 1, 4095);
+        options.settings.rows =
+            parseWhole(argument, reader.valueOf(argument), limits::minRows, limits::maxRows);
     } else {
         return false;
     }

@@ -123,7 +123,8 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
         report = encodeInto(reader, output, options.settings, progress);
     } catch (const Failure& failure) {
         progress.clear();
-        if (failure.kind() == FailureKind::TooManySamples) throw;  // about the input, not the file
+        // Only failures of the file system are about the output file.
+        if (failure.kind() > FailureKind::IoError) throw;
         throw InputRefused("writing " + output + ": " + failure.what());
     } catch (...) {
         progress.clear();

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "encoder/FullScale.h"
+#include "talveco/limits.h"
 
 namespace talveco {
 namespace {
@@ -70,11 +71,11 @@ void SoundFileReader::refuseUnencodable() const {
         throw InputRefused(std::to_string(info_.channels) +
                            " channels: only mono and stereo files can be encoded");
     }
-    if (info_.samplerate < 1 || static_cast<unsigned>(info_.samplerate) > kMaxAcmRate) {
+    if (info_.samplerate < 1 || static_cast<unsigned>(info_.samplerate) > limits::maxSampleRate) {
         throw InputRefused(std::to_string(info_.samplerate) +
                            " Hz: an ACM file states rates from 1 to 65535 Hz; resample first");
     }
-    if (info_.frames < 0 || frames() > kMaxAcmSamples / channels()) {
+    if (info_.frames < 0 || frames() > limits::maxSamples / channels()) {
         throw InputRefused(
             "too long: an ACM file holds fewer than 2^30 samples (all channels "
             "together), this one has " +

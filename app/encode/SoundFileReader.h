@@ -23,11 +23,6 @@ class InputRefused : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// What an ACM header can state: the sample count is a 32-bit field and decoders refuse 2^30
-// values or more, the rate is a 16-bit field.
-inline constexpr std::uint64_t kMaxAcmSamples = (std::uint64_t{1} << 30) - 1;
-inline constexpr unsigned kMaxAcmRate = 65535;
-
 class SoundFileReader {
   public:
     // Raises a Failure when the file cannot be opened and InputRefused when it is no audio

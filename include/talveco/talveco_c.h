@@ -56,17 +56,21 @@ enum {
     TALVECO_E_OUT_OF_MEMORY = 7,
     TALVECO_E_IO_ERROR = 8,          /* any other system error: see talveco_error_errno() */
     TALVECO_E_TOO_MANY_SAMPLES = 9,  /* more samples than an ACM header can announce */
-    TALVECO_E_INVALID_ARGUMENT = 64, /* NULL where a pointer is needed, a setting out of range */
-    TALVECO_E_WRONG_STATE = 65,      /* a call the handle's state does not allow */
-    TALVECO_E_INTERNAL = 66          /* a failure the library has no other code for */
+    TALVECO_E_OUTSIDE_LIMITS = 10,   /* channels, rate or a setting the format cannot hold */
+    TALVECO_E_PARTIAL_FRAME = 11,    /* samples that do not make whole frames */
+    TALVECO_E_INVALID_CALL = 12,     /* a call the handle's state does not allow */
+    TALVECO_E_FAILED_EARLIER = 13,   /* a call on an encoder that an earlier failure ended */
+    /* The interface's own: */
+    TALVECO_E_INVALID_ARGUMENT = 64, /* NULL where a pointer is needed */
+    TALVECO_E_INTERNAL = 65          /* a failure the library has no other code for */
 };
 
 /* The library's version, "MAJOR.MINOR.PATCH". */
 const char *talveco_version(void);
 
 /* The name of a code, as the C++ library names its failure kinds
- * ("NotAcmFile", "IoError", ...; "InvalidArgument", "WrongState", "Internal"
- * for this interface's own; "Ok" for 0), NULL for a number that is no code. */
+ * ("NotAcmFile", "IoError", ...; "InvalidArgument" and "Internal" for this
+ * interface's own; "Ok" for 0), NULL for a number that is no code. */
 const char *talveco_error_name(int code);
 
 /* This thread's last failure: the text the talveco programs print after
@@ -138,7 +142,8 @@ typedef struct {
 void talveco_encoder_settings_init(talveco_encoder_settings *s);
 
 /* An encoder of `channels` (1 to 65535) interleaved channels at `rate` Hz
- * (1 to 65535); `s` may be NULL for the defaults. The file appears at `path`
+ * (1 to 65535); `s` may be NULL for the defaults. Values outside the limits
+ * of talveco/limits.h are refused with TALVECO_E_OUTSIDE_LIMITS. The file appears at `path`
  * only when finish succeeds (written through a temporary file beside it); a
  * failed or closed unfinished encoder leaves none. */
 int talveco_encoder_open_file(const char *path, unsigned channels, unsigned rate,
@@ -156,9 +161,12 @@ int talveco_encoder_open_callbacks(unsigned channels, unsigned rate,
                                    const talveco_encoder_settings *s, talveco_write_fn write,
                                    void *user, talveco_encoder **out);
 
-/* Appends interleaved samples, in pieces of any size. A failure is final:
- * every later write and finish of that encoder fails too and nothing is
- * committed. `samples` may be NULL only when count is 0. */
+/* Appends interleaved samples in pieces of whole frames (a multiple of the
+ * channel count, else TALVECO_E_PARTIAL_FRAME); the stream does not depend
+ * on how the samples are cut into pieces. A failure is final: every later
+ * call of that encoder fails with TALVECO_E_FAILED_EARLIER and nothing is
+ * committed (a file encoder's temporary file is removed at once). `samples`
+ * may be NULL only when count is 0. */
 int talveco_encoder_write(talveco_encoder *e, const int16_t *samples, size_t count);
 /* The same from full-scale values (-1 to 1), rounded to 16 bits as
  * talveco-encode rounds floating-point files: beyond full scale clipped and
@@ -166,11 +174,13 @@ int talveco_encoder_write(talveco_encoder *e, const int16_t *samples, size_t cou
 int talveco_encoder_write_double(talveco_encoder *e, const double *samples, size_t count);
 
 /* Codes the rest and completes the stream (the file, the memory or the
- * callback). Call once. snr_db and bits_per_sample may be NULL. */
+ * callback). Call once; a second call, or a write after it, fails with
+ * TALVECO_E_INVALID_CALL. snr_db and bits_per_sample may be NULL. */
 int talveco_encoder_finish(talveco_encoder *e, double *snr_db, double *bits_per_sample);
-/* The report of a finished encoder. */
+/* The report of a finished encoder (else TALVECO_E_INVALID_CALL). */
 int talveco_encoder_report_get(const talveco_encoder *e, talveco_encoder_report *report);
-/* The stream of a finished memory encoder; valid until its close. */
+/* The stream of a finished memory encoder, valid until its close (else
+ * TALVECO_E_INVALID_CALL). */
 int talveco_encoder_bytes(const talveco_encoder *e, const uint8_t **data, size_t *size);
 
 void talveco_encoder_close(talveco_encoder *e);

@@ -36,7 +36,7 @@ _FLOAT_PIECE = 1 << 20
 class Error(Exception):
     """A failure of the library: str() is the programs' message, `kind` the
     failure's name ("NotAcmFile", "FileNotFound", "IoError", ...,
-    "InvalidArgument", "WrongState"), `errno` the system error number or 0."""
+    "OutsideLimits", "InvalidCall", ...), `errno` the system error number or 0."""
 
     def __init__(self, code, message, error_number=0):
         super().__init__(message)

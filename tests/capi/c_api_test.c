@@ -278,8 +278,11 @@ static void check_failures(void) {
                                 TALVECO_E_OUT_OF_MEMORY,
                                 TALVECO_E_IO_ERROR,
                                 TALVECO_E_TOO_MANY_SAMPLES,
+                                TALVECO_E_OUTSIDE_LIMITS,
+                                TALVECO_E_PARTIAL_FRAME,
+                                TALVECO_E_INVALID_CALL,
+                                TALVECO_E_FAILED_EARLIER,
                                 TALVECO_E_INVALID_ARGUMENT,
-                                TALVECO_E_WRONG_STATE,
                                 TALVECO_E_INTERNAL};
     for (size_t i = 0; i < sizeof codes / sizeof codes[0]; ++i) {
         const char *name = talveco_error_name(codes[i]);
@@ -289,7 +292,7 @@ static void check_failures(void) {
     }
     CHECK(talveco_error_name(-1) == NULL && talveco_error_name(63) == NULL, "names of no code");
     CHECK(strcmp(talveco_error_name(TALVECO_E_NOT_ACM_FILE), "NotAcmFile") == 0 &&
-              strcmp(talveco_error_name(TALVECO_E_TOO_MANY_SAMPLES), "TooManySamples") == 0,
+              strcmp(talveco_error_name(TALVECO_E_FAILED_EARLIER), "FailedEarlier") == 0,
           "names follow the failure kinds");
 }
 
@@ -299,7 +302,8 @@ static int refuse_writes(void *user, const void *data, size_t size) {
 }
 
 static void check_misuse(void) {
-    const int invalid = TALVECO_E_INVALID_ARGUMENT, wrong = TALVECO_E_WRONG_STATE;
+    const int invalid = TALVECO_E_INVALID_ARGUMENT, wrong = TALVECO_E_INVALID_CALL;
+    const int outside = TALVECO_E_OUTSIDE_LIMITS, failed = TALVECO_E_FAILED_EARLIER;
     talveco_decoder *d = NULL;
     talveco_encoder *e = NULL;
     int16_t samples[8] = {0};
@@ -328,11 +332,11 @@ static void check_misuse(void) {
         {5, 0, 3, 4096},               {5, -1, TALVECO_AUTOMATIC, TALVECO_AUTOMATIC},
         {NAN, 0, TALVECO_AUTOMATIC, TALVECO_AUTOMATIC}};
     for (size_t i = 0; i < sizeof bad / sizeof bad[0]; ++i)
-        check_failure(talveco_encoder_open_memory(1, 22050, &bad[i], &e), invalid, NULL, 0,
+        check_failure(talveco_encoder_open_memory(1, 22050, &bad[i], &e), outside, NULL, 0,
                       "bad settings");
-    check_failure(talveco_encoder_open_memory(0, 22050, NULL, &e), invalid, NULL, 0, "0 channels");
-    check_failure(talveco_encoder_open_memory(1, 0, NULL, &e), invalid, NULL, 0, "rate 0");
-    check_failure(talveco_encoder_open_memory(1, 65536, NULL, &e), invalid, NULL, 0, "rate");
+    check_failure(talveco_encoder_open_memory(0, 22050, NULL, &e), outside, NULL, 0, "0 channels");
+    check_failure(talveco_encoder_open_memory(1, 0, NULL, &e), outside, NULL, 0, "rate 0");
+    check_failure(talveco_encoder_open_memory(1, 65536, NULL, &e), outside, NULL, 0, "rate");
     check_failure(talveco_encoder_open_file(NULL, 1, 8000, NULL, &e), invalid, NULL, 0, "path");
     check_failure(talveco_encoder_open_callbacks(1, 8000, NULL, NULL, NULL, &e), invalid, NULL, 0,
                   "NULL write");
@@ -353,6 +357,19 @@ static void check_misuse(void) {
     CHECK(talveco_encoder_bytes(e, &data, &size) == 0 && size > 14, "bytes");
     talveco_encoder_close(e);
 
+    /* Wrong sizes: no part of a frame is taken, and the failure is final. */
+    static const double half[3] = {0.5, -0.5, 0.25};
+    for (int as_double = 0; as_double < 2; ++as_double) {
+        CHECK(talveco_encoder_open_memory(2, 8000, NULL, &e) == 0, "open");
+        CHECK(talveco_encoder_write(e, samples, 8) == 0, "whole frames");
+        check_failure(as_double ? talveco_encoder_write_double(e, half, 3)
+                                : talveco_encoder_write(e, samples, 3),
+                      TALVECO_E_PARTIAL_FRAME, NULL, 0, "half a frame");
+        check_failure(talveco_encoder_write(e, samples, 8), failed, NULL, 0, "after a failure");
+        check_failure(talveco_encoder_finish(e, NULL, NULL), failed, NULL, 0, "after a failure");
+        talveco_encoder_close(e);
+    }
+
     CHECK(talveco_encoder_open_file(path_of("never", ".acm"), 1, 8000, NULL, &e) == 0, "open");
     CHECK(talveco_encoder_write(e, samples, 8) == 0 && talveco_encoder_finish(e, NULL, NULL) == 0,
           "finish");
@@ -365,8 +382,8 @@ static void check_misuse(void) {
     CHECK(talveco_encoder_write(e, samples, 8) == 0, "write");
     check_failure(talveco_encoder_finish(e, NULL, NULL), TALVECO_E_DISK_FULL, "Disk full", ENOSPC,
                   "write function");
-    CHECK(talveco_encoder_finish(e, NULL, NULL) != 0, "a failed encoder stays failed");
-    check_failure(talveco_encoder_report_get(e, &report), wrong, NULL, 0, "report of a failure");
+    check_failure(talveco_encoder_finish(e, NULL, NULL), failed, NULL, 0, "failed stays failed");
+    check_failure(talveco_encoder_report_get(e, &report), failed, NULL, 0, "report of a failure");
     talveco_encoder_close(e);
 }
 
