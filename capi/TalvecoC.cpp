@@ -171,7 +171,8 @@ void deliver(talveco_encoder& e) {
     const std::vector<std::uint8_t>& stream = e.encoder.bytes();
     for (std::size_t at = 0; at < stream.size(); at += piece) {
         const std::size_t size = std::min(piece, stream.size() - at);
-        if (const int error = e.write(e.user, stream.data() + at, size); error != 0) {
+        if (int error = e.write(e.user, stream.data() + at, size); error != 0) {
+            if (error < 0) error = error == INT_MIN ? EIO : -error;  // a negated number, taken as meant
             const Failure failure(talveco::failureKindForErrno(error), error);
             e.deliveryFailure = failure.what();
             throw failure;
