@@ -112,8 +112,9 @@ AcmStream AcmStream::openMemory(std::vector<std::uint8_t>&& bytes, const OpenOpt
 
 AcmStream AcmStream::openReader(Reader readSome) {
     return outOfMemoryAsFailure([&] {
-        return AcmStream(std::make_unique<State>(
-            std::make_unique<BytesFromReader>(std::move(readSome)), OpenOptions{.secondThread = false}));
+        return AcmStream(
+            std::make_unique<State>(std::make_unique<BytesFromReader>(std::move(readSome)),
+                                    OpenOptions{.secondThread = false}));
     });
 }
 

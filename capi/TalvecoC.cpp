@@ -44,9 +44,9 @@ struct talveco_encoder {
 
     void refuseIfFailed() const {
         if (deliveryFailure) {
-            throw Failure(FailureKind::FailedEarlier, "the encoder failed earlier (" +
-                                                          *deliveryFailure +
-                                                          ") and takes no more calls");
+            throw Failure(
+                FailureKind::FailedEarlier,
+                "the encoder failed earlier (" + *deliveryFailure + ") and takes no more calls");
         }
     }
     talveco::AcmEncoder& usable() {
@@ -69,7 +69,7 @@ namespace {
     X(DiskFull, TALVECO_E_DISK_FULL)                   \
     X(OutOfMemory, TALVECO_E_OUT_OF_MEMORY)            \
     X(IoError, TALVECO_E_IO_ERROR)                     \
-    X(TooManySamples, TALVECO_E_TOO_MANY_SAMPLES)     \
+    X(TooManySamples, TALVECO_E_TOO_MANY_SAMPLES)      \
     X(OutsideLimits, TALVECO_E_OUTSIDE_LIMITS)         \
     X(PartialFrame, TALVECO_E_PARTIAL_FRAME)           \
     X(InvalidCall, TALVECO_E_INVALID_CALL)             \
@@ -150,8 +150,13 @@ int openEncoder(const char* call, talveco_encoder** out, talveco_encoder::Target
     return guarded(call, [&] {
         require(out != nullptr, "no place for the handle");
         *out = nullptr;
-        *out = new talveco_encoder{make(channels, rate, settingsFrom(s), path), target, nullptr,
-                                   nullptr, 0, std::nullopt, std::nullopt};
+        *out = new talveco_encoder{make(channels, rate, settingsFrom(s), path),
+                                   target,
+                                   nullptr,
+                                   nullptr,
+                                   0,
+                                   std::nullopt,
+                                   std::nullopt};
     });
 }
 
@@ -172,7 +177,8 @@ void deliver(talveco_encoder& e) {
     for (std::size_t at = 0; at < stream.size(); at += piece) {
         const std::size_t size = std::min(piece, stream.size() - at);
         if (int error = e.write(e.user, stream.data() + at, size); error != 0) {
-            if (error < 0) error = error == INT_MIN ? EIO : -error;  // a negated number, taken as meant
+            if (error < 0)
+                error = error == INT_MIN ? EIO : -error;  // a negated number, taken as meant
             const Failure failure(talveco::failureKindForErrno(error), error);
             e.deliveryFailure = failure.what();
             throw failure;
@@ -212,7 +218,7 @@ const char* talveco_error_name(int code) {
 #define TALVECO_NAME_OF_CODE(name, code) \
     case code:                           \
         return #name;
-        TALVECO_FAILURE_CODES(TALVECO_NAME_OF_CODE)
+            TALVECO_FAILURE_CODES(TALVECO_NAME_OF_CODE)
 #undef TALVECO_NAME_OF_CODE
         case TALVECO_E_INVALID_ARGUMENT:
             return "InvalidArgument";
@@ -252,7 +258,8 @@ int talveco_decoder_open_memory(const void* data, size_t size, talveco_decoder**
 
 int talveco_decoder_open_callbacks(talveco_read_fn read, void* user, talveco_decoder** out) {
     return guarded("talveco_decoder_open_callbacks", [&] {
-        require(out != nullptr && read != nullptr, "read function and handle place must not be NULL");
+        require(out != nullptr && read != nullptr,
+                "read function and handle place must not be NULL");
         *out = nullptr;
         auto reader = [read, user](std::span<std::uint8_t> buffer) -> std::size_t {
             const long long got = read(user, buffer.data(), buffer.size());
@@ -321,9 +328,9 @@ int talveco_encoder_open_callbacks(unsigned channels, unsigned rate,
         return fail(TALVECO_E_INVALID_ARGUMENT, "talveco_encoder_open_callbacks",
                     "the write function is NULL");
     }
-    const int code = openEncoder("talveco_encoder_open_callbacks", out,
-                                 talveco_encoder::Target::callback, encoderToMemory, channels,
-                                 rate, s);
+    const int code =
+        openEncoder("talveco_encoder_open_callbacks", out, talveco_encoder::Target::callback,
+                    encoderToMemory, channels, rate, s);
     if (code == TALVECO_OK) {
         (*out)->write = write;
         (*out)->user = user;
@@ -379,7 +386,8 @@ int talveco_encoder_bytes(const talveco_encoder* e, const uint8_t** data, size_t
         *data = nullptr;
         *size = 0;
         if (e->target == talveco_encoder::Target::callback)
-            throw Failure(FailureKind::InvalidCall, "an encoder with a write function keeps no stream");
+            throw Failure(FailureKind::InvalidCall,
+                          "an encoder with a write function keeps no stream");
         const std::vector<std::uint8_t>& stream = e->encoder.bytes();
         *data = stream.data();
         *size = stream.size();

@@ -54,29 +54,29 @@ enum {
     TALVECO_E_ACCESS_DENIED = 5,
     TALVECO_E_DISK_FULL = 6,
     TALVECO_E_OUT_OF_MEMORY = 7,
-    TALVECO_E_IO_ERROR = 8,          /* any other system error: see talveco_error_errno() */
-    TALVECO_E_TOO_MANY_SAMPLES = 9,  /* more samples than an ACM header can announce */
-    TALVECO_E_OUTSIDE_LIMITS = 10,   /* channels, rate or a setting the format cannot hold */
-    TALVECO_E_PARTIAL_FRAME = 11,    /* samples that do not make whole frames */
-    TALVECO_E_INVALID_CALL = 12,     /* a call the handle's state does not allow */
-    TALVECO_E_FAILED_EARLIER = 13,   /* a call on an encoder that an earlier failure ended */
+    TALVECO_E_IO_ERROR = 8,         /* any other system error: see talveco_error_errno() */
+    TALVECO_E_TOO_MANY_SAMPLES = 9, /* more samples than an ACM header can announce */
+    TALVECO_E_OUTSIDE_LIMITS = 10,  /* channels, rate or a setting the format cannot hold */
+    TALVECO_E_PARTIAL_FRAME = 11,   /* samples that do not make whole frames */
+    TALVECO_E_INVALID_CALL = 12,    /* a call the handle's state does not allow */
+    TALVECO_E_FAILED_EARLIER = 13,  /* a call on an encoder that an earlier failure ended */
     /* The interface's own: */
     TALVECO_E_INVALID_ARGUMENT = 64, /* NULL where a pointer is needed */
     TALVECO_E_INTERNAL = 65          /* a failure the library has no other code for */
 };
 
 /* The library's version, "MAJOR.MINOR.PATCH". */
-const char *talveco_version(void);
+const char* talveco_version(void);
 
 /* The name of a code, as the C++ library names its failure kinds
  * ("NotAcmFile", "IoError", ...; "InvalidArgument" and "Internal" for this
  * interface's own; "Ok" for 0), NULL for a number that is no code. */
-const char *talveco_error_name(int code);
+const char* talveco_error_name(int code);
 
 /* This thread's last failure: the text the talveco programs print after
  * "Error: ", or for the codes of this interface a sentence naming the call.
  * An empty string before any failure. Valid until this thread's next call. */
-const char *talveco_error_message(void);
+const char* talveco_error_message(void);
 /* The system error number of this thread's last failure, 0 if it had none. */
 int talveco_error_errno(void);
 
@@ -92,27 +92,27 @@ typedef struct {
 
 /* Opens a file, read-only, and reads its header; the file stays open until
  * the close. The decoder may read ahead on a second thread of its own. */
-int talveco_decoder_open_file(const char *path, talveco_decoder **out);
+int talveco_decoder_open_file(const char* path, talveco_decoder** out);
 /* Decodes bytes in memory; they are copied, so the caller's buffer may go. */
-int talveco_decoder_open_memory(const void *data, size_t size, talveco_decoder **out);
+int talveco_decoder_open_memory(const void* data, size_t size, talveco_decoder** out);
 
 /* Where a decoder opened with talveco_decoder_open_callbacks gets its bytes:
  * store up to `size` bytes at `buffer` and return how many, 0 at the end of
  * the data, or a negated system error number (-EIO) on a failure, which
  * every later read of the decoder reports again. It is called only during
  * the open and read calls of its decoder, on their thread. */
-typedef long long (*talveco_read_fn)(void *user, void *buffer, size_t size);
-int talveco_decoder_open_callbacks(talveco_read_fn read, void *user, talveco_decoder **out);
+typedef long long (*talveco_read_fn)(void* user, void* buffer, size_t size);
+int talveco_decoder_open_callbacks(talveco_read_fn read, void* user, talveco_decoder** out);
 
-void talveco_decoder_info(const talveco_decoder *d, talveco_stream_info *info);
+void talveco_decoder_info(const talveco_decoder* d, talveco_stream_info* info);
 
 /* Decodes the next `count` samples into `samples` and returns how many were
  * stored: `count` until the end of the stream, fewer and then 0 only at its
  * end (the samples the header announced, or two damaged blocks in a row). A
  * damaged block is skipped. `samples` may be NULL only when count is 0. */
-long long talveco_decoder_read(talveco_decoder *d, int16_t *samples, size_t count);
+long long talveco_decoder_read(talveco_decoder* d, int16_t* samples, size_t count);
 
-void talveco_decoder_close(talveco_decoder *d);
+void talveco_decoder_close(talveco_decoder* d);
 
 /* ---- Encoding ---- */
 
@@ -139,27 +139,27 @@ typedef struct {
 } talveco_encoder_report;
 
 /* The defaults of talveco-encode: quality 5, geometry automatic. */
-void talveco_encoder_settings_init(talveco_encoder_settings *s);
+void talveco_encoder_settings_init(talveco_encoder_settings* s);
 
 /* An encoder of `channels` (1 to 65535) interleaved channels at `rate` Hz
  * (1 to 65535); `s` may be NULL for the defaults. Values outside the limits
  * of talveco/limits.h are refused with TALVECO_E_OUTSIDE_LIMITS. The file appears at `path`
  * only when finish succeeds (written through a temporary file beside it); a
  * failed or closed unfinished encoder leaves none. */
-int talveco_encoder_open_file(const char *path, unsigned channels, unsigned rate,
-                              const talveco_encoder_settings *s, talveco_encoder **out);
+int talveco_encoder_open_file(const char* path, unsigned channels, unsigned rate,
+                              const talveco_encoder_settings* s, talveco_encoder** out);
 /* Keeps the stream in memory, for talveco_encoder_bytes after finish. */
-int talveco_encoder_open_memory(unsigned channels, unsigned rate, const talveco_encoder_settings *s,
-                                talveco_encoder **out);
+int talveco_encoder_open_memory(unsigned channels, unsigned rate, const talveco_encoder_settings* s,
+                                talveco_encoder** out);
 
 /* Where an encoder opened with talveco_encoder_open_callbacks puts its
  * stream: take `size` bytes from `data` and return 0, or a system error
  * number (EIO) on a failure. finish calls it with the whole stream, in
  * order, in pieces of any size, on its own thread. */
-typedef int (*talveco_write_fn)(void *user, const void *data, size_t size);
+typedef int (*talveco_write_fn)(void* user, const void* data, size_t size);
 int talveco_encoder_open_callbacks(unsigned channels, unsigned rate,
-                                   const talveco_encoder_settings *s, talveco_write_fn write,
-                                   void *user, talveco_encoder **out);
+                                   const talveco_encoder_settings* s, talveco_write_fn write,
+                                   void* user, talveco_encoder** out);
 
 /* Appends interleaved samples in pieces of whole frames (a multiple of the
  * channel count, else TALVECO_E_PARTIAL_FRAME); the stream does not depend
@@ -167,23 +167,23 @@ int talveco_encoder_open_callbacks(unsigned channels, unsigned rate,
  * call of that encoder fails with TALVECO_E_FAILED_EARLIER and nothing is
  * committed (a file encoder's temporary file is removed at once). `samples`
  * may be NULL only when count is 0. */
-int talveco_encoder_write(talveco_encoder *e, const int16_t *samples, size_t count);
+int talveco_encoder_write(talveco_encoder* e, const int16_t* samples, size_t count);
 /* The same from full-scale values (-1 to 1), rounded to 16 bits as
  * talveco-encode rounds floating-point files: beyond full scale clipped and
  * counted in the report, NaN taken as 0. */
-int talveco_encoder_write_double(talveco_encoder *e, const double *samples, size_t count);
+int talveco_encoder_write_double(talveco_encoder* e, const double* samples, size_t count);
 
 /* Codes the rest and completes the stream (the file, the memory or the
  * callback). Call once; a second call, or a write after it, fails with
  * TALVECO_E_INVALID_CALL. snr_db and bits_per_sample may be NULL. */
-int talveco_encoder_finish(talveco_encoder *e, double *snr_db, double *bits_per_sample);
+int talveco_encoder_finish(talveco_encoder* e, double* snr_db, double* bits_per_sample);
 /* The report of a finished encoder (else TALVECO_E_INVALID_CALL). */
-int talveco_encoder_report_get(const talveco_encoder *e, talveco_encoder_report *report);
+int talveco_encoder_report_get(const talveco_encoder* e, talveco_encoder_report* report);
 /* The stream of a finished memory encoder, valid until its close (else
  * TALVECO_E_INVALID_CALL). */
-int talveco_encoder_bytes(const talveco_encoder *e, const uint8_t **data, size_t *size);
+int talveco_encoder_bytes(const talveco_encoder* e, const uint8_t** data, size_t* size);
 
-void talveco_encoder_close(talveco_encoder *e);
+void talveco_encoder_close(talveco_encoder* e);
 
 #ifdef __cplusplus
 }

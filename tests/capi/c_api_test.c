@@ -13,33 +13,33 @@
 
 static int failures;
 static int checks;
-static const char *directory;
+static const char* directory;
 
-#define CHECK(condition, ...)                                        \
-    do {                                                             \
-        ++checks;                                                    \
-        if (!(condition)) {                                          \
-            ++failures;                                              \
+#define CHECK(condition, ...)                                               \
+    do {                                                                    \
+        ++checks;                                                           \
+        if (!(condition)) {                                                 \
+            ++failures;                                                     \
             fprintf(stderr, "%s:%d: %s: ", __FILE__, __LINE__, #condition); \
-            fprintf(stderr, __VA_ARGS__);                            \
-            fputc('\n', stderr);                                     \
-        }                                                            \
+            fprintf(stderr, __VA_ARGS__);                                   \
+            fputc('\n', stderr);                                            \
+        }                                                                   \
     } while (0)
 
 typedef struct {
-    unsigned char *data;
+    unsigned char* data;
     size_t size;
 } bytes;
 
-static char *path_of(const char *name, const char *extension) {
+static char* path_of(const char* name, const char* extension) {
     static char path[4096];
     snprintf(path, sizeof path, "%s/%s%s", directory, name, extension);
     return path;
 }
 
-static bytes load(const char *path) {
+static bytes load(const char* path) {
     bytes b = {NULL, 0};
-    FILE *file = fopen(path, "rb");
+    FILE* file = fopen(path, "rb");
     if (file == NULL) {
         fprintf(stderr, "cannot open %s\n", path);
         exit(2);
@@ -58,13 +58,13 @@ static bytes load(const char *path) {
 /* A read function over bytes in memory, in pieces of at most `piece`; it
  * fails with `error` once `fail_at` bytes have been delivered. */
 typedef struct {
-    const bytes *source;
+    const bytes* source;
     size_t at, piece, fail_at;
     int error;
 } memory_reader;
 
-static long long read_memory(void *user, void *buffer, size_t size) {
-    memory_reader *r = user;
+static long long read_memory(void* user, void* buffer, size_t size) {
+    memory_reader* r = user;
     if (r->error != 0 && r->at >= r->fail_at) return -r->error;
     size_t n = r->source->size - r->at;
     if (n > size) n = size;
@@ -75,7 +75,7 @@ static long long read_memory(void *user, void *buffer, size_t size) {
 }
 
 /* Reads everything in pieces of varying size, as a player would. */
-static size_t read_all(talveco_decoder *d, int16_t *out, size_t capacity) {
+static size_t read_all(talveco_decoder* d, int16_t* out, size_t capacity) {
     static const size_t pieces[] = {1, 333, 4096, 65537};
     size_t total = 0;
     for (unsigned i = 0;; ++i) {
@@ -89,13 +89,13 @@ static size_t read_all(talveco_decoder *d, int16_t *out, size_t capacity) {
     return total;
 }
 
-static void check_decode(const char *name) {
+static void check_decode(const char* name) {
     bytes stream = load(path_of(name, ".acm"));
     bytes expected = load(path_of(name, ".pcm"));
     size_t count = expected.size / 2;
-    int16_t *samples = malloc((count + 70000) * sizeof *samples);
+    int16_t* samples = malloc((count + 70000) * sizeof *samples);
     for (int way = 0; way < 3; ++way) {
-        talveco_decoder *d = NULL;
+        talveco_decoder* d = NULL;
         memory_reader reader = {&stream, 0, 1000, 0, 0};
         int code = way == 0   ? talveco_decoder_open_file(path_of(name, ".acm"), &d)
                    : way == 1 ? talveco_decoder_open_memory(stream.data, stream.size, &d)
@@ -104,7 +104,8 @@ static void check_decode(const char *name) {
         if (code != 0) continue;
         talveco_stream_info info;
         talveco_decoder_info(d, &info);
-        CHECK(info.samples >= count, "%s: header %u, decoded %zu", name, (unsigned)info.samples, count);
+        CHECK(info.samples >= count, "%s: header %u, decoded %zu", name, (unsigned)info.samples,
+              count);
         size_t got = read_all(d, samples, count + 70000);
         CHECK(got == count && memcmp(samples, expected.data, expected.size) == 0,
               "%s, way %d: %zu samples, %zu expected", name, way, got, count);
@@ -118,9 +119,9 @@ static void check_decode(const char *name) {
 
 /* ---- encoding ---- */
 
-static int collect(void *user, const void *data, size_t size) {
-    bytes *b = user;
-    unsigned char *grown = realloc(b->data, b->size + size);
+static int collect(void* user, const void* data, size_t size) {
+    bytes* b = user;
+    unsigned char* grown = realloc(b->data, b->size + size);
     if (grown == NULL) return ENOMEM;
     memcpy(grown + b->size, data, size);
     b->data = grown;
@@ -128,15 +129,15 @@ static int collect(void *user, const void *data, size_t size) {
     return 0;
 }
 
-static double setting(const char *field, double fallback) {
+static double setting(const char* field, double fallback) {
     return strcmp(field, "-") == 0 ? fallback : atof(field);
 }
 
 /* Writes in pieces of whole frames of varying size. */
-static int write_pieces(talveco_encoder *e, const bytes *input, int floating, unsigned channels) {
+static int write_pieces(talveco_encoder* e, const bytes* input, int floating, unsigned channels) {
     size_t width = floating ? sizeof(float) : sizeof(int16_t);
     size_t count = input->size / width, at = 0;
-    double *converted = malloc((count + 1) * sizeof *converted);
+    double* converted = malloc((count + 1) * sizeof *converted);
     for (unsigned i = 0; at < count; ++i) {
         size_t n = channels * (size_t)(i % 3 == 0 ? 1 : 4099);
         if (n > count - at) n = count - at;
@@ -149,7 +150,7 @@ static int write_pieces(talveco_encoder *e, const bytes *input, int floating, un
             }
             code = talveco_encoder_write_double(e, converted, n);
         } else {
-            code = talveco_encoder_write(e, (const int16_t *)(const void *)input->data + at, n);
+            code = talveco_encoder_write(e, (const int16_t*)(const void*)input->data + at, n);
         }
         if (code != 0) {
             free(converted);
@@ -161,8 +162,8 @@ static int write_pieces(talveco_encoder *e, const bytes *input, int floating, un
     return 0;
 }
 
-static void check_encode(char **field) {
-    const char *name = field[1];
+static void check_encode(char** field) {
+    const char* name = field[1];
     unsigned channels = (unsigned)atoi(field[2]), rate = (unsigned)atoi(field[3]);
     int floating = strcmp(field[4], "float32") == 0;
     talveco_encoder_settings s;
@@ -177,7 +178,7 @@ static void check_encode(char **field) {
     snprintf(out_path, sizeof out_path, "%s", path_of(name, ".c-api.acm"));
 
     for (int way = 0; way < 3; ++way) {
-        talveco_encoder *e = NULL;
+        talveco_encoder* e = NULL;
         bytes collected = {NULL, 0};
         int code = way == 0   ? talveco_encoder_open_file(out_path, channels, rate, &s, &e)
                    : way == 1 ? talveco_encoder_open_memory(channels, rate, &s, &e)
@@ -198,7 +199,7 @@ static void check_encode(char **field) {
               (unsigned long long)report.clipped);
         bytes made = collected;
         if (way == 0) made = load(out_path);
-        if (way == 1) talveco_encoder_bytes(e, (const uint8_t **)&made.data, &made.size);
+        if (way == 1) talveco_encoder_bytes(e, (const uint8_t**)&made.data, &made.size);
         CHECK(made.size == expected.size && memcmp(made.data, expected.data, made.size) == 0,
               "%s, way %d: %zu bytes unlike talveco-encode's %zu", name, way, made.size,
               expected.size);
@@ -212,8 +213,8 @@ static void check_encode(char **field) {
 
 /* ---- failures and misuse ---- */
 
-static void check_failure(int code, int expected, const char *message, int error_number,
-                          const char *what) {
+static void check_failure(int code, int expected, const char* message, int error_number,
+                          const char* what) {
     CHECK(code == expected, "%s: code %d, expected %d (%s)", what, code, expected,
           talveco_error_message());
     if (message != NULL)
@@ -224,7 +225,7 @@ static void check_failure(int code, int expected, const char *message, int error
 }
 
 static void check_failures(void) {
-    talveco_decoder *d = (talveco_decoder *)&d;
+    talveco_decoder* d = (talveco_decoder*)&d;
     check_failure(talveco_decoder_open_file(path_of("missing", ".acm"), &d),
                   TALVECO_E_FILE_NOT_FOUND, "File not found", ENOENT, "missing file");
     CHECK(d == NULL, "a failed open leaves no handle");
@@ -233,13 +234,13 @@ static void check_failures(void) {
                   "no ACM file");
     check_failure(talveco_decoder_open_file(path_of("stereo-7x16", ".acm/x"), &d),
                   TALVECO_E_INVALID_FILENAME, "Invalid filename", -1, "file as directory");
-    check_failure(talveco_decoder_open_memory("\x97\x28\x03", 3, &d), TALVECO_E_NOT_ACM_FILE,
-                  NULL, 0, "three bytes");
+    check_failure(talveco_decoder_open_memory("\x97\x28\x03", 3, &d), TALVECO_E_NOT_ACM_FILE, NULL,
+                  0, "three bytes");
 
     /* System errors from a read function, at the header and later on. */
     static const struct {
         int error, code;
-        const char *message;
+        const char* message;
     } errors[] = {
         {EIO, TALVECO_E_IO_ERROR, "I/O error 5"},
         {ENOSPC, TALVECO_E_DISK_FULL, "Disk full"},
@@ -257,7 +258,8 @@ static void check_failures(void) {
         memory_reader later = {&stream, 0, 1000, 2000, errors[i].error};
         CHECK(talveco_decoder_open_callbacks(read_memory, &later, &d) == 0, "open");
         long long got;
-        while ((got = talveco_decoder_read(d, samples, 4096)) > 0) continue;
+        while ((got = talveco_decoder_read(d, samples, 4096)) > 0)
+            continue;
         check_failure((int)-got, errors[i].code, errors[i].message, errors[i].error,
                       "read function later");
         later.error = 0; /* the input would go on, but the failure stays */
@@ -285,7 +287,7 @@ static void check_failures(void) {
                                 TALVECO_E_INVALID_ARGUMENT,
                                 TALVECO_E_INTERNAL};
     for (size_t i = 0; i < sizeof codes / sizeof codes[0]; ++i) {
-        const char *name = talveco_error_name(codes[i]);
+        const char* name = talveco_error_name(codes[i]);
         CHECK(name != NULL, "code %d has no name", codes[i]);
         for (size_t j = 0; j < i && name != NULL; ++j)
             CHECK(strcmp(name, talveco_error_name(codes[j])) != 0, "%s twice", name);
@@ -296,7 +298,7 @@ static void check_failures(void) {
           "names follow the failure kinds");
 }
 
-static int refuse_writes(void *user, const void *data, size_t size) {
+static int refuse_writes(void* user, const void* data, size_t size) {
     (void)user, (void)data, (void)size;
     return ENOSPC;
 }
@@ -304,14 +306,14 @@ static int refuse_writes(void *user, const void *data, size_t size) {
 static void check_misuse(void) {
     const int invalid = TALVECO_E_INVALID_ARGUMENT, wrong = TALVECO_E_INVALID_CALL;
     const int outside = TALVECO_E_OUTSIDE_LIMITS, failed = TALVECO_E_FAILED_EARLIER;
-    talveco_decoder *d = NULL;
-    talveco_encoder *e = NULL;
+    talveco_decoder* d = NULL;
+    talveco_encoder* e = NULL;
     int16_t samples[8] = {0};
-    const uint8_t *data;
+    const uint8_t* data;
     size_t size;
     check_failure(talveco_decoder_open_file(NULL, &d), invalid, NULL, 0, "NULL path");
-    check_failure(talveco_decoder_open_file(path_of("stereo-7x16", ".acm"), NULL), invalid, NULL,
-                  0, "NULL handle place");
+    check_failure(talveco_decoder_open_file(path_of("stereo-7x16", ".acm"), NULL), invalid, NULL, 0,
+                  "NULL handle place");
     check_failure(talveco_decoder_open_memory(NULL, 10, &d), invalid, NULL, 0, "NULL data");
     check_failure(talveco_decoder_open_callbacks(NULL, NULL, &d), invalid, NULL, 0, "NULL read");
     check_failure((int)-talveco_decoder_read(NULL, samples, 8), invalid, NULL, 0, "NULL decoder");
@@ -327,10 +329,11 @@ static void check_misuse(void) {
     talveco_decoder_close(d);
 
     /* Settings out of range, each refused before anything is made. */
-    static const talveco_encoder_settings bad[] = {
-        {5, 0, 16, TALVECO_AUTOMATIC}, {5, 0, TALVECO_AUTOMATIC, 0},
-        {5, 0, 3, 4096},               {5, -1, TALVECO_AUTOMATIC, TALVECO_AUTOMATIC},
-        {NAN, 0, TALVECO_AUTOMATIC, TALVECO_AUTOMATIC}};
+    static const talveco_encoder_settings bad[] = {{5, 0, 16, TALVECO_AUTOMATIC},
+                                                   {5, 0, TALVECO_AUTOMATIC, 0},
+                                                   {5, 0, 3, 4096},
+                                                   {5, -1, TALVECO_AUTOMATIC, TALVECO_AUTOMATIC},
+                                                   {NAN, 0, TALVECO_AUTOMATIC, TALVECO_AUTOMATIC}};
     for (size_t i = 0; i < sizeof bad / sizeof bad[0]; ++i)
         check_failure(talveco_encoder_open_memory(1, 22050, &bad[i], &e), outside, NULL, 0,
                       "bad settings");
@@ -387,25 +390,28 @@ static void check_misuse(void) {
     talveco_encoder_close(e);
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: c_api_test DIR\n");
         return 2;
     }
     directory = argv[1];
     CHECK(strlen(talveco_version()) >= 5, "version %s", talveco_version());
-    FILE *table = fopen(path_of("streams", ".tsv"), "r");
+    FILE* table = fopen(path_of("streams", ".tsv"), "r");
     if (table == NULL) return 2;
     char line[1024];
     int streams = 0;
     while (fgets(line, sizeof line, table) != NULL) {
-        char *field[9] = {NULL};
+        char* field[9] = {NULL};
         int n = 0;
-        for (char *f = strtok(line, "\t\n"); f != NULL && n < 9; f = strtok(NULL, "\t\n"))
+        for (char* f = strtok(line, "\t\n"); f != NULL && n < 9; f = strtok(NULL, "\t\n"))
             field[n++] = f;
-        if (n == 2 && strcmp(field[0], "decode") == 0) check_decode(field[1]);
-        else if (n == 9 && strcmp(field[0], "encode") == 0) check_encode(field);
-        else CHECK(0, "bad table line");
+        if (n == 2 && strcmp(field[0], "decode") == 0)
+            check_decode(field[1]);
+        else if (n == 9 && strcmp(field[0], "encode") == 0)
+            check_encode(field);
+        else
+            CHECK(0, "bad table line");
         ++streams;
     }
     fclose(table);

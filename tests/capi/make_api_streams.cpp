@@ -42,8 +42,7 @@ std::vector<std::uint8_t> withHeader(std::vector<std::uint8_t> stream, std::uint
 
 const DecodeCase decodeCases[] = {
     {"stereo-7x16", [] { return randomStream(2 * 16 * 128 * 5 - 300, 7, 16, 5, 1); }},
-    {"mono-0x1",
-     [] { return withHeader(randomStream(999, 0, 1, 999, 2), 999, 0, 1, 1, 8000); }},
+    {"mono-0x1", [] { return withHeader(randomStream(999, 0, 1, 999, 2), 999, 0, 1, 1, 8000); }},
     {"wide-15x2", [] { return randomStream(3 * 2 * 32768, 15, 2, 3, 3); }},
     {"three-channels",  // a sample count that is no whole number of frames
      [] { return withHeader(randomStream(4000, 4, 64, 4, 4), 4000, 4, 64, 3, 44100); }},
