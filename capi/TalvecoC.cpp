@@ -37,6 +37,7 @@ struct talveco_encoder {
     talveco_write_fn write = nullptr;
     void* user = nullptr;
     std::uint64_t clipped = 0;
+    std::uint64_t notNumbers = 0;
     std::optional<talveco_encoder_report> report;  // set once the stream is complete
     // A write function's failure, after the C++ encoder had finished: it
     // ends this encoder as a failure inside the C++ encoder would.
@@ -191,7 +192,7 @@ void requireFinished(const talveco_encoder& e, const char* call) {
         throw Failure(FailureKind::InvalidCall, std::string(call) + " before a successful finish");
 }
 
-talveco_encoder_report reportOf(const talveco::EncoderReport& report, std::uint64_t clipped) {
+talveco_encoder_report reportOf(const talveco::EncoderReport& report, const talveco_encoder& e) {
     talveco_encoder_report out{};
     out.samples = report.sampleCount;
     out.stream_bytes = report.streamBytes;
@@ -199,7 +200,8 @@ talveco_encoder_report reportOf(const talveco::EncoderReport& report, std::uint6
     out.snr_db = report.snrDb;
     out.levels = report.levels;
     out.rows = report.rows;
-    out.clipped = clipped;
+    out.clipped = e.clipped;
+    out.not_numbers = e.notNumbers;
     return out;
 }
 
@@ -351,18 +353,20 @@ int talveco_encoder_write_double(talveco_encoder* e, const double* samples, size
         require(e != nullptr, "the encoder is NULL");
         require(samples != nullptr || count == 0, "samples is NULL");
         std::uint64_t clipped = 0;
+        std::uint64_t notNumbers = 0;
         std::vector<std::int16_t> rounded(count);
         for (std::size_t i = 0; i < count; ++i)
-            rounded[i] = talveco::sixteenBitsFromFullScale(samples[i], clipped);
+            rounded[i] = talveco::sixteenBitsFromFullScale(samples[i], clipped, notNumbers);
         e->usable().write(rounded);
         e->clipped += clipped;
+        e->notNumbers += notNumbers;
     });
 }
 
 int talveco_encoder_finish(talveco_encoder* e, double* snr_db, double* bits_per_sample) {
     return guarded("talveco_encoder_finish", [&] {
         require(e != nullptr, "the encoder is NULL");
-        const talveco_encoder_report report = reportOf(e->usable().finish(), e->clipped);
+        const talveco_encoder_report report = reportOf(e->usable().finish(), *e);
         if (e->target == talveco_encoder::Target::callback) deliver(*e);
         e->report = report;
         if (snr_db != nullptr) *snr_db = report.snr_db;

@@ -136,6 +136,7 @@ typedef struct {
     double snr_db;         /* of the decoded samples against the input; +inf when equal */
     unsigned levels, rows; /* the geometry in the header */
     uint64_t clipped;      /* samples talveco_encoder_write_double clipped to full scale */
+    uint64_t not_numbers;  /* NaN samples talveco_encoder_write_double took as 0 */
 } talveco_encoder_report;
 
 /* The defaults of talveco-encode: quality 5, geometry automatic. */
@@ -169,8 +170,8 @@ int talveco_encoder_open_callbacks(unsigned channels, unsigned rate,
  * may be NULL only when count is 0. */
 int talveco_encoder_write(talveco_encoder* e, const int16_t* samples, size_t count);
 /* The same from full-scale values (-1 to 1), rounded to 16 bits as
- * talveco-encode rounds floating-point files: beyond full scale clipped and
- * counted in the report, NaN taken as 0. */
+ * talveco-encode rounds floating-point files: beyond full scale clipped, NaN
+ * taken as 0, each counted in the report. */
 int talveco_encoder_write_double(talveco_encoder* e, const double* samples, size_t count);
 
 /* Codes the rest and completes the stream (the file, the memory or the

@@ -78,6 +78,7 @@ class Report:
     samples: int
     stream_bytes: int
     clipped: int
+    not_numbers: int
 
 
 class _Callback:
@@ -265,7 +266,7 @@ def _write_samples(handle, data):
 
 def write(file, data, samplerate, quality=None, bitrate=None, levels=None, rows=None):
     """Encodes `data` (int16, or floating point with full scale at 1.0: beyond
-    it clipped and counted) to an ACM stream at `file` (a path, written
+    it clipped, NaN taken as 0, both counted) to an ACM stream at `file` (a path, written
     through a temporary file; or a binary file object). quality 0 to 10
     (default 5) or bitrate in kbit/s; levels and rows chosen when None.
     Returns a Report."""
@@ -306,4 +307,5 @@ def write(file, data, samplerate, quality=None, bitrate=None, levels=None, rows=
         report.samples,
         report.stream_bytes,
         report.clipped,
+        report.not_numbers,
     )

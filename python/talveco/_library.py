@@ -57,6 +57,7 @@ class EncoderReport(ctypes.Structure):
         ("levels", ctypes.c_uint),
         ("rows", ctypes.c_uint),
         ("clipped", ctypes.c_uint64),
+        ("not_numbers", ctypes.c_uint64),
     ]
 
 
