@@ -15,6 +15,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "encoder/FullScale.h"
@@ -31,6 +32,8 @@ struct talveco_decoder {
 
 struct talveco_encoder {
     enum class Target { file, memory, callback };
+
+    talveco_encoder(talveco::AcmEncoder made, Target to) : encoder(std::move(made)), target(to) {}
 
     talveco::AcmEncoder encoder;
     Target target;
@@ -151,13 +154,7 @@ int openEncoder(const char* call, talveco_encoder** out, talveco_encoder::Target
     return guarded(call, [&] {
         require(out != nullptr, "no place for the handle");
         *out = nullptr;
-        *out = new talveco_encoder{make(channels, rate, settingsFrom(s), path),
-                                   target,
-                                   nullptr,
-                                   nullptr,
-                                   0,
-                                   std::nullopt,
-                                   std::nullopt};
+        *out = new talveco_encoder(make(channels, rate, settingsFrom(s), path), target);
     });
 }
 
