@@ -36,6 +36,8 @@ class OutputFile {
     void commit();
 
     const std::string& temporaryPath() const noexcept { return temporaryPath_; }
+    // For writers that take a descriptor (libsndfile); it stays owned here.
+    int descriptor() const noexcept { return fd_; }
 
   private:
     void createTemporary();
