@@ -4,21 +4,36 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 
 namespace talveco {
 namespace {
 
-// A signal handler can only reach static storage. The name is written with
-// signals blocked, so the handler never sees half of it.
-char pendingName[NAME_MAX + 1];
-int pendingDirectoryFd = -1;
+// A signal handler can only reach static storage, and only lock-free atomics
+// are safe to share with it. A slot's name and directory are written while
+// the slot is Claimed, which the handler skips, and published by the store of
+// Armed; the handler reads them only after seeing Armed.
+enum SlotState : int { Free, Claimed, Armed };
+
+struct Slot {
+    std::atomic<int> state{Free};
+    int directoryFd = -1;
+    char name[NAME_MAX + 1] = {};
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+Slot slots[PendingRemoval::kCapacity];
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void removePendingAndDie(int signalNumber) {
-    if (pendingName[0] != '\0') ::unlinkat(pendingDirectoryFd, pendingName, 0);
+    for (Slot& slot : slots) {
+        if (slot.state.load(std::memory_order_acquire) == Armed) {
+            ::unlinkat(slot.directoryFd, slot.name, 0);
+        }
+    }
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
 }
@@ -31,6 +46,17 @@ sigset_t handledSignals() {
     return set;
 }
 
+int claimSlot() noexcept {
+    for (int index = 0; index < PendingRemoval::kCapacity; ++index) {
+        int expected = Free;
+        if (slots[index].state.compare_exchange_strong(expected, Claimed,
+                                                       std::memory_order_acquire)) {
+            return index;
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 void installInterruptCleanup() {
@@ -41,15 +67,34 @@ void installInterruptCleanup() {
         ::sigaction(signalNumber, &action, nullptr);
 }
 
-void removeOnInterrupt(int directoryFd, const std::string& name) {
-    const sigset_t blocked = handledSignals();
-    sigset_t previous;
-    ::sigprocmask(SIG_BLOCK, &blocked, &previous);
-    const std::size_t length = name.size() <= NAME_MAX ? name.size() : 0;
-    std::memcpy(pendingName, name.data(), length);
-    pendingName[length] = '\0';
-    pendingDirectoryFd = directoryFd;
-    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+PendingRemoval::PendingRemoval(int directoryFd, const std::string& name) noexcept {
+    if (name.empty() || name.size() > NAME_MAX) return;
+    slot_ = claimSlot();
+    if (slot_ < 0) return;
+    Slot& slot = slots[slot_];
+    slot.directoryFd = directoryFd;
+    std::memcpy(slot.name, name.data(), name.size());
+    slot.name[name.size()] = '\0';
+    slot.state.store(Armed, std::memory_order_release);
+}
+
+PendingRemoval& PendingRemoval::operator=(PendingRemoval&& other) noexcept {
+    if (this != &other) {
+        release();
+        slot_ = other.slot_;
+        other.slot_ = -1;
+    }
+    return *this;
+}
+
+void PendingRemoval::release() noexcept {
+    if (slot_ < 0) return;
+    // A handler that saw Armed just before this may still be reading the
+    // name while another thread claims the slot and writes a new one. The
+    // process is ending then, and every name ever written here is one of its
+    // own temporary files, so at worst the handler removes one that is gone.
+    slots[slot_].state.store(Free, std::memory_order_release);
+    slot_ = -1;
 }
 
 InterruptsBlocked::InterruptsBlocked() {

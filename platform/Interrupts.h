@@ -1,5 +1,7 @@
-// Removal of the unfinished output when the run is interrupted (Ctrl-C, a
-// terminal hang-up, kill): the temporary file must not outlive the process.
+// Removal of unfinished outputs when the run is interrupted (Ctrl-C, a
+// terminal hang-up, kill): no temporary file may outlive the process. Several
+// files may be pending at once, written by different threads (a program that
+// converts several files in parallel, or a library user with two encoders).
 #pragma once
 
 #include <signal.h>
@@ -8,18 +10,42 @@
 
 namespace talveco {
 
-// Installs handlers for SIGINT, SIGTERM and SIGHUP that remove the file
-// registered below and then end the process as the signal would have.
+// Installs handlers for SIGINT, SIGTERM and SIGHUP that remove every file
+// registered through PendingRemoval and then end the process as the signal
+// would have.
 void installInterruptCleanup();
 
-// The file to remove if a signal arrives: `name` in the directory open as
-// `directoryFd`, so that it goes even if the directory was moved meanwhile.
-// An empty name registers nothing.
-void removeOnInterrupt(int directoryFd, const std::string& name);
+// While it is armed, the file `name` in the directory open as `directoryFd` is
+// removed if one of those signals arrives, so that it goes even if the
+// directory was moved meanwhile. Registration and release are safe from any
+// thread. The registry holds a fixed number of files (a signal handler cannot
+// allocate); past that a file is simply not registered, which costs only the
+// clean-up of that one file on an interrupt.
+class PendingRemoval {
+  public:
+    PendingRemoval() = default;
+    PendingRemoval(int directoryFd, const std::string& name) noexcept;
+    ~PendingRemoval() { release(); }
+    PendingRemoval(PendingRemoval&& other) noexcept : slot_(other.slot_) { other.slot_ = -1; }
+    PendingRemoval& operator=(PendingRemoval&& other) noexcept;
+    PendingRemoval(const PendingRemoval&) = delete;
+    PendingRemoval& operator=(const PendingRemoval&) = delete;
+
+    // The file is no longer removed on an interrupt (it was put in place or
+    // removed already). Must happen before its directory handle is closed.
+    void release() noexcept;
+    bool armed() const noexcept { return slot_ >= 0; }
+
+    // How many files the registry can hold at once.
+    static constexpr int kCapacity = 256;
+
+  private:
+    int slot_ = -1;
+};
 
 // While one exists, this thread has SIGINT, SIGTERM and SIGHUP blocked, and
 // so has every thread it starts: such threads never run the cleanup, which
-// is left to the thread that registers the file.
+// is left to the threads that register files.
 class InterruptsBlocked {
   public:
     InterruptsBlocked();

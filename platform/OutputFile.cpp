@@ -73,7 +73,7 @@ void OutputFile::createTemporary() {
         fd_ = ::openat(directoryFd_, temporaryName_.c_str(),
                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
-            removeOnInterrupt(directoryFd_, temporaryName_);
+            pendingRemoval_ = PendingRemoval(directoryFd_, temporaryName_);
             return;
         }
         if (errno != EEXIST || attempt == 999) {
@@ -117,7 +117,7 @@ void OutputFile::commit() {
     if (::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
         throwPathError(targetPath_, errno);
     }
-    removeOnInterrupt(-1, {});
+    pendingRemoval_.release();
     committed_ = true;
 }
 
@@ -125,7 +125,7 @@ void OutputFile::discard() noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     if (!temporaryName_.empty()) ::unlinkat(directoryFd_, temporaryName_.c_str(), 0);
-    removeOnInterrupt(-1, {});
+    pendingRemoval_.release();
 }
 
 }  // namespace talveco

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/FileIdentity.h"
+#include "platform/Interrupts.h"
 
 namespace talveco {
 
@@ -45,8 +46,9 @@ class OutputFile {
 
     std::string targetPath_;
     std::string temporaryPath_;
-    std::string temporaryName_;  // temporaryPath_ within the directory
-    int directoryFd_ = -1;       // the target's directory, as it was at creation
+    std::string temporaryName_;      // temporaryPath_ within the directory
+    int directoryFd_ = -1;           // the target's directory, as it was at creation
+    PendingRemoval pendingRemoval_;  // the temporary file, for an interrupt
     int fd_ = -1;
     bool committed_ = false;
 };

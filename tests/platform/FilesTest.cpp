@@ -3,10 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "platform/Failure.h"
 #include "platform/InputFile.h"
+#include "platform/Interrupts.h"
 #include "platform/OutputFile.h"
 #include "tests/support/TempDir.h"
 
@@ -111,6 +116,30 @@ TEST(OutputFile, TwoWritersInOneDirectoryDoNotCollide) {
     OutputFile first((dir / "a.wav").string(), std::nullopt);
     OutputFile second((dir / "b.wav").string(), std::nullopt);
     EXPECT_NE(first.temporaryPath(), second.temporaryPath());
+}
+
+// Files made on several threads are all removed by an interrupt, and putting
+// one of them in place does not unregister the others.
+TEST(OutputFile, InterruptRemovesEveryUnfinishedFile) {
+    TempDir dir;
+    const auto interruptedRun = [&dir] {
+        installInterruptCleanup();
+        std::vector<std::unique_ptr<OutputFile>> files(4);
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            threads.emplace_back([&files, &dir, i] {
+                const auto target = dir / ("out" + std::to_string(i) + ".wav");
+                files[i] = std::make_unique<OutputFile>(target.string(), std::nullopt);
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        files[0]->commit();
+        std::raise(SIGTERM);
+    };
+    EXPECT_EXIT(interruptedRun(), ::testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EQ(entries(dir), 1u);
+    EXPECT_TRUE(std::filesystem::exists(dir / "out0.wav"));
 }
 
 }  // namespace
