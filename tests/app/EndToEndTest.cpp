@@ -107,7 +107,9 @@ TEST_P(EndToEndOptions, WritesTheFileTheOptionsAskFor) {
                                         "#", "2000 bytes written"}));
     expectWavFile(dir / "SPEECH.wav", std::vector<std::uint8_t>(2000), "SPEECH.ACM",
                   GetParam().mono);
-    EXPECT_EQ(result.errors, GetParam().pointedToDecode ? kIgnoredArgumentsNote : "");
+    EXPECT_EQ(result.errors.find(kIgnoredArgumentsNote) != std::string::npos,
+              GetParam().pointedToDecode)
+        << result.errors;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -224,8 +226,8 @@ TEST_F(EndToEnd, ExistingOutputTheUserMayNotWriteIsKept) {
     }
     // Not a file at all: a FIFO would be replaced by a plain file.
     ASSERT_EQ(::mkfifo((dir / "a.wav").c_str(), 0666), 0);
-    EXPECT_EQ(run({"a.acm"}).output, crlfLines({kBanner, " Converting a.acm to a.wav", "",
-                                                "Error: File access denied"}));
+    EXPECT_EQ(run({"a.acm"}).output,
+              crlfLines({kBanner, " Converting a.acm to a.wav", "", "Error: File access denied"}));
     EXPECT_TRUE(fs::is_fifo(dir / "a.wav"));
 }
 
