@@ -38,7 +38,7 @@ encoder="$build/app/encode/talveco-encode"
 
 mkdir -p "$work"
 cd "$work"
-material="$files x $seconds s, $channels channel(s), $rate Hz"
+material="$files x $seconds s, $channels channel(s), $rate Hz, with a fade-in"
 if [ "$(cat material 2>/dev/null)" != "$material" ]; then
     rm -rf acm flac source material
     mkdir -p acm flac source
@@ -52,7 +52,8 @@ for n in range(files):
     pitch = 110 + 5 * (n % 40)
     voice = sum(np.sin(2 * np.pi * pitch * k * t) / k for k in range(1, 8))
     envelope = 0.5 + 0.5 * np.sin(2 * np.pi * (2 + n % 5) * t)
-    signal = 3000 * voice * envelope + rng.normal(0, 300, t.size)
+    fade = np.minimum(1.0, np.arange(t.size) / 2048)  # the transform starts from silence
+    signal = fade * (3000 * voice * envelope + rng.normal(0, 300, t.size))
     frames = np.repeat(signal[:, None], channels, axis=1)
     with wave.open(f"source/s{n:04d}.wav", "wb") as out:
         out.setnchannels(channels)
@@ -80,13 +81,18 @@ median() {
     sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 
-# The commands, each run in its own empty output folder.
-talveco_loop() { cd out && for f in ../acm/*.acm; do "$talveco" "$f" >/dev/null; done; }
-cp_loop() { cd out && for f in ../acm/*.acm; do cp "$f" .; done; }
-decode_all() { "$decoder" -d out "$@" acm/*.acm; }
-flac_all() { cd flac && flac -s -d -f --output-prefix=../out/ -- *.flac; }
+# The commands, each run writing into a new folder $out. Nothing is deleted
+# until all runs are done: ext4 allocates inodes slowly for some minutes
+# after many were freed (its search skips recently deleted ones), which
+# would burden whichever command runs after a clean-up.
+# talveco writes beside a path with directories, so it runs in acm/, and its
+# outputs are moved to $out afterwards, untimed.
+talveco_loop() { cd "$work/acm" && for f in *.acm; do "$talveco" "$f" >/dev/null; done; }
+cp_loop() { cd "$out" && for f in "$work"/acm/*.acm; do cp "$f" .; done; }
+decode_all() { "$decoder" -d "$out" "$@" "$work"/acm/*.acm; }
+flac_all() { cd "$work/flac" && flac -s -d -f --output-prefix="$out/" -- *.flac; }
 export -f talveco_loop cp_loop decode_all flac_all
-export talveco decoder
+export talveco decoder work
 
 declare -A label=(
     [talveco_loop]="shell loop of talveco"
@@ -107,11 +113,15 @@ echo "$runs timed runs after one warm-up, medians"
 printf '\n| %-34s | %8s | %8s | %9s |\n' command "wall ms" "CPU ms" "peak RSS"
 printf '|%s|%s|%s|%s|\n' :----------------------------------- ---------: ---------: ----------:
 declare -A wall
+work=$(pwd)
+[ ! -e runs ] || mv runs "runs.old.$$"  # deleted at the end, with this run's
 for name in talveco_loop cp_loop decode_all decode_one_job flac_all; do
     times=() cpu=() peak=0
     for run in $(seq 0 "$runs"); do
-        rm -rf out && mkdir out
+        export out="$work/runs/$name-$run"
+        mkdir -p "$out"
         ns=$(timed bash -c "$(command_of $name)")
+        [ "$name" != talveco_loop ] || mv "$work"/acm/*.wav "$out"/
         [ "$run" -eq 0 ] && continue  # warm-up
         times+=("$ns")
         cpu+=("$(awk '{ printf "%d\n", ($2 + $3) * 1000 }' usage)")
@@ -123,15 +133,12 @@ for name in talveco_loop cp_loop decode_all decode_one_job flac_all; do
     printf '| %-34s | %8s | %8s | %6s KiB |\n' "${label[$name]}" "$ms" \
         "$(printf '%s\n' "${cpu[@]}" | median)" "$peak"
 done
-# The outputs of the last runs: talveco-decode's WAV files hold the samples
-# flac gives back.
-rm -rf out && mkdir out && bash -c decode_all && mkdir -p check && mv out/*.wav check/
-rm -rf out && mkdir out && bash -c flac_all
-for f in check/*.wav; do
-    cmp -s <(tail -c +45 "$f") <(tail -c +45 "out/$(basename "$f")") \
+# talveco-decode's WAV files hold the samples flac gives back.
+for f in runs/decode_all-1/*.wav; do
+    cmp -s <(tail -c +45 "$f") <(tail -c +45 "runs/flac_all-1/$(basename "$f")") \
         || { echo "many_files.sh: $f differs from flac's"; exit 1; }
 done
-rm -rf check out
+rm -rf runs runs.old.*
 echo
 awk -v loop="${wall[talveco_loop]}" -v dec="${wall[decode_all]}" -v flac="${wall[flac_all]}" \
     'BEGIN { printf "talveco-decode: %.1fx faster than the shell loop of talveco, %.2fx the speed of flac -d\n", loop / dec, flac / dec }'

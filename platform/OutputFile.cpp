@@ -88,8 +88,16 @@ void OutputFile::createTemporary() {
 }
 
 void OutputFile::write(std::span<const std::uint8_t> bytes) {
+    writeWhole(fd_, bytes);
+}
+
+void OutputFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    writeWholeAt(fd_, offset, bytes);
+}
+
+void writeWhole(int fd, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        const ssize_t put = ::write(fd_, bytes.data(), bytes.size());
+        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
         if (put < 0 && errno == EINTR) continue;
         if (put < 0) throwErrno(errno);
         if (put == 0) throw Failure(FailureKind::DiskFull, ENOSPC);
@@ -97,9 +105,9 @@ void OutputFile::write(std::span<const std::uint8_t> bytes) {
     }
 }
 
-void OutputFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+void writeWholeAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        const ssize_t put = ::pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        const ssize_t put = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
         if (put < 0 && errno == EINTR) continue;
         if (put < 0) throwErrno(errno);
         if (put == 0) throw Failure(FailureKind::DiskFull, ENOSPC);

@@ -22,27 +22,6 @@ auto naming(const std::string& output, Operation operation) {
     }
 }
 
-void writeAll(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) throwErrno(errno);
-        if (put == 0) throw Failure(FailureKind::DiskFull, ENOSPC);
-        bytes = bytes.subspan(static_cast<std::size_t>(put));
-    }
-}
-
-void writeAllAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) throwErrno(errno);
-        if (put == 0) throw Failure(FailureKind::DiskFull, ENOSPC);
-        bytes = bytes.subspan(static_cast<std::size_t>(put));
-        offset += static_cast<std::uint64_t>(put);
-    }
-}
-
 }  // namespace
 
 FileOutput::FileOutput(const std::string& path, std::optional<FileIdentity> input)
@@ -71,11 +50,11 @@ StandardOutput::StandardOutput() {
 }
 
 void StandardOutput::write(std::span<const std::uint8_t> bytes) {
-    naming("standard output", [&] { writeAll(1, bytes); });
+    naming("standard output", [&] { writeWhole(1, bytes); });
 }
 
 void StandardOutput::rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-    naming("standard output", [&] { writeAllAt(1, *start_ + offset, bytes); });
+    naming("standard output", [&] { writeWholeAt(1, *start_ + offset, bytes); });
 }
 
 void refuseTerminalOutput() {
