@@ -10,15 +10,13 @@
 #include "platform/Failure.h"
 #include "platform/Pages.h"
 #include "platform/Processors.h"
+#include "talveco/limits.h"
 
 namespace talveco {
 namespace {
 
 constexpr std::uint32_t signatureLow = 0x032897;  // the bytes 0x97 0x28 0x03
 constexpr std::uint32_t signatureHigh = 1;
-// Twice the sample count is the byte size of the data, which has to fit a
-// signed 32-bit length.
-constexpr std::uint32_t sampleCountLimit = std::uint32_t{1} << 30;
 
 [[noreturn]] void rejectFile() {
     throw Failure(FailureKind::NotAcmFile);
@@ -43,7 +41,7 @@ AcmHeader readAcmHeader(BitReader& bits) {
 // rows, and more samples than a WAV length can count.
 void checkHeader(const AcmHeader& header) {
     if (header.rows == 0 && header.sampleCount != 0) rejectFile();
-    if (header.sampleCount >= sampleCountLimit) rejectFile();
+    if (header.sampleCount > limits::maxSamples) rejectFile();
 }
 
 // Slots of a pipeline: one being filled, one being read, one spare so that

@@ -10,7 +10,7 @@ void AcmSource::open(const std::string& path) {
     decoder_.reset();
     file_ = std::make_unique<InputFile>(path);
     decoder_ = createAcmDecoder(*file_);
-    // The decoder refuses sample counts of 2^30 and more, so this fits.
+    // The decoder refuses sample counts above limits::maxSamples, so this fits.
     byteSize_ = static_cast<std::int32_t>(decoder_->header().sampleCount * 2);
 }
 

@@ -115,7 +115,7 @@ talveco_program(talveco-decode MAN doc/talveco-decode.1)
 talveco_public_library(encoder OBJECTS_OF talveco_encode talveco_acm talveco_platform
                        HEADERS include/talveco/encoder.h)
 talveco_public_library(decoder OBJECTS_OF talveco_acm talveco_platform
-                       HEADERS include/talveco/talveco.h)
+                       HEADERS include/talveco/talveco.h include/talveco/limits.h)
 
 talveco_write_cmake_package()
 talveco_write_pkgconfig()

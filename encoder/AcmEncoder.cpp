@@ -2,7 +2,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
-#include <stdexcept>
+#include <string>
 
 #include "encoder/AnalysisBank.h"
 #include "encoder/BlockCoder.h"
@@ -15,8 +15,6 @@
 namespace talveco {
 namespace {
 
-// A header announcing 2^30 values or more is refused by decoders.
-constexpr std::uint64_t mostSamples = (std::uint64_t{1} << 30) - 1;
 constexpr std::size_t headerBytes = 14;
 
 // Input taken in at a time, so that one huge write() keeps memory bounded.
@@ -132,20 +130,46 @@ unsigned chooseLevels(std::span<const std::int16_t> samples, double headroom) {
                                                                               : fallbackLevels;
 }
 
+std::string number(double value) {
+    std::string text = std::to_string(value);
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.') text.pop_back();
+    return text;
+}
+
+[[noreturn]] void refuse(const std::string& message) {
+    throw Failure(FailureKind::OutsideLimits, message);
+}
+
+// Refuses, with what would do instead, what the format cannot state or the encoder will not
+// make; nothing has been created yet.
 void checkSettings(unsigned channels, unsigned sampleRate, const EncoderSettings& settings) {
-    if (channels < 1 || channels > 65535)
-        throw std::invalid_argument("channels must be 1 to 65535");
-    if (sampleRate < 1 || sampleRate > 65535)
-        throw std::invalid_argument("sample rate must be 1 to 65535");
-    if (settings.levels && *settings.levels > 15)
-        throw std::invalid_argument("levels must be 0 to 15");
-    if (settings.rows && (*settings.rows < 1 || *settings.rows > 4095))
-        throw std::invalid_argument("rows must be 1 to 4095");
-    if (settings.bitrateKbps &&
-        !(*settings.bitrateKbps > 0 && std::isfinite(*settings.bitrateKbps)))
-        throw std::invalid_argument("the bitrate must be above 0");
-    if (!std::isfinite(settings.quality))
-        throw std::invalid_argument("the quality must be a number");
+    using namespace limits;
+    if (channels < minChannels || channels > maxChannels)
+        refuse("channels must be 1 to 65535, not " + std::to_string(channels));
+    if (sampleRate < minSampleRate || sampleRate > maxSampleRate)
+        refuse(std::to_string(sampleRate) + " Hz: the rate must be 1 to 65535 Hz; resample first");
+    if (!(settings.quality >= minQuality && settings.quality <= maxQuality))
+        refuse("the quality must be from 0 to 10, not " + number(settings.quality));
+    if (settings.bitrateKbps) {
+        const double most = maxBitrateKbps(channels, sampleRate);
+        if (!(*settings.bitrateKbps >= minBitrateKbps && *settings.bitrateKbps <= most)) {
+            refuse("the bitrate must be from 1 to " + number(most) + " kbit/s (16 bits a value) " +
+                   "for " + std::to_string(channels) + " channel(s) at " +
+                   std::to_string(sampleRate) + " Hz, not " + number(*settings.bitrateKbps));
+        }
+    }
+    if (settings.levels && *settings.levels > maxLevels)
+        refuse("levels must be 0 to 15, not " + std::to_string(*settings.levels));
+    if (settings.rows && (*settings.rows < minRows || *settings.rows > maxRows))
+        refuse("rows must be 1 to 4095, not " + std::to_string(*settings.rows));
+    if (settings.levels && settings.rows && *settings.rows > maxEncoderRows(*settings.levels)) {
+        refuse("levels " + std::to_string(*settings.levels) + " with " +
+               std::to_string(*settings.rows) + " rows make blocks larger than the " +
+               std::to_string(maxEncoderBlockValues) + " values the encoder makes; with levels " +
+               std::to_string(*settings.levels) + " use at most " +
+               std::to_string(maxEncoderRows(*settings.levels)) + " rows");
+    }
 }
 
 // What the report says about the decoded samples against the input.
@@ -180,6 +204,12 @@ struct AcmEncoder::State {
     void write(std::span<const std::int16_t> samples);
     EncoderReport finish();
 
+    void refuseIfFailed() const;
+    void refuseIfFinished(const char* call) const;
+    template <typename Action>
+    auto failingOnException(Action action);
+    void fail(std::string why) noexcept;
+
     void decideGeometry();
     std::size_t segmentValues() const;
     std::span<const double> analyseSegment(std::uint64_t first, std::size_t count);
@@ -213,7 +243,45 @@ struct AcmEncoder::State {
     QualityControl quality;
     Fidelity fidelity;
     bool finished = false;
+    std::optional<std::string> failure;  // the first failure, which ended the encoder
 };
+
+void AcmEncoder::State::refuseIfFailed() const {
+    if (failure) {
+        throw Failure(FailureKind::FailedEarlier,
+                      "the encoder failed earlier (" + *failure + ") and takes no more calls");
+    }
+}
+
+void AcmEncoder::State::refuseIfFinished(const char* call) const {
+    if (finished) throw Failure(FailureKind::InvalidCall, std::string(call) + " after finish()");
+}
+
+// Runs a call that may leave the stream half made: any exception out of it ends the encoder
+// for good, so that nothing of a damaged stream can be committed later.
+template <typename Action>
+auto AcmEncoder::State::failingOnException(Action action) {
+    try {
+        return action();
+    } catch (const std::exception& error) {
+        fail(error.what());
+        throw;
+    } catch (...) {
+        fail("an exception of an unknown type");
+        throw;
+    }
+}
+
+void AcmEncoder::State::fail(std::string why) noexcept {
+    try {
+        failure = std::move(why);
+    } catch (...) {
+        failure.emplace();  // the reason is lost, not the failed state
+    }
+    file.reset();  // removes the temporary file at once
+    std::vector<std::uint8_t>().swap(memory);
+    std::vector<std::int16_t>().swap(input);
+}
 
 void AcmEncoder::State::emitBytes(std::span<const std::uint8_t> bytes) {
     if (file) {
@@ -227,8 +295,14 @@ void AcmEncoder::State::emitBytes(std::span<const std::uint8_t> bytes) {
 void AcmEncoder::State::decideGeometry() {
     // The whole input is known in bitrate mode; the look-ahead only in
     // constant quality, where later material may be louder.
+    // In constant quality exactly the look-ahead is looked at, however much of the input
+    // the pieces written so far happen to hold, so that the pieces change nothing.
     const double headroom = settings.bitrateKbps ? 1.0 : streamedHeadroom;
-    const unsigned levels = settings.levels ? *settings.levels : chooseLevels(input, headroom);
+    const std::span<const std::int16_t> known =
+        settings.bitrateKbps
+            ? std::span<const std::int16_t>(input)
+            : std::span<const std::int16_t>(input).first(std::min(input.size(), levelsLookAhead));
+    const unsigned levels = settings.levels ? *settings.levels : chooseLevels(known, headroom);
     const unsigned rows = settings.rows ? *settings.rows : defaultRows(levels);
     coder.emplace(levels, rows);
     decoded.resize(coder->geometry().blockSize);
@@ -303,8 +377,12 @@ void AcmEncoder::State::codeReadySegments() {
 }
 
 void AcmEncoder::State::write(std::span<const std::int16_t> samples) {
-    if (finished) throw std::logic_error("write() after finish()");
-    if (received + samples.size() > mostSamples) throw Failure(FailureKind::TooManySamples);
+    if (samples.size() % channels != 0) {
+        throw Failure(FailureKind::PartialFrame, std::to_string(samples.size()) +
+                                                     " samples do not make whole frames of " +
+                                                     std::to_string(channels) + " channels");
+    }
+    if (received + samples.size() > limits::maxSamples) throw Failure(FailureKind::TooManySamples);
     while (!samples.empty()) {
         const std::size_t take =
             settings.bitrateKbps ? samples.size() : std::min(samples.size(), writePiece);
@@ -377,7 +455,6 @@ void AcmEncoder::State::codeWholeInputToBudget() {
 }
 
 EncoderReport AcmEncoder::State::finish() {
-    if (finished) throw std::logic_error("finish() called twice");
     finished = true;
     if (!coder) decideGeometry();
     if (settings.bitrateKbps) {
@@ -439,20 +516,39 @@ AcmEncoder::AcmEncoder(AcmEncoder&&) noexcept = default;
 AcmEncoder& AcmEncoder::operator=(AcmEncoder&&) noexcept = default;
 AcmEncoder::~AcmEncoder() = default;
 
+AcmEncoder::State& AcmEncoder::usable() const {
+    if (!state_) throw Failure(FailureKind::InvalidCall, "call on a moved-from encoder");
+    state_->refuseIfFailed();
+    return *state_;
+}
+
 void AcmEncoder::onDecoded(std::function<void(std::span<const std::int16_t>)> sink) {
-    state_->sink = std::move(sink);
+    State& state = usable();
+    if (state.received > 0 || state.finished) {
+        throw Failure(FailureKind::InvalidCall, "onDecoded() after writing began");
+    }
+    state.sink = std::move(sink);
 }
 
 void AcmEncoder::write(std::span<const std::int16_t> samples) {
-    state_->write(samples);
+    State& state = usable();
+    state.refuseIfFinished("write()");
+    state.failingOnException([&] { state.write(samples); });
 }
 
 EncoderReport AcmEncoder::finish() {
-    return state_->finish();
+    State& state = usable();
+    state.refuseIfFinished("finish()");
+    return state.failingOnException([&] { return state.finish(); });
 }
 
 const std::vector<std::uint8_t>& AcmEncoder::bytes() const {
-    return state_->memory;
+    const State& state = usable();
+    if (state.file) {
+        throw Failure(FailureKind::InvalidCall, "bytes() of an encoder that writes a file");
+    }
+    if (!state.finished) throw Failure(FailureKind::InvalidCall, "bytes() before finish()");
+    return state.memory;
 }
 
 }  // namespace talveco

@@ -55,7 +55,9 @@ void encodeAndCheck(const EncodeRun& run, const std::vector<std::int16_t>& input
     std::uint32_t state = run.pieceSeed;
     const std::span<const std::int16_t> all(input);
     for (std::size_t at = 0; at < all.size();) {
-        const std::size_t piece = std::min(nextPiece(state), all.size() - at);
+        // Whole frames, as write() takes them.
+        const std::size_t frames = std::max<std::size_t>(1, nextPiece(state) / run.channels);
+        const std::size_t piece = std::min(frames * run.channels, all.size() - at);
         encoder.write(all.subspan(at, piece));
         at += piece;
     }
@@ -87,6 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> bytes(data, size);
     if (bytes.size() < kEncodeSettingsBytes) return 0;
     const EncodeRun run = takeEncodeSettings(bytes.first(kEncodeSettingsBytes));
-    encodeAndCheck(run, samplesFrom(bytes.subspan(kEncodeSettingsBytes)));
+    std::vector<std::int16_t> samples = samplesFrom(bytes.subspan(kEncodeSettingsBytes));
+    samples.resize(samples.size() / run.channels * run.channels);
+    encodeAndCheck(run, samples);
     return 0;
 }

@@ -1,10 +1,13 @@
 #include "platform/Console.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+
+#include "platform/Failure.h"
 
 namespace talveco {
 
@@ -20,6 +23,24 @@ void Console::write(std::string_view text) {
 void Console::line(std::string_view text) {
     write(text);
     endLine();
+}
+
+std::optional<unsigned> terminalColumns(int fd) {
+    winsize size{};
+    if (::isatty(fd) != 1 || ::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
+        return std::nullopt;
+    }
+    return size.ws_col;
+}
+
+void writeAll(int fd, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) throwErrno(errno);
+        if (put == 0) throw Failure(FailureKind::DiskFull, ENOSPC);
+        bytes = bytes.subspan(static_cast<std::size_t>(put));
+    }
 }
 
 void ignoreFatalWriteSignals() {

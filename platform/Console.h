@@ -4,6 +4,9 @@
 // conversion goes on and its messages are dropped.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string_view>
 
 namespace talveco {
@@ -19,6 +22,13 @@ class Console {
   private:
     int fd_;
 };
+
+// The width of the terminal on `fd`, or nothing when it is no terminal or does not say.
+std::optional<unsigned> terminalColumns(int fd);
+
+// Writes all of `bytes` to `fd` (standard output carrying a stream), raising the mapped
+// Failure ("Disk full", "I/O error 32" for a closed pipe, ...) when that cannot be done.
+void writeAll(int fd, std::span<const std::uint8_t> bytes);
 
 // A run must survive its console closing and a write that exceeds a file size
 // limit: both then show up as failed writes instead of killing the process.

@@ -1,11 +1,15 @@
 #include "platform/Failure.h"
 
 #include <cerrno>
+#include <utility>
 
 namespace talveco {
 
 Failure::Failure(FailureKind kind, int errorNumber)
     : kind_(kind), errorNumber_(errorNumber), message_(failureMessage(kind, errorNumber)) {}
+
+Failure::Failure(FailureKind kind, std::string message)
+    : kind_(kind), errorNumber_(0), message_(std::move(message)) {}
 
 std::string failureMessage(FailureKind kind, int errorNumber) {
     switch (kind) {
@@ -25,6 +29,14 @@ std::string failureMessage(FailureKind kind, int errorNumber) {
             return "Out of memory";
         case FailureKind::TooManySamples:
             return "Too many samples for an ACM file";
+        case FailureKind::OutsideLimits:
+            return "Outside the limits of the ACM format";
+        case FailureKind::PartialFrame:
+            return "Samples that do not make whole frames";
+        case FailureKind::InvalidCall:
+            return "Call not allowed in this state";
+        case FailureKind::FailedEarlier:
+            return "An earlier call failed";
         case FailureKind::IoError:
             break;
     }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/Console.h"
 #include "platform/Failure.h"
 #include "platform/Interrupts.h"
 #include "platform/PathErrors.h"
@@ -88,24 +89,14 @@ void OutputFile::createTemporary() {
 }
 
 void OutputFile::write(std::span<const std::uint8_t> bytes) {
-    writeWhole(fd_, bytes);
+    writeAll(fd_, bytes);
 }
 
 void OutputFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-    writeWholeAt(fd_, offset, bytes);
+    writeAllAt(fd_, offset, bytes);
 }
 
-void writeWhole(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0) throwErrno(errno);
-        if (put == 0) throw Failure(FailureKind::DiskFull, ENOSPC);
-        bytes = bytes.subspan(static_cast<std::size_t>(put));
-    }
-}
-
-void writeWholeAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+void writeAllAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const ssize_t put = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
         if (put < 0 && errno == EINTR) continue;

@@ -53,10 +53,8 @@ class OutputFile {
     bool committed_ = false;
 };
 
-// Writes all of `bytes` to the descriptor (at `offset` from the file's
-// start); a write that cannot store them all is "Disk full", any other
-// failure the Failure its error number maps to.
-void writeWhole(int fd, std::span<const std::uint8_t> bytes);
-void writeWholeAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes);
+// Writes all of `bytes` to the descriptor at `offset` from the file's start,
+// failing as writeAll does (platform/Console.h).
+void writeAllAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes);
 
 }  // namespace talveco

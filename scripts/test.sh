@@ -16,12 +16,13 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure -j"$jobs"
 }
 
-# The decoder may unpack on a second thread: its tests and the library's run
+# The decoder may unpack on a second thread, and encoders on two threads write
+# files at once: the decoder's, the library's and the encoder's tests run
 # under ThreadSanitizer too (the other suites' summaries come last).
 echo "== thread sanitizer build (decoder and library tests)"
 cmake -S . -B build-tsan -DTALVECO_WERROR=ON -DTALVECO_SANITIZE_THREAD=ON >/dev/null
-cmake --build build-tsan -j"$jobs" --target acm_tests
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L '^acm_tests$'
+cmake --build build-tsan -j"$jobs" --target acm_tests encoder_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L '^(acm|encoder)_tests$'
 
 echo "== normal build"
 run_suite build

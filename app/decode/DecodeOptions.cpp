@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/common/CommandLine.h"
+#include "talveco/limits.h"
 
 namespace talveco {
 namespace {
@@ -43,8 +44,6 @@ constexpr OptionSpec kOptions[] = {
 
 // Far more than any machine has processors; a number beyond it is a typo.
 constexpr unsigned kMostJobs = 1024;
-// The WAV header's byte rate (rate x 4 for stereo) must fit 32 bits.
-constexpr unsigned kHighestRate = 1000000;
 
 OutputFormat parseFormat(const GivenOption& option) {
     if (const auto format = formatNamed(option.value)) return *format;
@@ -99,7 +98,10 @@ void applyOption(const GivenOption& option, DecodeOptions& options, Requests& re
             options.format = parseFormat(option);
             break;
         case kRate:
-            options.rate = parseWholeNumber(option.name, option.value, 1, kHighestRate);
+            // The rates an ACM header can state: the override corrects a header,
+            // it does not resample.
+            options.rate = parseWholeNumber(option.name, option.value, limits::minSampleRate,
+                                            limits::maxSampleRate);
             break;
         case kChannels:
             options.channels = parseWholeNumber(option.name, option.value, 1, 2);
@@ -158,7 +160,7 @@ std::string decodeUsageText() {
            "  -f, --force             replace existing output files\n"
            "  -F, --decode-through-errors\n"
            "                          keep what a damaged or truncated file decodes to\n"
-           "      --rate=HZ           the sample rate, for files whose header states a wrong one\n"
+           "      --rate=HZ           the sample rate (1 to 65535), for files whose header is wrong\n"
            "      --channels=N        the channel count (1 or 2), likewise\n"
            "  -j, --jobs=N            decode N files at once (default: the usable processors)\n"
            "      --info              print each file's format, write nothing\n"

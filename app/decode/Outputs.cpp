@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "app/common/OutputPaths.h"
+#include "platform/Console.h"
 #include "platform/Failure.h"
 
 namespace talveco {
@@ -50,11 +51,11 @@ StandardOutput::StandardOutput() {
 }
 
 void StandardOutput::write(std::span<const std::uint8_t> bytes) {
-    naming("standard output", [&] { writeWhole(1, bytes); });
+    naming("standard output", [&] { writeAll(1, bytes); });
 }
 
 void StandardOutput::rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-    naming("standard output", [&] { writeWholeAt(1, *start_ + offset, bytes); });
+    naming("standard output", [&] { writeAllAt(1, *start_ + offset, bytes); });
 }
 
 void refuseTerminalOutput() {

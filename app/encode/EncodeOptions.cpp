@@ -3,8 +3,46 @@
 #include <charconv>
 #include <cmath>
 
+#include "talveco/limits.h"
+
 namespace talveco {
 namespace {
+
+enum OptionId {
+    kHelp,
+    kVersion,
+    kForce,
+    kSilent,
+    kQuiet,
+    kOutput,
+    kStdout,
+    kDirectory,
+    kQuality,
+    kBitrate,
+    kLevels,
+    kRows
+};
+
+constexpr OptionSpec kOptions[] = {
+    {kHelp, 'h', "help"},
+    {kVersion, 'V', "version"},
+    {kForce, 'f', "force"},
+    {kSilent, 's', "silent"},
+    {kQuiet, 'Q', "quiet"},
+    {kOutput, 'o', "output", true},
+    {kStdout, 'c', "stdout"},
+    {kDirectory, 'd', "output-dir", true},
+    {kQuality, 'q', "quality", true},
+    {kBitrate, 'b', "bitrate", true},
+    {kLevels, '\0', "levels", true},
+    {kRows, '\0', "rows", true},
+};
+
+std::string shortest(double value) {
+    char text[32];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    return error == std::errc{} ? std::string(text, end) : std::to_string(value);
+}
 
 // Reads the whole of `text` as a number in [low, high]; anything else is a usage error
 // naming the option.
@@ -14,104 +52,103 @@ double parseNumber(const std::string& option, const std::string& text, double lo
     const auto [stop, error] = std::from_chars(text.data(), end, value);
     if (error != std::errc{} || stop != end || text.empty() || !std::isfinite(value) ||
         value < low || value > high) {
-        throw UsageError(option + " wants a number from " + std::to_string(int(low)) + " to " +
-                         std::to_string(int(high)) + ", not '" + text + "'");
+        throw UsageError(option + " wants a number from " + shortest(low) + " to " +
+                         shortest(high) + ", not '" + text + "'");
     }
     return value;
 }
 
-unsigned parseWhole(const std::string& option, const std::string& text, unsigned low,
-                    unsigned high) {
-    const double value = parseNumber(option, text, low, high);
-    if (value != std::floor(value)) {
-        throw UsageError(option + " wants a whole number, not '" + text + "'");
+void apply(const GivenOption& given, EncodeOptions& options) {
+    EncoderSettings& settings = options.settings;
+    switch (given.id) {
+        case kHelp:
+            options.action = EncodeOptions::Action::Help;
+            break;
+        case kVersion:
+            options.action = EncodeOptions::Action::Version;
+            break;
+        case kForce:
+            options.force = true;
+            break;
+        case kSilent:
+        case kQuiet:
+            options.silent = true;
+            break;
+        case kOutput:
+            options.outputPath = given.value;
+            break;
+        case kStdout:
+            options.outputPath = kStandardStream;
+            break;
+        case kDirectory:
+            options.outputDirectory = given.value;
+            break;
+        case kQuality:
+            settings.quality =
+                parseNumber(given.name, given.value, limits::minQuality, limits::maxQuality);
+            break;
+        case kBitrate:
+            // The top is that of stereo at the highest rate; the encoder refuses more than a
+            // file's own channels and rate can use.
+            settings.bitrateKbps = parseNumber(given.name, given.value, limits::minBitrateKbps,
+                                               limits::maxBitrateKbps(2, limits::maxSampleRate));
+            break;
+        case kLevels:
+            settings.levels = parseWholeNumber(given.name, given.value, 0, limits::maxLevels);
+            break;
+        case kRows:
+            settings.rows =
+                parseWholeNumber(given.name, given.value, limits::minRows, limits::maxRows);
+            break;
     }
-    return static_cast<unsigned>(value);
 }
 
-// Walks the arguments; options that take a value take the next argument.
-class OptionReader {
-  public:
-    explicit OptionReader(std::span<const std::string> arguments) : arguments_(arguments) {}
-
-    bool done() const { return next_ == arguments_.size(); }
-    const std::string& take() { return arguments_[next_++]; }
-    const std::string& valueOf(const std::string& option) {
-        if (done()) throw UsageError(option + " needs a value");
-        return take();
+void refuseConflicts(const EncodeOptions& options) {
+    if (options.inputs.empty()) throw UsageError("no input file");
+    if (options.outputPath && options.outputDirectory) {
+        throw UsageError("-o (or -c) and -d do not go together");
     }
-
-  private:
-    std::span<const std::string> arguments_;
-    std::size_t next_ = 0;
-};
-
-// Applies one option; returns false when `argument` is not an option.
-bool applyOption(const std::string& argument, OptionReader& reader, EncodeOptions& options) {
-    if (argument == "-h" || argument == "--help") {
-        options.action = EncodeOptions::Action::Help;
-    } else if (argument == "-V" || argument == "--version") {
-        options.action = EncodeOptions::Action::Version;
-    } else if (argument == "-f" || argument == "--force") {
-        options.force = true;
-    } else if (argument == "-s" || argument == "--silent") {
-        options.silent = true;
-    } else if (argument == "-o") {
-        options.outputPath = reader.valueOf(argument);
-    } else if (argument == "-q") {
-        options.settings.quality = parseNumber(argument, reader.valueOf(argument), 0, 10);
-    } else if (argument == "-b") {
-        // 1 kbit/s is far below anything useful but still a valid request; the top is what
-        // 16 bits per sample of stereo at 65535 Hz would need.
-        options.settings.bitrateKbps = parseNumber(argument, reader.valueOf(argument), 1, 2098);
-    } else if (argument == "--levels") {
-        options.settings.levels = parseWhole(argument, reader.valueOf(argument), 0, 15);
-    } else if (argument == "--rows") {
-        options.settings.rows = parseWhole(argument, reader.valueOf(argument), 1, 4095);
-    } else {
-        return false;
+    if (options.outputPath && options.inputs.size() > 1) {
+        throw UsageError(*options.outputPath == kStandardStream
+                             ? "-c writes a single input's stream to standard output"
+                             : "-o names the output of a single input file");
     }
-    return true;
 }
 
 }  // namespace
 
 EncodeOptions parseEncodeOptions(std::span<const std::string> arguments) {
+    const ParsedCommandLine parsed = parseCommandLine(arguments, kOptions);
     EncodeOptions options;
-    OptionReader reader(arguments);
-    bool optionsEnded = false;
-    while (!reader.done()) {
-        const std::string& argument = reader.take();
-        if (!optionsEnded && argument == "--") {
-            optionsEnded = true;
-        } else if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-            options.inputs.push_back(argument);
-        } else if (!applyOption(argument, reader, options)) {
-            throw UsageError("unknown option '" + argument + "'");
-        }
-    }
-    if (options.action != EncodeOptions::Action::Encode) return options;
-    if (options.inputs.empty()) throw UsageError("no input file");
-    if (options.outputPath && options.inputs.size() > 1) {
-        throw UsageError("-o names the output of a single input file");
-    }
+    for (const GivenOption& given : parsed.options)
+        apply(given, options);
+    options.inputs = parsed.operands;
+    if (options.action == EncodeOptions::Action::Encode) refuseConflicts(options);
     return options;
 }
 
 std::string encodeUsageText() {
     return "Usage: talveco-encode [options] FILE...\n"
-           "Encodes audio files (WAV, AIFF, FLAC, Ogg Vorbis, ...; mono or stereo) as ACM.\n"
-           "Each FILE becomes FILE with its extension replaced by .acm, beside it.\n"
+           "Encodes audio files (WAV, AIFF, FLAC, Ogg Vorbis, MP3, ...; mono or stereo) as ACM.\n"
+           "Each FILE becomes FILE with its extension replaced by .acm, beside it. A FILE of -\n"
+           "is standard input, encoded to standard output unless -o or -d say otherwise.\n"
            "\n"
-           "  -q N         constant quality, 0 (smallest) to 10 (best); default 5\n"
-           "  -b KBPS      average bitrate in kbit/s, all channels together\n"
-           "  --levels N   transform levels, 0 to 15 (default: chosen from the material)\n"
-           "  --rows N     rows per block, 1 to 4095 (default: chosen from the material)\n"
-           "  -o OUT       write the single input's output to OUT\n"
-           "  -f           replace existing output files\n"
-           "  -s           silent: no summary lines, no progress\n"
-           "  -h, --help   show this text\n"
-           "  -V, --version\n"
+           "  -q, --quality N     constant quality, 0 (smallest) to 10 (best); default 5\n"
+           "  -b, --bitrate KBPS  average bitrate in kbit/s, all channels together\n"
+           "  --levels N          transform levels, 0 to 15 (default: chosen from the material)\n"
+           "  --rows N            rows per block, 1 to 4095 (default: chosen from the material)\n"
+           "  -o, --output OUT    write the single input's output to OUT (- for standard output)\n"
+           "  -c, --stdout        write the single input's output to standard output\n"
+           "  -d, --output-dir DIR  write the outputs into DIR\n"
+           "  -f, --force         replace existing output files\n"
+           "  -s, --silent        no summary lines, no progress\n"
+           "  -Q, --quiet         the same as -s\n"
+           "  -h, --help          show this text\n"
+           "  -V, --version       show the version\n"
+           "  --                  end of options: every later argument is a FILE\n"
+           "\n"
+           "Short options bundle (-fs) and take values attached (-q5); long options take them\n"
+           "after = (--quality=5) or as the next argument.\n"
            "\n"
            "Exit status: 0 when every file was encoded, 1 when any failed, 2 for a bad command\n"
            "line.\n";

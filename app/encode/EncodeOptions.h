@@ -3,32 +3,30 @@
 
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "app/common/CommandLine.h"
 #include "talveco/encoder.h"
 
 namespace talveco {
+
+// The name that stands for standard input (as an input) or standard output (as -o's value).
+inline constexpr const char* kStandardStream = "-";
 
 struct EncodeOptions {
     enum class Action { Encode, Help, Version };
 
     Action action = Action::Encode;
     EncoderSettings settings;
-    std::optional<std::string> outputPath;  // -o, only with a single input
-    bool force = false;                     // -f: replace existing outputs
-    bool silent = false;                    // -s: no summary lines, no progress
-    std::vector<std::string> inputs;
+    std::optional<std::string> outputPath;       // -o, only with a single input; "-": stdout
+    std::optional<std::string> outputDirectory;  // -d: outputs in this folder
+    bool force = false;                          // -f: replace existing outputs
+    bool silent = false;                         // -s, -Q: no summary lines, no progress
+    std::vector<std::string> inputs;             // "-": standard input
 };
 
-// A command line that cannot be run; what() says why.
-class UsageError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
-// `arguments` are the command-line arguments without the program's name.
+// `arguments` are the command-line arguments without the program's name. Raises UsageError.
 EncodeOptions parseEncodeOptions(std::span<const std::string> arguments);
 
 // The text of -h/--help.

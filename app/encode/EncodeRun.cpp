@@ -1,10 +1,15 @@
 #include "app/encode/EncodeRun.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <map>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "app/encode/EncodeOptions.h"
@@ -23,6 +28,9 @@ constexpr std::size_t kPieceSamples = std::size_t{1} << 16;
 constexpr unsigned kLoudOnsetError = 1024;
 // Only files longer than this get a progress line.
 constexpr double kProgressSeconds = 60;
+// A bitrate exceeded by more than this share could not be met at all: the coarsest coding
+// the signal allows takes more.
+constexpr double kRateShortfall = 1.1;
 
 std::string fixed(double value, int decimals) {
     char text[64];
@@ -30,118 +38,228 @@ std::string fixed(double value, int decimals) {
     return text;
 }
 
+std::string shortest(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
 std::string snrText(double snrDb) {
     return std::isinf(snrDb) && snrDb > 0 ? "exact" : "SNR " + fixed(snrDb, 1) + " dB";
 }
 
+// What the user calls an input or output in messages.
+std::string shownName(const std::string& path, const char* standardStream) {
+    return path == kStandardStream ? standardStream : path;
+}
+
 std::string summaryLine(const std::string& input, const std::string& output,
-                        const EncoderReport& report, unsigned channels, unsigned rate) {
+                        const EncoderReport& report, const SoundFileReader& reader) {
+    const unsigned channels = reader.channels();
+    const unsigned rate = reader.sampleRate();
     const double seconds =
-        static_cast<double>(report.sampleCount) / static_cast<double>(channels * rate);
+        static_cast<double>(report.sampleCount) / (static_cast<double>(channels) * rate);
     std::string line = input + " -> " + output + ": " + fixed(seconds, 2) + " s, " +
                        (channels == 1 ? "mono" : "stereo") + ", " + std::to_string(rate) + " Hz";
     if (report.sampleCount == 0) return line + ", no samples\n";
     const double kbps = static_cast<double>(report.streamBytes) * 8 / seconds / 1000;
+    // What was encoded is the input as read: clipped, NaN made 0.
+    const bool altered = reader.clippedSamples() > 0 || reader.notNumbers() > 0;
     return line + ", " + fixed(kbps, 1) + " kbit/s, " + fixed(report.bitsPerSample, 2) +
-           " bits/sample, " + snrText(report.snrDb) + "\n";
+           " bits/sample, " + snrText(report.snrDb) +
+           (altered ? " against the clipped input" : "") + "\n";
 }
 
-// "NAME: 42%" on one line that rewrites itself, for long files on a terminal.
+// "NAME: 42%" on one line that rewrites itself, for long files on a terminal, cut to the
+// terminal's width so that it never wraps (a wrapped line would not be rewritten).
 class ProgressLine {
   public:
-    ProgressLine(Console& messages, const std::string& name, std::uint64_t totalSamples,
-                 bool enabled)
-        : messages_(messages), name_(name), total_(totalSamples), enabled_(enabled) {}
+    ProgressLine(Console& messages, const std::string& name, std::optional<unsigned> columns)
+        : messages_(messages), name_(name), columns_(columns) {}
 
-    void advance(std::size_t samples) {
-        done_ += samples;
-        if (!enabled_ || total_ == 0) return;
-        const auto percent = static_cast<unsigned>(done_ * 100 / total_);
-        if (percent == shown_) return;
+    // `phase` is empty, or says what the percentage is of ("coding ").
+    void show(const char* phase, std::uint64_t done, std::uint64_t total) {
+        if (!columns_ || total == 0) return;
+        const auto percent =
+            static_cast<unsigned>(std::min<std::uint64_t>(done, total) * 100 / total);
+        if (percent == shown_ && phase == phase_) return;
         shown_ = percent;
-        messages_.write("\r" + name_ + ": " + std::to_string(percent) + "%");
-    }
-    // In bitrate mode the encoder codes everything in finish(), after the last piece.
-    void showCodingAll() {
-        if (enabled_ && shown_ <= 100) messages_.write("\r" + name_ + ": coding at the bitrate");
+        phase_ = phase;
+        const std::string tail = ": " + std::string(phase) + std::to_string(percent) + "%";
+        // The last column stays free: some terminals wrap on writing to it.
+        const std::size_t room = *columns_ > tail.size() + 1 ? *columns_ - tail.size() - 1 : 0;
+        const std::string name =
+            name_.size() <= room ? name_ : name_.substr(name_.size() - room, room);
+        messages_.write("\r" + name + tail + "\033[K");
     }
     // Erases the line, so that the summary or an error starts on a clean one.
     void clear() {
-        if (enabled_ && shown_ <= 100) messages_.write("\r\033[K");
+        if (shown_ <= 100) messages_.write("\r\033[K");
         shown_ = 101;
     }
 
   private:
     Console& messages_;
     const std::string& name_;
-    std::uint64_t total_;
-    bool enabled_;
-    std::uint64_t done_ = 0;
+    std::optional<unsigned> columns_;
     unsigned shown_ = 101;  // nothing shown yet
+    const char* phase_ = "";
 };
 
-void warnAboutLosses(Console& messages, const std::string& input, const EncoderReport& report,
-                     std::uint64_t clipped) {
-    if (report.onsetError > kLoudOnsetError) {
-        messages.write(std::string(kProgram) + ": " + input + ": warning: the sound starts too " +
-                       "loud for the format; the first " +
-                       std::to_string(1U << (report.levels + 1)) + " samples are off by up to " +
-                       std::to_string(report.onsetError) + "\n");
-    }
-    if (clipped > 0) {
-        messages.write(std::string(kProgram) + ": " + input + ": warning: " +
-                       std::to_string(clipped) + " samples beyond full scale were clipped\n");
-    }
+void warn(Console& messages, const std::string& input, const std::string& text) {
+    messages.write(std::string(kProgram) + ": " + input + ": warning: " + text + "\n");
 }
 
-// Feeds the whole input to the encoder and puts the output in place.
-EncoderReport encodeInto(SoundFileReader& reader, const std::string& output,
-                         const EncoderSettings& settings, ProgressLine& progress) {
-    AcmEncoder encoder =
-        AcmEncoder::toFile(output, reader.channels(), reader.sampleRate(), settings);
+void warnAboutLosses(Console& messages, const std::string& input, const EncoderReport& report,
+                     const SoundFileReader& reader, const EncoderSettings& settings) {
+    if (report.onsetError > kLoudOnsetError) {
+        warn(messages, input,
+             "the sound starts too loud for the format; the first " +
+                 std::to_string(1U << (report.levels + 1)) + " samples are off by up to " +
+                 std::to_string(report.onsetError));
+    }
+    if (reader.clippedSamples() > 0) {
+        warn(messages, input,
+             std::to_string(reader.clippedSamples()) + " samples beyond full scale were clipped");
+    }
+    if (reader.notNumbers() > 0) {
+        warn(messages, input,
+             std::to_string(reader.notNumbers()) +
+                 " samples were not numbers (NaN) and were "
+                 "made silent");
+    }
+    if (settings.bitrateKbps && report.sampleCount > 0) {
+        const double seconds = static_cast<double>(report.sampleCount) /
+                               (static_cast<double>(reader.channels()) * reader.sampleRate());
+        const double kbps = static_cast<double>(report.streamBytes) * 8 / seconds / 1000;
+        if (kbps > *settings.bitrateKbps * kRateShortfall) {
+            warn(messages, input,
+                 "-b " + shortest(*settings.bitrateKbps) +
+                     " is below what this sound can be carried at: the coarsest coding took " +
+                     fixed(kbps, 1) + " kbit/s");
+        }
+    }
+    for (const std::string& note : reader.notes())
+        messages.write(std::string(kProgram) + ": " + input + ": note: " + note + "\n");
+}
+
+// Feeds the whole input to the encoder and finishes it. In bitrate mode the encoder codes
+// everything in finish(), after the last piece: the progress line then counts what it has
+// coded.
+EncoderReport encodeAll(SoundFileReader& reader, AcmEncoder& encoder,
+                        const EncoderSettings& settings, ProgressLine& progress) {
+    const std::uint64_t total = reader.frames().value_or(0) * reader.channels();
+    const char* readingPhase = settings.bitrateKbps ? "reading " : "";
+    std::uint64_t coded = 0;
+    if (settings.bitrateKbps) {
+        encoder.onDecoded([&](std::span<const std::int16_t> decoded) {
+            coded += decoded.size();
+            progress.show("coding ", coded, total);
+        });
+    }
     std::vector<std::int16_t> piece(kPieceSamples);
+    std::uint64_t read = 0;
     while (const std::size_t count = reader.read(piece)) {
         encoder.write(std::span<const std::int16_t>(piece.data(), count));
-        progress.advance(count);
+        read += count;
+        progress.show(readingPhase, read, total);
     }
-    if (settings.bitrateKbps) progress.showCodingAll();
     EncoderReport report = encoder.finish();
     progress.clear();
     return report;
 }
 
+EncoderReport encodeToFile(SoundFileReader& reader, const std::string& output,
+                           const EncoderSettings& settings, ProgressLine& progress) {
+    AcmEncoder encoder =
+        AcmEncoder::toFile(output, reader.channels(), reader.sampleRate(), settings);
+    return encodeAll(reader, encoder, settings, progress);
+}
+
+// The header's sample count is known only at the end, and standard output may be a pipe that
+// cannot go back to it: the stream is held (about a tenth of the input) and written at once.
+EncoderReport encodeToStandardOutput(SoundFileReader& reader, const EncoderSettings& settings,
+                                     ProgressLine& progress) {
+    AcmEncoder encoder = AcmEncoder::toMemory(reader.channels(), reader.sampleRate(), settings);
+    const EncoderReport report = encodeAll(reader, encoder, settings, progress);
+    writeAll(1, encoder.bytes());
+    return report;
+}
+
 void encodeFile(const std::string& input, const std::string& output, const EncodeOptions& options,
-                Console& messages, bool showProgress) {
+                Console& messages, std::optional<unsigned> progressColumns) {
     SoundFileReader reader(input);
-    refuseUnsafeTarget(output, reader.identity(), options.force);
-    const std::uint64_t samples = reader.frames() * reader.channels();
-    const bool longFile =
-        static_cast<double>(reader.frames()) > kProgressSeconds * reader.sampleRate();
-    ProgressLine progress(messages, input, samples, showProgress && !options.silent && longFile);
+    const bool toStandardOutput = output == kStandardStream;
+    if (!toStandardOutput) refuseUnsafeTarget(output, reader.identity(), options.force);
+    const std::string inputName = shownName(input, "(standard input)");
+    const std::string outputName = shownName(output, "(standard output)");
+    const bool longFile = reader.frames() && static_cast<double>(*reader.frames()) >
+                                                 kProgressSeconds * reader.sampleRate();
+    ProgressLine progress(messages, inputName,
+                          options.silent || !longFile ? std::nullopt : progressColumns);
     EncoderReport report;
     try {
-        report = encodeInto(reader, output, options.settings, progress);
+        report = toStandardOutput ? encodeToStandardOutput(reader, options.settings, progress)
+                                  : encodeToFile(reader, output, options.settings, progress);
     } catch (const Failure& failure) {
         progress.clear();
-        if (failure.kind() == FailureKind::TooManySamples) throw;  // about the input, not the file
-        throw InputRefused("writing " + output + ": " + failure.what());
+        // Only failures of the file system are about the output file.
+        if (failure.kind() > FailureKind::IoError) throw;
+        throw InputRefused("writing " + outputName + ": " + failure.what());
     } catch (...) {
         progress.clear();
         throw;
     }
-    if (!options.silent) {
-        messages.write(summaryLine(input, output, report, reader.channels(), reader.sampleRate()));
+    if (!options.silent) messages.write(summaryLine(inputName, outputName, report, reader));
+    warnAboutLosses(messages, inputName, report, reader, options.settings);
+}
+
+// Where an input's stream goes: -o, standard output for standard input, else beside the input
+// or in the -d folder.
+std::string outputFor(const std::string& input, const EncodeOptions& options) {
+    if (options.outputPath) return *options.outputPath;
+    if (input == kStandardStream) return kStandardStream;
+    const std::string beside = acmPathFor(input);
+    if (!options.outputDirectory) return beside;
+    return (std::filesystem::path(*options.outputDirectory) /
+            std::filesystem::path(beside).filename())
+        .string();
+}
+
+// Two inputs written to one output would leave only the last, after encoding both; standard
+// input can be read only once; and a terminal is no place for a stream.
+void refuseCollidingOutputs(const EncodeOptions& options) {
+    std::map<std::string, std::string> inputOf;
+    for (const std::string& input : options.inputs) {
+        const std::string output = outputFor(input, options);
+        std::error_code ignored;
+        const std::string key =
+            output == kStandardStream
+                ? output
+                : std::filesystem::weakly_canonical(std::filesystem::absolute(output), ignored)
+                      .string();
+        const auto [at, added] = inputOf.emplace(key, input);
+        if (!added) {
+            throw UsageError(at->second + " and " + input + " would both be written to " +
+                             shownName(output, "standard output"));
+        }
+        if (output == kStandardStream && ::isatty(1) == 1) {
+            throw UsageError(
+                "will not write an ACM stream to a terminal; redirect standard "
+                "output or name an output with -o");
+        }
     }
-    warnAboutLosses(messages, input, report, reader.clippedSamples());
+    if (options.outputDirectory && inputOf.count(kStandardStream) > 0) {
+        throw UsageError("standard input has no name to put in the -d folder; use -o");
+    }
 }
 
 // Encodes one input; reports its failure and returns false.
 bool encodeReportingFailure(const std::string& input, const EncodeOptions& options,
-                            Console& messages, bool showProgress) {
-    const std::string output = options.outputPath.value_or(acmPathFor(input));
+                            Console& messages, std::optional<unsigned> progressColumns) {
     std::string problem;
     try {
-        encodeFile(input, output, options, messages, showProgress);
+        encodeFile(input, outputFor(input, options), options, messages, progressColumns);
         return true;
     } catch (const Failure& failure) {
         problem = failure.what();
@@ -154,17 +272,19 @@ bool encodeReportingFailure(const std::string& input, const EncodeOptions& optio
         // its temporary file.
         problem = error.what();
     }
-    messages.write(std::string(kProgram) + ": " + input + ": " + problem + "\n");
+    messages.write(std::string(kProgram) + ": " + shownName(input, "(standard input)") + ": " +
+                   problem + "\n");
     return false;
 }
 
 }  // namespace
 
 int runEncoder(std::span<const std::string> arguments, Console& out, Console& messages,
-               bool showProgress) {
+               std::optional<unsigned> progressColumns) {
     EncodeOptions options;
     try {
         options = parseEncodeOptions(arguments);
+        if (options.action == EncodeOptions::Action::Encode) refuseCollidingOutputs(options);
     } catch (const UsageError& error) {
         messages.write(std::string(kProgram) + ": " + error.what() + "\nTry '" + kProgram +
                        " --help'.\n");
@@ -180,7 +300,7 @@ int runEncoder(std::span<const std::string> arguments, Console& out, Console& me
     }
     bool anyFailed = false;
     for (const std::string& input : options.inputs) {
-        anyFailed |= !encodeReportingFailure(input, options, messages, showProgress);
+        anyFailed |= !encodeReportingFailure(input, options, messages, progressColumns);
     }
     return anyFailed ? kEncodeFileFailed : kEncodeSuccess;
 }

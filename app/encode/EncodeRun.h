@@ -2,6 +2,7 @@
 // file's name on standard error and turned into the exit status.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 
@@ -15,8 +16,9 @@ inline constexpr int kEncodeUsageError = 2;
 
 // `arguments` are the command-line arguments without the program's name. Help and version go
 // to `out` (standard output), everything else the run says to `messages` (standard error).
-// `showProgress` allows the progress line, which only a terminal should get.
+// `progressColumns`, the width of the terminal on `messages`, allows the progress line, which
+// only a terminal should get.
 int runEncoder(std::span<const std::string> arguments, Console& out, Console& messages,
-               bool showProgress);
+               std::optional<unsigned> progressColumns);
 
 }  // namespace talveco

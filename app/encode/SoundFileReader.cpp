@@ -1,11 +1,15 @@
 #include "app/encode/SoundFileReader.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <optional>
 #include <string_view>
 #include <utility>
+
+#include "talveco/limits.h"
 
 namespace talveco {
 namespace {
@@ -20,9 +24,9 @@ std::uint64_t leadingNumber(std::string_view text) {
     return value;
 }
 
-// libsndfile reads a WAV or AIFF file whose audio chunk is cut short up to where the file ends
-// and only notes it in its log, as "data : ANNOUNCED (should be PRESENT)" ("SSND" in AIFF).
-// Returns the announced and present sizes of such a chunk, or nothing.
+// libsndfile reads a WAV or AIFF file whose audio chunk is shorter than its header says up to
+// where the file ends and only notes it in its log, as "data : ANNOUNCED (should be PRESENT)"
+// ("SSND" in AIFF). Returns the announced and present sizes of such a chunk, or nothing.
 std::optional<std::pair<std::uint64_t, std::uint64_t>> shortAudioChunk(std::string_view log) {
     for (std::string_view chunk : {"data : ", "SSND : "}) {
         const auto at = log.find(chunk);
@@ -40,18 +44,51 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> shortAudioChunk(std::stri
     return std::nullopt;
 }
 
+// Bytes of one sample of a linear format, or 0 for formats whose frames are not counted in
+// bytes (ADPCM, compressed).
+unsigned bytesPerSample(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+            return 1;
+        case SF_FORMAT_PCM_16:
+            return 2;
+        case SF_FORMAT_PCM_24:
+            return 3;
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT:
+            return 4;
+        case SF_FORMAT_DOUBLE:
+            return 8;
+        default:
+            return 0;
+    }
+}
+
+FileIdentity identityOf(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return {};
+    return FileIdentity{info.st_dev, info.st_ino};
+}
+
 }  // namespace
 
-SoundFileReader::SoundFileReader(const std::string& path) : file_(path) {
-    // The descriptor stays InputFile's: it was opened read-only, and libsndfile must not
-    // close it.
-    sound_ = ::sf_open_fd(file_.descriptor(), SFM_READ, &info_, SF_FALSE);
+SoundFileReader::SoundFileReader(const std::string& path) {
+    int fd = 0;  // standard input
+    if (path != "-") {
+        file_ = std::make_unique<InputFile>(path);
+        fd = file_->descriptor();
+    }
+    identity_ = file_ ? file_->identity() : identityOf(fd);
+    // The descriptor stays InputFile's (or the process's): it was opened read-only, and
+    // libsndfile must not close it.
+    sound_ = ::sf_open_fd(fd, SFM_READ, &info_, SF_FALSE);
     if (sound_ == nullptr) {
         throw InputRefused(std::string("not a readable audio file (") + ::sf_strerror(nullptr) +
                            ")");
     }
     try {
-        refuseTruncated();
+        checkAnnouncedLength();
         refuseUnencodable();
     } catch (...) {
         ::sf_close(sound_);
@@ -63,16 +100,22 @@ SoundFileReader::~SoundFileReader() {
     ::sf_close(sound_);
 }
 
+std::optional<std::uint64_t> SoundFileReader::frames() const noexcept {
+    if (!seekable() || info_.frames < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(info_.frames);
+}
+
 void SoundFileReader::refuseUnencodable() const {
     if (info_.channels > 2) {
         throw InputRefused(std::to_string(info_.channels) +
                            " channels: only mono and stereo files can be encoded");
     }
-    if (info_.samplerate < 1 || static_cast<unsigned>(info_.samplerate) > kMaxAcmRate) {
+    if (info_.samplerate < 1 || static_cast<unsigned>(info_.samplerate) > limits::maxSampleRate) {
         throw InputRefused(std::to_string(info_.samplerate) +
                            " Hz: an ACM file states rates from 1 to 65535 Hz; resample first");
     }
-    if (info_.frames < 0 || frames() > kMaxAcmSamples / channels()) {
+    // A pipe's length is not known before its end; the encoder refuses the sample too many.
+    if (frames() && *frames() > limits::maxSamples / channels()) {
         throw InputRefused(
             "too long: an ACM file holds fewer than 2^30 samples (all channels "
             "together), this one has " +
@@ -81,19 +124,33 @@ void SoundFileReader::refuseUnencodable() const {
     }
 }
 
-void SoundFileReader::refuseTruncated() const {
+// A header that announces more audio than the file holds is what programs writing to a pipe
+// leave behind (they cannot go back to fill in the length): read to the end of the data, as
+// flac and oggenc do. Only a file that ends inside a frame is damaged for sure.
+void SoundFileReader::checkAnnouncedLength() {
     std::string log(16384, '\0');
     ::sf_command(sound_, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
-    if (const auto sizes = shortAudioChunk(log.c_str())) {
-        throw InputRefused("truncated: the header announces " + std::to_string(sizes->first) +
-                           " bytes of audio, the file holds " + std::to_string(sizes->second));
+    const auto sizes = shortAudioChunk(log.c_str());
+    if (!sizes) return;
+    const std::uint64_t frameBytes = std::uint64_t{bytesPerSample(info_.format)} * channels();
+    if (frameBytes > 0 && sizes->second % frameBytes != 0) {
+        throw InputRefused("truncated in the middle of a frame: the header announces " +
+                           std::to_string(sizes->first) + " bytes of audio, the file holds " +
+                           std::to_string(sizes->second));
     }
+    notes_.push_back("the header announces " + std::to_string(sizes->first) +
+                     " bytes of audio, the file holds " + std::to_string(sizes->second) +
+                     " (as a program writing to a pipe leaves it); encoded those");
 }
 
 std::int16_t SoundFileReader::toSixteenBits(double value) {
     // libsndfile delivers integer formats scaled to [-1, 1), so 16-bit input comes back exact
     // and wider input is rounded here, not truncated.
-    const double scaled = std::isnan(value) ? 0.0 : value * 32768.0;
+    if (std::isnan(value)) {
+        ++notNumbers_;
+        return 0;
+    }
+    const double scaled = value * 32768.0;
     if (scaled >= 32767.5 || scaled < -32768.5) ++clipped_;
     return static_cast<std::int16_t>(std::lround(std::clamp(scaled, -32768.0, 32767.0)));
 }
@@ -119,18 +176,51 @@ sf_count_t SoundFileReader::readConverted(std::span<std::int16_t> out, sf_count_
     return got;
 }
 
+// MP3 lengths are libsndfile's estimate, and a pipe's header could not be corrected at its end;
+// other formats state their length exactly, so a shortfall means damage.
+bool SoundFileReader::lengthIsAnEstimate() const {
+    return !seekable() || (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+}
+
+void SoundFileReader::endedEarly(sf_count_t got) {
+    const std::uint64_t held = framesRead_ + static_cast<std::uint64_t>(got);
+    const std::string announced = std::to_string(info_.frames);
+    const int error = ::sf_error(sound_);
+    if (error != SF_ERR_NO_ERROR || !lengthIsAnEstimate()) {
+        throw InputRefused("damaged or cut short: " + std::to_string(held) + " of " + announced +
+                           " frames could be read (" + ::sf_strerror(sound_) + ")");
+    }
+    ended_ = true;
+    if (!notes_.empty()) return;  // said already, on a first pass
+    notes_.push_back(seekable() ? "libsndfile estimated " + announced + " frames, the file holds " +
+                                      std::to_string(held) + "; encoded those"
+                                : "the header announces " + announced + " frames, the input held " +
+                                      std::to_string(held) +
+                                      " (as a program writing to a pipe leaves it); encoded those");
+}
+
 std::size_t SoundFileReader::read(std::span<std::int16_t> out) {
-    const std::size_t frameCapacity = out.size() / channels();
-    const std::uint64_t framesLeft = frames() - framesRead_;
-    const auto wanted = static_cast<sf_count_t>(std::min<std::uint64_t>(frameCapacity, framesLeft));
+    if (ended_) return 0;
+    const std::uint64_t frameCapacity = out.size() / channels();
+    const std::uint64_t framesLeft = static_cast<std::uint64_t>(
+        std::max<sf_count_t>(0, info_.frames - static_cast<sf_count_t>(framesRead_)));
+    const auto wanted = static_cast<sf_count_t>(std::min(frameCapacity, framesLeft));
     if (wanted == 0) return 0;
     const sf_count_t got = readConverted(out, wanted);
-    if (got != wanted) {
-        throw InputRefused("cannot be read to its end (" + std::string(::sf_strerror(sound_)) +
-                           ")");
-    }
+    if (got < wanted) endedEarly(got);
     framesRead_ += static_cast<std::uint64_t>(got);
     return static_cast<std::size_t>(got) * channels();
+}
+
+void SoundFileReader::rewind() {
+    if (::sf_seek(sound_, 0, SEEK_SET) != 0) {
+        throw InputRefused(std::string("cannot be read a second time (") + ::sf_strerror(sound_) +
+                           ")");
+    }
+    framesRead_ = 0;
+    ended_ = false;
+    clipped_ = 0;
+    notNumbers_ = 0;
 }
 
 }  // namespace talveco

@@ -1,11 +1,13 @@
 // An audio file of any format libsndfile reads, opened read-only and delivered as interleaved
 // 16-bit samples: wider and floating-point samples are rounded to 16 bits, floating-point
-// samples beyond full scale clipped.
+// samples beyond full scale clipped and NaN made 0.
 #pragma once
 
 #include <sndfile.h>
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -23,15 +25,10 @@ class InputRefused : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// What an ACM header can state: the sample count is a 32-bit field and decoders refuse 2^30
-// values or more, the rate is a 16-bit field.
-inline constexpr std::uint64_t kMaxAcmSamples = (std::uint64_t{1} << 30) - 1;
-inline constexpr unsigned kMaxAcmRate = 65535;
-
 class SoundFileReader {
   public:
-    // Raises a Failure when the file cannot be opened and InputRefused when it is no audio
-    // file libsndfile knows, or one an ACM file cannot carry.
+    // "-" reads standard input. Raises a Failure when the file cannot be opened and
+    // InputRefused when it is no audio file libsndfile knows, or one an ACM file cannot carry.
     explicit SoundFileReader(const std::string& path);
     ~SoundFileReader();
     SoundFileReader(const SoundFileReader&) = delete;
@@ -39,28 +36,45 @@ class SoundFileReader {
 
     unsigned channels() const noexcept { return static_cast<unsigned>(info_.channels); }
     unsigned sampleRate() const noexcept { return static_cast<unsigned>(info_.samplerate); }
-    std::uint64_t frames() const noexcept { return static_cast<std::uint64_t>(info_.frames); }
-    FileIdentity identity() const noexcept { return file_.identity(); }
+    // The frames the file announces; an estimate for MP3, unknown (nothing) for a pipe.
+    std::optional<std::uint64_t> frames() const noexcept;
+    // Standard input has the identity of whatever it is (a file, a pipe).
+    FileIdentity identity() const noexcept { return identity_; }
+    // Whether the input can be read again from its start (rewind()).
+    bool seekable() const noexcept { return info_.seekable != 0; }
 
     // Fills `out` with whole frames and returns how many samples it stored; 0 at the end.
-    // Raises InputRefused when the file cannot be read to its announced end.
+    // Raises InputRefused when the file is damaged or cut short.
     std::size_t read(std::span<std::int16_t> out);
-    // Samples so far that lay beyond full scale and were clipped.
+    // Back to the first frame, for a second pass; the counts below start again.
+    void rewind();
+
+    // Samples so far that lay beyond full scale and were clipped, and that were no number.
     std::uint64_t clippedSamples() const noexcept { return clipped_; }
+    std::uint64_t notNumbers() const noexcept { return notNumbers_; }
+    // What the user should know about how the input was read (a length in the header that
+    // the file does not hold, an estimate that was off), one line each, without newlines.
+    const std::vector<std::string>& notes() const noexcept { return notes_; }
 
   private:
+    void checkAnnouncedLength();
     void refuseUnencodable() const;
-    void refuseTruncated() const;
     bool sixteenBitsOrFewer() const;
+    bool lengthIsAnEstimate() const;
     sf_count_t readConverted(std::span<std::int16_t> out, sf_count_t frames);
+    void endedEarly(sf_count_t got);
     std::int16_t toSixteenBits(double value);
 
-    InputFile file_;
+    std::unique_ptr<InputFile> file_;  // none for standard input
+    FileIdentity identity_{};
     SF_INFO info_{};
     SNDFILE* sound_ = nullptr;
     std::vector<double> buffer_;
     std::uint64_t framesRead_ = 0;
+    bool ended_ = false;
     std::uint64_t clipped_ = 0;
+    std::uint64_t notNumbers_ = 0;
+    std::vector<std::string> notes_;
 };
 
 }  // namespace talveco

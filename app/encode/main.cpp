@@ -14,5 +14,5 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     talveco::Console out(1);
     talveco::Console messages(2);
-    return talveco::runEncoder(arguments, out, messages, ::isatty(2) == 1);
+    return talveco::runEncoder(arguments, out, messages, talveco::terminalColumns(2));
 }

@@ -2,11 +2,30 @@
 //
 //     talveco::EncoderSettings settings;              // quality 5, geometry automatic
 //     auto encoder = talveco::AcmEncoder::toFile("out.acm", channels, rate, settings);
-//     encoder.write(samples);                          // any number of pieces, any sizes
+//     encoder.write(samples);                          // whole frames, in pieces of any size
 //     talveco::EncoderReport report = encoder.finish();
 //
 // Every stream the encoder writes decodes, with any exact decoder, to exactly the samples it
-// predicted (see onDecoded). Failures are talveco::Failure exceptions, as for decoding.
+// predicted (see onDecoded). Failures are talveco::Failure exceptions, as for decoding; their
+// kinds are listed in talveco.h, the limits they quote in talveco/limits.h.
+//
+// The contract:
+// - The stream depends on the samples and the settings only, never on how the samples were
+//   cut into write() calls: the same samples give the same bytes, the same predicted samples
+//   and the same report whatever the pieces.
+// - A failure is final. After any exception out of write() or finish() (a full disk, samples
+//   that do not make whole frames, too many samples, an onDecoded callback that throws, memory
+//   exhausted), the encoder is failed: every later call except the destructor raises
+//   FailureKind::FailedEarlier, whose message names the first failure; the temporary file of
+//   a file encoder is removed at once, so no file appears, and bytes() is refused. The
+//   exception that failed it passes to the caller unchanged.
+// - Misuse raises FailureKind::InvalidCall and leaves the encoder as it was: any call on a
+//   moved-from encoder, write() or finish() after finish(), onDecoded() after the first
+//   write(), bytes() on a file encoder or before finish().
+// - Settings, channels and rates outside talveco/limits.h are refused by toFile() and
+//   toMemory() (FailureKind::OutsideLimits) before any file is created.
+// - An encoder is used from one thread at a time; different encoders (and decoders) may work
+//   on different threads at once, also writing files.
 #pragma once
 
 #include <cstddef>
@@ -23,14 +42,16 @@
 namespace talveco {
 
 struct EncoderSettings {
-    // Constant quality, 0 (smallest) to 10 (best); 5 gives about 3 bits per sample on speech.
+    // Constant quality, 0 (smallest) to 10 (best), fractions allowed; 5 gives about 3 bits per
+    // sample on speech.
     // Memory stays bounded whatever the length of the input. Ignored when bitrateKbps is set.
     double quality = 5.0;
-    // Average bitrate of the whole stream in kbit/s, all channels together. In this mode the
-    // encoder holds the whole input until finish() and chooses its quantisation to meet it.
+    // Average bitrate of the whole stream in kbit/s, all channels together, from 1 to 16 bits
+    // per value (limits::maxBitrateKbps). In this mode the encoder holds the whole input until
+    // finish() and chooses its quantisation to meet it.
     std::optional<double> bitrateKbps;
-    // Transform levels (0 to 15) and rows per block (1 to 4095); chosen from the material
-    // when empty.
+    // Transform levels (0 to 15) and rows per block (1 to 4095, and a block of at most
+    // limits::maxEncoderBlockValues values); chosen from the material when empty.
     std::optional<unsigned> levels;
     std::optional<unsigned> rows;
 };
@@ -52,7 +73,10 @@ class AcmEncoder {
   public:
     // Writes the stream to `path` through a temporary file in the same directory, which
     // replaces `path` only when finish() succeeds; a failed or abandoned encoder leaves no
-    // file behind. Channels 1 to 65535, rate 1 to 65535.
+    // file behind. Channels 1 to 65535, rate 1 to 65535. The file encoder writes as it goes;
+    // its temporary file is removed on failure, on destruction before finish() and when the
+    // process is interrupted (SIGINT, SIGTERM, SIGHUP) in a program that installed the
+    // interrupt cleanup.
     static AcmEncoder toFile(const std::string& path, unsigned channels, unsigned sampleRate,
                              const EncoderSettings& settings = {});
     // Keeps the stream in memory; after finish() it is in bytes().
@@ -63,23 +87,31 @@ class AcmEncoder {
     AcmEncoder& operator=(AcmEncoder&&) noexcept;
     ~AcmEncoder();
 
-    // Receives the samples the stream decodes to, in stream order and in pieces of any size,
-    // as they become known; by the time finish() returns it has seen all of them. Set it
-    // before the first write().
+    // Receives the samples the stream decodes to, interleaved, in stream order, as they
+    // become known, from inside write() and finish(); by the time finish() returns it has
+    // seen all of them. The pieces need not be whole frames, and their sizes do not depend on
+    // the pieces written. Each span is valid only during the call: copy what you keep. A
+    // callback that throws fails the encoder (the exception passes out of write() or
+    // finish()). Set it before the first write(); later raises InvalidCall.
     void onDecoded(std::function<void(std::span<const std::int16_t>)> sink);
 
-    // Appends interleaved samples. Raises Failure when the stream would reach 2^30 values.
+    // Appends interleaved samples: whole frames (a multiple of the channel count, else
+    // PartialFrame), fewer than 2^30 values in all (else TooManySamples). Either failure is
+    // final, like any other.
     void write(std::span<const std::int16_t> samples);
 
-    // Codes the rest, completes the header and puts the file in place. Call once.
+    // Codes the rest, completes the header and, for a file encoder, puts the file in place.
+    // Call once.
     EncoderReport finish();
 
-    // The finished stream of an encoder made by toMemory().
+    // The finished stream of an encoder made by toMemory(), valid until the encoder is
+    // destroyed or moved from. Raises InvalidCall before finish() and for a file encoder.
     const std::vector<std::uint8_t>& bytes() const;
 
   private:
     struct State;
     explicit AcmEncoder(std::unique_ptr<State> state);
+    State& usable() const;
 
     std::unique_ptr<State> state_;
 };

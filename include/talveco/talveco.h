@@ -27,23 +27,36 @@
 #include <string>
 #include <vector>
 
+#include "talveco/limits.h"
+
 namespace talveco {
 
+// The one table of failures, shared by the decoder, the encoder and the
+// programs. Each kind has a fixed message, the one the talveco program prints
+// after "Error: "; what() carries it, or for the kinds after TooManySamples a
+// more precise one that says what went wrong and what would do instead. The
+// order is kept: new kinds are only ever added at the end.
 enum class FailureKind {
-    NotAcmFile,
+    NotAcmFile,  // not an ACM stream, or a header no decoder can honour
     FileNotFound,
-    InvalidFilename,
+    InvalidFilename,  // a directory in the path is missing or is no directory
     TooManyOpenFiles,
     AccessDenied,
-    DiskFull,
+    DiskFull,  // also a quota or a file size limit
     OutOfMemory,
-    IoError,  // errorNumber() holds the system's error number
-    TooManySamples,  // more values than a stream's header can announce
+    IoError,         // errorNumber() holds the system's error number
+    TooManySamples,  // more values than a stream's header can announce (limits.h)
+    OutsideLimits,   // a channel count, rate or encoder setting outside limits.h
+    PartialFrame,    // interleaved samples that do not make whole frames
+    InvalidCall,     // a call the object's state does not allow (see encoder.h)
+    FailedEarlier,   // a call on an encoder that an earlier failure ended
 };
 
 class Failure : public std::exception {
   public:
     explicit Failure(FailureKind kind, int errorNumber = 0);
+    // A failure whose what() is `message` rather than the kind's fixed text.
+    Failure(FailureKind kind, std::string message);
 
     FailureKind kind() const noexcept { return kind_; }
     int errorNumber() const noexcept { return errorNumber_; }

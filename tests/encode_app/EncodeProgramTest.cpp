@@ -6,9 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <limits>
+#include <sstream>
 
+#include "app/encode/EncodeRun.h"
+#include "platform/Console.h"
 #include "talveco/talveco.h"
 #include "tests/encode_app/SoundFiles.h"
 #include "tests/support/Noise.h"
@@ -92,7 +98,10 @@ TEST_P(EncodeRoundTrip, ProgramWritesTheLibrarysStreamAndTalvecoDecodesThePredic
     ASSERT_EQ(result.exitStatus, 0) << result.errors;
     EXPECT_EQ(result.errors.rfind("source.wav -> clip.acm: ", 0), 0U) << result.errors;
     EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
-    EXPECT_NE(result.errors.find(c.channels == 1 ? "mono" : "stereo"), std::string::npos);
+    char duration[64];
+    std::snprintf(duration, sizeof duration, ": %.2f s, %s, ", 30000.0 / c.rate,
+                  c.channels == 1 ? "mono" : "stereo");
+    EXPECT_NE(result.errors.find(duration), std::string::npos) << duration;
 
     EncoderSettings settings;
     c.setUp(settings);
@@ -124,7 +133,19 @@ INSTANTIATE_TEST_SUITE_P(
                           s.levels = 3;
                           s.rows = 16;
                       }},
-        RoundTripCase{"Stereo", 2, 44100, {"-q", "8"}, [](auto& s) { s.quality = 8; }}),
+        RoundTripCase{"Stereo", 2, 44100, {"-q", "8"}, [](auto& s) { s.quality = 8; }},
+        RoundTripCase{
+            "StereoBitrate", 2, 8000, {"--bitrate=40"}, [](auto& s) { s.bitrateKbps = 40; }},
+        RoundTripCase{"AttachedQuality", 1, kRate, {"-q2.5"}, [](auto& s) { s.quality = 2.5; }},
+        RoundTripCase{"LongOptions",
+                      1,
+                      kRate,
+                      {"--levels=2", "--rows", "64", "--quality=7"},
+                      [](auto& s) {
+                          s.levels = 2;
+                          s.rows = 64;
+                          s.quality = 7;
+                      }}),
     caseLabel<RoundTripCase>);
 
 // ---- input formats ----------------------------------------------------------------------
@@ -156,6 +177,7 @@ void writeFloat(const fs::path& path, std::span<const std::int16_t> samples) {
         const float offset = static_cast<float>(noise.next() % 81) / 200.0f - 0.2f;
         values[i] = (static_cast<float>(samples[i]) + offset) / 32768.0f;
         if (i % 1000 == 500) values[i] = i % 2000 == 500 ? 1.75f : -3.0f;
+        if (i % 1000 == 700) values[i] = std::numeric_limits<float>::quiet_NaN();
     }
     testing::writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, kRate, values);
 }
@@ -163,6 +185,7 @@ void writeFloat(const fs::path& path, std::span<const std::int16_t> samples) {
 std::vector<std::int16_t> clippedAsWritten(std::vector<std::int16_t> samples, bool clips) {
     for (std::size_t i = 500; clips && i < samples.size(); i += 1000) {
         samples[i] = i % 2000 == 500 ? 32767 : -32768;
+        if (i + 200 < samples.size()) samples[i + 200] = 0;  // NaN
     }
     return samples;
 }
@@ -176,7 +199,10 @@ TEST_P(EncodeInputFormat, ReachesTheEncoderRoundedToSixteenBits) {
 
     const ProgramResult result = encode({"-o", "out.acm", "input"});
     ASSERT_EQ(result.exitStatus, 0) << result.errors;
-    EXPECT_EQ(result.errors.find("clipped") != std::string::npos, c.clips) << result.errors;
+    for (const char* said : {"12 samples beyond full scale were clipped",
+                             "12 samples were not numbers (NaN)", "against the clipped input"}) {
+        EXPECT_EQ(result.errors.find(said) != std::string::npos, c.clips) << result.errors;
+    }
     const auto expected = clippedAsWritten(samples, c.clips);
     EXPECT_EQ(readFileBytes(dir / "out.acm"), encodeWithLibrary(expected, 1, kRate, {}).bytes);
 }
@@ -256,12 +282,22 @@ INSTANTIATE_TEST_SUITE_P(
                         fs::resize_file(d / "in", 30);
                     },
                     "not a readable audio file"},
-        RefusedCase{"TruncatedData",
+        RefusedCase{"TruncatedInAFrame",
                     [](const fs::path& d) {
-                        writeSilence(d / "in", 1, kRate);
-                        fs::resize_file(d / "in", 300);
+                        writeSilence(d / "in", 2, kRate);
+                        fs::resize_file(d / "in", 345);
                     },
-                    "truncated: the header announces 600 bytes of audio, the file holds 256"},
+                    "truncated in the middle of a frame: the header announces 1200 bytes of "
+                    "audio, the file holds 301"},
+        RefusedCase{"FlacDamagedInTheMiddle",
+                    [](const fs::path& d) {
+                        testing::writeSoundFile(d / "in", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1,
+                                                kRate, testSignal(40000, 1, 3));
+                        std::vector<std::uint8_t> bytes = readFileBytes(d / "in");
+                        std::fill_n(bytes.begin() + bytes.size() / 2, 200, 0x55);
+                        testing::writeFileBytes(d / "in", bytes);
+                    },
+                    "damaged or cut short"},
         RefusedCase{"ThreeChannels", [](const fs::path& d) { writeSilence(d / "in", 3, kRate); },
                     "3 channels: only mono and stereo"},
         RefusedCase{"RateAboveHeaderField",
@@ -290,6 +326,145 @@ TEST_F(EncodeProgram, UnwritableFolderIsReportedAndLeftEmptyOfOutput) {
         << result.errors;
     EXPECT_EQ(directoryEntries(dir / "locked"), std::vector<std::string>{"in.wav"});
 }
+
+// ---- inputs written to a pipe, standard input and output ---------------------------------
+
+// A WAV written to a pipe states a length its writer could not go back to correct: read to the
+// end of the data, with a note, as flac and oggenc do.
+void writePipeStyleWav(const fs::path& path, std::span<const std::int16_t> samples) {
+    writeWav16(path, 1, kRate, samples);
+    std::vector<std::uint8_t> bytes = readFileBytes(path);
+    for (const std::size_t field : {4u, 40u}) {
+        bytes[field] = 0xF0;
+        bytes[field + 1] = 0xFF;
+        bytes[field + 2] = 0xFF;
+        bytes[field + 3] = 0x7F;
+    }
+    testing::writeFileBytes(path, bytes);
+}
+
+struct StreamCase {
+    const char* label;
+    std::string shellCommand;  // run by sh -c with the program as $0, in the test's folder
+    const char* output;        // the file the stream lands in
+    const char* note;
+};
+
+class EncodeStreams : public EncodeProgram, public ::testing::WithParamInterface<StreamCase> {};
+
+TEST_P(EncodeStreams, PipeWrittenLengthsAreReadToTheEndWithANote) {
+    const std::vector<std::int16_t> samples = testSignal(20000, 1, 9);
+    writePipeStyleWav(dir / "pipe.wav", samples);
+    RunOptions options;
+    options.program = "/bin/sh";
+    const ProgramResult result = testing::runProgram(
+        {"-c", GetParam().shellCommand, TALVECO_ENCODE_BINARY}, dir.path(), options);
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_NE(result.errors.find(GetParam().note), std::string::npos) << result.errors;
+    EXPECT_EQ(readFileBytes(dir / GetParam().output),
+              encodeWithLibrary(samples, 1, kRate, {}).bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, EncodeStreams,
+    ::testing::Values(
+        StreamCase{"File", "\"$0\" pipe.wav", "pipe.acm",
+                   "pipe.wav: note: the header announces 2147483632 bytes of audio, the file "
+                   "holds 40000 (as a program writing to a pipe leaves it)"},
+        StreamCase{"StdinToStdout", "cat pipe.wav | \"$0\" - > out.acm", "out.acm",
+                   "(standard input): note: the header announces 1073741816 frames, the input "
+                   "held 20000"},
+        StreamCase{"StdinToFile", "\"$0\" -o out.acm - < pipe.wav", "out.acm", "-> out.acm"},
+        StreamCase{"DashC", "\"$0\" -Qc pipe.wav > out.acm", "out.acm", "note:"},
+        StreamCase{"DashODash", "\"$0\" --output=- pipe.wav > out.acm", "out.acm",
+                   "pipe.wav -> (standard output)"}),
+    caseLabel<StreamCase>);
+
+// libsndfile's length of an MP3 is an estimate: one cut short encodes what it holds.
+TEST_F(EncodeProgram, MpegShorterThanItsEstimateIsEncodedWithANote) {
+    testing::writeSoundFile(dir / "in.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 1, kRate,
+                            testSignal(22050, 1, 4));
+    fs::resize_file(dir / "in.mp3", fs::file_size(dir / "in.mp3") / 2);
+    const ProgramResult result = encode({"in.mp3"});
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_NE(
+        result.errors.find("in.mp3: note: libsndfile estimated 22050 frames, the file holds "),
+        std::string::npos)
+        << result.errors;
+    const AcmStream stream = AcmStream::openFile((dir / "in.acm").string());
+    EXPECT_GT(stream.sampleCount(), 0U);
+    EXPECT_LT(stream.sampleCount(), 22050U);
+}
+
+// -d puts every output in one folder, under its input's name; a leading dot starts a name.
+TEST_F(EncodeProgram, OutputFolderTakesTheInputsNames) {
+    writeSpeechLike("a.wav");
+    writeSpeechLike(".hidden");
+    fs::create_directory(dir / "out");
+    const ProgramResult result = encode({"-sd", "out", "a.wav", ".hidden"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(directoryEntries(dir / "out"), (std::vector<std::string>{".hidden.acm", "a.acm"}));
+}
+
+TEST_F(EncodeProgram, BitrateBelowWhatTheSoundNeedsWarns) {
+    writeSpeechLike("a.wav");
+    const ProgramResult result = encode({"-s", "-b", "1", "a.wav"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors.rfind("talveco-encode: a.wav: warning: -b 1 is below what this sound "
+                                  "can be carried at",
+                                  0),
+              0U)
+        << result.errors;
+}
+
+// ---- the progress line -------------------------------------------------------------------
+
+struct ProgressCase {
+    const char* label;
+    std::vector<std::string> arguments;
+    const char* phase;  // the last progress shown starts so; none when no progress is allowed
+};
+
+class EncodeProgress : public EncodeProgram, public ::testing::WithParamInterface<ProgressCase> {};
+
+// Run in this process, told that standard error is a terminal 30 columns wide: every state of
+// the line fits in 29 columns (a wrapped line cannot be rewritten), and -s shows none.
+TEST_P(EncodeProgress, FitsTheTerminalAndSilentShowsNone) {
+    const std::string input = (dir / "a-name-much-wider-than-the-terminal-is.wav").string();
+    writeWav16(input, 1, 1000, testSignal(61000, 1, 2));  // just over a minute
+    std::vector<std::string> arguments = GetParam().arguments;
+    arguments.insert(arguments.end(), {"-o", (dir / "out.acm").string(), input});
+    std::FILE* said = std::tmpfile();
+    Console messages(::fileno(said));
+    ASSERT_EQ(runEncoder(arguments, messages, messages, 30U), kEncodeSuccess);
+    std::string text(static_cast<std::size_t>(std::ftell(said)), '\0');
+    std::rewind(said);
+    text.resize(std::fread(text.data(), 1, text.size(), said));
+    std::fclose(said);
+
+    std::vector<std::string> states;  // what each carriage return left on the line
+    for (std::size_t at = text.find('\r'); at != std::string::npos; at = text.find('\r', at + 1)) {
+        std::string state = text.substr(at + 1, text.find_first_of("\r\n", at + 1) - at - 1);
+        if (const auto erase = state.find("\033[K"); erase != std::string::npos) state.erase(erase);
+        if (!state.empty()) states.push_back(state);
+    }
+    if (GetParam().phase == nullptr) {
+        EXPECT_EQ(text.find('\r'), std::string::npos) << text;
+        return;
+    }
+    ASSERT_FALSE(states.empty()) << text;
+    for (const std::string& state : states)
+        EXPECT_LE(state.size(), 29U) << state;
+    EXPECT_NE(states.back().find(std::string(": ") + GetParam().phase), std::string::npos)
+        << states.back();
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, EncodeProgress,
+                         ::testing::Values(ProgressCase{"Quality", {}, "100%"},
+                                           ProgressCase{"Bitrate", {"-b", "4"}, "coding "},
+                                           ProgressCase{"Silent", {"-s"}, nullptr},
+                                           ProgressCase{"Quiet", {"--quiet"}, nullptr}),
+                         caseLabel<ProgressCase>);
 
 // ---- outputs that must not be replaced --------------------------------------------------
 
@@ -385,7 +560,14 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"MissingValue", {"a.wav", "-b"}, "-b needs a value"},
         CommandLineCase{"OutputForTwoInputs",
                         {"-o", "x.acm", "a.wav", "b.wav"},
-                        "-o names the output of a single input file"}),
+                        "-o names the output of a single input file"},
+        CommandLineCase{"StdoutForTwoInputs", {"-c", "a.wav", "b.wav"}, "-c writes a single"},
+        CommandLineCase{"TwoInputsOneOutput",
+                        {"a.wav", "./a.flac"},
+                        "a.wav and ./a.flac would both be written to ./a.acm"},
+        CommandLineCase{
+            "OutputAndFolder", {"-o", "x.acm", "-d", ".", "a.wav"}, "-o (or -c) and -d"},
+        CommandLineCase{"QuietBundleBadQuality", {"-Qq", "11", "a.wav"}, "-q wants a number"}),
     caseLabel<CommandLineCase>);
 
 // A sound that starts at full scale cannot be reproduced at its first samples: the program
@@ -406,11 +588,36 @@ TEST_F(EncodeProgram, LoudOnsetIsReported) {
     EXPECT_TRUE(isAcm(dir / "square.acm"));
 }
 
+// Every option of the man page's OPTIONS section, as "-q" or "--levels".
+std::vector<std::string> manPageOptions() {
+    std::ifstream page(TALVECO_ENCODE_MAN_PAGE);
+    std::vector<std::string> options;
+    bool inOptions = false;
+    for (std::string line; std::getline(page, line);) {
+        if (line.rfind(".SH", 0) == 0) inOptions = line == ".SH OPTIONS";
+        if (!inOptions || line.rfind(".B", 0) != 0) continue;
+        std::istringstream words(line.substr(line.find(' ') + 1));
+        for (std::string word; words >> word;) {
+            for (std::size_t at; (at = word.find("\\-")) != std::string::npos;)
+                word.replace(at, 2, "-");
+            word.erase(std::remove_if(word.begin(), word.end(),
+                                      [](char c) { return c == '"' || c == ','; }),
+                       word.end());
+            if (word.size() > 1 && word[0] == '-') options.push_back(word);
+        }
+    }
+    return options;
+}
+
 TEST_F(EncodeProgram, HelpAndVersionGoToStandardOutput) {
     ProgramResult result = encode({"--help"});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output.rfind("Usage: talveco-encode [options] FILE...\n", 0), 0U);
     EXPECT_EQ(result.errors, "");
+    const std::vector<std::string> documented = manPageOptions();
+    EXPECT_GE(documented.size(), 20U);
+    for (const std::string& option : documented)
+        EXPECT_NE(result.output.find(option), std::string::npos) << option;
     result = encode({"-V"});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output.rfind("talveco-encode 1.", 0), 0U) << result.output;

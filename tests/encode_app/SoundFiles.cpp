@@ -52,7 +52,12 @@ void writeSoundFile(const std::filesystem::path& path, int format, int channels,
 
 void writeWav16(const std::filesystem::path& path, int channels, int rate,
                 std::span<const std::int16_t> samples) {
-    SNDFILE* file = openForWriting(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, channels, rate);
+    writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, channels, rate, samples);
+}
+
+void writeSoundFile(const std::filesystem::path& path, int format, int channels, int rate,
+                    std::span<const std::int16_t> samples) {
+    SNDFILE* file = openForWriting(path, format, channels, rate);
     const auto frames = static_cast<sf_count_t>(samples.size()) / channels;
     finishWriting(file, ::sf_writef_short(file, samples.data(), frames), frames);
 }

@@ -19,6 +19,8 @@ void writeSoundFile(const std::filesystem::path& path, int format, int channels,
                     std::span<const std::int32_t> samples);
 void writeSoundFile(const std::filesystem::path& path, int format, int channels, int rate,
                     std::span<const float> samples);
+void writeSoundFile(const std::filesystem::path& path, int format, int channels, int rate,
+                    std::span<const std::int16_t> samples);
 void writeWav16(const std::filesystem::path& path, int channels, int rate,
                 std::span<const std::int16_t> samples);
 

@@ -1,20 +1,27 @@
 // The encoder against the project's decoder: every stream decodes to exactly
 // the samples the encoder predicted, never wraps, and meets its quality and
 // bitrate on generated material.
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <latch>
 #include <limits>
 #include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/Interrupts.h"
 #include "talveco/encoder.h"
 #include "talveco/talveco.h"
 #include "tests/support/AcmStreamBuilder.h"
@@ -194,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Far too loud for 7 levels: blocks are coded again with less level,
         // and the silence after each must not wrap either.
         roundTrip(
-            "loud_noise_levels_7_rows_3", [] { return whiteNoise(20000, 1.0, testSeed()); }, 3,
+            "loud_noise_levels_7_rows_3", [] { return whiteNoise(19998, 1.0, testSeed()); }, 3,
             geometry(7, 3), std::nullopt),
         roundTrip(
             "loud_noise_bitrate", [] { return whiteNoise(20000, 0.9, testSeed()); }, 1, bitrate(60),
@@ -206,9 +213,13 @@ INSTANTIATE_TEST_SUITE_P(
         tone("levels_1_rows_1", geometry(1, 1)), tone("bitrate", bitrate(50))),
     [](const auto& test) { return test.param.name; });
 
-// The pieces write() is given do not change the stream.
+// The pieces write() is given do not change the stream, also past the look-ahead in which
+// the geometry is chosen: quiet, then loud enough that fewer levels would be chosen had the
+// loud part been in view.
 TEST(AcmEncoder, PiecesOfAnySizeGiveTheSameStream) {
-    const auto input = whiteNoise(150000, 0.1, testSeed());
+    auto input = whiteNoise((std::size_t{1} << 19) + 60000, 0.01, testSeed());
+    const auto loud = whiteNoise(60000, 1.0, testSeed());
+    std::copy(loud.begin(), loud.end(), input.end() - 60000);
     const Encoded whole = encode(input, 1, {});
     for (const std::size_t piece : {1u, 7u, 4096u, 70001u}) {
         SCOPED_TRACE(piece);
@@ -290,29 +301,178 @@ TEST(AcmEncoder, BitrateModeMeetsTheRate) {
     }
 }
 
-TEST(AcmEncoder, RefusesSettingsOutsideTheFormat) {
-    const auto with = [](auto change) {
-        EncoderSettings settings;
-        change(settings);
-        return settings;
-    };
+FailureKind failureOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Failure& failure) {
+        return failure.kind();
+    }
+    ADD_FAILURE() << "no Failure raised";
+    return FailureKind::IoError;
+}
+
+std::vector<std::string> fileNames(const testing::TempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+struct LimitCase {
+    std::string label;
+    unsigned channels;
+    unsigned rate;
+    std::function<void(EncoderSettings&)> change;
+    const char* message;  // part of what() that says what would do, or nothing
+};
+
+TEST(AcmEncoder, RefusesSettingsOutsideTheLimitsSayingWhatWouldDo) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const EncoderSettings bad[] = {
-        with([](EncoderSettings& s) { s.levels = 16; }),
-        with([](EncoderSettings& s) { s.rows = 0; }),
-        with([](EncoderSettings& s) { s.rows = 4096; }),
-        with([](EncoderSettings& s) { s.bitrateKbps = 0; }),
-        with([nan](EncoderSettings& s) { s.bitrateKbps = nan; }),
-        with([nan](EncoderSettings& s) { s.quality = nan; }),
+    const LimitCase cases[] = {
+        {"levels_16", 1, 22050, [](auto& s) { s.levels = 16; }, "levels must be 0 to 15"},
+        {"rows_0", 1, 22050, [](auto& s) { s.rows = 0; }, "rows must be 1 to 4095"},
+        {"rows_4096", 1, 22050, [](auto& s) { s.rows = 4096; }, "rows must be 1 to 4095"},
+        {"block_too_large", 1, 22050,
+         [](auto& s) {
+             s.levels = 15;
+             s.rows = 4095;
+         },
+         "with levels 15 use at most 32 rows"},
+        {"quality_negative", 1, 22050, [](auto& s) { s.quality = -3; }, "from 0 to 10, not -3"},
+        {"quality_50", 1, 22050, [](auto& s) { s.quality = 50; }, "from 0 to 10"},
+        {"quality_nan", 1, 22050, [nan](auto& s) { s.quality = nan; }, "from 0 to 10"},
+        {"bitrate_0", 1, 22050, [](auto& s) { s.bitrateKbps = 0; }, "from 1 to 352.8 kbit/s"},
+        {"bitrate_nan", 1, 22050, [nan](auto& s) { s.bitrateKbps = nan; }, "from 1 to"},
+        {"bitrate_above_16_bits", 2, 8000, [](auto& s) { s.bitrateKbps = 256.5; },
+         "from 1 to 256 kbit/s"},
+        {"no_channels", 0, 22050, [](auto&) {}, "channels must be 1 to 65535"},
+        {"rate_65536", 1, 65536, [](auto&) {}, "the rate must be 1 to 65535 Hz"},
     };
-    for (const EncoderSettings& settings : bad)
-        EXPECT_THROW(AcmEncoder::toMemory(1, 22050, settings), std::invalid_argument);
-    EXPECT_THROW(AcmEncoder::toMemory(0, 22050), std::invalid_argument);
-    EXPECT_THROW(AcmEncoder::toMemory(1, 65536), std::invalid_argument);
-    EXPECT_NO_THROW(AcmEncoder::toMemory(65535, 65535, with([](EncoderSettings& s) {
-                                             s.levels = 15;
-                                             s.rows = 4095;
-                                         })));
+    testing::TempDir dir;
+    for (const LimitCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        EncoderSettings settings;
+        c.change(settings);
+        try {
+            AcmEncoder::toFile((dir / "out.acm").string(), c.channels, c.rate, settings);
+            ADD_FAILURE() << "accepted";
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.kind(), FailureKind::OutsideLimits);
+            EXPECT_NE(std::string(failure.what()).find(c.message), std::string::npos)
+                << failure.what();
+        }
+    }
+    EXPECT_EQ(fileNames(dir), std::vector<std::string>{});
+    EncoderSettings largest;
+    largest.levels = limits::maxLevels;
+    largest.rows = limits::maxEncoderRows(limits::maxLevels);
+    largest.bitrateKbps = limits::maxBitrateKbps(2, 8000);
+    EXPECT_NO_THROW(AcmEncoder::toMemory(2, 8000, largest));
+    EXPECT_NO_THROW(AcmEncoder::toMemory(limits::maxChannels, limits::maxSampleRate));
+}
+
+// After any exception out of write() or finish() every later call fails, and nothing is
+// committed: no file, no bytes.
+struct FailureCase {
+    std::string label;
+    unsigned channels;
+    // Makes one call throw; `throwNow` arms the onDecoded callback.
+    std::function<void(AcmEncoder&, bool& throwNow)> failOnce;
+};
+
+TEST(AcmEncoder, AFailureIsFinalAndCommitsNothing) {
+    const auto input = tones(200000, 22050, {500}, 0.3);
+    const FailureCase cases[] = {
+        {"callback_throws_in_write", 1,
+         [&](AcmEncoder& e, bool& throwNow) {
+             throwNow = true;
+             e.write(input);
+         }},
+        {"callback_throws_in_finish", 1,
+         [&](AcmEncoder& e, bool& throwNow) {
+             e.write(std::span(input).first(100));
+             throwNow = true;
+             e.finish();
+         }},
+        {"half_a_frame", 2,
+         [&](AcmEncoder& e, bool&) {
+             e.write(std::span(input).first(4000));
+             e.write(std::span(input).first(3));
+         }},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        testing::TempDir dir;
+        for (const bool toFile : {true, false}) {
+            // A given geometry, so that coding starts at once.
+            AcmEncoder encoder = toFile ? AcmEncoder::toFile((dir / "x.acm").string(), c.channels,
+                                                             22050, geometry(4, 32))
+                                        : AcmEncoder::toMemory(c.channels, 22050, geometry(4, 32));
+            bool throwNow = false;
+            encoder.onDecoded([&throwNow](std::span<const std::int16_t>) {
+                if (throwNow) throw std::runtime_error("callback failed");
+            });
+            EXPECT_ANY_THROW(c.failOnce(encoder, throwNow));
+            throwNow = false;
+            EXPECT_EQ(failureOf([&] { encoder.write(std::span(input).first(2)); }),
+                      FailureKind::FailedEarlier);
+            EXPECT_EQ(failureOf([&] { encoder.finish(); }), FailureKind::FailedEarlier);
+            EXPECT_EQ(failureOf([&] { encoder.bytes(); }), FailureKind::FailedEarlier);
+            EXPECT_EQ(fileNames(dir), std::vector<std::string>{});
+        }
+    }
+}
+
+// A caller that catches a full disk out of write(), frees space and calls finish(): true when
+// the disk was full, finish() refused and no file appeared.
+bool finishAfterAFullDiskCommitsNothing(const std::string& path,
+                                        const std::vector<std::int16_t>& input) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{100000, limit.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    AcmEncoder encoder = AcmEncoder::toFile(path, 1, 22050, geometry(4, 32));
+    const bool full = failureOf([&] { encoder.write(input); }) == FailureKind::DiskFull;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const bool refused = failureOf([&] { encoder.finish(); }) == FailureKind::FailedEarlier;
+    return full && refused && !std::filesystem::exists(path);
+}
+
+// In a child process, since it sets a file size limit.
+TEST(AcmEncoderDeathTest, FinishAfterAWriteErrorCommitsNothing) {
+    testing::TempDir dir;
+    const auto input = whiteNoise(400000, 0.5, testSeed());
+    EXPECT_EXIT(
+        std::exit(finishAfterAFullDiskCommitsNothing((dir / "full.acm").string(), input) ? 0 : 1),
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(fileNames(dir), std::vector<std::string>{});
+}
+
+// Misuse is refused and changes nothing: the encoder still finishes.
+TEST(AcmEncoder, MisuseIsRefusedAndChangesNothing) {
+    testing::TempDir dir;
+    const auto input = tones(3000, 22050, {500}, 0.3);
+    AcmEncoder inMemory = AcmEncoder::toMemory(1, 22050);
+    AcmEncoder toFile = AcmEncoder::toFile((dir / "f.acm").string(), 1, 22050);
+    for (AcmEncoder* encoder : {&inMemory, &toFile}) {
+        encoder->write(input);
+        EXPECT_EQ(failureOf([&] { encoder->onDecoded([](auto) {}); }), FailureKind::InvalidCall);
+        EXPECT_EQ(failureOf([&] { encoder->bytes(); }), FailureKind::InvalidCall);
+        encoder->finish();
+        EXPECT_EQ(failureOf([&] { encoder->finish(); }), FailureKind::InvalidCall);
+        EXPECT_EQ(failureOf([&] { encoder->write(input); }), FailureKind::InvalidCall);
+    }
+    EXPECT_EQ(failureOf([&] { toFile.bytes(); }), FailureKind::InvalidCall);
+    EXPECT_EQ(inMemory.bytes(), encode(input, 1, {}).bytes);
+    EXPECT_EQ(testing::readFileBytes(dir / "f.acm"), inMemory.bytes());
+
+    AcmEncoder taken = std::move(inMemory);
+    EXPECT_EQ(taken.bytes().size(), testing::readFileBytes(dir / "f.acm").size());
+    EXPECT_EQ(failureOf([&] { inMemory.write(input); }), FailureKind::InvalidCall);
+    EXPECT_EQ(failureOf([&] { inMemory.finish(); }), FailureKind::InvalidCall);
+    EXPECT_EQ(failureOf([&] { inMemory.bytes(); }), FailureKind::InvalidCall);
+    EXPECT_EQ(failureOf([&] { inMemory.onDecoded({}); }), FailureKind::InvalidCall);
 }
 
 // The wrap check itself: one level, the pair (32767, -32768) makes 2 * 32767
@@ -321,6 +481,38 @@ TEST(WrappedSamples, FindsAValueBeyondTheRange) {
     testing::AcmStreamBuilder builder(4, 1, 2);
     builder.blockHeader(15, 1).column(16, {32767, 0}).column(16, {-32768, 0});
     EXPECT_EQ(testing::wrappedSamples(builder.bytes()), 1u);
+}
+
+// Two file encoders on two threads: one finishes while the other is still writing, then the
+// process is interrupted. The finished file is the one encoded in memory, and the unfinished
+// one's temporary file is removed: finishing one encoder must not drop the other's clean-up.
+void finishOneInterruptTheOther(const testing::TempDir& dir,
+                                const std::vector<std::int16_t>& input) {
+    installInterruptCleanup();
+    std::optional<AcmEncoder> unfinished;
+    std::latch started(1);  // the unfinished file exists before the other is made
+    std::thread writing([&] {
+        unfinished.emplace(AcmEncoder::toFile((dir / "cut.acm").string(), 1, 22050));
+        started.count_down();
+        unfinished->write(input);
+    });
+    std::thread finishing([&] {
+        started.wait();
+        AcmEncoder encoder = AcmEncoder::toFile((dir / "done.acm").string(), 1, 22050);
+        encoder.write(input);
+        encoder.finish();
+    });
+    finishing.join();
+    writing.join();
+    std::raise(SIGTERM);
+}
+
+TEST(AcmEncoderDeathTest, EncodersOnTwoThreadsKeepTheirOwnFilesAndCleanUp) {
+    testing::TempDir dir;
+    const auto input = whiteNoise(300000, 0.2, testSeed());
+    EXPECT_EXIT(finishOneInterruptTheOther(dir, input), ::testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EQ(fileNames(dir), std::vector<std::string>{"done.acm"});
+    EXPECT_EQ(testing::readFileBytes(dir / "done.acm"), encode(input, 1, {}).bytes);
 }
 
 TEST(AcmEncoder, WritesTheFileOnlyWhenFinished) {
@@ -335,10 +527,7 @@ TEST(AcmEncoder, WritesTheFileOnlyWhenFinished) {
     encoder.write(input);
     encoder.finish();
     EXPECT_EQ(testing::readFileBytes(dir / "kept.acm"), inMemory.bytes);
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-        names.push_back(entry.path().filename().string());
-    EXPECT_EQ(names, std::vector<std::string>{"kept.acm"});
+    EXPECT_EQ(fileNames(dir), std::vector<std::string>{"kept.acm"});
 }
 
 }  // namespace

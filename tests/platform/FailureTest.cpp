@@ -46,6 +46,9 @@ TEST(Failure, FixedMessages) {
                  "File does not appear to be a valid ACM file");
     EXPECT_STREQ(Failure(FailureKind::IoError, 32).what(), "I/O error 32");
     EXPECT_STREQ(Failure(FailureKind::OutOfMemory).what(), "Out of memory");
+    const Failure precise(FailureKind::OutsideLimits, "levels must be 0 to 15");
+    EXPECT_EQ(precise.kind(), FailureKind::OutsideLimits);
+    EXPECT_STREQ(precise.what(), "levels must be 0 to 15");
 }
 
 }  // namespace
