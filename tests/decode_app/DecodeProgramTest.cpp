@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <filesystem>
 #include <functional>
+#include <map>
 
 #include "talveco/talveco.h"
 #include "tests/encode_app/SoundFiles.h"
@@ -206,6 +206,7 @@ struct RefusalCase {
     std::function<void(const fs::path&)> setUp;  // s.acm is there already
     std::vector<std::string> arguments;
     const char* message;
+    bool asNobody = false;  // run without root's rights, so that permissions apply
 };
 
 class DecodeRefusal : public DecodeProgram, public ::testing::WithParamInterface<RefusalCase> {};
@@ -219,7 +220,8 @@ TEST_P(DecodeRefusal, NamesTheFileAndChangesNothing) {
         if (fs::is_regular_file(dir / name)) before[name] = readFileBytes(dir / name);
     }
 
-    const ProgramResult result = decode(GetParam().arguments);
+    const ProgramResult result =
+        decode(GetParam().arguments, GetParam().asNobody ? RunOptions::asNobody() : RunOptions{});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_NE(result.errors.find(GetParam().message), std::string::npos) << result.errors;
     std::map<std::string, std::vector<std::uint8_t>> after;
@@ -259,6 +261,16 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const fs::path& d) { fs::copy_file(d / "s.acm", d / "t.wav"); },
                     {"-f", "t.acm", "t.wav"},
                     "the output t.wav is the input t.wav"},
+        RefusalCase{"UnwritableOutput",
+                    [](const fs::path& d) {
+                        writeFileBytes(d / "s.wav", {1});
+                        fs::permissions(d / "s.wav", fs::perms::owner_read | fs::perms::group_read |
+                                                         fs::perms::others_read);
+                        fs::permissions(d, fs::perms::all);
+                    },
+                    {"-f", "s.acm"},
+                    "s.acm: writing s.wav: File access denied",
+                    true},
         RefusalCase{"Device",
                     [](const fs::path&) {},
                     {"-f", "-o", "/dev/null", "s.acm"},
