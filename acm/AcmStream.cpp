@@ -27,6 +27,18 @@ class BytesInMemory final : public ByteSource {
     std::size_t position_ = 0;
 };
 
+class BytesFromReader final : public ByteSource {
+  public:
+    explicit BytesFromReader(AcmStream::Reader reader) : reader_(std::move(reader)) {}
+
+    std::size_t readSome(std::span<std::uint8_t> buffer) override {
+        return std::min(reader_(buffer), buffer.size());
+    }
+
+  private:
+    AcmStream::Reader reader_;
+};
+
 }  // namespace
 
 struct AcmStream::State : StreamReader {
@@ -72,6 +84,14 @@ AcmStream AcmStream::openMemory(std::vector<std::uint8_t>&& bytes, const OpenOpt
     });
 }
 
+AcmStream AcmStream::openReader(Reader readSome) {
+    return outOfMemoryAsFailure([&] {
+        return AcmStream(
+            std::make_unique<State>(std::make_unique<BytesFromReader>(std::move(readSome)),
+                                    OpenOptions{.secondThread = false}));
+    });
+}
+
 unsigned AcmStream::channels() const noexcept {
     return state_->header().channels;
 }
@@ -80,6 +100,13 @@ unsigned AcmStream::sampleRate() const noexcept {
 }
 std::uint32_t AcmStream::sampleCount() const noexcept {
     return state_->header().sampleCount;
+}
+
+unsigned AcmStream::levels() const noexcept {
+    return state_->decoder->header().levels;
+}
+unsigned AcmStream::rows() const noexcept {
+    return state_->decoder->header().rows;
 }
 
 std::size_t AcmStream::read(std::span<std::int16_t> out) {

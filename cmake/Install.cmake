@@ -92,6 +92,25 @@ Libs: -L\${libdir} ${libs} -pthread
   install(FILES ${pc} DESTINATION ${TALVECO_PKGCONFIG_DIR} COMPONENT library)
 endfunction()
 
+# talveco-c.pc: the C interface for plain C, `cc x.c $(pkg-config --cflags
+# --libs talveco-c)`; the shared library brings its own dependencies.
+function(talveco_write_c_pkgconfig)
+  file(RELATIVE_PATH up /${TALVECO_PKGCONFIG_DIR} /)
+  string(REGEX REPLACE "/$" "" up ${up})
+  set(pc ${PROJECT_BINARY_DIR}/talveco-c.pc)
+  file(WRITE ${pc} "prefix=\${pcfiledir}/${up}
+includedir=\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}
+libdir=\${prefix}/${CMAKE_INSTALL_LIBDIR}
+
+Name: talveco-c
+Description: talveco's C interface: ACM audio streams to 16-bit PCM samples and back
+Version: ${PROJECT_VERSION}
+Cflags: -I\${includedir}
+Libs: -L\${libdir} -ltalveco
+")
+  install(FILES ${pc} DESTINATION ${TALVECO_PKGCONFIG_DIR} COMPONENT library)
+endfunction()
+
 function(talveco_write_cmake_package)
   install(EXPORT talvecoTargets NAMESPACE talveco:: DESTINATION ${TALVECO_CMAKE_DIR}
           COMPONENT library)
@@ -117,6 +136,16 @@ talveco_public_library(encoder OBJECTS_OF talveco_encode talveco_acm talveco_pla
 talveco_public_library(decoder OBJECTS_OF talveco_acm talveco_platform
                        HEADERS include/talveco/talveco.h include/talveco/limits.h)
 
+# The C interface: libtalveco.so.1 on its own (the runtime component, a
+# package of its own in the .deb), and for building against it the header,
+# the libtalveco.so link and talveco-c.pc with the other libraries, exported
+# as talveco::c.
+install(TARGETS talveco_c EXPORT talvecoTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT library)
+install(FILES include/talveco/talveco_c.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/talveco
+        COMPONENT library)
+
 talveco_write_cmake_package()
 talveco_write_pkgconfig()
+talveco_write_c_pkgconfig()
 include(cmake/Debian.cmake)

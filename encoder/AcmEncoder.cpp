@@ -141,28 +141,31 @@ std::string number(double value) {
     throw Failure(FailureKind::OutsideLimits, message);
 }
 
+// "what must be from low to high, not value", the bounds as the table has them.
+template <typename Number>
+void refuseOutside(const char* what, Number value, Number low, Number high,
+                   const std::string& unit = {}) {
+    if (value >= low && value <= high) return;  // NaN fails both
+    refuse(std::string(what) + " must be from " + number(double(low)) + " to " +
+           number(double(high)) + unit + ", not " + number(double(value)));
+}
+
 // Refuses, with what would do instead, what the format cannot state or the encoder will not
 // make; nothing has been created yet.
 void checkSettings(unsigned channels, unsigned sampleRate, const EncoderSettings& settings) {
     using namespace limits;
-    if (channels < minChannels || channels > maxChannels)
-        refuse("channels must be 1 to 65535, not " + std::to_string(channels));
-    if (sampleRate < minSampleRate || sampleRate > maxSampleRate)
-        refuse(std::to_string(sampleRate) + " Hz: the rate must be 1 to 65535 Hz; resample first");
-    if (!(settings.quality >= minQuality && settings.quality <= maxQuality))
-        refuse("the quality must be from 0 to 10, not " + number(settings.quality));
+    refuseOutside("channels", channels, minChannels, maxChannels);
+    refuseOutside("the rate", sampleRate, minSampleRate, maxSampleRate, " Hz (resample first)");
+    refuseOutside("the quality", settings.quality, minQuality, maxQuality);
     if (settings.bitrateKbps) {
-        const double most = maxBitrateKbps(channels, sampleRate);
-        if (!(*settings.bitrateKbps >= minBitrateKbps && *settings.bitrateKbps <= most)) {
-            refuse("the bitrate must be from 1 to " + number(most) + " kbit/s (16 bits a value) " +
-                   "for " + std::to_string(channels) + " channel(s) at " +
-                   std::to_string(sampleRate) + " Hz, not " + number(*settings.bitrateKbps));
-        }
+        refuseOutside("the bitrate", *settings.bitrateKbps, minBitrateKbps,
+                      maxBitrateKbps(channels, sampleRate),
+                      " kbit/s (" + std::to_string(maxBitsPerValue) + " bits a value) for " +
+                          std::to_string(channels) + " channel(s) at " +
+                          std::to_string(sampleRate) + " Hz");
     }
-    if (settings.levels && *settings.levels > maxLevels)
-        refuse("levels must be 0 to 15, not " + std::to_string(*settings.levels));
-    if (settings.rows && (*settings.rows < minRows || *settings.rows > maxRows))
-        refuse("rows must be 1 to 4095, not " + std::to_string(*settings.rows));
+    if (settings.levels) refuseOutside("levels", *settings.levels, 0U, maxLevels);
+    if (settings.rows) refuseOutside("rows", *settings.rows, minRows, maxRows);
     if (settings.levels && settings.rows && *settings.rows > maxEncoderRows(*settings.levels)) {
         refuse("levels " + std::to_string(*settings.levels) + " with " +
                std::to_string(*settings.rows) + " rows make blocks larger than the " +

@@ -4,7 +4,8 @@
 #
 #   scripts/install-deps.sh demo   build the programs and the sample tool
 #   scripts/install-deps.sh test   also the tests: GoogleTest, the independent
-#                                  WAV readers, the man page and package checks
+#                                  WAV readers, the man page and package checks,
+#                                  the Python module's numpy, pytest and packaging
 #   scripts/install-deps.sh ci     also the fuzzers: clang and libFuzzer's runtime
 set -euo pipefail
 use=${1:-}
@@ -38,6 +39,13 @@ if [ "$use" != demo ]; then
     needs_command man man-db
     needs_command pkg-config pkg-config
     needs_command lintian lintian
+    # The Python module's tests and packaging, on Debian's Python with numpy.
+    needs_package python3-numpy
+    needs_package python3-pytest
+    needs_package python3-venv
+    needs_package python3-build
+    needs_package python3-setuptools
+    needs_package python3-wheel
 fi
 if [ "$use" = ci ]; then
     needs_command clang++ clang

@@ -227,10 +227,13 @@ std::string outputFor(const std::string& input, const EncodeOptions& options) {
 }
 
 // Two inputs written to one output would leave only the last, after encoding both; standard
-// input can be read only once; and a terminal is no place for a stream.
+// input can be read only once; and a terminal is no place for a stream, in or out.
 void refuseCollidingOutputs(const EncodeOptions& options) {
     std::map<std::string, std::string> inputOf;
     for (const std::string& input : options.inputs) {
+        if (input == kStandardStream && ::isatty(0) == 1) {
+            throw UsageError("will not read audio from a terminal; redirect standard input");
+        }
         const std::string output = outputFor(input, options);
         std::error_code ignored;
         const std::string key =

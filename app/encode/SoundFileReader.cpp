@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "encoder/FullScale.h"
 #include "talveco/limits.h"
 
 namespace talveco {
@@ -146,13 +147,7 @@ void SoundFileReader::checkAnnouncedLength() {
 std::int16_t SoundFileReader::toSixteenBits(double value) {
     // libsndfile delivers integer formats scaled to [-1, 1), so 16-bit input comes back exact
     // and wider input is rounded here, not truncated.
-    if (std::isnan(value)) {
-        ++notNumbers_;
-        return 0;
-    }
-    const double scaled = value * 32768.0;
-    if (scaled >= 32767.5 || scaled < -32768.5) ++clipped_;
-    return static_cast<std::int16_t>(std::lround(std::clamp(scaled, -32768.0, 32767.0)));
+    return sixteenBitsFromFullScale(value, clipped_, notNumbers_);
 }
 
 bool SoundFileReader::sixteenBitsOrFewer() const {

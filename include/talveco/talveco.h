@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -84,6 +85,12 @@ class AcmStream {
     static AcmStream openMemory(std::span<const std::uint8_t> bytes,
                                 const OpenOptions& options = {});
     static AcmStream openMemory(std::vector<std::uint8_t>&& bytes, const OpenOptions& options = {});
+    // Decodes the bytes `readSome` delivers: it stores up to buffer.size()
+    // bytes at the start of buffer and returns how many, 0 at the end, and
+    // may raise a Failure. It is called only from this stream's own calls,
+    // on their thread, and never ahead on a second thread.
+    using Reader = std::function<std::size_t(std::span<std::uint8_t> buffer)>;
+    static AcmStream openReader(Reader readSome);
 
     AcmStream(AcmStream&&) noexcept;
     AcmStream& operator=(AcmStream&&) noexcept;
@@ -93,6 +100,9 @@ class AcmStream {
     unsigned channels() const noexcept;
     unsigned sampleRate() const noexcept;
     std::uint32_t sampleCount() const noexcept;
+    // The block geometry: transform levels and rows per block.
+    unsigned levels() const noexcept;
+    unsigned rows() const noexcept;
 
     // Decodes the next samples into `out` and returns how many were stored:
     // out.size() until the end of the stream, whatever the size of out. A

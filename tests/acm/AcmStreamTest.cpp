@@ -142,20 +142,33 @@ TEST(AcmStream, DamagedBlocksDoNotDependOnTheReadSizes) {
 }
 
 // A stream cut short goes on from zero bits; the stream says how much of
-// what it gave was not in the input.
+// what it gave was not in the input, also when it unpacks on a second thread
+// (4 levels and more than 4 blocks, where that pays).
 TEST(AcmStream, CountsTheSamplesMadeFromPastTheEndOfATruncatedInput) {
-    const std::uint32_t blockSize = 40;
-    const auto whole = testing::randomStream(5 * blockSize, 3, 5, 5, 3);
-    const auto threeBlocks = testing::randomStream(5 * blockSize, 3, 5, 3, 3);
-    const std::vector<std::uint8_t> headerOnly(whole.begin(), whole.begin() + 14);
     const struct {
-        const std::vector<std::uint8_t>* bytes;
-        std::uint64_t pastEnd;
-    } cases[] = {{&whole, 0}, {&threeBlocks, 2 * blockSize}, {&headerOnly, 5 * blockSize}};
-    for (const auto& c : cases) {
-        auto stream = AcmStream::openMemory(*c.bytes);
-        EXPECT_EQ(decodeAll(stream, 7).size(), 5 * blockSize);
-        EXPECT_EQ(stream.samplesPastEndOfInput(), c.pastEnd) << c.bytes->size() << " bytes";
+        unsigned levels, rows;
+        int blocks, written;
+    } geometries[] = {{3, 5, 5, 3}, {4, 4, 8, 5}};
+    for (const auto& g : geometries) {
+        const std::uint32_t blockSize = g.rows << g.levels;
+        const std::uint32_t samples = static_cast<std::uint32_t>(g.blocks) * blockSize;
+        const auto whole = testing::randomStream(samples, g.levels, g.rows, g.blocks, 3);
+        const auto cut = testing::randomStream(samples, g.levels, g.rows, g.written, 3);
+        const std::vector<std::uint8_t> headerOnly(whole.begin(), whole.begin() + 14);
+        const struct {
+            const std::vector<std::uint8_t>* bytes;
+            std::uint64_t pastEnd;
+        } cases[] = {{&whole, 0},
+                     {&cut, std::uint64_t(g.blocks - g.written) * blockSize},
+                     {&headerOnly, samples}};
+        for (const auto& c : cases) {
+            for (const bool secondThread : {false, true}) {
+                auto stream = AcmStream::openMemory(*c.bytes, OpenOptions{secondThread});
+                EXPECT_EQ(decodeAll(stream, 7).size(), samples);
+                EXPECT_EQ(stream.samplesPastEndOfInput(), c.pastEnd)
+                    << g.levels << " levels, " << c.bytes->size() << " bytes";
+            }
+        }
     }
 }
 

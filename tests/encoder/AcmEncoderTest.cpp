@@ -179,6 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
             "full_scale_square", [] { return fullScaleSquare(20000, 37); }, 1, {}, 32767),
         roundTrip(
             "full_scale_square_fast", [] { return fullScaleSquare(5000, 1); }, 1, {}, 32767),
+        roundTrip(
+            "full_scale_sine", [] { return tones(20000, 22050, {1000}, 1.0); }, 1, {}, 32767),
         // Block 512 values, stripes of 126 rows of 16 at levels 4.
         roundTrip("impulses_at_boundaries",
                   [] {
@@ -283,6 +285,17 @@ TEST(AcmEncoder, HigherQualitySpendsMoreBitsOnLessNoise) {
     }
 }
 
+// Quantisation must not shift the sound: rounding in the transform's output shift is centred,
+// so a quiet tone at the best quality is off by less than 0.2 of a step on average.
+TEST(AcmEncoder, AQuietToneKeepsItsMean) {
+    const auto input = tones(44100, 22050, {440}, 0.002);
+    const Encoded encoded = encode(input, 1, quality(10));
+    double sum = 0;
+    for (std::size_t i = 0; i < input.size(); ++i)
+        sum += double(encoded.predicted[i]) - input[i];
+    EXPECT_LT(std::abs(sum / double(input.size())), 0.2);
+}
+
 // The average bitrate lands within a few percent of the one asked for, on
 // a full-scale tone too, where blocks that would wrap are coded again.
 TEST(AcmEncoder, BitrateModeMeetsTheRate) {
@@ -329,24 +342,27 @@ struct LimitCase {
 TEST(AcmEncoder, RefusesSettingsOutsideTheLimitsSayingWhatWouldDo) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const LimitCase cases[] = {
-        {"levels_16", 1, 22050, [](auto& s) { s.levels = 16; }, "levels must be 0 to 15"},
-        {"rows_0", 1, 22050, [](auto& s) { s.rows = 0; }, "rows must be 1 to 4095"},
-        {"rows_4096", 1, 22050, [](auto& s) { s.rows = 4096; }, "rows must be 1 to 4095"},
+        {"levels_16", 1, 22050, [](auto& s) { s.levels = 16; },
+         "levels must be from 0 to 15, not 16"},
+        {"rows_0", 1, 22050, [](auto& s) { s.rows = 0; }, "rows must be from 1 to 4095"},
+        {"rows_4096", 1, 22050, [](auto& s) { s.rows = 4096; }, "rows must be from 1 to 4095"},
         {"block_too_large", 1, 22050,
          [](auto& s) {
              s.levels = 15;
              s.rows = 4095;
          },
          "with levels 15 use at most 32 rows"},
-        {"quality_negative", 1, 22050, [](auto& s) { s.quality = -3; }, "from 0 to 10, not -3"},
+        {"quality_negative", 1, 22050, [](auto& s) { s.quality = -3; },
+         "the quality must be from 0 to 10, not -3"},
         {"quality_50", 1, 22050, [](auto& s) { s.quality = 50; }, "from 0 to 10"},
         {"quality_nan", 1, 22050, [nan](auto& s) { s.quality = nan; }, "from 0 to 10"},
-        {"bitrate_0", 1, 22050, [](auto& s) { s.bitrateKbps = 0; }, "from 1 to 352.8 kbit/s"},
+        {"bitrate_0", 1, 22050, [](auto& s) { s.bitrateKbps = 0; },
+         "the bitrate must be from 1 to 352.8 kbit/s"},
         {"bitrate_nan", 1, 22050, [nan](auto& s) { s.bitrateKbps = nan; }, "from 1 to"},
         {"bitrate_above_16_bits", 2, 8000, [](auto& s) { s.bitrateKbps = 256.5; },
          "from 1 to 256 kbit/s"},
-        {"no_channels", 0, 22050, [](auto&) {}, "channels must be 1 to 65535"},
-        {"rate_65536", 1, 65536, [](auto&) {}, "the rate must be 1 to 65535 Hz"},
+        {"no_channels", 0, 22050, [](auto&) {}, "channels must be from 1 to 65535, not 0"},
+        {"rate_65536", 1, 65536, [](auto&) {}, "the rate must be from 1 to 65535 Hz"},
     };
     testing::TempDir dir;
     for (const LimitCase& c : cases) {

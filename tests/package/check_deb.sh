@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Makes the .deb, has lintian judge it, unpacks it into a temporary root and
-# uses what it holds: the README's folder recipes decode with the packaged
-# talveco-decode, name the one bad file and fail, and the compressed man
-# pages render.
+# Makes the .debs, has lintian judge them, checks the shared library's
+# package (SONAME, symbols file, the -dev package beside it), unpacks them
+# into a temporary root and uses what they hold: the README's folder recipes
+# decode with the packaged talveco-decode, name the one bad file and fail,
+# and the compressed man pages render.
 #   check_deb.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1
@@ -12,14 +13,25 @@ trap 'rm -rf "$work"' EXIT
 . "$(dirname "$0")/readme_block.sh"
 
 cpack -G DEB -B "$work/pkg" --config "$build/CPackConfig.cmake" >/dev/null
-deb=$(ls "$work"/pkg/*.deb)
+# The programs, the shared library named after its SONAME, the files to build with.
+deb=$(ls "$work"/pkg/talveco_*.deb)
+runtime=$(ls "$work"/pkg/libtalveco1_*.deb)
+dev=$(ls "$work"/pkg/libtalveco-dev_*.deb)
 # Errors fail the check; warnings and notes are shown.
 lintian_status=0
-lintian --fail-on error "$deb" >"$work/lintian.txt" 2>&1 || lintian_status=$?
+lintian --fail-on error "$deb" "$runtime" "$dev" >"$work/lintian.txt" 2>&1 || lintian_status=$?
 grep -v "running with root privileges" "$work/lintian.txt" | sed 's/^/lintian: /' || true
-[ "$lintian_status" -eq 0 ] || { echo "lintian failed on $(basename "$deb")"; exit 1; }
-dpkg -x "$deb" "$work/root"
-cmp "$work/root/usr/share/doc/talveco/copyright" "$source/LICENSE"
+[ "$lintian_status" -eq 0 ] || { echo "lintian failed on the packages"; exit 1; }
+for package in "$deb" "$runtime" "$dev"; do
+    dpkg -x "$package" "$work/root"
+    cmp "$work/root/usr/share/doc/$(dpkg-deb --field "$package" Package)/copyright" "$source/LICENSE"
+done
+library=$(dpkg-deb -c "$runtime" | grep -o '[^ ]*/libtalveco\.so\.1\.[0-9.]*$')
+[ "$(readelf -d "$work/root/$library" | grep -o 'soname: \[.*\]')" = "soname: [libtalveco.so.1]" ]
+dpkg-deb --ctrl-tarfile "$runtime" | tar -x -O ./symbols >"$work/symbols"
+cmp "$work/symbols" "$source/cmake/libtalveco1.symbols"
+[ "$(dpkg-deb --field "$dev" Depends)" = "libtalveco1 (= $(dpkg-deb --field "$runtime" Version))" ]
+[ -L "$work/root/${library%.so.*}.so" ] && [ -f "$work/root/usr/include/talveco/talveco_c.h" ]
 
 mkdir -p "$work/sounds/a b" "$work/sounds/more"
 "$build/tools/make_acm_sample" "$work/sounds/a b/speech.acm"
@@ -58,4 +70,5 @@ page=$(man -l "$work/root/usr/share/man/man1/talveco.1.gz" 2>/dev/null)
 page=$(man -l "$work/root/usr/share/man/man1/talveco-encode.1.gz" 2>/dev/null)
 [[ "$page" == *"EXIT STATUS"* ]] || { echo "the encoder's man page does not render"; exit 1; }
 [[ "$(dpkg-deb --field "$deb" Depends)" == *libsndfile1* ]] || { echo "no libsndfile1 dependency"; exit 1; }
-echo "deb: $(basename "$deb") passes lintian, installs, converts, encodes and documents"
+echo "deb: $(basename "$deb"), $(basename "$runtime") and $(basename "$dev") pass lintian;" \
+    "they install, convert, encode and document"

@@ -1,0 +1,102 @@
+"""libtalveco.so.1, loaded with ctypes, and the C signatures of its functions.
+
+ctypes releases the GIL for the length of every call into the library, so
+decoding and encoding run while other Python threads go on.
+"""
+
+import ctypes
+import os
+
+_HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def _candidates():
+    # TALVECO_LIBRARY names another build (the tests use the build tree's);
+    # then the copy the package was installed with; then the system's.
+    named = os.environ.get("TALVECO_LIBRARY")
+    if named:
+        return [named]
+    return [os.path.join(_HERE, "libtalveco.so.1"), "libtalveco.so.1"]
+
+
+def _load():
+    failures = []
+    for candidate in _candidates():
+        try:
+            return ctypes.CDLL(candidate)
+        except OSError as error:
+            failures.append(str(error))
+    raise ImportError("talveco: cannot load libtalveco.so.1: " + "; ".join(failures))
+
+
+class StreamInfo(ctypes.Structure):
+    _fields_ = [
+        ("channels", ctypes.c_uint),
+        ("sample_rate", ctypes.c_uint),
+        ("samples", ctypes.c_uint32),
+        ("levels", ctypes.c_uint),
+        ("rows", ctypes.c_uint),
+    ]
+
+
+class EncoderSettings(ctypes.Structure):
+    _fields_ = [
+        ("quality", ctypes.c_double),
+        ("bitrate_kbps", ctypes.c_double),
+        ("levels", ctypes.c_uint),
+        ("rows", ctypes.c_uint),
+    ]
+
+
+class EncoderReport(ctypes.Structure):
+    _fields_ = [
+        ("samples", ctypes.c_uint64),
+        ("stream_bytes", ctypes.c_uint64),
+        ("bits_per_sample", ctypes.c_double),
+        ("snr_db", ctypes.c_double),
+        ("levels", ctypes.c_uint),
+        ("rows", ctypes.c_uint),
+        ("clipped", ctypes.c_uint64),
+        ("not_numbers", ctypes.c_uint64),
+    ]
+
+
+AUTOMATIC = 0xFFFFFFFF
+READ_FN = ctypes.CFUNCTYPE(ctypes.c_longlong, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t)
+WRITE_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t)
+
+lib = _load()
+
+_P = ctypes.POINTER
+_int, _size, _void_p, _char_p = ctypes.c_int, ctypes.c_size_t, ctypes.c_void_p, ctypes.c_char_p
+_handle = _P(_void_p)
+_SIGNATURES = {
+    "talveco_version": (_char_p, []),
+    "talveco_error_name": (_char_p, [_int]),
+    "talveco_error_message": (_char_p, []),
+    "talveco_error_errno": (_int, []),
+    "talveco_decoder_open_file": (_int, [_char_p, _handle]),
+    "talveco_decoder_open_memory": (_int, [_void_p, _size, _handle]),
+    "talveco_decoder_open_callbacks": (_int, [READ_FN, _void_p, _handle]),
+    "talveco_decoder_info": (None, [_void_p, _P(StreamInfo)]),
+    "talveco_decoder_read": (ctypes.c_longlong, [_void_p, _void_p, _size]),
+    "talveco_decoder_close": (None, [_void_p]),
+    "talveco_encoder_settings_init": (None, [_P(EncoderSettings)]),
+    "talveco_encoder_open_file": (
+        _int,
+        [_char_p, ctypes.c_uint, ctypes.c_uint, _P(EncoderSettings), _handle],
+    ),
+    "talveco_encoder_open_callbacks": (
+        _int,
+        [ctypes.c_uint, ctypes.c_uint, _P(EncoderSettings), WRITE_FN, _void_p, _handle],
+    ),
+    "talveco_encoder_write": (_int, [_void_p, _void_p, _size]),
+    "talveco_encoder_write_double": (_int, [_void_p, _void_p, _size]),
+    "talveco_encoder_finish": (_int, [_void_p, _P(ctypes.c_double), _P(ctypes.c_double)]),
+    "talveco_encoder_report_get": (_int, [_void_p, _P(EncoderReport)]),
+    "talveco_encoder_close": (None, [_void_p]),
+}
+for _name, (_result, _arguments) in _SIGNATURES.items():
+    _function = getattr(lib, _name)
+    _function.restype = _result
+    _function.argtypes = _arguments

@@ -1,0 +1,423 @@
+/* The C interface from C: every stream of make_api_streams' table decodes to
+ * the C++ library's samples and encodes to talveco-encode's bytes through each
+ * way in (file, memory, callbacks); failures arrive as the right code and the
+ * programs' words; misuse is refused.
+ *   c_api_test DIR    (DIR as make_api_streams wrote it) */
+#include <errno.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "talveco/talveco_c.h"
+
+static int failures;
+static int checks;
+static const char* directory;
+
+#define CHECK(condition, ...)                                               \
+    do {                                                                    \
+        ++checks;                                                           \
+        if (!(condition)) {                                                 \
+            ++failures;                                                     \
+            fprintf(stderr, "%s:%d: %s: ", __FILE__, __LINE__, #condition); \
+            fprintf(stderr, __VA_ARGS__);                                   \
+            fputc('\n', stderr);                                            \
+        }                                                                   \
+    } while (0)
+
+typedef struct {
+    unsigned char* data;
+    size_t size;
+} bytes;
+
+static char* path_of(const char* name, const char* extension) {
+    static char path[4096];
+    snprintf(path, sizeof path, "%s/%s%s", directory, name, extension);
+    return path;
+}
+
+static bytes load(const char* path) {
+    bytes b = {NULL, 0};
+    FILE* file = fopen(path, "rb");
+    if (file == NULL) {
+        fprintf(stderr, "cannot open %s\n", path);
+        exit(2);
+    }
+    fseek(file, 0, SEEK_END);
+    b.size = (size_t)ftell(file);
+    rewind(file);
+    b.data = malloc(b.size + 1);
+    if (b.data == NULL || fread(b.data, 1, b.size, file) != b.size) exit(2);
+    fclose(file);
+    return b;
+}
+
+/* ---- decoding ---- */
+
+/* A read function over bytes in memory, in pieces of at most `piece`; it
+ * fails with `error` once `fail_at` bytes have been delivered. */
+typedef struct {
+    const bytes* source;
+    size_t at, piece, fail_at;
+    int error;
+} memory_reader;
+
+static long long read_memory(void* user, void* buffer, size_t size) {
+    memory_reader* r = user;
+    if (r->error != 0 && r->at >= r->fail_at) return -r->error;
+    size_t n = r->source->size - r->at;
+    if (n > size) n = size;
+    if (n > r->piece) n = r->piece;
+    memcpy(buffer, r->source->data + r->at, n);
+    r->at += n;
+    return (long long)n;
+}
+
+/* Reads everything in pieces of varying size, as a player would. */
+static size_t read_all(talveco_decoder* d, int16_t* out, size_t capacity) {
+    static const size_t pieces[] = {1, 333, 4096, 65537};
+    size_t total = 0;
+    for (unsigned i = 0;; ++i) {
+        size_t want = pieces[i % 4];
+        if (want > capacity - total) want = capacity - total;
+        long long got = talveco_decoder_read(d, out + total, want);
+        CHECK(got >= 0, "read failed: %s", talveco_error_message());
+        if (got <= 0 || want == 0) break;
+        total += (size_t)got;
+    }
+    return total;
+}
+
+static void check_decode(const char* name) {
+    bytes stream = load(path_of(name, ".acm"));
+    bytes expected = load(path_of(name, ".pcm"));
+    size_t count = expected.size / 2;
+    int16_t* samples = malloc((count + 70000) * sizeof *samples);
+    for (int way = 0; way < 3; ++way) {
+        talveco_decoder* d = NULL;
+        memory_reader reader = {&stream, 0, 1000, 0, 0};
+        int code = way == 0   ? talveco_decoder_open_file(path_of(name, ".acm"), &d)
+                   : way == 1 ? talveco_decoder_open_memory(stream.data, stream.size, &d)
+                              : talveco_decoder_open_callbacks(read_memory, &reader, &d);
+        CHECK(code == 0, "%s, way %d: %s", name, way, talveco_error_message());
+        if (code != 0) continue;
+        talveco_stream_info info;
+        talveco_decoder_info(d, &info);
+        CHECK(info.samples >= count, "%s: header %u, decoded %zu", name, (unsigned)info.samples,
+              count);
+        size_t got = read_all(d, samples, count + 70000);
+        CHECK(got == count && memcmp(samples, expected.data, expected.size) == 0,
+              "%s, way %d: %zu samples, %zu expected", name, way, got, count);
+        CHECK(talveco_decoder_read(d, samples, 10) == 0, "%s: read after the end", name);
+        talveco_decoder_close(d);
+    }
+    free(samples);
+    free(stream.data);
+    free(expected.data);
+}
+
+/* ---- encoding ---- */
+
+static int collect(void* user, const void* data, size_t size) {
+    bytes* b = user;
+    unsigned char* grown = realloc(b->data, b->size + size);
+    if (grown == NULL) return ENOMEM;
+    memcpy(grown + b->size, data, size);
+    b->data = grown;
+    b->size += size;
+    return 0;
+}
+
+static double setting(const char* field, double fallback) {
+    return strcmp(field, "-") == 0 ? fallback : atof(field);
+}
+
+/* Writes in pieces of whole frames of varying size. */
+static int write_pieces(talveco_encoder* e, const bytes* input, int floating, unsigned channels) {
+    size_t width = floating ? sizeof(float) : sizeof(int16_t);
+    size_t count = input->size / width, at = 0;
+    double* converted = malloc((count + 1) * sizeof *converted);
+    for (unsigned i = 0; at < count; ++i) {
+        size_t n = channels * (size_t)(i % 3 == 0 ? 1 : 4099);
+        if (n > count - at) n = count - at;
+        int code;
+        if (floating) {
+            for (size_t k = 0; k < n; ++k) {
+                float value;
+                memcpy(&value, input->data + (at + k) * width, sizeof value);
+                converted[k] = value;
+            }
+            code = talveco_encoder_write_double(e, converted, n);
+        } else {
+            code = talveco_encoder_write(e, (const int16_t*)(const void*)input->data + at, n);
+        }
+        if (code != 0) {
+            free(converted);
+            return code;
+        }
+        at += n;
+    }
+    free(converted);
+    return 0;
+}
+
+static void check_encode(char** field) {
+    const char* name = field[1];
+    unsigned channels = (unsigned)atoi(field[2]), rate = (unsigned)atoi(field[3]);
+    int floating = strcmp(field[4], "float32") == 0;
+    talveco_encoder_settings s;
+    talveco_encoder_settings_init(&s);
+    s.quality = setting(field[5], s.quality);
+    s.bitrate_kbps = setting(field[6], 0);
+    s.levels = (unsigned)setting(field[7], TALVECO_AUTOMATIC);
+    s.rows = (unsigned)setting(field[8], TALVECO_AUTOMATIC);
+    bytes input = load(path_of(name, floating ? ".f32" : ".pcm"));
+    bytes expected = load(path_of(name, ".acm"));
+    char out_path[4096];
+    snprintf(out_path, sizeof out_path, "%s", path_of(name, ".c-api.acm"));
+
+    for (int way = 0; way < 3; ++way) {
+        talveco_encoder* e = NULL;
+        bytes collected = {NULL, 0};
+        int code = way == 0   ? talveco_encoder_open_file(out_path, channels, rate, &s, &e)
+                   : way == 1 ? talveco_encoder_open_memory(channels, rate, &s, &e)
+                              : talveco_encoder_open_callbacks(channels, rate, &s, collect,
+                                                               &collected, &e);
+        CHECK(code == 0, "%s, way %d: %s", name, way, talveco_error_message());
+        if (code != 0) continue;
+        double snr = 0, bits = 0;
+        code = write_pieces(e, &input, floating, channels);
+        if (code == 0) code = talveco_encoder_finish(e, &snr, &bits);
+        CHECK(code == 0, "%s, way %d: %s", name, way, talveco_error_message());
+        talveco_encoder_report report;
+        CHECK(talveco_encoder_report_get(e, &report) == 0, "%s: no report", name);
+        CHECK(report.stream_bytes == expected.size && report.snr_db == snr &&
+                  report.bits_per_sample == bits,
+              "%s: report of %llu bytes", name, (unsigned long long)report.stream_bytes);
+        CHECK((report.clipped > 0) == floating, "%s: %llu clipped", name,
+              (unsigned long long)report.clipped);
+        bytes made = collected;
+        if (way == 0) made = load(out_path);
+        if (way == 1) talveco_encoder_bytes(e, (const uint8_t**)&made.data, &made.size);
+        CHECK(made.size == expected.size && memcmp(made.data, expected.data, made.size) == 0,
+              "%s, way %d: %zu bytes unlike talveco-encode's %zu", name, way, made.size,
+              expected.size);
+        if (way != 1) free(made.data);
+        talveco_encoder_close(e);
+    }
+    remove(out_path);
+    free(input.data);
+    free(expected.data);
+}
+
+/* ---- failures and misuse ---- */
+
+static void check_failure(int code, int expected, const char* message, int error_number,
+                          const char* what) {
+    CHECK(code == expected, "%s: code %d, expected %d (%s)", what, code, expected,
+          talveco_error_message());
+    if (message != NULL)
+        CHECK(strcmp(talveco_error_message(), message) == 0, "%s: said \"%s\"", what,
+              talveco_error_message());
+    if (error_number >= 0)
+        CHECK(talveco_error_errno() == error_number, "%s: errno %d", what, talveco_error_errno());
+}
+
+static void check_failures(void) {
+    talveco_decoder* d = (talveco_decoder*)&d;
+    check_failure(talveco_decoder_open_file(path_of("missing", ".acm"), &d),
+                  TALVECO_E_FILE_NOT_FOUND, "File not found", ENOENT, "missing file");
+    CHECK(d == NULL, "a failed open leaves no handle");
+    check_failure(talveco_decoder_open_file(path_of("stereo-7x16", ".pcm"), &d),
+                  TALVECO_E_NOT_ACM_FILE, "File does not appear to be a valid ACM file", 0,
+                  "no ACM file");
+    check_failure(talveco_decoder_open_file(path_of("stereo-7x16", ".acm/x"), &d),
+                  TALVECO_E_INVALID_FILENAME, "Invalid filename", -1, "file as directory");
+    check_failure(talveco_decoder_open_memory("\x97\x28\x03", 3, &d), TALVECO_E_NOT_ACM_FILE, NULL,
+                  0, "three bytes");
+
+    /* System errors from a read function, at the header and later on. */
+    static const struct {
+        int error, code;
+        const char* message;
+    } errors[] = {
+        {EIO, TALVECO_E_IO_ERROR, "I/O error 5"},
+        {ENOSPC, TALVECO_E_DISK_FULL, "Disk full"},
+        {EMFILE, TALVECO_E_TOO_MANY_OPEN_FILES, "Too many open files"},
+        {ENOMEM, TALVECO_E_OUT_OF_MEMORY, "Out of memory"},
+        {EACCES, TALVECO_E_ACCESS_DENIED, "File access denied"},
+        {ENOENT, TALVECO_E_FILE_NOT_FOUND, "File not found"},
+    };
+    bytes stream = load(path_of("stereo-7x16", ".acm"));
+    int16_t samples[4096];
+    for (size_t i = 0; i < sizeof errors / sizeof errors[0]; ++i) {
+        memory_reader at_header = {&stream, 0, 1000, 0, errors[i].error};
+        check_failure(talveco_decoder_open_callbacks(read_memory, &at_header, &d), errors[i].code,
+                      errors[i].message, errors[i].error, "read function at the header");
+        memory_reader later = {&stream, 0, 1000, 2000, errors[i].error};
+        CHECK(talveco_decoder_open_callbacks(read_memory, &later, &d) == 0, "open");
+        long long got;
+        while ((got = talveco_decoder_read(d, samples, 4096)) > 0)
+            continue;
+        check_failure((int)-got, errors[i].code, errors[i].message, errors[i].error,
+                      "read function later");
+        later.error = 0; /* the input would go on, but the failure stays */
+        check_failure((int)-talveco_decoder_read(d, samples, 4096), errors[i].code, NULL, -1,
+                      "read after a failure");
+        talveco_decoder_close(d);
+    }
+    free(stream.data);
+
+    /* Every code has a name, and only codes do. */
+    static const int codes[] = {TALVECO_OK,
+                                TALVECO_E_NOT_ACM_FILE,
+                                TALVECO_E_FILE_NOT_FOUND,
+                                TALVECO_E_INVALID_FILENAME,
+                                TALVECO_E_TOO_MANY_OPEN_FILES,
+                                TALVECO_E_ACCESS_DENIED,
+                                TALVECO_E_DISK_FULL,
+                                TALVECO_E_OUT_OF_MEMORY,
+                                TALVECO_E_IO_ERROR,
+                                TALVECO_E_TOO_MANY_SAMPLES,
+                                TALVECO_E_OUTSIDE_LIMITS,
+                                TALVECO_E_PARTIAL_FRAME,
+                                TALVECO_E_INVALID_CALL,
+                                TALVECO_E_FAILED_EARLIER,
+                                TALVECO_E_INVALID_ARGUMENT,
+                                TALVECO_E_INTERNAL};
+    for (size_t i = 0; i < sizeof codes / sizeof codes[0]; ++i) {
+        const char* name = talveco_error_name(codes[i]);
+        CHECK(name != NULL, "code %d has no name", codes[i]);
+        for (size_t j = 0; j < i && name != NULL; ++j)
+            CHECK(strcmp(name, talveco_error_name(codes[j])) != 0, "%s twice", name);
+    }
+    CHECK(talveco_error_name(-1) == NULL && talveco_error_name(63) == NULL, "names of no code");
+    CHECK(strcmp(talveco_error_name(TALVECO_E_NOT_ACM_FILE), "NotAcmFile") == 0 &&
+              strcmp(talveco_error_name(TALVECO_E_FAILED_EARLIER), "FailedEarlier") == 0,
+          "names follow the failure kinds");
+}
+
+static int refuse_writes(void* user, const void* data, size_t size) {
+    (void)user, (void)data, (void)size;
+    return ENOSPC;
+}
+
+static void check_misuse(void) {
+    const int invalid = TALVECO_E_INVALID_ARGUMENT, wrong = TALVECO_E_INVALID_CALL;
+    const int outside = TALVECO_E_OUTSIDE_LIMITS, failed = TALVECO_E_FAILED_EARLIER;
+    talveco_decoder* d = NULL;
+    talveco_encoder* e = NULL;
+    int16_t samples[8] = {0};
+    const uint8_t* data;
+    size_t size;
+    check_failure(talveco_decoder_open_file(NULL, &d), invalid, NULL, 0, "NULL path");
+    check_failure(talveco_decoder_open_file(path_of("stereo-7x16", ".acm"), NULL), invalid, NULL, 0,
+                  "NULL handle place");
+    check_failure(talveco_decoder_open_memory(NULL, 10, &d), invalid, NULL, 0, "NULL data");
+    check_failure(talveco_decoder_open_callbacks(NULL, NULL, &d), invalid, NULL, 0, "NULL read");
+    check_failure((int)-talveco_decoder_read(NULL, samples, 8), invalid, NULL, 0, "NULL decoder");
+    talveco_stream_info info = {1, 2, 3, 4, 5};
+    talveco_decoder_info(NULL, &info);
+    CHECK(info.channels == 0 && info.samples == 0, "info of NULL is cleared");
+    talveco_decoder_close(NULL);
+    talveco_encoder_close(NULL);
+
+    CHECK(talveco_decoder_open_file(path_of("stereo-7x16", ".acm"), &d) == 0, "open");
+    check_failure((int)-talveco_decoder_read(d, NULL, 8), invalid, NULL, 0, "NULL samples");
+    CHECK(talveco_decoder_read(d, NULL, 0) == 0, "reading nothing");
+    talveco_decoder_close(d);
+
+    /* Settings out of range, each refused before anything is made. */
+    static const talveco_encoder_settings bad[] = {{5, 0, 16, TALVECO_AUTOMATIC},
+                                                   {5, 0, TALVECO_AUTOMATIC, 0},
+                                                   {5, 0, 3, 4096},
+                                                   {5, -1, TALVECO_AUTOMATIC, TALVECO_AUTOMATIC},
+                                                   {NAN, 0, TALVECO_AUTOMATIC, TALVECO_AUTOMATIC}};
+    for (size_t i = 0; i < sizeof bad / sizeof bad[0]; ++i)
+        check_failure(talveco_encoder_open_memory(1, 22050, &bad[i], &e), outside, NULL, 0,
+                      "bad settings");
+    check_failure(talveco_encoder_open_memory(0, 22050, NULL, &e), outside, NULL, 0, "0 channels");
+    check_failure(talveco_encoder_open_memory(1, 0, NULL, &e), outside, NULL, 0, "rate 0");
+    check_failure(talveco_encoder_open_memory(1, 65536, NULL, &e), outside, NULL, 0, "rate");
+    check_failure(talveco_encoder_open_file(NULL, 1, 8000, NULL, &e), invalid, NULL, 0, "path");
+    check_failure(talveco_encoder_open_callbacks(1, 8000, NULL, NULL, NULL, &e), invalid, NULL, 0,
+                  "NULL write");
+    CHECK(e == NULL, "no handle from a refused open");
+    check_failure(talveco_encoder_write(NULL, samples, 8), invalid, NULL, 0, "NULL encoder");
+    check_failure(talveco_encoder_finish(NULL, NULL, NULL), invalid, NULL, 0, "NULL encoder");
+
+    /* The order of calls. */
+    CHECK(talveco_encoder_open_memory(2, 8000, NULL, &e) == 0, "open");
+    check_failure(talveco_encoder_write(e, NULL, 8), invalid, NULL, 0, "NULL samples");
+    check_failure(talveco_encoder_bytes(e, &data, &size), wrong, NULL, 0, "bytes before finish");
+    talveco_encoder_report report;
+    check_failure(talveco_encoder_report_get(e, &report), wrong, NULL, 0, "report before finish");
+    CHECK(talveco_encoder_write(e, samples, 8) == 0 && talveco_encoder_finish(e, NULL, NULL) == 0,
+          "%s", talveco_error_message());
+    check_failure(talveco_encoder_write(e, samples, 8), wrong, NULL, 0, "write after finish");
+    check_failure(talveco_encoder_finish(e, NULL, NULL), wrong, NULL, 0, "finish twice");
+    CHECK(talveco_encoder_bytes(e, &data, &size) == 0 && size > 14, "bytes");
+    talveco_encoder_close(e);
+
+    /* Wrong sizes: no part of a frame is taken, and the failure is final. */
+    static const double half[3] = {0.5, -0.5, 0.25};
+    for (int as_double = 0; as_double < 2; ++as_double) {
+        CHECK(talveco_encoder_open_memory(2, 8000, NULL, &e) == 0, "open");
+        CHECK(talveco_encoder_write(e, samples, 8) == 0, "whole frames");
+        check_failure(as_double ? talveco_encoder_write_double(e, half, 3)
+                                : talveco_encoder_write(e, samples, 3),
+                      TALVECO_E_PARTIAL_FRAME, NULL, 0, "half a frame");
+        check_failure(talveco_encoder_write(e, samples, 8), failed, NULL, 0, "after a failure");
+        check_failure(talveco_encoder_finish(e, NULL, NULL), failed, NULL, 0, "after a failure");
+        talveco_encoder_close(e);
+    }
+
+    CHECK(talveco_encoder_open_file(path_of("never", ".acm"), 1, 8000, NULL, &e) == 0, "open");
+    CHECK(talveco_encoder_write(e, samples, 8) == 0 && talveco_encoder_finish(e, NULL, NULL) == 0,
+          "finish");
+    check_failure(talveco_encoder_bytes(e, &data, &size), wrong, NULL, 0, "bytes of a file");
+    talveco_encoder_close(e);
+    remove(path_of("never", ".acm"));
+
+    /* A failing write function fails the finish, for good. */
+    CHECK(talveco_encoder_open_callbacks(1, 8000, NULL, refuse_writes, NULL, &e) == 0, "open");
+    CHECK(talveco_encoder_write(e, samples, 8) == 0, "write");
+    check_failure(talveco_encoder_finish(e, NULL, NULL), TALVECO_E_DISK_FULL, "Disk full", ENOSPC,
+                  "write function");
+    check_failure(talveco_encoder_finish(e, NULL, NULL), failed, NULL, 0, "failed stays failed");
+    check_failure(talveco_encoder_report_get(e, &report), failed, NULL, 0, "report of a failure");
+    talveco_encoder_close(e);
+}
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: c_api_test DIR\n");
+        return 2;
+    }
+    directory = argv[1];
+    CHECK(strlen(talveco_version()) >= 5, "version %s", talveco_version());
+    FILE* table = fopen(path_of("streams", ".tsv"), "r");
+    if (table == NULL) return 2;
+    char line[1024];
+    int streams = 0;
+    while (fgets(line, sizeof line, table) != NULL) {
+        char* field[9] = {NULL};
+        int n = 0;
+        for (char* f = strtok(line, "\t\n"); f != NULL && n < 9; f = strtok(NULL, "\t\n"))
+            field[n++] = f;
+        if (n == 2 && strcmp(field[0], "decode") == 0)
+            check_decode(field[1]);
+        else if (n == 9 && strcmp(field[0], "encode") == 0)
+            check_encode(field);
+        else
+            CHECK(0, "bad table line");
+        ++streams;
+    }
+    fclose(table);
+    CHECK(streams >= 10, "only %d streams", streams);
+    check_failures();
+    check_misuse();
+    printf("%d streams, %d checks, %d failed\n", streams, checks, failures);
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,150 @@
+// Writes the streams the C and Python interface tests check against, with
+// their expected results, and a table of them (streams.tsv):
+//   decode NAME              NAME.acm, made with the stream builder, and
+//                            NAME.pcm, what the C++ library decodes from it
+//   encode NAME CHANNELS RATE FORMAT QUALITY BITRATE LEVELS ROWS
+//                            NAME.wav (16-bit or float), its samples as
+//                            NAME.pcm (int16) or NAME.f32 (float), and
+//                            NAME.acm, what talveco-encode makes of NAME.wav
+//                            with those settings ('-' for the default)
+//   make_api_streams DIR TALVECO_ENCODE
+#include <sndfile.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "talveco/talveco.h"
+#include "tests/encode_app/SoundFiles.h"
+#include "tests/support/RandomStreams.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace talveco::testing;
+
+struct DecodeCase {
+    const char* name;
+    std::vector<std::uint8_t> (*make)();
+};
+
+std::vector<std::uint8_t> withHeader(std::vector<std::uint8_t> stream, std::uint32_t samples,
+                                     unsigned levels, unsigned rows, std::uint16_t channels,
+                                     std::uint16_t rate) {
+    const auto header = talveco::acmHeaderBytes(samples, levels, rows, channels, rate);
+    std::copy(header.begin(), header.end(), stream.begin());
+    return stream;
+}
+
+const DecodeCase decodeCases[] = {
+    {"stereo-7x16", [] { return randomStream(2 * 16 * 128 * 5 - 300, 7, 16, 5, 1); }},
+    {"mono-0x1", [] { return withHeader(randomStream(999, 0, 1, 999, 2), 999, 0, 1, 1, 8000); }},
+    {"wide-15x2", [] { return randomStream(3 * 2 * 32768, 15, 2, 3, 3); }},
+    {"three-channels",  // a sample count that is no whole number of frames
+     [] { return withHeader(randomStream(4000, 4, 64, 4, 4), 4000, 4, 64, 3, 44100); }},
+    {"damaged", [] { return layoutStream("ggbgg", 5, 8, 5); }},
+    {"damaged-twice", [] { return layoutStream("ggbbg", 5, 8, 6); }},
+    {"truncated",
+     [] {
+         auto stream = randomStream(2 * 8 * 64 * 6, 6, 8, 6, 7);
+         stream.resize(stream.size() * 3 / 5);
+         return stream;
+     }},
+    {"empty", [] { return withHeader(std::vector<std::uint8_t>(14), 0, 0, 0, 2, 22050); }},
+};
+
+struct EncodeCase {
+    const char* name;
+    unsigned channels, rate, frames;
+    bool floating;  // a float WAV with peaks beyond full scale
+    const char *quality, *bitrate, *levels, *rows;
+};
+
+const EncodeCase encodeCases[] = {
+    {"speech-default", 1, 22050, 30000, false, "-", "-", "-", "-"},
+    {"stereo-q9", 2, 44100, 40000, false, "9", "-", "-", "-"},
+    {"mono-bitrate", 1, 16000, 25000, false, "-", "48", "-", "-"},
+    {"fixed-geometry", 2, 22050, 9000, false, "2", "-", "3", "20"},
+    {"float-clipped", 2, 22050, 20000, true, "-", "-", "-", "-"},
+    {"short", 1, 8000, 37, false, "-", "-", "-", "-"},
+};
+
+template <typename T>
+void writeRaw(const fs::path& path, const std::vector<T>& values) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(values.data()),
+              static_cast<std::streamsize>(values.size() * sizeof(T)));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::vector<std::int16_t> decodedByLibrary(const std::vector<std::uint8_t>& stream) {
+    auto acm = talveco::AcmStream::openMemory(stream, {.secondThread = false});
+    std::vector<std::int16_t> samples;
+    std::vector<std::int16_t> chunk(777);
+    while (const std::size_t got = acm.read(chunk))
+        samples.insert(samples.end(), chunk.begin(), chunk.begin() + static_cast<long>(got));
+    return samples;
+}
+
+void writeDecodeCase(const fs::path& dir, const DecodeCase& c, std::ostream& table) {
+    const std::vector<std::uint8_t> stream = c.make();
+    writeRaw(dir / (std::string(c.name) + ".acm"), stream);
+    writeRaw(dir / (std::string(c.name) + ".pcm"), decodedByLibrary(stream));
+    table << "decode\t" << c.name << "\n";
+}
+
+std::string option(const char* flag, const char* value) {
+    return std::string(value) == "-" ? "" : std::string(" ") + flag + " " + value;
+}
+
+void writeEncodeCase(const fs::path& dir, const std::string& encoder, const EncodeCase& c,
+                     std::ostream& table) {
+    const fs::path wav = dir / (std::string(c.name) + ".wav");
+    const std::vector<std::int16_t> samples = testSignal(c.frames, c.channels, c.frames);
+    if (c.floating) {
+        // Louder than full scale by a half: the encoder clips and counts.
+        std::vector<float> values(samples.size());
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            values[i] = float(samples[i]) / 32768.0f * 4.5f + 1e-5f * float(i % 7);
+        writeSoundFile(wav, SF_FORMAT_WAV | SF_FORMAT_FLOAT, int(c.channels), int(c.rate), values);
+        writeRaw(dir / (std::string(c.name) + ".f32"), values);
+    } else {
+        writeWav16(wav, int(c.channels), int(c.rate), samples);
+        writeRaw(dir / (std::string(c.name) + ".pcm"), samples);
+    }
+    const std::string command = "'" + encoder + "' -s -f -o '" + (dir / c.name).string() + ".acm'" +
+                                option("-q", c.quality) + option("-b", c.bitrate) +
+                                option("--levels", c.levels) + option("--rows", c.rows) + " '" +
+                                wav.string() + "'";
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+    table << "encode\t" << c.name << "\t" << c.channels << "\t" << c.rate << "\t"
+          << (c.floating ? "float32" : "int16") << "\t" << c.quality << "\t" << c.bitrate << "\t"
+          << c.levels << "\t" << c.rows << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::cerr << "usage: make_api_streams DIR TALVECO_ENCODE\n";
+        return 2;
+    }
+    try {
+        const fs::path dir = argv[1];
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        std::ofstream table(dir / "streams.tsv");
+        for (const DecodeCase& c : decodeCases)
+            writeDecodeCase(dir, c, table);
+        for (const EncodeCase& c : encodeCases)
+            writeEncodeCase(dir, argv[2], c, table);
+        if (!table.flush()) throw std::runtime_error("cannot write the table");
+    } catch (const std::exception& failure) {
+        std::cerr << "make_api_streams: " << failure.what() << "\n";
+        return 1;
+    }
+}
