@@ -103,10 +103,10 @@ std::uint32_t AcmStream::sampleCount() const noexcept {
 }
 
 unsigned AcmStream::levels() const noexcept {
-    return state_->decoder->header().levels;
+    return state_->header().levels;
 }
 unsigned AcmStream::rows() const noexcept {
-    return state_->decoder->header().rows;
+    return state_->header().rows;
 }
 
 std::size_t AcmStream::read(std::span<std::int16_t> out) {
