@@ -3,6 +3,7 @@
 #include <new>
 
 #include "acm/AcmDecoder.h"
+#include "acm/StreamReader.h"
 #include "platform/Failure.h"
 #include "platform/InputFile.h"
 #include "talveco/talveco.h"
@@ -40,38 +41,11 @@ class BytesFromReader final : public ByteSource {
 
 }  // namespace
 
-struct AcmStream::State {
+struct AcmStream::State : StreamReader {
     State(std::unique_ptr<ByteSource> source, const OpenOptions& options)
-        : input(std::move(source)),
-          decoder(createAcmDecoder(
-              *input, BitReader::defaultReadSize,
-              options.secondThread ? DecodeThreads::automatic : DecodeThreads::sequential)) {}
-
-    std::size_t read(std::span<std::int16_t> out);
-
-    std::unique_ptr<ByteSource> input;  // declared first: the decoder reads from it
-    std::unique_ptr<AcmDecoder> decoder;
-    std::uint64_t damagedBlocks = 0;
-    bool damagedSinceSamples = false;  // a damaged block, and no sample decoded since
-    bool stopped = false;              // two damaged blocks in a row ended the stream
+        : StreamReader(std::move(source), options.secondThread ? DecodeThreads::automatic
+                                                               : DecodeThreads::sequential) {}
 };
-
-// The decoder stops a read at a damaged block and tries again behind it on
-// the next call; here reading goes on at once, so that what the caller gets
-// does not depend on where its reads begin and end.
-std::size_t AcmStream::State::read(std::span<std::int16_t> out) {
-    std::size_t total = 0;
-    while (total < out.size() && !stopped) {
-        const std::size_t got = decoder->readSamples(out.subspan(total));
-        total += got;
-        if (got > 0) damagedSinceSamples = false;
-        if (total == out.size() || decoder->ended()) break;
-        ++damagedBlocks;
-        stopped = damagedSinceSamples;
-        damagedSinceSamples = true;
-    }
-    return total;
-}
 
 namespace {
 
@@ -119,20 +93,20 @@ AcmStream AcmStream::openReader(Reader readSome) {
 }
 
 unsigned AcmStream::channels() const noexcept {
-    return state_->decoder->header().channels;
+    return state_->header().channels;
 }
 unsigned AcmStream::sampleRate() const noexcept {
-    return state_->decoder->header().sampleRate;
+    return state_->header().sampleRate;
 }
 std::uint32_t AcmStream::sampleCount() const noexcept {
-    return state_->decoder->header().sampleCount;
+    return state_->header().sampleCount;
 }
 
 unsigned AcmStream::levels() const noexcept {
-    return state_->decoder->header().levels;
+    return state_->header().levels;
 }
 unsigned AcmStream::rows() const noexcept {
-    return state_->decoder->header().rows;
+    return state_->header().rows;
 }
 
 std::size_t AcmStream::read(std::span<std::int16_t> out) {
@@ -140,11 +114,11 @@ std::size_t AcmStream::read(std::span<std::int16_t> out) {
 }
 
 std::uint64_t AcmStream::damagedBlocks() const noexcept {
-    return state_->damagedBlocks;
+    return state_->damagedBlocks();
 }
 
 std::uint64_t AcmStream::samplesPastEndOfInput() const noexcept {
-    return state_->decoder->samplesPastEndOfInput();
+    return state_->samplesPastEndOfInput();
 }
 
 }  // namespace talveco

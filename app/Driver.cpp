@@ -44,6 +44,15 @@ void convert(std::span<const std::string> arguments, SoundSource& source, Consol
     warnIfMadeUp(names.inputPath, source, warnings);
 }
 
+// The historical command line takes one file and ignores what it does not
+// know; a user who tries options or several files is told where to go.
+void noteIgnoredArguments(std::span<const std::string> arguments, Console& warnings) {
+    const bool optionFirst = !arguments.empty() && arguments[0].starts_with('-');
+    if (arguments.size() > 2 || optionFirst) {
+        warnings.line("talveco converts one file; use talveco-decode for several files or options");
+    }
+}
+
 int reportFailure(Console& console, std::string_view message) {
     // Ends whatever line was in progress: the " Converting " line is already
     // complete (an empty line follows), the "#" line is not.
@@ -58,6 +67,7 @@ int reportFailure(Console& console, std::string_view message) {
 int runDriver(std::span<const std::string> arguments, SoundSource& source, Console& console,
               Console& warnings) {
     console.line("Quarnix ACM to WAV converter v1.1 beta");
+    noteIgnoredArguments(arguments, warnings);
     try {
         if (arguments.empty()) {
             printUsage(console);

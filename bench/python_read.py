@@ -1,8 +1,11 @@
 """Times talveco.read(FILE) in this process, RUNS times, as library_read
 times the C++ library: prints the milliseconds of each run and a checksum.
-    python_read.py FILE RUNS"""
+With "gil", shows instead how far another Python thread counts while read
+decodes, against a sleep as long: the GIL is free during the decoding.
+    python_read.py FILE RUNS [gil]"""
 
 import sys
+import threading
 import time
 
 import numpy
@@ -26,5 +29,36 @@ def main(path, runs):
     print(f"checksum {checksum(data)}")
 
 
+def counted_while(action):
+    counter = {"count": 0, "stop": False}
+
+    def count():
+        while not counter["stop"]:
+            counter["count"] += 1
+
+    thread = threading.Thread(target=count)
+    thread.start()
+    time.sleep(0.1)
+    before, start = counter["count"], time.perf_counter()
+    action()
+    during, seconds = counter["count"] - before, time.perf_counter() - start
+    before = counter["count"]
+    time.sleep(seconds)
+    idle = counter["count"] - before
+    counter["stop"] = True
+    thread.join()
+    return during, idle, seconds
+
+
+def show_gil(path, runs):
+    for _ in range(runs):
+        during, idle, seconds = counted_while(lambda: talveco.read(path))
+        print(f"another thread counted to {during} during a read of {seconds * 1000:.0f} ms, "
+              f"to {idle} during a sleep as long")
+
+
 if __name__ == "__main__":
-    main(sys.argv[1], int(sys.argv[2]))
+    if sys.argv[3:] == ["gil"]:
+        show_gil(sys.argv[1], int(sys.argv[2]))
+    else:
+        main(sys.argv[1], int(sys.argv[2]))

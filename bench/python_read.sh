@@ -7,7 +7,8 @@
 # buffer, and with one that asks for huge pages as numpy does for large
 # arrays. The three alternate, RUNS times each (default 7) after a warm-up,
 # and the table shows the medians; both sides must agree on every sample (a
-# checksum).
+# checksum). Last, a Python thread counts while read decodes the first
+# stream: it goes on while the library works, so the GIL is released.
 #
 #   bench/python_read.sh [BUILD_DIR] [WORK_DIR]
 # Environment: RUNS, PCM_MB (default 100), STREAMS (names as in throughput.sh).
@@ -53,3 +54,7 @@ for stream in $streams; do
     awk -v s="$stream" -v m="$pcm_mb" -v c="$c" -v h="$h" -v p="$p" 'BEGIN {
         printf "| %-15s | %7d | %8.1f | %14.1f | %9.1f | %12.3f | %17.3f |\n", s, m, c, h, p, p / c, p / h }'
 done
+
+echo
+first=${streams%% *}
+/usr/bin/python3 "$repo/bench/python_read.py" "$work/$first-${pcm_mb}MB.acm" 3 gil

@@ -62,8 +62,10 @@ set(TALVECO_DEB_SUMMARY "ACM audio converter and encoder")
 set(CPACK_PACKAGE_DESCRIPTION
     "talveco converts ACM audio files (a compressed block format) into 16-bit PCM
 RIFF WAVE files, exactly to the byte, and never leaves a damaged or
-half-written output behind; talveco-encode turns WAV, AIFF, FLAC, Ogg Vorbis
-and other audio files back into ACM.")
+half-written output behind; talveco-decode decodes many files at once to
+WAV, FLAC and other formats with the rates and channels they state;
+talveco-encode turns WAV, AIFF, FLAC, Ogg Vorbis and other audio files back
+into ACM.")
 set(CPACK_COMPONENT_PROGRAM_DESCRIPTION "${TALVECO_DEB_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
 # CPack puts CPACK_PACKAGE_DESCRIPTION_SUMMARY before every package's
 # description unless it is CPack's own default; here each package's
@@ -75,7 +77,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The project has no mail address; the reserved .invalid domain says so.
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "talveco developers <talveco@talveco.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-# talveco-encode reads its inputs through libsndfile.
+# talveco-encode reads its inputs, talveco-decode writes FLAC and others, through libsndfile.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, libsndfile1")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES TRUE)

@@ -127,6 +127,7 @@ endfunction()
 # The programs: talveco_program(<target> MAN <page.N>)
 talveco_program(talveco MAN doc/talveco.1)
 talveco_program(talveco-encode MAN doc/talveco-encode.1)
+talveco_program(talveco-decode MAN doc/talveco-decode.1)
 # The public libraries, in link order (a library before those it uses):
 #   talveco_public_library(<name> OBJECTS_OF <in-tree targets...> HEADERS <files...>)
 # installs libtalveco_<name>.a as talveco::<name> with -ltalveco_<name> in talveco.pc.

@@ -93,8 +93,12 @@ void OutputFile::write(std::span<const std::uint8_t> bytes) {
 }
 
 void OutputFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    writeAllAt(fd_, offset, bytes);
+}
+
+void writeAllAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        const ssize_t put = ::pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        const ssize_t put = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
         if (put < 0 && errno == EINTR) continue;
         if (put < 0) throwErrno(errno);
         if (put == 0) throw Failure(FailureKind::DiskFull, ENOSPC);

@@ -37,6 +37,8 @@ class OutputFile {
     void commit();
 
     const std::string& temporaryPath() const noexcept { return temporaryPath_; }
+    // For writers that take a descriptor (libsndfile); it stays owned here.
+    int descriptor() const noexcept { return fd_; }
 
   private:
     void createTemporary();
@@ -50,5 +52,9 @@ class OutputFile {
     int fd_ = -1;
     bool committed_ = false;
 };
+
+// Writes all of `bytes` to the descriptor at `offset` from the file's start,
+// failing as writeAll does (platform/Console.h).
+void writeAllAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes);
 
 }  // namespace talveco

@@ -48,6 +48,23 @@ WavHeaderTemplate::WavHeaderTemplate() : bytes_{} {
     putText(bytes_, 36, "data");
 }
 
+std::array<std::uint8_t, WavHeaderTemplate::kSize> pcmWavHeader(unsigned channels,
+                                                                std::uint32_t rate,
+                                                                std::uint32_t dataBytes) {
+    WavHeaderTemplate header;
+    std::array<std::uint8_t, WavHeaderTemplate::kSize> bytes;
+    std::copy(header.bytes().begin(), header.bytes().end(), bytes.begin());
+    const std::uint32_t frameBytes = 2 * channels;
+    putLe16(bytes, kChannels, static_cast<std::uint16_t>(channels));
+    putLe32(bytes, 24, rate);
+    putLe32(bytes, kBytesPerSecond, rate * frameBytes);
+    putLe16(bytes, kBlockAlign, static_cast<std::uint16_t>(frameBytes));
+    const bool unknown = dataBytes == kUnknownWavLength;
+    putLe32(bytes, kDataLength, dataBytes);
+    putLe32(bytes, kRiffLength, unknown ? kUnknownWavLength : dataBytes + 36);
+    return bytes;
+}
+
 void WavHeaderTemplate::applyMono() {
     putLe16(bytes_, kChannels, 1);
     putLe32(bytes_, kBytesPerSecond, 44100);

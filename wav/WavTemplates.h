@@ -44,6 +44,18 @@ class InfoChunkTemplate {
     std::array<std::uint8_t, kSize> bytes_;
 };
 
+// The length a header states when it is written before the data's length is
+// known and cannot be corrected later (standard output into a pipe): readers
+// take the data to run to the end of the file.
+inline constexpr std::uint32_t kUnknownWavLength = 0xFFFFFFFF;
+
+// A plain 16-bit PCM header for `channels` at `rate` with nothing after the
+// data: the RIFF length counts the header's remaining 36 bytes and the data.
+// kUnknownWavLength as `dataBytes` states an unknown length in both fields.
+std::array<std::uint8_t, WavHeaderTemplate::kSize> pcmWavHeader(unsigned channels,
+                                                                std::uint32_t rate,
+                                                                std::uint32_t dataBytes);
+
 // Bytes that follow the data besides the name: the RIFF length counts the
 // rest of the header (36 bytes), the trailer and the name.
 inline constexpr std::uint32_t kRiffOverhead =

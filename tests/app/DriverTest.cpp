@@ -32,20 +32,30 @@ class DriverRun {
 
     int run(std::vector<std::string> arguments, SoundSource& source) {
         const auto consolePath = dir / ".console";
+        const auto warningsPath = dir / ".warnings";
         const int fd = ::open(consolePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int warningsFd = ::open(warningsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         Console console(fd);
-        const int status = runDriver(arguments, source, console, console);
+        Console warningsConsole(warningsFd);
+        const int status = runDriver(arguments, source, console, warningsConsole);
         ::close(fd);
-        const auto bytes = readFileBytes(consolePath);
-        std::filesystem::remove(consolePath);
-        output.assign(bytes.begin(), bytes.end());
+        ::close(warningsFd);
+        output = takeText(consolePath);
+        warnings = takeText(warningsPath);
         return status;
     }
 
     TempDir dir;
     std::string output;
+    std::string warnings;  // what went to standard error
 
   private:
+    static std::string takeText(const std::filesystem::path& path) {
+        const auto bytes = readFileBytes(path);
+        std::filesystem::remove(path);
+        return {bytes.begin(), bytes.end()};
+    }
+
     std::filesystem::path previous_;
 };
 
@@ -80,6 +90,9 @@ TEST_P(DriverModeTest, ConvertsAndReportsTheTotal) {
     EXPECT_EQ(run.output, crlfLines({kBanner, converting + (GetParam().mono ? " (mono)" : ""), "#",
                                      "6 bytes written"}));
     EXPECT_EQ(source.openedPath, "C:\\snd\\SPEECH.ACM");
+    // Arguments beyond the second are ignored, and the user is told so.
+    EXPECT_EQ(run.warnings.starts_with("talveco converts one file"),
+              GetParam().arguments.size() > 2);
     std::vector<std::uint8_t> data;
     for (std::size_t i = 0; i < 6; ++i)
         data.push_back(testing::patternByte(i));

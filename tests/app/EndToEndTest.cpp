@@ -62,6 +62,9 @@ void expectWavFile(const fs::path& path, const std::vector<std::uint8_t>& data,
         "");
 }
 
+constexpr const char* kIgnoredArgumentsNote =
+    "talveco converts one file; use talveco-decode for several files or options\r\n";
+
 class EndToEnd : public ::testing::Test {
   protected:
     ProgramResult run(const std::vector<std::string>& arguments, const RunOptions& options = {}) {
@@ -87,6 +90,7 @@ struct OptionCase {
     const char* name;
     std::vector<std::string> arguments;
     bool mono;
+    bool pointedToDecode = false;  // told on stderr that arguments were ignored
 
     friend void PrintTo(const OptionCase& c, std::ostream* out) { *out << c.name; }
 };
@@ -103,6 +107,9 @@ TEST_P(EndToEndOptions, WritesTheFileTheOptionsAskFor) {
                                         "#", "2000 bytes written"}));
     expectWavFile(dir / "SPEECH.wav", std::vector<std::uint8_t>(2000), "SPEECH.ACM",
                   GetParam().mono);
+    EXPECT_EQ(result.errors.find(kIgnoredArgumentsNote) != std::string::npos,
+              GetParam().pointedToDecode)
+        << result.errors;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -111,8 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OptionCase{"m", {"SPEECH.ACM", "-m"}, true},
                       OptionCase{"M", {"SPEECH.ACM", "-M"}, true},
                       OptionCase{"mono_word", {"SPEECH.ACM", "-mono"}, false},
-                      OptionCase{"third_ignored", {"SPEECH.ACM", "-m", "third"}, true},
-                      OptionCase{"m_third", {"SPEECH.ACM", "third", "-m"}, false}),
+                      OptionCase{"third_ignored", {"SPEECH.ACM", "-m", "third"}, true, true},
+                      OptionCase{"m_third", {"SPEECH.ACM", "third", "-m"}, false, true}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
 struct FailureCase {
@@ -138,6 +145,7 @@ TEST_P(EndToEndFailures, ReportsOneErrorLineAndCreatesNothing) {
     EXPECT_EQ(result.output,
               crlfLines({kBanner, GetParam().convertingLine, "", "Error: " + GetParam().error}));
     EXPECT_EQ(directoryEntries(dir.path()), before);
+    EXPECT_EQ(result.errors, GetParam().arguments[0] == "-m" ? kIgnoredArgumentsNote : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -218,8 +226,8 @@ TEST_F(EndToEnd, ExistingOutputTheUserMayNotWriteIsKept) {
     }
     // Not a file at all: a FIFO would be replaced by a plain file.
     ASSERT_EQ(::mkfifo((dir / "a.wav").c_str(), 0666), 0);
-    EXPECT_EQ(run({"a.acm"}).output, crlfLines({kBanner, " Converting a.acm to a.wav", "",
-                                                "Error: File access denied"}));
+    EXPECT_EQ(run({"a.acm"}).output,
+              crlfLines({kBanner, " Converting a.acm to a.wav", "", "Error: File access denied"}));
     EXPECT_TRUE(fs::is_fifo(dir / "a.wav"));
 }
 

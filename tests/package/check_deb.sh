@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Makes the .debs, has lintian judge them, checks the shared library's
 # package (SONAME, symbols file, the -dev package beside it), unpacks them
-# into a temporary root and uses what they hold: the README's batch recipes convert a folder with the
-# packaged program, name the one bad file with its Error: line and fail, and
-# the compressed man page renders.
+# into a temporary root and uses what they hold: the README's folder recipes
+# decode with the packaged talveco-decode, name the one bad file and fail,
+# and the compressed man pages render.
 #   check_deb.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1
@@ -37,25 +37,28 @@ mkdir -p "$work/sounds/a b" "$work/sounds/more"
 "$build/tools/make_acm_sample" "$work/sounds/a b/speech.acm"
 cp "$work/sounds/a b/speech.acm" "$work/sounds/more/music.ACM"
 printf 'not an ACM file' >"$work/sounds/more/broken.acm"
-error="Error: File does not appear to be a valid ACM file"
 
-# run_batch N EXPECTED_STDERR: the README's Nth batch recipe over the folder.
+# run_batch N DIR EXPECTED: the README's Nth folder recipe run in DIR under
+# sounds/ with the packaged programs; EXPECTED is what it says about failures.
 run_batch() {
-    rm -f "$work/sounds/a b/speech.wav" "$work/sounds/more/music.wav"
+    rm -rf "$work/sounds/a b/speech.wav" "$work/sounds/more/"*.wav "$work/sounds/more/wav"
     local recipe status=0 said
-    recipe=$(readme_block "$source/README.md" "Converting a whole folder" sh "$1")
-    said=$(cd "$work/sounds" && PATH="$work/root/usr/bin:$PATH" bash -c "$recipe" 2>&1) || status=$?
-    [ "$status" -ne 0 ] || { echo "batch $1 exited 0 with a bad file"; exit 1; }
-    [ "$said" = "$2" ] || { echo "batch $1 said: $said"; exit 1; }
-    [ -s "$work/sounds/a b/speech.wav" ] && [ -s "$work/sounds/more/music.wav" ]
-    [ ! -e "$work/sounds/more/broken.wav" ]
+    recipe=$(readme_block "$source/README.md" "Decoding many files" sh "$1")
+    said=$(cd "$work/sounds/$2" && PATH="$work/root/usr/bin:$PATH" bash -c "$recipe" 2>&1) || status=$?
+    [ "$status" -ne 0 ] || { echo "recipe $1 exited 0 with a bad file"; exit 1; }
+    said=$(printf '%s\n' "$said" | grep '^talveco-decode: ' || true)
+    [ "$said" = "$3" ] || { echo "recipe $1 said: $said"; exit 1; }
+    [ ! -e "$work/sounds/more/broken.wav" ] && [ ! -e "$work/sounds/more/wav/broken.wav" ]
 }
-run_batch 1 "$work/sounds/more/./broken.acm: $error"
-run_batch 2 "./more/broken.acm: $error"
-if cmp -s "$work/sounds/a b/speech.wav" "$work/sounds/more/music.wav"; then
-    echo "the INAM names should differ"
-    exit 1
-fi
+refused="File does not appear to be a valid ACM file"
+cp "$work/sounds/a b/speech.acm" "$work/sounds/more/take.acm"
+run_batch 1 more "talveco-decode: broken.acm: $refused"
+[ -s "$work/sounds/more/wav/take.wav" ] || { echo "recipe 1 wrote no wav/take.wav"; exit 1; }
+run_batch 2 . "talveco-decode: ./more/broken.acm: $refused"
+[ -s "$work/sounds/a b/speech.wav" ] && [ -s "$work/sounds/more/music.wav" ] \
+    || { echo "recipe 2 wrote no WAV beside an ACM file"; exit 1; }
+page=$(man -l "$work/root/usr/share/man/man1/talveco-decode.1.gz" 2>/dev/null)
+[[ "$page" == *"EXIT STATUS"* ]] || { echo "talveco-decode's man page does not render"; exit 1; }
 
 "$work/root/usr/bin/talveco" >/dev/null  # usage, status 0
 page=$(man -l "$work/root/usr/share/man/man1/talveco.1.gz" 2>/dev/null)

@@ -18,6 +18,13 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
+// Puts the file `path` (when there is one) on descriptor `fd`.
+bool redirect(const std::filesystem::path& path, int flags, int fd) noexcept {
+    if (path.empty()) return true;
+    const int opened = ::open(path.c_str(), flags, 0644);
+    return opened >= 0 && ::dup2(opened, fd) >= 0 && ::close(opened) == 0;
+}
+
 // Runs in the forked child: nothing here may throw or return, or the child
 // would go on running the parent's tests.
 [[noreturn]] void runChild(const std::string& program, std::vector<char*>& argv,
@@ -33,6 +40,10 @@ constexpr uid_t kNobody = 65534;
             ::close(fd);
     }
     if (::chdir(workDir.c_str()) != 0) ::_exit(126);
+    if (!redirect(options.standardInput, O_RDONLY, 0) ||
+        !redirect(options.standardOutputFile, O_WRONLY | O_CREAT | O_TRUNC, 1)) {
+        ::_exit(126);
+    }
     if (options.fileSizeLimit) {
         const rlimit limit{static_cast<rlim_t>(*options.fileSizeLimit),
                            static_cast<rlim_t>(*options.fileSizeLimit)};

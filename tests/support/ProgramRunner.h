@@ -24,6 +24,11 @@ struct RunOptions {
     std::vector<std::string> environment;
     // The program to run instead of talveco (programPath()).
     std::string program;
+    // Standard input reads this file instead of /dev/null.
+    std::filesystem::path standardInput;
+    // Standard output goes to this file (created or emptied), which can be
+    // sought, instead of the pipe whose text becomes `output`.
+    std::filesystem::path standardOutputFile;
 
     static RunOptions limitFileSize(long bytes) {
         RunOptions options;

@@ -1,0 +1,287 @@
+#include "app/decode/DecodeFile.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "acm/StreamReader.h"
+#include "app/common/OutputPaths.h"
+#include "app/decode/Outputs.h"
+#include "app/decode/SampleSinks.h"
+#include "platform/Failure.h"
+#include "platform/InputFile.h"
+
+namespace talveco {
+namespace {
+
+constexpr const char* kProgram = "talveco-decode";
+// Samples taken from the decoder at a time: whole frames of mono and stereo.
+constexpr std::size_t kChunkSamples = std::size_t{1} << 16;
+// The ACM file header in front of the bit stream.
+constexpr std::uint64_t kHeaderBytes = 14;
+
+std::string displayName(const std::string& path) {
+    return path == "-" ? "stdin" : path;
+}
+
+std::string fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string channelWord(unsigned channels) {
+    if (channels == 1) return "mono";
+    if (channels == 2) return "stereo";
+    return std::to_string(channels) + " channels";
+}
+
+std::string plural(std::uint64_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// The input file as the decoder reads it, counting the bytes that pass.
+class CountedInput final : public ByteSource {
+  public:
+    explicit CountedInput(const std::string& path) : file_(path == "-" ? "/dev/stdin" : path) {}
+
+    std::size_t readSome(std::span<std::uint8_t> buffer) override {
+        const std::size_t got = file_.readSome(buffer);
+        count_ += got;
+        return got;
+    }
+    FileIdentity identity() const noexcept { return file_.identity(); }
+
+    // The whole input's size: a regular file's from the file system, any
+    // other's (a pipe) by reading it to its end.
+    std::uint64_t totalBytes() {
+        struct stat info {};
+        if (::fstat(file_.descriptor(), &info) == 0 && S_ISREG(info.st_mode)) {
+            return static_cast<std::uint64_t>(info.st_size);
+        }
+        std::vector<std::uint8_t> buffer(65536);
+        while (readSome(buffer) > 0) {
+        }
+        return count_;
+    }
+
+  private:
+    InputFile file_;
+    std::uint64_t count_ = 0;
+};
+
+// An opened input: the stream, and the file under it.
+struct OpenedInput {
+    CountedInput* file;  // owned by the reader
+    std::unique_ptr<StreamReader> reader;
+};
+
+OpenedInput openInput(const std::string& path, DecodeThreads threads) {
+    auto file = std::make_unique<CountedInput>(path);
+    CountedInput* raw = file.get();
+    return {raw, std::make_unique<StreamReader>(std::move(file), threads)};
+}
+
+// The output's channels and rate (the header's unless the command line says
+// otherwise), and the samples it gets: whole frames only.
+SoundShape shapeOf(const AcmHeader& header, const DecodeOptions& options) {
+    SoundShape shape;
+    shape.channels = options.channels.value_or(header.channels);
+    shape.rate = options.rate.value_or(header.sampleRate);
+    if (shape.rate == 0) {
+        throw FileRefused("the header states a rate of 0 Hz; --rate HZ sets the right one");
+    }
+    if (shape.channels != 1 && shape.channels != 2) {
+        throw FileRefused("the header states " + std::to_string(shape.channels) +
+                          " channels; only mono and stereo are decoded (--channels N sets the "
+                          "right count)");
+    }
+    shape.samples = header.sampleCount - header.sampleCount % shape.channels;
+    return shape;
+}
+
+// Passes the stream's samples, up to the shape's count and in whole frames,
+// to `sink` (none when testing); returns how many there were.
+std::uint64_t pumpSamples(StreamReader& reader, const SoundShape& shape, SampleSink* sink) {
+    std::vector<std::int16_t> chunk(kChunkSamples);
+    std::uint64_t total = 0;
+    for (;;) {
+        const std::size_t got = reader.read(chunk);
+        std::size_t kept =
+            static_cast<std::size_t>(std::min<std::uint64_t>(got, shape.samples - total));
+        const bool ended = got < chunk.size() || total + kept == shape.samples;
+        // A stream that ends early may end inside a frame.
+        if (ended) kept -= (total + kept) % shape.channels;
+        if (sink != nullptr && kept > 0) sink->write(std::span(chunk.data(), kept));
+        total += kept;
+        if (ended) return total;
+    }
+}
+
+// What went wrong in a stream that was read to its end, one line each.
+std::vector<std::string> problemsOf(const StreamReader& reader, const SoundShape& shape,
+                                    std::uint64_t decoded) {
+    std::vector<std::string> problems;
+    if (reader.damagedBlocks() > 0) {
+        problems.push_back(plural(reader.damagedBlocks(), "damaged block") +
+                           " could not be decoded and " +
+                           (reader.damagedBlocks() == 1 ? "was" : "were") + " skipped");
+    }
+    if (const std::uint64_t madeUp = reader.samplesPastEndOfInput(); madeUp > 0) {
+        problems.push_back("truncated: the last " + plural(madeUp, "sample") +
+                           " were decoded from past the end of the file");
+    }
+    if (decoded < shape.samples) {
+        problems.push_back("ends after " + std::to_string(decoded) + " of the " +
+                           std::to_string(shape.samples) + " samples announced");
+    }
+    return problems;
+}
+
+// The lines said about one file, each "talveco-decode: NAME: ...".
+class FileMessages {
+  public:
+    FileMessages(const std::string& input, FileReport& report)
+        : name_(displayName(input)), report_(report) {}
+
+    void say(const std::string& text) {
+        report_.messages += std::string(kProgram) + ": " + name_ + ": " + text + "\n";
+    }
+    void fail(const std::string& text) {
+        say(text);
+        report_.failed = true;
+    }
+    void summary(const std::string& target, const SoundShape& shape, std::uint64_t samples,
+                 const std::vector<std::string>& remarks) {
+        const double seconds =
+            static_cast<double>(samples) / static_cast<double>(shape.channels * shape.rate);
+        std::string line = name_ + target + ": " + fixed(seconds, 2) + " s, " +
+                           channelWord(shape.channels) + ", " + std::to_string(shape.rate) + " Hz";
+        for (const std::string& remark : remarks)
+            line += ", " + remark;
+        report_.messages += line + "\n";
+    }
+
+  private:
+    std::string name_;
+    FileReport& report_;
+};
+
+// An odd number of samples cannot fill the last stereo frame.
+bool dropsHalfFrame(const AcmHeader& header, const SoundShape& shape, FileMessages& messages) {
+    if (header.sampleCount == shape.samples) return false;
+    messages.say("note: the header announces " + std::to_string(header.sampleCount) +
+                 " samples, not whole stereo frames; the last half frame is dropped");
+    return true;
+}
+
+std::unique_ptr<OutputStream> openOutput(const FileTask& task, const DecodeOptions& options,
+                                         FileIdentity input) {
+    if (task.output == "-") {
+        refuseTerminalOutput();
+        return std::make_unique<StandardOutput>();
+    }
+    refuseUnsafeOutput(task.output, input, options.force);
+    return std::make_unique<FileOutput>(task.output, input);
+}
+
+void decodeToOutput(const FileTask& task, const DecodeOptions& options, DecodeThreads threads,
+                    FileMessages& messages) {
+    OpenedInput input = openInput(task.input, threads);
+    const AcmHeader& header = input.reader->header();
+    const SoundShape shape = shapeOf(header, options);
+    const std::unique_ptr<OutputStream> out = openOutput(task, options, input.file->identity());
+    std::uint64_t decoded = 0;
+    {
+        const std::unique_ptr<SampleSink> sink = makeSampleSink(task.format, *out, shape);
+        decoded = pumpSamples(*input.reader, shape, sink.get());
+        sink->finish();
+    }
+    const std::vector<std::string> problems = problemsOf(*input.reader, shape, decoded);
+    for (const std::string& problem : problems)
+        messages.fail(problem);
+    std::vector<std::string> remarks;
+    if (dropsHalfFrame(header, shape, messages)) remarks.push_back("last half frame dropped");
+    auto* file = dynamic_cast<FileOutput*>(out.get());
+    if (!problems.empty() && !options.keepDamaged) {
+        if (file != nullptr) messages.say(task.output + " removed (-F keeps what decodes)");
+        return;
+    }
+    if (file != nullptr) file->commit();
+    if (!problems.empty()) remarks.push_back("damaged, kept (-F)");
+    if (!options.silent) {
+        messages.summary(" -> " + (task.output == "-" ? "stdout" : task.output), shape, decoded,
+                         remarks);
+    }
+}
+
+void testStream(const FileTask& task, const DecodeOptions& options, DecodeThreads threads,
+                FileMessages& messages) {
+    OpenedInput input = openInput(task.input, threads);
+    const SoundShape shape = shapeOf(input.reader->header(), options);
+    const std::uint64_t decoded = pumpSamples(*input.reader, shape, nullptr);
+    const std::vector<std::string> problems = problemsOf(*input.reader, shape, decoded);
+    for (const std::string& problem : problems)
+        messages.fail(problem);
+    if (!options.silent) {
+        messages.summary("", shape, decoded, {problems.empty() ? "ok" : "damaged"});
+    }
+}
+
+// "NAME: stereo, 22050 Hz, 44100 samples, 1.00 s, 7 levels, 16 rows, 12345
+// bytes, 2.24 bits/sample"
+std::string infoLine(const std::string& input) {
+    OpenedInput opened = openInput(input, DecodeThreads::sequential);
+    const AcmHeader& header = opened.reader->header();
+    const std::uint64_t bytes = opened.file->totalBytes();
+    std::string line = displayName(input) + ": " + channelWord(header.channels) + ", " +
+                       std::to_string(header.sampleRate) + " Hz, " +
+                       plural(header.sampleCount, "sample") + ", ";
+    const unsigned frameRate = header.channels * header.sampleRate;
+    line += frameRate == 0 ? "unknown duration"
+                           : fixed(double(header.sampleCount) / frameRate, 2) + " s";
+    line += ", " + plural(header.levels, "level") + ", " + plural(header.rows, "row") + ", " +
+            plural(bytes, "byte");
+    if (header.sampleCount > 0 && bytes >= kHeaderBytes) {
+        line +=
+            ", " + fixed(double(bytes - kHeaderBytes) * 8 / header.sampleCount, 2) + " bits/sample";
+    }
+    return line + "\n";
+}
+
+}  // namespace
+
+FileReport runFileTask(const FileTask& task, const DecodeOptions& options, DecodeThreads threads) {
+    FileReport report;
+    FileMessages messages(task.input, report);
+    try {
+        if (!task.refusal.empty()) throw FileRefused(task.refusal);
+        switch (options.action) {
+            case DecodeOptions::Action::Info:
+                report.info = infoLine(task.input);
+                break;
+            case DecodeOptions::Action::Test:
+                testStream(task, options, threads, messages);
+                break;
+            default:
+                decodeToOutput(task, options, threads, messages);
+                break;
+        }
+    } catch (const Failure& failure) {
+        messages.fail(failure.what());
+    } catch (const FileRefused& refusal) {
+        messages.fail(refusal.what());
+    } catch (const std::bad_alloc&) {
+        messages.fail(failureMessage(FailureKind::OutOfMemory, ENOMEM));
+    } catch (const std::exception& error) {
+        messages.fail(error.what());
+    }
+    return report;
+}
+
+}  // namespace talveco

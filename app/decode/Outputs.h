@@ -1,0 +1,64 @@
+// Where the bytes of one output go: a file that appears under its name only
+// when complete, or standard output. Failures name the output.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/FileIdentity.h"
+#include "platform/OutputFile.h"
+
+namespace talveco {
+
+class OutputStream {
+  public:
+    virtual ~OutputStream() = default;
+
+    // The descriptor, for writers that take one (libsndfile).
+    virtual int descriptor() const = 0;
+    virtual void write(std::span<const std::uint8_t> bytes) = 0;
+    // Whether bytes already written can be written again (a header whose
+    // lengths are known only at the end).
+    virtual bool canRewrite() const = 0;
+    // Writes over bytes already written, `offset` counted from the output's start.
+    virtual void rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) = 0;
+};
+
+// A new file through a temporary file in the target's directory. Without
+// commit() the temporary file is removed and the target stays as it was.
+class FileOutput final : public OutputStream {
+  public:
+    FileOutput(const std::string& path, std::optional<FileIdentity> input);
+
+    int descriptor() const override { return file_.descriptor(); }
+    void write(std::span<const std::uint8_t> bytes) override;
+    bool canRewrite() const override { return true; }
+    void rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
+    void commit();
+
+  private:
+    std::string path_;
+    OutputFile file_;
+};
+
+// Standard output: rewritable when it is a regular file written from a known
+// place, and not when it is a pipe, a terminal or a file opened to append.
+class StandardOutput final : public OutputStream {
+  public:
+    StandardOutput();
+
+    int descriptor() const override { return 1; }
+    void write(std::span<const std::uint8_t> bytes) override;
+    bool canRewrite() const override { return start_.has_value(); }
+    void rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
+
+  private:
+    std::optional<std::uint64_t> start_;  // where the output began in the file
+};
+
+// Raises FileRefused when standard output is a terminal: audio there is noise.
+void refuseTerminalOutput();
+
+}  // namespace talveco

@@ -1,0 +1,455 @@
+// talveco-decode run as a user runs it: in a directory of its own, checking its messages, exit
+// status and the files it leaves, and what it writes against the library's samples.
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+
+#include "talveco/talveco.h"
+#include "tests/encode_app/SoundFiles.h"
+#include "tests/support/ProgramRunner.h"
+#include "tests/support/RandomStreams.h"
+#include "tests/support/TempDir.h"
+
+namespace talveco {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ProgramResult;
+using testing::readFileBytes;
+using testing::RunOptions;
+using testing::TempDir;
+using testing::testSignal;
+using testing::writeFileBytes;
+
+template <typename Case>
+std::string caseLabel(const ::testing::TestParamInfo<Case>& test) {
+    return test.param.label;
+}
+
+std::vector<std::string> directoryEntries(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        names.push_back(entry.path().lexically_relative(dir).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct Sound {
+    int channels = 0;
+    int rate = 0;
+    std::vector<std::int16_t> samples;
+};
+
+// A sound file as libsndfile reads it; raw files are taken as 16-bit little-endian stereo at
+// 22050 Hz.
+Sound readSound(const fs::path& path) {
+    SF_INFO info{};
+    if (path.extension() == ".raw") {
+        info = SF_INFO{0, 22050, 2, SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE, 0, 0};
+    }
+    SNDFILE* file = ::sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return {};
+    Sound sound{info.channels, info.samplerate,
+                std::vector<std::int16_t>(static_cast<std::size_t>(info.frames * info.channels))};
+    const sf_count_t got = ::sf_readf_short(file, sound.samples.data(), info.frames);
+    sound.samples.resize(static_cast<std::size_t>(got * info.channels));
+    ::sf_close(file);
+    return sound;
+}
+
+// What the library decodes the ACM file to.
+std::vector<std::int16_t> libraryDecode(const fs::path& path) {
+    AcmStream stream = AcmStream::openFile(path.string());
+    std::vector<std::int16_t> samples(stream.sampleCount());
+    samples.resize(stream.read(samples));
+    return samples;
+}
+
+class DecodeProgram : public ::testing::Test {
+  protected:
+    ProgramResult decode(const std::vector<std::string>& arguments, RunOptions options = {}) {
+        options.program = TALVECO_DECODE_BINARY;
+        return testing::runProgram(arguments, dir.path(), options);
+    }
+    // An ACM file of `frames` frames of the test signal, encoded by the library.
+    void writeAcm(const std::string& name, unsigned channels = 2, unsigned rate = 22050,
+                  std::size_t frames = 3000, std::uint32_t seed = 1) {
+        const auto samples = testSignal(frames, channels, seed);
+        writeFileBytes(dir / name, testing::encodeWithLibrary(samples, channels, rate, {}).bytes);
+    }
+
+    TempDir dir;
+};
+
+// ---- round trips ------------------------------------------------------------------------
+
+struct RoundTripCase {
+    const char* label;
+    unsigned channels;
+    int rate;
+};
+
+class DecodeRoundTrip : public DecodeProgram,
+                        public ::testing::WithParamInterface<RoundTripCase> {};
+
+// talveco-encode, then talveco-decode: the WAV has the input's channels, rate and length, and
+// holds exactly the samples the library decodes.
+TEST_P(DecodeRoundTrip, GivesBackTheInputsShapeAndTheLibrarysSamples) {
+    const RoundTripCase& c = GetParam();
+    const auto samples = testSignal(5001, c.channels, 4);
+    testing::writeWav16(dir / "in.wav", static_cast<int>(c.channels), c.rate, samples);
+    RunOptions encoder;
+    encoder.program = TALVECO_ENCODE_BINARY;
+    ProgramResult result =
+        testing::runProgram({"-s", "-o", "clip.acm", "in.wav"}, dir.path(), encoder);
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+
+    result = decode({"clip.acm"});
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors.rfind("clip.acm -> clip.wav: 0.", 0), 0U) << result.errors;
+    const Sound sound = readSound(dir / "clip.wav");
+    EXPECT_EQ(sound.channels, static_cast<int>(c.channels));
+    EXPECT_EQ(sound.rate, c.rate);
+    EXPECT_EQ(sound.samples.size(), samples.size());
+    EXPECT_EQ(sound.samples, libraryDecode(dir / "clip.acm"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, DecodeRoundTrip,
+    ::testing::Values(RoundTripCase{"Mono8k", 1, 8000}, RoundTripCase{"Mono22k", 1, 22050},
+                      RoundTripCase{"Mono44k", 1, 44100}, RoundTripCase{"Mono48k", 1, 48000},
+                      RoundTripCase{"Stereo8k", 2, 8000}, RoundTripCase{"Stereo22k", 2, 22050},
+                      RoundTripCase{"Stereo44k", 2, 44100}, RoundTripCase{"Stereo48k", 2, 48000}),
+    caseLabel<RoundTripCase>);
+
+// ---- output formats ---------------------------------------------------------------------
+
+struct FormatCase {
+    const char* label;
+    std::vector<std::string> arguments;  // before the input, s.acm
+    const char* output;
+    bool lossless;
+};
+
+class DecodeFormat : public DecodeProgram, public ::testing::WithParamInterface<FormatCase> {};
+
+TEST_P(DecodeFormat, ReadsBackAsTheLibrarysSamples) {
+    const FormatCase& c = GetParam();
+    writeAcm("s.acm");
+    std::vector<std::string> arguments = c.arguments;
+    arguments.push_back("s.acm");
+    const ProgramResult result = decode(arguments);
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    const Sound sound = readSound(dir / c.output);
+    const auto expected = libraryDecode(dir / "s.acm");
+    EXPECT_EQ(sound.channels, 2);
+    EXPECT_EQ(sound.rate, 22050);
+    EXPECT_EQ(sound.samples.size(), expected.size());
+    if (c.lossless) {
+        EXPECT_EQ(sound.samples, expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, DecodeFormat,
+    ::testing::Values(FormatCase{"Wav", {}, "s.wav", true},
+                      FormatCase{"FlacByOption", {"--format=flac"}, "s.flac", true},
+                      FormatCase{"AiffByName", {"-o", "x.AIF"}, "x.AIF", true},
+                      FormatCase{"W64", {"--format", "w64"}, "s.w64", true},
+                      FormatCase{"Caf", {"--format=caf"}, "s.caf", true},
+                      FormatCase{"Raw", {"--format=raw"}, "s.raw", true},
+                      FormatCase{"OggVorbis", {"-o", "s.ogg"}, "s.ogg", false}),
+    caseLabel<FormatCase>);
+
+// ---- standard input and output ----------------------------------------------------------
+
+// Into a pipe the WAV header cannot be corrected afterwards, so it states an unknown length;
+// into a file it states the real one.
+TEST_F(DecodeProgram, StandardInputAndOutput) {
+    writeAcm("s.acm", 1, 11025, 4000);
+    const auto expected = libraryDecode(dir / "s.acm");
+    RunOptions fromStdin;
+    fromStdin.standardInput = dir / "s.acm";
+
+    ProgramResult result = decode({"-"}, fromStdin);
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors, "stdin -> stdout: 0.36 s, mono, 11025 Hz\n");
+    writeFileBytes(dir / "piped.wav", {result.output.begin(), result.output.end()});
+    const auto piped = readFileBytes(dir / "piped.wav");
+    ASSERT_GE(piped.size(), 44U);
+    EXPECT_EQ(std::vector<std::uint8_t>(piped.begin() + 40, piped.begin() + 44),
+              std::vector<std::uint8_t>(4, 0xFF));
+    EXPECT_EQ(testing::wavDataSamples(dir / "piped.wav"), expected);
+
+    RunOptions toFile;
+    toFile.standardOutputFile = dir / "file.wav";
+    result = decode({"-c", "s.acm"}, toFile);
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(readSound(dir / "file.wav").samples, expected);
+
+    result = decode({"-s", "--output=in.flac", "-"}, fromStdin);
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(readSound(dir / "in.flac").samples, expected);
+}
+
+// ---- outputs that must not be replaced, inputs that cannot be decoded -------------------
+
+struct RefusalCase {
+    const char* label;
+    std::function<void(const fs::path&)> setUp;  // s.acm is there already
+    std::vector<std::string> arguments;
+    const char* message;
+    bool asNobody = false;  // run without root's rights, so that permissions apply
+};
+
+class DecodeRefusal : public DecodeProgram, public ::testing::WithParamInterface<RefusalCase> {};
+
+// A clear message naming the file, exit status 1, and every file as it was.
+TEST_P(DecodeRefusal, NamesTheFileAndChangesNothing) {
+    writeAcm("s.acm");
+    GetParam().setUp(dir.path());
+    std::map<std::string, std::vector<std::uint8_t>> before;
+    for (const std::string& name : directoryEntries(dir.path())) {
+        if (fs::is_regular_file(dir / name)) before[name] = readFileBytes(dir / name);
+    }
+
+    const ProgramResult result =
+        decode(GetParam().arguments, GetParam().asNobody ? RunOptions::asNobody() : RunOptions{});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.errors.find(GetParam().message), std::string::npos) << result.errors;
+    std::map<std::string, std::vector<std::uint8_t>> after;
+    for (const std::string& name : directoryEntries(dir.path())) {
+        if (fs::is_regular_file(dir / name)) after[name] = readFileBytes(dir / name);
+    }
+    EXPECT_EQ(after, before);
+}
+
+// A header of `channels` and `rate` announcing no samples.
+std::function<void(const fs::path&)> headerOnly(std::uint16_t channels, std::uint16_t rate) {
+    return [=](const fs::path& d) {
+        writeFileBytes(d / "h.acm", testing::acmHeaderBytes(0, 0, 1, channels, rate));
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DecodeRefusal,
+    ::testing::Values(
+        RefusalCase{"ExistingOutput",
+                    [](const fs::path& d) { writeFileBytes(d / "s.wav", {1}); },
+                    {"s.acm"},
+                    "talveco-decode: s.acm: the output s.wav exists (-f replaces it)"},
+        RefusalCase{"InputItself",
+                    [](const fs::path&) {},
+                    {"-f", "-o", "s.acm", "s.acm"},
+                    "the output s.acm is the input itself"},
+        RefusalCase{"InputThroughSymlink",
+                    [](const fs::path& d) { fs::create_symlink("s.acm", d / "s.wav"); },
+                    {"-f", "s.acm"},
+                    "the output s.wav is the input itself"},
+        RefusalCase{"InputThroughHardLink",
+                    [](const fs::path& d) { fs::create_hard_link(d / "s.acm", d / "s.wav"); },
+                    {"-f", "s.acm"},
+                    "the output s.wav is the input itself"},
+        RefusalCase{"AnotherInputOfTheRun",
+                    [](const fs::path& d) { fs::copy_file(d / "s.acm", d / "t.wav"); },
+                    {"-f", "t.acm", "t.wav"},
+                    "the output t.wav is the input t.wav"},
+        RefusalCase{"UnwritableOutput",
+                    [](const fs::path& d) {
+                        writeFileBytes(d / "s.wav", {1});
+                        fs::permissions(d / "s.wav", fs::perms::owner_read | fs::perms::group_read |
+                                                         fs::perms::others_read);
+                        fs::permissions(d, fs::perms::all);
+                    },
+                    {"-f", "s.acm"},
+                    "s.acm: writing s.wav: File access denied",
+                    true},
+        RefusalCase{"Device",
+                    [](const fs::path&) {},
+                    {"-f", "-o", "/dev/null", "s.acm"},
+                    "the output /dev/null is not a regular file"},
+        RefusalCase{"NotAcm",
+                    [](const fs::path& d) {
+                        writeFileBytes(d / "n.acm", {'R', 'I'});
+                    },
+                    {"n.acm"},
+                    "talveco-decode: n.acm: File does not appear to be a valid ACM file"},
+        RefusalCase{"RateZero",
+                    headerOnly(1, 0),
+                    {"h.acm"},
+                    "h.acm: the header states a rate of 0 Hz; --rate HZ sets the right one"},
+        RefusalCase{"FiveChannels",
+                    headerOnly(5, 8000),
+                    {"h.acm"},
+                    "h.acm: the header states 5 channels; only mono and stereo"}),
+    caseLabel<RefusalCase>);
+
+TEST_F(DecodeProgram, ForceReplacesAnExistingOutputAndOverridesFixLyingHeaders) {
+    writeAcm("s.acm");
+    writeFileBytes(dir / "s.wav", {1});
+    ProgramResult result = decode({"-fs", "s.acm"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors, "");
+    EXPECT_EQ(readSound(dir / "s.wav").samples, libraryDecode(dir / "s.acm"));
+
+    writeFileBytes(dir / "h.acm", testing::acmHeaderBytes(0, 0, 1, 5, 0));
+    result = decode({"--rate=8000", "--channels", "1", "h.acm"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors, "h.acm -> h.wav: 0.00 s, mono, 8000 Hz\n");
+    const Sound sound = readSound(dir / "h.wav");
+    EXPECT_EQ(sound.channels, 1);
+    EXPECT_EQ(sound.rate, 8000);
+}
+
+// ---- damaged input ----------------------------------------------------------------------
+
+struct DamageCase {
+    const char* label;
+    std::vector<std::string> arguments;  // before the input, d.acm
+    const char* problem;
+    bool outputKept;
+};
+
+class DecodeDamage : public DecodeProgram, public ::testing::WithParamInterface<DamageCase> {};
+
+// Every problem is named, the run fails, and the output goes unless -F keeps it.
+TEST_P(DecodeDamage, IsNamedAndFailsTheRun) {
+    const DamageCase& c = GetParam();
+    const bool truncated = std::string(c.label).starts_with("Truncated");
+    writeFileBytes(dir / "d.acm", truncated ? testing::randomStream(200, 3, 5, 3, 3)
+                                            : testing::layoutStream("gbg", 3, 5, 9));
+    std::vector<std::string> arguments = c.arguments;
+    arguments.push_back("d.acm");
+    const ProgramResult result = decode(arguments);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.errors.find(std::string("talveco-decode: d.acm: ") + c.problem),
+              std::string::npos)
+        << result.errors;
+    EXPECT_EQ(fs::exists(dir / "d.wav"), c.outputKept);
+    EXPECT_EQ(directoryEntries(dir.path()).size(), c.outputKept ? 2U : 1U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DecodeDamage,
+    ::testing::Values(
+        DamageCase{"Damaged", {}, "1 damaged block could not be decoded", false},
+        DamageCase{"DamagedKept", {"-F"}, "1 damaged block could not be decoded", true},
+        DamageCase{"TruncatedTested", {"-t"}, "truncated: the last 80 samples", false},
+        DamageCase{"Truncated", {}, "d.wav removed (-F keeps what decodes)", false},
+        DamageCase{"TruncatedKept", {"--decode-through-errors"}, "truncated: the last", true}),
+    caseLabel<DamageCase>);
+
+// ---- several files ----------------------------------------------------------------------
+
+// Every file is tried, one line each in input order, and the outputs and messages do not
+// depend on how many files are decoded at once.
+TEST_F(DecodeProgram, SeveralFilesGiveTheSameOutputsAndMessagesForAnyNumberOfJobs) {
+    std::vector<std::string> inputs;
+    for (int i = 0; i < 7; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".acm";
+        if (i == 3) {
+            writeFileBytes(dir / name, {'n', 'o'});
+        } else {
+            writeAcm(name, 1 + i % 2, 22050, 2000 + 500 * static_cast<unsigned>(i), i);
+        }
+        inputs.push_back(name);
+    }
+    std::string firstMessages;
+    for (const char* jobs : {"1", "2", "5"}) {
+        std::vector<std::string> arguments{"-j", jobs, "-d", std::string("out") + jobs};
+        arguments.insert(arguments.end(), inputs.begin(), inputs.end());
+        const ProgramResult result = decode(arguments);
+        EXPECT_EQ(result.exitStatus, 1);
+        std::string messages = result.errors;
+        for (std::size_t at; (at = messages.find(std::string("out") + jobs)) != std::string::npos;)
+            messages.replace(at, 3 + std::strlen(jobs), "OUT");
+        if (firstMessages.empty()) firstMessages = messages;
+        EXPECT_EQ(messages, firstMessages) << "-j " << jobs;
+        for (int i = 0; i < 7; ++i) {
+            const std::string name = "f" + std::to_string(i) + ".wav";
+            EXPECT_EQ(fs::exists(dir / (std::string("out") + jobs) / name), i != 3) << name;
+            if (i != 3) {
+                EXPECT_EQ(readFileBytes(dir / (std::string("out") + jobs) / name),
+                          readFileBytes(dir / "out1" / name));
+            }
+        }
+    }
+    EXPECT_EQ(std::count(firstMessages.begin(), firstMessages.end(), '\n'), 7);
+    EXPECT_EQ(firstMessages.substr(0, firstMessages.find('\n')),
+              "f0.acm -> OUT/f0.wav: 0.09 s, mono, 22050 Hz");
+    EXPECT_NE(firstMessages.find("f2.acm -> OUT/f2.wav: 0.14 s, mono, 22050 Hz\n"
+                                 "talveco-decode: f3.acm: File does not appear to be a valid ACM "
+                                 "file\nf4.acm -> OUT/f4.wav"),
+              std::string::npos)
+        << firstMessages;
+}
+
+// A stereo header with an odd sample count: whole frames only, and a note.
+TEST_F(DecodeProgram, OddStereoSampleCountLosesTheLastHalfFrame) {
+    const auto samples = testSignal(2001, 1, 2);
+    std::vector<std::uint8_t> bytes = testing::encodeWithLibrary(samples, 1, 22050, {}).bytes;
+    bytes[8] = 2;  // the channel count: now stereo, with 2001 samples announced
+    writeFileBytes(dir / "odd.acm", bytes);
+    const ProgramResult result = decode({"odd.acm"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.errors,
+              "talveco-decode: odd.acm: note: the header announces 2001 samples, not whole stereo "
+              "frames; the last half frame is dropped\n"
+              "odd.acm -> odd.wav: 0.05 s, stereo, 22050 Hz, last half frame dropped\n");
+    auto expected = libraryDecode(dir / "odd.acm");
+    expected.pop_back();
+    EXPECT_EQ(readSound(dir / "odd.wav").samples, expected);
+}
+
+TEST_F(DecodeProgram, InfoAndTestWriteNothing) {
+    writeAcm("s.acm", 2, 44100, 4410);
+    ProgramResult result = decode({"--info", "s.acm"});
+    EXPECT_EQ(result.exitStatus, 0);
+    const auto size = fs::file_size(dir / "s.acm");
+    const std::string prefix = "s.acm: stereo, 44100 Hz, 8820 samples, 0.10 s, ";
+    EXPECT_EQ(result.output.rfind(prefix, 0), 0U) << result.output;
+    EXPECT_NE(result.output.find(" rows, " + std::to_string(size) + " bytes, "), std::string::npos)
+        << result.output;
+    result = decode({"-t", "s.acm"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.errors, "s.acm: 0.10 s, stereo, 44100 Hz, ok\n");
+    EXPECT_EQ(directoryEntries(dir.path()), std::vector<std::string>{"s.acm"});
+}
+
+// ---- the command line -------------------------------------------------------------------
+
+TEST_F(DecodeProgram, BadCommandLinesExitWithTwoAndWriteNothing) {
+    writeAcm("a.acm");
+    writeAcm("b.acm");
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{}, "no input file"},
+        {{"-x", "a.acm"}, "unknown option '-x'"},
+        {{"-o", "x.wav", "a.acm", "b.acm"}, "-o names the output of a single input file"},
+        {{"-c", "a.acm", "b.acm"}, "-c names the output of a single input file"},
+        {{"--format=mp3", "a.acm"}, "--format wants one of wav, flac"},
+        {{"-j0", "a.acm"}, "-j wants a whole number from 1"},
+        {{"--channels=3", "a.acm"}, "--channels wants a whole number from 1 to 2"},
+        {{"-d", "out", "-"}, "standard input has no name"},
+        {{"--info", "-t", "a.acm"}, "--info and --test exclude each other"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        const ProgramResult result = decode(arguments);
+        EXPECT_EQ(result.exitStatus, 2) << message;
+        EXPECT_EQ(result.errors.rfind(std::string("talveco-decode: ") + message, 0), 0U)
+            << result.errors;
+    }
+    EXPECT_EQ(directoryEntries(dir.path()), (std::vector<std::string>{"a.acm", "b.acm"}));
+    const ProgramResult help = decode({"-hV"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.output.rfind("Usage: talveco-decode [options] FILE...\n", 0), 0U);
+}
+
+}  // namespace
+}  // namespace talveco
