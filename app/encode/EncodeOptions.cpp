@@ -115,6 +115,13 @@ void apply(const GivenOption& given, EncodeOptions& options) {
 
 void refuseConflicts(const EncodeOptions& options) {
     if (options.inputs.empty()) throw UsageError("no input file");
+    const std::optional<unsigned>& levels = options.settings.levels;
+    const std::optional<unsigned>& rows = options.settings.rows;
+    if (levels && rows && *rows > limits::maxEncoderRows(*levels)) {
+        throw UsageError("--levels " + std::to_string(*levels) + " takes at most --rows " +
+                         std::to_string(limits::maxEncoderRows(*levels)) + " (blocks of up to " +
+                         std::to_string(limits::maxEncoderBlockValues) + " values)");
+    }
     if (options.outputPath && options.outputDirectory) {
         throw UsageError("-o (or -c) and -d do not go together");
     }

@@ -555,6 +555,9 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"QualityNotANumber", {"-q", "5x", "a.wav"}, "-q wants a number"},
         CommandLineCase{"BitrateZero", {"-b", "0", "a.wav"}, "-b wants a number"},
         CommandLineCase{"TooManyLevels", {"--levels", "16", "a.wav"}, "--levels wants"},
+        CommandLineCase{"BlockTooLarge",
+                        {"--levels=15", "--rows=4095", "a.wav"},
+                        "--levels 15 takes at most --rows 32"},
         CommandLineCase{
             "FractionalRows", {"--rows", "2.5", "a.wav"}, "--rows wants a whole number"},
         CommandLineCase{"MissingValue", {"a.wav", "-b"}, "-b needs a value"},
