@@ -11,20 +11,16 @@
 namespace talveco {
 namespace {
 
+// The bytes, owned, and read through a view of them.
 class BytesInMemory final : public ByteSource {
   public:
     explicit BytesInMemory(std::vector<std::uint8_t>&& bytes) : bytes_(std::move(bytes)) {}
 
-    std::size_t readSome(std::span<std::uint8_t> buffer) override {
-        const std::size_t count = std::min(buffer.size(), bytes_.size() - position_);
-        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(position_), count, buffer.begin());
-        position_ += count;
-        return count;
-    }
+    std::size_t readSome(std::span<std::uint8_t> buffer) override { return view_.readSome(buffer); }
 
   private:
     std::vector<std::uint8_t> bytes_;
-    std::size_t position_ = 0;
+    BytesInView view_{bytes_};
 };
 
 class BytesFromReader final : public ByteSource {

@@ -15,22 +15,6 @@
 namespace talveco {
 namespace {
 
-class HeldBytes final : public ByteSource {
-  public:
-    explicit HeldBytes(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-
-    std::size_t readSome(std::span<std::uint8_t> buffer) override {
-        const std::size_t count = std::min(buffer.size(), bytes_.size() - position_);
-        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(position_), count, buffer.begin());
-        position_ += count;
-        return count;
-    }
-
-  private:
-    std::span<const std::uint8_t> bytes_;
-    std::size_t position_ = 0;
-};
-
 // FNV-1a over the samples' bits.
 std::uint64_t contentKey(std::span<const std::int16_t> samples) {
     std::uint64_t key = 14695981039346656037u;
@@ -44,7 +28,7 @@ std::uint64_t contentKey(std::span<const std::int16_t> samples) {
 }  // namespace
 
 PreviousStream::PreviousStream(std::span<const std::uint8_t> bytes) {
-    HeldBytes source(bytes);
+    BytesInView source(bytes);
     BitReader bits(source);
     if (bits.readBits(24) != 0x032897 || bits.readBits(8) != 1)
         throw Failure(FailureKind::NotAcmFile);
@@ -55,9 +39,10 @@ PreviousStream::PreviousStream(std::span<const std::uint8_t> bytes) {
     const unsigned rows = bits.readBits(12);
     if (rows == 0) throw Failure(FailureKind::NotAcmFile);
     if (rows > limits::maxEncoderRows(levels)) {
-        throw Failure(FailureKind::OutsideLimits,
-                      "the earlier stream's blocks of " + std::to_string(rows) + " rows at levels " +
-                          std::to_string(levels) + " are larger than the encoder makes");
+        throw Failure(FailureKind::OutsideLimits, "the earlier stream's blocks of " +
+                                                      std::to_string(rows) + " rows at levels " +
+                                                      std::to_string(levels) +
+                                                      " are larger than the encoder makes");
     }
     geometry_ = blockGeometry(levels, rows);
     const std::size_t blockSize = geometry_.blockSize;
