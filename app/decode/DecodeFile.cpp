@@ -183,7 +183,7 @@ bool dropsHalfFrame(const AcmHeader& header, const SoundShape& shape, FileMessag
 std::unique_ptr<OutputStream> openOutput(const FileTask& task, const DecodeOptions& options,
                                          FileIdentity input) {
     if (task.output == "-") {
-        refuseTerminalOutput();
+        refuseUnsafeStandardOutput(input);
         return std::make_unique<StandardOutput>();
     }
     refuseUnsafeOutput(task.output, input, options.force);

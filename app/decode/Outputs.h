@@ -58,7 +58,8 @@ class StandardOutput final : public OutputStream {
     std::optional<std::uint64_t> start_;  // where the output began in the file
 };
 
-// Raises FileRefused when standard output is a terminal: audio there is noise.
-void refuseTerminalOutput();
+// Raises FileRefused when standard output is a terminal (audio there is
+// noise) or the input itself (`>> input`: the input would grow as it is read).
+void refuseUnsafeStandardOutput(FileIdentity input);
 
 }  // namespace talveco

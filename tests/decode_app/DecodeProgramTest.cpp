@@ -192,6 +192,10 @@ TEST_F(DecodeProgram, StandardInputAndOutput) {
     toFile.standardOutputFile = dir / "file.wav";
     result = decode({"-c", "s.acm"}, toFile);
     ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    const auto inFile = readFileBytes(dir / "file.wav");
+    ASSERT_GE(inFile.size(), 44U);
+    EXPECT_EQ(inFile[40] | inFile[41] << 8 | inFile[42] << 16 | inFile[43] << 24,
+              static_cast<int>(inFile.size() - 44));
     EXPECT_EQ(readSound(dir / "file.wav").samples, expected);
 
     result = decode({"-s", "--output=in.flac", "-"}, fromStdin);
