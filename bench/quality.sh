@@ -2,7 +2,8 @@
 # The encoder's quality bench: makes speech and synthetic material, encodes each file at 2,
 # 2.1, 3 and 4 bits per sample (and at the default quality), decodes with talveco and
 # compares with the original, next to sox's IMA and MS ADPCM on the same files; then times
-# the encoding of a 10-minute file next to flac -8 and oggenc -b 64. Prints Markdown tables.
+# the encoding of a 10-minute file next to flac -8 and oggenc -b 64; then the signals that are
+# hard for the format, generations and --like (bench/hard_signals.py). Prints Markdown tables.
 #   bench/quality.sh [WORK_DIR]
 # BUILD=dir uses an existing Release build instead of making build-quality/.
 set -euo pipefail
@@ -221,5 +222,7 @@ t=$(fastest oggenc -Q -b 64 -o long.ogg long.wav)
 echo "| oggenc -b 64 | $t | $(stat -c %s long.ogg) |"
 echo
 python3 "$bench/quality_targets.py" results.tsv
+echo
+python3 "$bench/hard_signals.py" "$encoder" "$decoder" hard
 echo
 echo "load average after the runs: $(cat /proc/loadavg)"

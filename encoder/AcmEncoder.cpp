@@ -3,10 +3,12 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "encoder/AnalysisBank.h"
 #include "encoder/BlockCoder.h"
 #include "encoder/ColumnCoder.h"
+#include "encoder/PreviousStream.h"
 #include "encoder/RateControl.h"
 #include "platform/Failure.h"
 #include "platform/OutputFile.h"
@@ -25,14 +27,13 @@ constexpr std::size_t writePiece = 1 << 16;
 // it is clipped in the stage-1 values, never wrapped.
 constexpr std::size_t levelsLookAhead = 1 << 19;
 
-// Levels 4 and 5, with blocks of 512 values, coded best on all material
-// measured: 5 (16 rows) on speech, 4 (32 rows) on chords; see
-// chooseLevels. Fewer levels leave room for loud material.
+// Blocks of 512 values and at most 5 levels coded best on all material
+// measured: 5 (16 rows) on speech, 4 (32 rows) on chords; fewer levels on
+// loud waveforms with hard edges and on short sounds (see chooseGeometry).
 constexpr unsigned mostLevels = 5;
-constexpr unsigned fallbackLevels = 4;
 constexpr std::size_t preferredBlockSize = 512;
 
-// Values the trial encodings that choose between the two look at.
+// Values the trial encodings that choose the geometry look at.
 constexpr std::size_t trialValues = 1 << 16;
 
 // Blocks are coded in segments of at least this many values, each analysed
@@ -62,7 +63,10 @@ void fillTargets(std::span<double> out, std::uint64_t first, std::span<const std
     // shifts down to the sample.
     const double gain = std::ldexp(1.0, int(levels));
     const double middle = levels == 0 ? 0.0 : gain / 2;
-    const std::int16_t last = inputEnd > inputFirst ? input[inputEnd - 1 - inputFirst] : 0;
+    // Without a transform, silence is what costs least past the end; with
+    // one, the last sample held, which leaves no edge to ring.
+    const std::int16_t last =
+        levels > 0 && inputEnd > inputFirst ? input[inputEnd - 1 - inputFirst] : 0;
     const std::size_t known =
         first >= inputEnd ? 0 : std::min<std::size_t>(out.size(), inputEnd - first);
     for (std::size_t i = 0; i < known; ++i)
@@ -104,30 +108,78 @@ bool fitsLevels(std::span<const std::int16_t> samples, unsigned levels, double h
     return clipped <= clippedShare * energy;
 }
 
-// How well a geometry codes `samples`: the SNR of a trial at quality 5 less
-// 6.02 dB per bit per sample, the exchange rate of a uniform quantiser.
-double trialMerit(std::span<const std::int16_t> samples, unsigned levels) {
+// The rows of a block at these levels: blocks of the preferred size, but no
+// more rows than the input fills, so that short sounds pay for no padding.
+unsigned rowsFor(unsigned levels, std::size_t values) {
+    const std::size_t columns = std::size_t{1} << levels;
+    const std::size_t filled = std::max<std::size_t>(1, (values + columns - 1) / columns);
+    return static_cast<unsigned>(std::min<std::size_t>(defaultRows(levels), filled));
+}
+
+// How well a geometry codes `samples`: the SNR of a trial less 6.02 dB per
+// bit per sample, the exchange rate of a uniform quantiser.
+double trialMerit(std::span<const std::int16_t> samples, unsigned levels, unsigned rows,
+                  double quality) {
     EncoderSettings settings;
     settings.levels = levels;
-    settings.rows = defaultRows(levels);
+    settings.rows = rows;
+    settings.quality = quality;
     AcmEncoder trial = AcmEncoder::toMemory(1, 1, settings);
     trial.write(samples);
     const EncoderReport report = trial.finish();
     return std::min(report.snrDb, 200.0) - 6.02 * report.bitsPerSample;
 }
 
-// The levels for `samples`: the most that fit them, and of the two best,
-// the one that codes their start better. The start counts for more than its
-// share there, as it should: from rest, more levels reproduce a loud onset
-// less well.
-unsigned chooseLevels(std::span<const std::int16_t> samples, double headroom) {
-    unsigned levels = mostLevels;
-    while (levels > 1 && !fitsLevels(samples, levels, headroom))
-        --levels;
-    if (levels != mostLevels || samples.size() <= trialValues / 4) return levels;
-    const auto start = samples.first(std::min(samples.size(), trialValues));
-    return trialMerit(start, mostLevels) >= trialMerit(start, fallbackLevels) ? mostLevels
-                                                                              : fallbackLevels;
+// Pieces of the input the trials code: all of a short input; of a long one,
+// its start and pieces spread over the rest, faded in so that only the true
+// start of the sound counts as an onset.
+std::vector<std::vector<std::int16_t>> trialPieces(std::span<const std::int16_t> samples) {
+    if (samples.size() <= trialValues)
+        return {std::vector<std::int16_t>(samples.begin(), samples.end())};
+    constexpr std::size_t pieces = 4;
+    constexpr std::size_t fadeValues = 256;
+    const std::size_t length = trialValues / pieces;
+    std::vector<std::vector<std::int16_t>> out;
+    for (std::size_t i = 0; i < pieces; ++i) {
+        const std::size_t first = (samples.size() - length) / (pieces - 1) * i;
+        std::vector<std::int16_t> piece(
+            samples.begin() + static_cast<std::ptrdiff_t>(first),
+            samples.begin() + static_cast<std::ptrdiff_t>(first + length));
+        for (std::size_t k = 0; i > 0 && k < fadeValues; ++k)
+            piece[k] = static_cast<std::int16_t>(piece[k] * double(k) / fadeValues);
+        out.push_back(std::move(piece));
+    }
+    return out;
+}
+
+// The geometry for `samples`: of the levels that fit them, the one whose
+// trials code them best. Fewer levels must win by a margin, so that the
+// choice stays put when a decoded file is coded again. The start counts as
+// it should: from rest, more levels reproduce a loud onset less well.
+std::pair<unsigned, unsigned> chooseGeometry(std::span<const std::int16_t> samples, double headroom,
+                                             double quality) {
+    constexpr double fewerLevelsMargin = 0.25;
+    unsigned most = mostLevels;
+    while (most > 1 && !fitsLevels(samples, most, headroom))
+        --most;
+    if (samples.empty()) return {most, defaultRows(most)};
+    const auto pieces = trialPieces(samples);
+    const auto merit = [&](unsigned levels) {
+        double sum = 0.0;
+        for (const auto& piece : pieces)
+            sum += trialMerit(piece, levels, rowsFor(levels, piece.size()), quality);
+        return sum / double(pieces.size());
+    };
+    unsigned best = most;
+    double bestMerit = merit(most);
+    for (unsigned levels = most; levels-- > 0;) {
+        const double m = merit(levels);
+        if (m > bestMerit + fewerLevelsMargin) {
+            best = levels;
+            bestMerit = m;
+        }
+    }
+    return {best, rowsFor(best, samples.size())};
 }
 
 std::string number(double value) {
@@ -180,12 +232,14 @@ struct Fidelity {
     double signalEnergy = 0;
     double errorEnergy = 0;
     unsigned onsetError = 0;
+    std::uint64_t exactSamples = 0;
 
     void add(std::int16_t input, std::int16_t decoded, bool inOnset) {
         const double x = input;
         const double e = double(decoded) - x;
         signalEnergy += x * x;
         errorEnergy += e * e;
+        exactSamples += e == 0 ? 1 : 0;
         if (inOnset)
             onsetError = std::max(onsetError, unsigned(std::abs(int(decoded) - int(input))));
     }
@@ -202,7 +256,10 @@ struct AcmEncoder::State {
         : settings(encoderSettings),
           channels(channelCount),
           sampleRate(rate),
-          quality(encoderSettings.quality) {}
+          quality(encoderSettings.quality) {
+        if (!settings.likeStream.empty()) previous.emplace(settings.likeStream);
+        settings.likeStream = {};  // read once; the trials need no copy
+    }
 
     void write(std::span<const std::int16_t> samples);
     EncoderReport finish();
@@ -218,6 +275,8 @@ struct AcmEncoder::State {
     std::span<const double> analyseSegment(std::uint64_t first, std::size_t count);
     void codeSegment(std::uint64_t first, std::size_t count);
     void codeBlock(std::span<const double> values, double step);
+    std::uint64_t mostBlockBits(std::uint64_t first) const;
+    bool codeAsBefore();
     void deliver(std::uint64_t first, std::span<const std::int16_t> decodedBlock);
     void codeReadySegments();
     void codeWholeInputToBudget();
@@ -245,6 +304,7 @@ struct AcmEncoder::State {
     std::vector<std::int16_t> decoded;
     QualityControl quality;
     Fidelity fidelity;
+    std::optional<PreviousStream> previous;
     bool finished = false;
     std::optional<std::string> failure;  // the first failure, which ended the encoder
 };
@@ -301,12 +361,20 @@ void AcmEncoder::State::decideGeometry() {
     // In constant quality exactly the look-ahead is looked at, however much of the input
     // the pieces written so far happen to hold, so that the pieces change nothing.
     const double headroom = settings.bitrateKbps ? 1.0 : streamedHeadroom;
-    const std::span<const std::int16_t> known =
-        settings.bitrateKbps
-            ? std::span<const std::int16_t>(input)
-            : std::span<const std::int16_t>(input).first(std::min(input.size(), levelsLookAhead));
-    const unsigned levels = settings.levels ? *settings.levels : chooseLevels(known, headroom);
-    const unsigned rows = settings.rows ? *settings.rows : defaultRows(levels);
+    const double trialQuality =
+        settings.bitrateKbps ? 5.0 : std::clamp(settings.quality, 0.0, 10.0);
+    const std::span<const std::int16_t> known = std::span<const std::int16_t>(input).first(
+        settings.bitrateKbps ? input.size() : std::min(input.size(), levelsLookAhead));
+    unsigned levels = settings.levels.value_or(0);
+    unsigned rows = 0;
+    if (previous) {
+        levels = previous->levels();
+        rows = previous->rows();
+    } else if (!settings.levels) {
+        std::tie(levels, rows) = chooseGeometry(known, headroom, trialQuality);
+    }
+    if (settings.rows && !previous) rows = *settings.rows;
+    if (rows == 0) rows = rowsFor(levels, input.size());
     coder.emplace(levels, rows);
     decoded.resize(coder->geometry().blockSize);
 }
@@ -340,9 +408,34 @@ void AcmEncoder::State::deliver(std::uint64_t first, std::span<const std::int16_
 }
 
 void AcmEncoder::State::codeBlock(std::span<const double> values, double step) {
-    coder->code(values, step, bits, decoded);
+    if (!codeAsBefore()) coder->code(values, step, bits, decoded, mostBlockBits(coded));
     deliver(coded, decoded);
     coded += decoded.size();
+}
+
+// The block from `coded` on as the previous stream held it, where its
+// samples are those of one of that stream's blocks.
+bool AcmEncoder::State::codeAsBefore() {
+    if (!previous) return false;
+    const std::size_t blockSize = coder->geometry().blockSize;
+    const auto real =
+        static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, received - coded));
+    const std::span<const std::int16_t> samples(input.data() + (coded - inputFirst), real);
+    const auto block = previous->blockDecodingTo(samples, static_cast<std::size_t>(coded));
+    return block &&
+           coder->codeUnpacked(previous->unpacked(*block), previous->step(*block), bits, decoded);
+}
+
+// No block may cost more than its samples as 16-bit PCM; the last one may
+// take the bits of an empty block besides, so that no stream is larger than
+// its input as PCM with a WAV header. Blocks so small that their codes
+// alone cost half of that (only ever asked for) may all take them.
+std::uint64_t AcmEncoder::State::mostBlockBits(std::uint64_t first) const {
+    const BlockGeometry& geometry = coder->geometry();
+    const std::uint64_t real = std::min<std::uint64_t>(geometry.blockSize, received - first);
+    const std::uint64_t emptyBlock = 4 + 16 + 5 * std::uint64_t{geometry.columns};
+    const bool tiny = 2 * emptyBlock > 16 * std::uint64_t{geometry.blockSize};
+    return 16 * real + (tiny || first + geometry.blockSize >= received ? emptyBlock : 0);
 }
 
 void AcmEncoder::State::dropInputBefore(std::uint64_t position) {
@@ -356,10 +449,10 @@ void AcmEncoder::State::dropInputBefore(std::uint64_t position) {
 // Constant quality: each block's step from its own level.
 void AcmEncoder::State::codeSegment(std::uint64_t first, std::size_t count) {
     const std::span<const double> values = analyseSegment(first, count);
-    quality.observe(values);
     const std::size_t blockSize = coder->geometry().blockSize;
+    quality.observe(values, blockSize);
     for (std::size_t b = 0; b < count; b += blockSize)
-        codeBlock(values.subspan(b, blockSize), quality.step());
+        codeBlock(values.subspan(b, blockSize), quality.step(b / blockSize));
     const std::size_t margin = analysisMargin(coder->geometry().levels);
     dropInputBefore(coded >= margin ? coded - margin : 0);
     bits.takeCompleteBytes(outgoing);
@@ -430,23 +523,26 @@ void AcmEncoder::State::codeWholeInputToBudget() {
     const auto blockBits = [&](std::size_t index, double step) {
         return counter.countBits(blockValues(index * blockSize), step);
     };
-    // Near full scale, blocks that would wrap are coded again with finer
-    // steps, at a cost in bits that counting alone does not see: there the
-    // trials code every block in turn, as the stream will have it.
-    const bool nearFullScale = peak > loudShare * std::numeric_limits<std::int16_t>::max();
-    const auto allBlockBits = [&](double step) {
-        std::vector<std::uint32_t> out(blocks);
-        if (!nearFullScale) {
-            for (std::size_t b = 0; b < blocks; ++b)
-                out[b] = static_cast<std::uint32_t>(blockBits(b, step));
-            return out;
-        }
-        BlockCoder trial(levels, rows);
-        for (std::size_t b = 0; b < blocks; ++b)
-            out[b] = static_cast<std::uint32_t>(trial.codedBits(blockValues(b * blockSize), step));
-        return out;
+    const auto blockCost = [&](std::size_t index, double step) {
+        const auto [bitCount, error] =
+            counter.countBitsAndError(blockValues(index * blockSize), step);
+        return BlockCost{double(bitCount), error};
     };
-    const std::vector<double> steps = stepsForBudget(blocks, budget, blockBits, allBlockBits);
+    // Near full scale, blocks that would wrap are coded again, at a cost in
+    // bits that counting alone does not see: there the stream's own bits are
+    // counted, every block coded in turn.
+    const bool nearFullScale = peak > loudShare * std::numeric_limits<std::int16_t>::max();
+    const auto codedBits = [&](const std::vector<double>& steps) {
+        if (!nearFullScale) return -1.0;
+        BlockCoder trial(levels, rows);
+        double sum = 0.0;
+        for (std::size_t b = 0; b < blocks; ++b)
+            sum += double(trial.codedBits(blockValues(b * blockSize), steps[b],
+                                          mostBlockBits(b * blockSize)));
+        return sum;
+    };
+    const std::vector<double> steps =
+        stepsForBudget(blocks, budget, blockBits, blockCost, codedBits);
     for (std::size_t b = 0; b < blocks; ++b) {
         codeBlock(blockValues(b * blockSize), steps[b]);
         bits.takeCompleteBytes(outgoing);
@@ -494,6 +590,7 @@ EncoderReport AcmEncoder::State::finish() {
     report.levels = geometry.levels;
     report.rows = static_cast<unsigned>(geometry.rows);
     report.onsetError = fidelity.onsetError;
+    report.exactSamples = fidelity.exactSamples;
     return report;
 }
 

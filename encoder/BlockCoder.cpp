@@ -19,10 +19,21 @@ constexpr unsigned blockHeaderBits = 4 + 16;
 constexpr unsigned tailRows = 2;
 
 // Steps above this leave too few indices inside the 16-bit amplitude range.
-constexpr double largestStep = 16384;
+constexpr double largestStep = 32767;
 
 std::uint16_t usableStep(double step) {
     return static_cast<std::uint16_t>(std::clamp(std::lround(step), 1L, long(largestStep)));
+}
+
+// The step, made finer where needed so that the multiples of it inside the
+// 16-bit amplitude range reach `peak`: a coarse step would otherwise flatten
+// the loudest values of the block at the last multiple below full scale.
+std::uint16_t stepReaching(double step, double peak) {
+    int s = usableStep(step);
+    const double reach = std::min(peak, double(int16Highest));
+    while (s > 1 && reach > (int16Highest / s) * s + s / 2.0)
+        s = int16Highest / (int16Highest / s + 1);
+    return static_cast<std::uint16_t>(s);
 }
 
 // The nearest integer, ties to even, without a library call: adding 1.5 *
@@ -111,7 +122,10 @@ BlockCoder::BlockCoder(unsigned levels, unsigned rows)
 BlockCoder::Quantised BlockCoder::quantise(std::span<const double> values, double step,
                                            double scale) {
     Quantised q;
-    q.step = usableStep(step);
+    double peak = 0.0;
+    for (const double v : values)
+        peak = std::max(peak, std::abs(v));
+    q.step = stepReaching(step, peak * scale);
     const double toIndex = scale / q.step;
     const int lowestIndex = -(-int16Lowest / q.step);
     const int highestIndex = int16Highest / q.step;
@@ -180,6 +194,12 @@ std::uint64_t BlockCoder::countBits(std::span<const double> values, double step)
     return quantise(values, step, 1.0).bits;
 }
 
+std::pair<std::uint64_t, double> BlockCoder::countBitsAndError(std::span<const double> values,
+                                                               double step) {
+    const Quantised q = quantise(values, step, 1.0);
+    return {q.bits, distortion(values, q)};
+}
+
 bool BlockCoder::wraps(std::span<const std::int32_t> values) const {
     const unsigned levels = geometry_.levels;
     return std::any_of(values.begin(), values.end(), [levels](std::int32_t v) {
@@ -218,19 +238,62 @@ void BlockCoder::write(const Quantised& q, BitWriter& bits) {
         encodeColumn(bits, codes_[c], std::span<const int>(indices_.data() + c * rows, rows));
 }
 
-// Quantises the block, coding it again with finer steps and then with less
-// level while it would wrap, down to silence, which the previous block has
-// made sure does not wrap; quantisation noise is what pushes loud samples
-// over. Leaves the transformed block in block_ and moves the carries on.
-BlockCoder::Quantised BlockCoder::quantiseWithoutWrap(std::span<const double> values, double step) {
-    double trialStep = step;
-    double scale = 1.0;
-    for (;;) {
-        const Quantised q = quantise(values, trialStep, scale);
-        if (transformWithoutWrap(q) || scale == 0.0) {
-            carries_.swap(trialCarries_);
-            return q;
+// The weighted squared error of the block as quantise() left it in indices_.
+double BlockCoder::distortion(std::span<const double> values, const Quantised& q) const {
+    const std::size_t rows = geometry_.rows;
+    const std::size_t columns = geometry_.columns;
+    double sum = 0.0;
+    for (std::size_t c = 0; c < columns; ++c) {
+        double column = 0.0;
+        for (std::size_t r = 0; r < rows; ++r) {
+            const double e = values[r * columns + c] - double(indices_[c * rows + r]) * q.step;
+            column += e * e;
         }
+        sum += bandWeights_[c] * column;
+    }
+    return sum;
+}
+
+// Quantises the block; where it would wrap (quantisation noise pushes loud
+// samples over), codes it again with a little less level or with finer
+// steps, whichever costs less in distortion + lambda * bits, and failing
+// both with ever finer steps and then ever less level, down to silence,
+// which the previous block has made sure does not wrap. Leaves the
+// transformed block in block_ and moves the carries on.
+BlockCoder::Quantised BlockCoder::quantiseWithoutWrap(std::span<const double> values, double step) {
+    const auto accept = [this](const Quantised& q) {
+        carries_.swap(trialCarries_);
+        return q;
+    };
+    Quantised q = quantise(values, step, 1.0);
+    if (transformWithoutWrap(q)) return accept(q);
+    const double lambda = bitCost_ * step * step;
+    double bestCost = std::numeric_limits<double>::infinity();
+    std::pair<double, double> best{0.0, 0.0};  // step, scale
+    const auto consider = [&](double trialStep, double scale) {
+        const Quantised trial = quantise(values, trialStep, scale);
+        if (!transformWithoutWrap(trial)) return false;
+        const double cost = distortion(values, trial) + lambda * double(trial.bits);
+        if (cost < bestCost) {
+            bestCost = cost;
+            best = {trialStep, scale};
+        }
+        return true;
+    };
+    for (const double scale : {0.97, 0.94, 0.91})
+        if (consider(step, scale)) break;
+    for (double finer = step / 2; finer >= 1.0 && finer >= step / 16; finer /= 2)
+        if (consider(finer, 1.0)) break;
+    if (bestCost < std::numeric_limits<double>::infinity()) {
+        q = quantise(values, best.first, best.second);
+        transformWithoutWrap(q);
+        return accept(q);
+    }
+    double trialStep = std::max(1.0, step / 32);
+    double scale = 0.9;
+    for (;;) {
+        q = quantise(values, trialStep, scale);
+        if (transformWithoutWrap(q) || scale == 0.0) return accept(q);
         if (trialStep > 1.0) {
             trialStep = std::max(1.0, trialStep / 2);
         } else {
@@ -239,15 +302,106 @@ BlockCoder::Quantised BlockCoder::quantiseWithoutWrap(std::span<const double> va
     }
 }
 
+// For a block with few coded columns (a steady level, a lone sample), the
+// steps of which its largest value is a whole multiple, the nearest to
+// `step` and the coarsest, where one of them costs less in distortion +
+// lambda * bits: such blocks then come back exactly, and they are cheap to
+// quantise again.
+double BlockCoder::exactStep(std::span<const double> values, double step) {
+    const Quantised q = quantise(values, step, 1.0);
+    const auto coded =
+        std::count_if(codes_.begin(), codes_.end(), [](unsigned c) { return c != 0; });
+    if (std::size_t(coded) > std::max<std::size_t>(1, geometry_.columns / 4)) return step;
+    double magnitude = 0.0;
+    for (const double v : values)
+        magnitude = std::max(magnitude, std::abs(v));
+    const long multiple = std::lround(magnitude / q.step);
+    if (multiple < 1) return step;
+    const auto exactFor = [magnitude](long m) {
+        const double exact = m < 1 ? 0.0 : std::round(magnitude / double(m));
+        const bool fits =
+            exact >= 1 && exact <= largestStep && std::abs(exact * double(m) - magnitude) <= 0.5;
+        return fits ? exact : 0.0;
+    };
+    double nearest = 0.0;
+    for (long k = 0; nearest == 0.0 && k < 2 * multiple + 8; ++k)
+        nearest = exactFor(k % 2 == 0 ? multiple + k / 2 : multiple - (k + 1) / 2);
+    double coarsest = 0.0;
+    for (long m = 1; coarsest == 0.0 && m <= multiple; ++m)
+        coarsest = exactFor(m);
+    const double lambda = bitCost_ * step * step;
+    double best = step;
+    double bestCost = distortion(values, q) + lambda * double(q.bits);
+    for (const double exact : {nearest, coarsest}) {
+        if (exact == 0.0 || exact == q.step) continue;
+        const Quantised e = quantise(values, exact, 1.0);
+        const double cost = distortion(values, e) + lambda * double(e.bits);
+        if (cost < bestCost) {
+            best = exact;
+            bestCost = cost;
+        }
+    }
+    return best;
+}
+
+// Coarser steps while the block takes more than `mostBits`, so that no
+// block costs more than the samples it carries would as 16-bit PCM.
+BlockCoder::Quantised BlockCoder::quantiseWithin(std::span<const double> values, double step,
+                                                 std::uint64_t mostBits) {
+    const std::vector<std::uint32_t> before = carries_;
+    step = exactStep(values, step);
+    Quantised q = quantiseWithoutWrap(values, step);
+    while (q.bits > mostBits && step < largestStep) {
+        carries_ = before;
+        step = std::min(largestStep, std::max(2.0, step * 2));
+        q = quantiseWithoutWrap(values, step);
+    }
+    return q;
+}
+
 void BlockCoder::code(std::span<const double> values, double step, BitWriter& bits,
-                      std::span<std::int16_t> decoded) {
-    const Quantised q = quantiseWithoutWrap(values, step);
+                      std::span<std::int16_t> decoded, std::uint64_t mostBits) {
+    const Quantised q = quantiseWithin(values, step, mostBits);
     storeSamples(block_, geometry_.levels, decoded.data());
     write(q, bits);
 }
 
-std::uint64_t BlockCoder::codedBits(std::span<const double> values, double step) {
-    return quantiseWithoutWrap(values, step).bits;
+bool BlockCoder::codeUnpacked(std::span<const std::int32_t> unpacked, std::uint16_t step,
+                              BitWriter& bits, std::span<std::int16_t> decoded) {
+    if (step == 0 || unpacked.size() != geometry_.blockSize) return false;
+    const std::size_t rows = geometry_.rows;
+    const std::size_t columns = geometry_.columns;
+    Quantised q;
+    q.step = step;
+    int lowest = 0;
+    int highest = 0;
+    for (std::size_t c = 0; c < columns; ++c) {
+        const std::span<int> column(indices_.data() + c * rows, rows);
+        for (std::size_t r = 0; r < rows; ++r) {
+            const std::int32_t value = unpacked[r * columns + c];
+            if (value % step != 0) return false;
+            column[r] = value / step;
+        }
+        const auto [low, high] = std::minmax_element(column.begin(), column.end());
+        if (std::int64_t{*low} * step < int16Lowest || std::int64_t{*high} * step > int16Highest)
+            return false;
+        lowest = std::min(lowest, *low);
+        highest = std::max(highest, *high);
+        const ColumnChoice choice = cheapestColumnCode(column);
+        codes_[c] = choice.code;
+        q.bits += choice.bits;
+    }
+    q.exponent = rangeExponent(lowest, highest);
+    if (!transformWithoutWrap(q)) return false;
+    carries_.swap(trialCarries_);
+    storeSamples(block_, geometry_.levels, decoded.data());
+    write(q, bits);
+    return true;
+}
+
+std::uint64_t BlockCoder::codedBits(std::span<const double> values, double step,
+                                    std::uint64_t mostBits) {
+    return quantiseWithin(values, step, mostBits).bits;
 }
 
 }  // namespace talveco

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "acm/AcmDecoder.h"
@@ -23,17 +24,31 @@ class BlockCoder {
     // The bits one block of analysis values (geometry().blockSize, row after
     // row) takes with this quantiser step; nothing is written or decoded.
     std::uint64_t countBits(std::span<const double> values, double step);
+    // The same bits, and the weighted squared error of the values quantised.
+    std::pair<std::uint64_t, double> countBitsAndError(std::span<const double> values, double step);
 
     // Codes the block with this step into `bits` and stores the samples it
     // decodes to in `decoded` (blockSize of them). When a decoded sample would
     // leave the 16-bit range, where the decoder wraps it, the block is coded
-    // again with finer steps and then with less level until none does.
+    // again with a little less level or finer steps, whichever costs less,
+    // or failing both with ever finer steps and less level until none does. A block that would take
+    // more than `mostBits` is coded with coarser steps.
     void code(std::span<const double> values, double step, BitWriter& bits,
-              std::span<std::int16_t> decoded);
+              std::span<std::int16_t> decoded, std::uint64_t mostBits = noBitLimit);
+
+    // Codes a block of given values before the transform (`unpacked`, row
+    // after row, multiples of `step`), as an earlier stream held it, with the
+    // cheapest column codes; false, and nothing written or moved on, where
+    // they do not fit this block or would wrap from the present carries.
+    bool codeUnpacked(std::span<const std::int32_t> unpacked, std::uint16_t step, BitWriter& bits,
+                      std::span<std::int16_t> decoded);
 
     // The bits code() would write for the block, with the carries moved on
     // as code() moves them; nothing is written.
-    std::uint64_t codedBits(std::span<const double> values, double step);
+    std::uint64_t codedBits(std::span<const double> values, double step,
+                            std::uint64_t mostBits = noBitLimit);
+
+    static constexpr std::uint64_t noBitLimit = ~std::uint64_t{0};
 
   private:
     struct Quantised {
@@ -44,7 +59,10 @@ class BlockCoder {
     Quantised quantise(std::span<const double> values, double step, double scale);
     ColumnChoice chooseColumn(std::span<const double> scaled, int lowestIndex, int highestIndex,
                               double weight, std::span<int> column);
+    double distortion(std::span<const double> values, const Quantised& q) const;
     Quantised quantiseWithoutWrap(std::span<const double> values, double step);
+    double exactStep(std::span<const double> values, double step);
+    Quantised quantiseWithin(std::span<const double> values, double step, std::uint64_t mostBits);
     bool transformWithoutWrap(const Quantised& q);
     bool wraps(std::span<const std::int32_t> values) const;
     void write(const Quantised& q, BitWriter& bits);

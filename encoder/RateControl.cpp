@@ -13,17 +13,30 @@ QualityControl::QualityControl(double quality) {
     noiseShare_ = std::sqrt(12.0) * std::pow(10.0, -snrDb / 20.0);
 }
 
-void QualityControl::observe(std::span<const double> segmentValues) {
+void QualityControl::observe(std::span<const double> segmentValues, std::size_t blockSize) {
     double energy = 0.0;
-    for (const double v : segmentValues)
-        energy += v * v;
+    blockEnergy_.clear();
+    for (std::size_t first = 0; first < segmentValues.size(); first += blockSize) {
+        double block = 0.0;
+        for (const double v : segmentValues.subspan(first, blockSize))
+            block += v * v;
+        energy += block;
+        blockEnergy_.push_back(block / double(blockSize));
+    }
     energy /= double(std::max<std::size_t>(1, segmentValues.size()));
     // Half of it from this segment, half carried on from the ones before.
     levelEnergy_ = levelEnergy_ < 0 ? energy : (levelEnergy_ + energy) / 2;
 }
 
-double QualityControl::step() const {
-    return std::max(finestStep, noiseShare_ * std::sqrt(std::max(0.0, levelEnergy_)));
+double QualityControl::step(std::size_t index) const {
+    const std::size_t first = index >= nearBlocks ? index - nearBlocks : 0;
+    const std::size_t end = std::min(blockEnergy_.size(), index + nearBlocks + 1);
+    const double around = *std::max_element(blockEnergy_.begin() + std::ptrdiff_t(first),
+                                            blockEnergy_.begin() + std::ptrdiff_t(end));
+    const double step = noiseShare_ * std::sqrt(std::max(0.0, std::min(levelEnergy_, around)));
+    // On the grid, so that a decoded file coded again finds the same steps.
+    if (!(step > finestStep)) return finestStep;
+    return gridStep(int(std::lround(std::log2(step) * stepsPerOctave)));
 }
 
 }  // namespace talveco

@@ -19,56 +19,93 @@ class QualityControl {
   public:
     explicit QualityControl(double quality);
 
-    // Takes in the analysis values of the next segment.
-    void observe(std::span<const double> segmentValues);
-    // The step for the blocks of the segment observed last.
-    double step() const;
+    // Takes in the analysis values of the next segment, in blocks of
+    // `blockSize` values.
+    void observe(std::span<const double> segmentValues, std::size_t blockSize);
+    // The step for block `index` of the segment observed last: that of the
+    // slow level, but never so coarse that the level around the block is
+    // left below the quality asked, so that quiet passages and fades after
+    // loud ones keep their sound. The level around is the loudest block
+    // within `nearBlocks`, so the quiet moments inside speech, which its
+    // loud neighbours mask, keep the slow level's step. Steps are taken from
+    // the grid of gridStep.
+    double step(std::size_t index) const;
 
   private:
-    double noiseShare_;        // step over level
-    double levelEnergy_ = -1;  // mean square of the level; below 0 before the first segment
+    static constexpr std::size_t nearBlocks = 4;
+    double noiseShare_;                // step over level
+    double levelEnergy_ = -1;          // mean square of the level; below 0 before the first segment
+    std::vector<double> blockEnergy_;  // mean square of each block of the segment
 };
 
 // The finest and the coarsest step the block coder uses.
 inline constexpr double finestStep = 1.0;
-inline constexpr double coarsestStep = 16384.0;
+inline constexpr double coarsestStep = 32767.0;
 
-// One step for all blocks spends the least bits on the least total noise;
-// bits come in jumps as the step changes, so the budget is met by giving
-// some blocks the next finer step. `blockBits(block, step)` estimates the
-// bits of one block at a step; `allBlockBits(step)` gives those of every
-// block as the stream will have them. Returns the step of every block.
-template <typename BlockBits, typename AllBlockBits>
+// Steps come from a fixed grid, a quarter octave apart: grid step number k
+// is 2^(k / stepsPerOctave), rounded to a whole step.
+inline constexpr int stepsPerOctave = 4;
+inline double gridStep(int k) {
+    return std::clamp(std::round(std::exp2(double(k) / stepsPerOctave)), finestStep, coarsestStep);
+}
+
+// What coding one block at a step costs: its bits, and its squared error.
+struct BlockCost {
+    double bits = 0;
+    double distortion = 0;
+};
+
+// The step of every block for a budget of bits. One step for all blocks
+// spends the least bits on the least total noise, so each block takes,
+// among a few neighbouring grid steps, the one of least distortion +
+// lambda * bits, with one lambda for all blocks, the least that keeps to the
+// budget. A block whose values lie on the grid of one of the steps (a file
+// decoded and coded again at the same rate) loses nearly nothing at that
+// step and keeps it, so generations add little noise.
+//   blockBits(block, step): an estimate of one block's bits, to find the steps;
+//   blockCost(block, step): its BlockCost;
+//   codedBits(steps): the bits of all blocks coded in turn with these steps,
+//     as the stream will have them, or a negative number where counting each
+//     block alone is exact enough.
+template <typename BlockBits, typename Cost, typename CodedBits>
 std::vector<double> stepsForBudget(std::size_t blocks, double budgetBits, BlockBits blockBits,
-                                   AllBlockBits allBlockBits);
+                                   Cost blockCost, CodedBits codedBits);
 
 namespace detail {
 
-// The bits of the stream at one step: of every block, or estimated from
-// every `stride`th block.
-struct StepTrial {
-    double step = 0;
-    double total = 0;
-    std::vector<std::uint32_t> blockBits;
-};
-
 template <typename BlockBits>
-StepTrial trialAt(std::size_t blocks, double step, std::size_t stride, BlockBits& blockBits) {
-    StepTrial trial{step, 0.0, {}};
+double bitsAt(std::size_t blocks, double step, std::size_t stride, BlockBits& blockBits) {
+    double total = 0.0;
     std::size_t counted = 0;
     for (std::size_t b = 0; b < blocks; b += stride, ++counted)
-        trial.total += static_cast<double>(blockBits(b, step));
-    if (counted > 0) trial.total *= double(blocks) / double(counted);
-    return trial;
+        total += static_cast<double>(blockBits(b, step));
+    return counted > 0 ? total * double(blocks) / double(counted) : 0.0;
 }
 
-template <typename AllBlockBits>
-StepTrial fullTrialAt(double step, AllBlockBits& allBlockBits) {
-    StepTrial trial{step, 0.0, allBlockBits(step)};
-    for (const std::uint32_t bits : trial.blockBits)
-        trial.total += bits;
-    return trial;
-}
+// The candidates of every block: grid steps firstK .. firstK + count - 1.
+struct StepTable {
+    int firstK = 0;
+    int count = 0;
+    std::vector<BlockCost> costs;  // block * count + candidate
+
+    // Each block's candidate of least distortion + lambda * bits, into
+    // `choice`; returns their bits.
+    double choose(double lambda, std::vector<int>& choice) const {
+        double total = 0.0;
+        for (std::size_t b = 0; b < choice.size(); ++b) {
+            const BlockCost* c = &costs[b * std::size_t(count)];
+            int best = 0;
+            for (int j = 1; j < count; ++j) {
+                if (c[j].distortion + lambda * c[j].bits <
+                    c[best].distortion + lambda * c[best].bits)
+                    best = j;
+            }
+            choice[b] = best;
+            total += c[best].bits;
+        }
+        return total;
+    }
+};
 
 // log2 of the step at which the bits meet the budget, from a sample of the
 // blocks: bisection on log2(step) steered by the secant, since the bits fall
@@ -78,15 +115,15 @@ double estimateLogStep(std::size_t blocks, double budget, BlockBits& blockBits) 
     const std::size_t stride = blocks >= 64 ? 4 : 1;
     double fine = 0.0;
     double coarse = std::log2(coarsestStep);
-    double fineExcess = trialAt(blocks, finestStep, stride, blockBits).total - budget;
+    double fineExcess = bitsAt(blocks, finestStep, stride, blockBits) - budget;
     if (fineExcess <= 0) return fine;
-    double coarseExcess = trialAt(blocks, coarsestStep, stride, blockBits).total - budget;
+    double coarseExcess = bitsAt(blocks, coarsestStep, stride, blockBits) - budget;
     if (coarseExcess >= 0) return coarse;
     for (int i = 0; i < 12 && coarse - fine > 0.01; ++i) {
         double x = fine + (coarse - fine) * fineExcess / (fineExcess - coarseExcess);
         // Keep away from the ends, where a secant step gains little.
         x = std::clamp(x, fine + 0.1 * (coarse - fine), coarse - 0.1 * (coarse - fine));
-        const double excess = trialAt(blocks, std::exp2(x), stride, blockBits).total - budget;
+        const double excess = bitsAt(blocks, std::exp2(x), stride, blockBits) - budget;
         if (std::abs(excess) < 0.005 * budget) return x;
         if (excess > 0) {
             fine = x;
@@ -99,58 +136,139 @@ double estimateLogStep(std::size_t blocks, double budget, BlockBits& blockBits) 
     return (fine + coarse) / 2;
 }
 
+template <typename Cost>
+StepTable stepTable(std::size_t blocks, int firstK, int count, Cost& blockCost) {
+    StepTable table{firstK, count, std::vector<BlockCost>(blocks * std::size_t(count))};
+    for (std::size_t b = 0; b < blocks; ++b) {
+        for (int j = 0; j < count; ++j)
+            table.costs[b * std::size_t(count) + std::size_t(j)] =
+                blockCost(b, gridStep(firstK + j));
+    }
+    return table;
+}
+
+inline constexpr double leastLambda = 1.0 / 1024;
+
+// The least lambda whose choices keep to the budget, by bisection on its
+// logarithm; the largest tried when none does.
+inline double lambdaForBudget(const StepTable& table, double budgetBits, std::vector<int>& choice) {
+    double low = std::log2(leastLambda);  // spends too much, or nothing spends less
+    double high = 60.0;
+    for (int i = 0; i < 50; ++i) {
+        const double middle = (low + high) / 2;
+        (table.choose(std::exp2(middle), choice) > budgetBits ? low : high) = middle;
+    }
+    table.choose(std::exp2(high), choice);
+    return std::exp2(high);
+}
+
+// After the choice for a lambda, blocks move to their next finer step while
+// the budget allows, those that buy the most distortion per bit first:
+// blocks alike (a steady tone) all switch at the same lambda.
+inline void spendTheRest(const StepTable& table, double budgetBits, std::vector<int>& choice) {
+    const std::size_t count = std::size_t(table.count);
+    double spent = 0.0;
+    std::vector<std::pair<double, std::size_t>> gains;
+    for (std::size_t b = 0; b < choice.size(); ++b) {
+        const BlockCost& now = table.costs[b * count + std::size_t(choice[b])];
+        spent += now.bits;
+        if (choice[b] == 0) continue;
+        const BlockCost& finer = table.costs[b * count + std::size_t(choice[b] - 1)];
+        const double extra = finer.bits - now.bits;
+        if (extra > 0 && finer.distortion < now.distortion)
+            gains.emplace_back((now.distortion - finer.distortion) / extra, b);
+    }
+    std::stable_sort(gains.begin(), gains.end(),
+                     [](const auto& x, const auto& y) { return x.first > y.first; });
+    for (const auto& [gain, b] : gains) {
+        const double extra = table.costs[b * count + std::size_t(choice[b] - 1)].bits -
+                             table.costs[b * count + std::size_t(choice[b])].bits;
+        if (spent + extra > budgetBits) continue;
+        --choice[b];
+        spent += extra;
+    }
+}
+
 }  // namespace detail
 
-template <typename BlockBits, typename AllBlockBits>
+template <typename BlockBits, typename Cost, typename CodedBits>
 std::vector<double> stepsForBudget(std::size_t blocks, double budgetBits, BlockBits blockBits,
-                                   AllBlockBits allBlockBits) {
-    using detail::fullTrialAt;
+                                   Cost blockCost, CodedBits codedBits) {
     const double estimate = detail::estimateLogStep(blocks, budgetBits, blockBits);
-    // Bracket the budget with all blocks counted: `over` spends at least
-    // the budget, `under` at most. Where blocks are coded again to keep
-    // them from wrapping, bits need not fall as the step grows; without a
-    // bracket near the estimate, the estimate stands.
-    constexpr double nudge = 0.03;
-    constexpr int mostNudges = 12;
-    detail::StepTrial first = fullTrialAt(std::exp2(estimate), allBlockBits);
-    detail::StepTrial over = first;
-    detail::StepTrial under = first;
-    double x = estimate;
-    for (int i = 0; i < mostNudges && under.total > budgetBits && under.step < coarsestStep; ++i) {
-        x += nudge;
-        over = std::move(under);
-        under = fullTrialAt(std::min(coarsestStep, std::exp2(x)), allBlockBits);
-    }
-    x = estimate;
-    for (int i = 0; i < mostNudges && over.total < budgetBits && over.step > finestStep; ++i) {
-        x -= nudge;
-        under = std::move(over);
-        over = fullTrialAt(std::max(finestStep, std::exp2(x)), allBlockBits);
-    }
-    if (under.total > budgetBits && over.total > budgetBits && under.step < coarsestStep) {
-        return std::vector<double>(blocks, std::exp2(estimate));
-    }
-    std::vector<double> steps(blocks, under.step);
-    const double spread = over.total - under.total;
-    if (under.total > budgetBits || over.total < budgetBits || spread <= 0) {
-        if (over.total <= budgetBits) std::fill(steps.begin(), steps.end(), over.step);
-        return steps;
-    }
-    // The finer step for a share of the blocks, spread evenly through the
-    // stream: a block takes it while the extra bits so far stay behind
-    // that share of the extra bits so far.
-    const double share = (budgetBits - under.total) / spread;
-    double wanted = 0.0;
-    double taken = 0.0;
-    for (std::size_t b = 0; b < blocks; ++b) {
-        const double extra = double(over.blockBits[b]) - double(under.blockBits[b]);
-        wanted += share * extra;
-        if (taken + extra / 2 <= wanted) {
-            steps[b] = over.step;
-            taken += extra;
+    const int lastK = int(std::ceil(std::log2(coarsestStep) * stepsPerOctave));
+    // Grid steps from one finer than the estimate to two coarser; moved
+    // while the budget lies beyond what they can spend.
+    constexpr int candidates = 4;
+    constexpr int mostMoves = 4;
+    int firstK =
+        std::clamp(int(std::floor(estimate * stepsPerOctave)) - 1, 0, lastK - candidates + 1);
+    detail::StepTable table = detail::stepTable(blocks, firstK, candidates, blockCost);
+    std::vector<int> choice(blocks);
+    const auto stepsFor = [&](double target) {
+        for (int move = 0;; ++move) {
+            const double lambda = detail::lambdaForBudget(table, target, choice);
+            const double spent = table.choose(lambda, choice);
+            // The budget not binding: the least distortion fits it.
+            const bool slack = lambda <= detail::leastLambda * 1.01;
+            const int shift = spent > target ? candidates - 1 : (slack ? -(candidates - 1) : 0);
+            const int nextK = std::clamp(firstK + shift, 0, lastK - candidates + 1);
+            if (move == mostMoves || nextK == firstK) break;
+            firstK = nextK;
+            table = detail::stepTable(blocks, firstK, candidates, blockCost);
         }
+        detail::spendTheRest(table, target, choice);
+        std::vector<double> out(blocks);
+        for (std::size_t b = 0; b < blocks; ++b)
+            out[b] = gridStep(firstK + choice[b]);
+        return out;
+    };
+    // Where blocks are coded again to keep them from wrapping, the stream's
+    // own bits decide: the target moves, by steps on what they miss the
+    // budget by until a bracket is found and then within it, until they are
+    // within half a percent of it; failing that the closest stream within the
+    // budget is kept (the smallest if none is).
+    constexpr int mostTries = 10;
+    double target = budgetBits;
+    double lowTarget = -1.0;  // coded within the budget; and beyond it
+    double lowCoded = 0.0;
+    double highTarget = -1.0;
+    double highCoded = 0.0;
+    std::vector<double> steps = stepsFor(target);
+    std::vector<double> kept = steps;
+    double keptBits = -1.0;
+    for (int i = 0; i < mostTries; ++i) {
+        const double coded = codedBits(steps);
+        if (coded < 0) return steps;
+        const bool better =
+            keptBits < 0 || (coded <= budgetBits ? keptBits > budgetBits || coded > keptBits
+                                                 : keptBits > budgetBits && coded < keptBits);
+        if (better) {
+            kept = steps;
+            keptBits = coded;
+        }
+        if (std::abs(coded - budgetBits) <= 0.005 * budgetBits) return steps;
+        if (coded <= budgetBits) {
+            lowTarget = target;
+            lowCoded = coded;
+        } else {
+            highTarget = target;
+            highCoded = coded;
+        }
+        if (lowTarget >= 0 && highTarget >= 0) {
+            const double secant = lowTarget + (budgetBits - lowCoded) * (highTarget - lowTarget) /
+                                                  (highCoded - lowCoded);
+            const double inside =
+                std::min(lowTarget, highTarget) + 0.1 * std::abs(highTarget - lowTarget);
+            const double outside =
+                std::max(lowTarget, highTarget) - 0.1 * std::abs(highTarget - lowTarget);
+            target = std::clamp(secant, inside, outside);
+        } else {
+            target += budgetBits - coded;
+        }
+        if (target <= 0) break;
+        steps = stepsFor(target);
     }
-    return steps;
+    return kept;
 }
 
 }  // namespace talveco

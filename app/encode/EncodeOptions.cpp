@@ -20,7 +20,9 @@ enum OptionId {
     kQuality,
     kBitrate,
     kLevels,
-    kRows
+    kRows,
+    kStrictRate,
+    kLike
 };
 
 constexpr OptionSpec kOptions[] = {
@@ -36,6 +38,8 @@ constexpr OptionSpec kOptions[] = {
     {kBitrate, 'b', "bitrate", true},
     {kLevels, '\0', "levels", true},
     {kRows, '\0', "rows", true},
+    {kStrictRate, '\0', "strict-rate"},
+    {kLike, '\0', "like", true},
 };
 
 std::string shortest(double value) {
@@ -78,7 +82,7 @@ void apply(const GivenOption& given, EncodeOptions& options) {
             options.outputPath = given.value;
             break;
         case kStdout:
-            options.outputPath = kStandardStream;
+            options.outputPath.emplace(kStandardStream);
             break;
         case kDirectory:
             options.outputDirectory = given.value;
@@ -100,11 +104,24 @@ void apply(const GivenOption& given, EncodeOptions& options) {
             settings.rows =
                 parseWholeNumber(given.name, given.value, limits::minRows, limits::maxRows);
             break;
+        case kStrictRate:
+            options.strictRate = true;
+            break;
+        case kLike:
+            options.likePath = given.value;
+            break;
     }
 }
 
 void refuseConflicts(const EncodeOptions& options) {
     if (options.inputs.empty()) throw UsageError("no input file");
+    const std::optional<unsigned>& levels = options.settings.levels;
+    const std::optional<unsigned>& rows = options.settings.rows;
+    if (levels && rows && *rows > limits::maxEncoderRows(*levels)) {
+        throw UsageError("--levels " + std::to_string(*levels) + " takes at most --rows " +
+                         std::to_string(limits::maxEncoderRows(*levels)) + " (blocks of up to " +
+                         std::to_string(limits::maxEncoderBlockValues) + " values)");
+    }
     if (options.outputPath && options.outputDirectory) {
         throw UsageError("-o (or -c) and -d do not go together");
     }
@@ -135,6 +152,9 @@ std::string encodeUsageText() {
            "\n"
            "  -q, --quality N     constant quality, 0 (smallest) to 10 (best); default 5\n"
            "  -b, --bitrate KBPS  average bitrate in kbit/s, all channels together\n"
+           "  --strict-rate       fail a file whose bitrate is not within 2 % of -b\n"
+           "  --like OLD          code an edit of OLD.acm: its geometry, and its blocks where\n"
+           "                      the input still decodes as OLD does, which come back exact\n"
            "  --levels N          transform levels, 0 to 15 (default: chosen from the material)\n"
            "  --rows N            rows per block, 1 to 4095 (default: chosen from the material)\n"
            "  -o, --output OUT    write the single input's output to OUT (- for standard output)\n"

@@ -5,8 +5,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <new>
 #include <optional>
@@ -30,7 +33,8 @@ constexpr unsigned kLoudOnsetError = 1024;
 constexpr double kProgressSeconds = 60;
 // A bitrate exceeded by more than this share could not be met at all: the coarsest coding
 // the signal allows takes more.
-constexpr double kRateShortfall = 1.1;
+// Bitrates reached further than this from -b are named.
+constexpr double kRateTolerance = 0.02;
 
 std::string fixed(double value, int decimals) {
     char text[64];
@@ -54,7 +58,8 @@ std::string shownName(const std::string& path, const char* standardStream) {
 }
 
 std::string summaryLine(const std::string& input, const std::string& output,
-                        const EncoderReport& report, const SoundFileReader& reader) {
+                        const EncoderReport& report, const SoundFileReader& reader,
+                        bool countExact) {
     const unsigned channels = reader.channels();
     const unsigned rate = reader.sampleRate();
     const double seconds =
@@ -65,9 +70,14 @@ std::string summaryLine(const std::string& input, const std::string& output,
     const double kbps = static_cast<double>(report.streamBytes) * 8 / seconds / 1000;
     // What was encoded is the input as read: clipped, NaN made 0.
     const bool altered = reader.clippedSamples() > 0 || reader.notNumbers() > 0;
-    return line + ", " + fixed(kbps, 1) + " kbit/s, " + fixed(report.bitsPerSample, 2) +
-           " bits/sample, " + snrText(report.snrDb) +
-           (altered ? " against the clipped input" : "") + "\n";
+    line += ", " + fixed(kbps, 1) + " kbit/s, " + fixed(report.bitsPerSample, 2) +
+            " bits/sample, " + snrText(report.snrDb) +
+            (altered ? " against the clipped input" : "");
+    if (countExact) {
+        line += ", " + std::to_string(report.exactSamples) + " of " +
+                std::to_string(report.sampleCount) + " samples exact";
+    }
+    return line + "\n";
 }
 
 // "NAME: 42%" on one line that rewrites itself, for long files on a terminal, cut to the
@@ -110,13 +120,32 @@ void warn(Console& messages, const std::string& input, const std::string& text) 
     messages.write(std::string(kProgram) + ": " + input + ": warning: " + text + "\n");
 }
 
+// Empty when the stream's bitrate is within kRateTolerance of -b (or there is no -b);
+// otherwise what was reached.
+std::string missedRate(const EncoderReport& report, const SoundFileReader& reader,
+                       const EncoderSettings& settings) {
+    if (!settings.bitrateKbps || report.sampleCount == 0) return {};
+    const double asked = *settings.bitrateKbps;
+    const double seconds = static_cast<double>(report.sampleCount) /
+                           (static_cast<double>(reader.channels()) * reader.sampleRate());
+    const double kbps = static_cast<double>(report.streamBytes) * 8 / seconds / 1000;
+    if (std::abs(kbps / asked - 1) <= kRateTolerance) return {};
+    return std::string(kbps > asked ? "-b " + shortest(asked) +
+                                          " is below what this sound can be carried at: "
+                                    : "") +
+           "the bitrate reached is " + fixed(kbps, 1) + " kbit/s (" +
+           fixed(report.bitsPerSample, 2) + " bits/sample), not within 2 % of -b " +
+           shortest(asked);
+}
+
 void warnAboutLosses(Console& messages, const std::string& input, const EncoderReport& report,
-                     const SoundFileReader& reader, const EncoderSettings& settings) {
+                     const SoundFileReader& reader) {
     if (report.onsetError > kLoudOnsetError) {
         warn(messages, input,
              "the sound starts too loud for the format; the first " +
                  std::to_string(1U << (report.levels + 1)) + " samples are off by up to " +
-                 std::to_string(report.onsetError));
+                 std::to_string(report.onsetError) +
+                 "; a fade-in of a few milliseconds, or fewer levels, brings them closer");
     }
     if (reader.clippedSamples() > 0) {
         warn(messages, input,
@@ -127,17 +156,6 @@ void warnAboutLosses(Console& messages, const std::string& input, const EncoderR
              std::to_string(reader.notNumbers()) +
                  " samples were not numbers (NaN) and were "
                  "made silent");
-    }
-    if (settings.bitrateKbps && report.sampleCount > 0) {
-        const double seconds = static_cast<double>(report.sampleCount) /
-                               (static_cast<double>(reader.channels()) * reader.sampleRate());
-        const double kbps = static_cast<double>(report.streamBytes) * 8 / seconds / 1000;
-        if (kbps > *settings.bitrateKbps * kRateShortfall) {
-            warn(messages, input,
-                 "-b " + shortest(*settings.bitrateKbps) +
-                     " is below what this sound can be carried at: the coarsest coding took " +
-                     fixed(kbps, 1) + " kbit/s");
-        }
     }
     for (const std::string& note : reader.notes())
         messages.write(std::string(kProgram) + ": " + input + ": note: " + note + "\n");
@@ -186,6 +204,23 @@ EncoderReport encodeToStandardOutput(SoundFileReader& reader, const EncoderSetti
     return report;
 }
 
+// The settings of the command line, with the stream of --like read in.
+EncoderSettings settingsFor(const EncodeOptions& options) {
+    EncoderSettings settings = options.settings;
+    if (!options.likePath) return settings;
+    std::ifstream file(*options.likePath, std::ios::binary);
+    if (file) settings.likeStream.assign(std::istreambuf_iterator<char>(file), {});
+    if (!file || settings.likeStream.empty()) {
+        throw InputRefused("--like " + *options.likePath + ": cannot be read");
+    }
+    const std::uint8_t signature[] = {0x97, 0x28, 0x03, 0x01};
+    if (settings.likeStream.size() < 14 ||
+        !std::equal(std::begin(signature), std::end(signature), settings.likeStream.begin())) {
+        throw InputRefused("--like " + *options.likePath + ": not an ACM file");
+    }
+    return settings;
+}
+
 void encodeFile(const std::string& input, const std::string& output, const EncodeOptions& options,
                 Console& messages, std::optional<unsigned> progressColumns) {
     SoundFileReader reader(input);
@@ -197,10 +232,11 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
                                                  kProgressSeconds * reader.sampleRate();
     ProgressLine progress(messages, inputName,
                           options.silent || !longFile ? std::nullopt : progressColumns);
+    const EncoderSettings settings = settingsFor(options);
     EncoderReport report;
     try {
-        report = toStandardOutput ? encodeToStandardOutput(reader, options.settings, progress)
-                                  : encodeToFile(reader, output, options.settings, progress);
+        report = toStandardOutput ? encodeToStandardOutput(reader, settings, progress)
+                                  : encodeToFile(reader, output, settings, progress);
     } catch (const Failure& failure) {
         progress.clear();
         // Only failures of the file system are about the output file.
@@ -210,8 +246,17 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
         progress.clear();
         throw;
     }
-    if (!options.silent) messages.write(summaryLine(inputName, outputName, report, reader));
-    warnAboutLosses(messages, inputName, report, reader, options.settings);
+    if (!options.silent) {
+        messages.write(summaryLine(inputName, outputName, report, reader,
+                                   options.likePath.has_value()));
+    }
+    warnAboutLosses(messages, inputName, report, reader);
+    const std::string missed = missedRate(report, reader, settings);
+    if (missed.empty()) return;
+    if (options.strictRate) {
+        throw InputRefused(missed + " (--strict-rate; " + outputName + " is kept)");
+    }
+    warn(messages, inputName, missed);
 }
 
 // Where an input's stream goes: -o, standard output for standard input, else beside the input

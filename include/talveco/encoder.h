@@ -54,6 +54,12 @@ struct EncoderSettings {
     // limits::maxEncoderBlockValues values); chosen from the material when empty.
     std::optional<unsigned> levels;
     std::optional<unsigned> rows;
+    // An ACM stream this one codes an edit of (empty: none). Its geometry is
+    // taken, and every block of the input whose samples are those the old
+    // stream decodes to in one of its blocks (at the same place, or moved by
+    // whole blocks) is coded with that block's values and step, so that the
+    // parts left untouched come back exactly.
+    std::vector<std::uint8_t> likeStream;
 };
 
 // What finish() wrote.
@@ -67,6 +73,8 @@ struct EncoderReport {
     // Largest |decoded - input| among the first 2^(levels+1) samples, where the transform
     // starts from rest and a loud onset cannot be reproduced exactly.
     unsigned onsetError = 0;
+    // Samples decoded exactly as they were given.
+    std::uint64_t exactSamples = 0;
 };
 
 class AcmEncoder {

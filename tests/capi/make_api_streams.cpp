@@ -1,7 +1,8 @@
 // Writes the streams the C and Python interface tests check against, with
 // their expected results, and a table of them (streams.tsv):
-//   decode NAME              NAME.acm, made with the stream builder, and
-//                            NAME.pcm, what the C++ library decodes from it
+//   decode NAME              NAME.acm, made with the stream builder or by
+//                            talveco-encode, and NAME.pcm, what the C++
+//                            library decodes from it
 //   encode NAME CHANNELS RATE FORMAT QUALITY BITRATE LEVELS ROWS
 //                            NAME.wav (16-bit or float), its samples as
 //                            NAME.pcm (int16) or NAME.f32 (float), and
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -90,11 +92,17 @@ std::vector<std::int16_t> decodedByLibrary(const std::vector<std::uint8_t>& stre
     return samples;
 }
 
-void writeDecodeCase(const fs::path& dir, const DecodeCase& c, std::ostream& table) {
-    const std::vector<std::uint8_t> stream = c.make();
-    writeRaw(dir / (std::string(c.name) + ".acm"), stream);
-    writeRaw(dir / (std::string(c.name) + ".pcm"), decodedByLibrary(stream));
-    table << "decode\t" << c.name << "\n";
+void writeDecodeCase(const fs::path& dir, const std::string& name,
+                     const std::vector<std::uint8_t>& stream, std::ostream& table) {
+    writeRaw(dir / (name + ".acm"), stream);
+    writeRaw(dir / (name + ".pcm"), decodedByLibrary(stream));
+    table << "decode\t" << name << "\n";
+}
+
+std::vector<std::uint8_t> readRaw(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::string option(const char* flag, const char* value) {
@@ -121,6 +129,9 @@ void writeEncodeCase(const fs::path& dir, const std::string& encoder, const Enco
                                 option("--levels", c.levels) + option("--rows", c.rows) + " '" +
                                 wav.string() + "'";
     if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+    // What the program made is one more stream to decode.
+    writeDecodeCase(dir, std::string(c.name) + "-encoded",
+                    readRaw(dir / (std::string(c.name) + ".acm")), table);
     table << "encode\t" << c.name << "\t" << c.channels << "\t" << c.rate << "\t"
           << (c.floating ? "float32" : "int16") << "\t" << c.quality << "\t" << c.bitrate << "\t"
           << c.levels << "\t" << c.rows << "\n";
@@ -139,7 +150,7 @@ int main(int argc, char** argv) {
         fs::create_directories(dir);
         std::ofstream table(dir / "streams.tsv");
         for (const DecodeCase& c : decodeCases)
-            writeDecodeCase(dir, c, table);
+            writeDecodeCase(dir, c.name, c.make(), table);
         for (const EncodeCase& c : encodeCases)
             writeEncodeCase(dir, argv[2], c, table);
         if (!table.flush()) throw std::runtime_error("cannot write the table");

@@ -555,6 +555,9 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"QualityNotANumber", {"-q", "5x", "a.wav"}, "-q wants a number"},
         CommandLineCase{"BitrateZero", {"-b", "0", "a.wav"}, "-b wants a number"},
         CommandLineCase{"TooManyLevels", {"--levels", "16", "a.wav"}, "--levels wants"},
+        CommandLineCase{"BlockTooLarge",
+                        {"--levels=15", "--rows=4095", "a.wav"},
+                        "--levels 15 takes at most --rows 32"},
         CommandLineCase{
             "FractionalRows", {"--rows", "2.5", "a.wav"}, "--rows wants a whole number"},
         CommandLineCase{"MissingValue", {"a.wav", "-b"}, "-b needs a value"},
@@ -570,22 +573,63 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"QuietBundleBadQuality", {"-Qq", "11", "a.wav"}, "-q wants a number"}),
     caseLabel<CommandLineCase>);
 
-// A sound that starts at full scale cannot be reproduced at its first samples: the program
-// says so instead of hiding it, and still writes the file.
+// A sound that starts at full scale cannot be reproduced at its first samples with many
+// levels: the program says so, and what helps, instead of hiding it, and still writes the file.
 TEST_F(EncodeProgram, LoudOnsetIsReported) {
     std::vector<std::int16_t> square(4000);
     for (std::size_t i = 0; i < square.size(); ++i) {
         square[i] = (i / 50) % 2 == 0 ? 32767 : -32768;
     }
     writeWav16(dir / "square.wav", 1, kRate, square);
-    const ProgramResult result = encode({"-s", "square.wav"});
+    const ProgramResult result = encode({"-s", "--levels", "5", "square.wav"});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.errors.rfind("talveco-encode: square.wav: warning: the sound starts too loud "
-                                  "for the format; the first ",
+                                  "for the format; the first 64 samples are off by up to ",
                                   0),
               0U)
         << result.errors;
+    EXPECT_NE(result.errors.find("; a fade-in of a few milliseconds, or fewer levels, brings them "
+                                 "closer\n"),
+              std::string::npos)
+        << result.errors;
     EXPECT_TRUE(isAcm(dir / "square.acm"));
+}
+
+// A bitrate that cannot be reached is named; --strict-rate makes it a failure of the file,
+// whose stream is still written.
+TEST_F(EncodeProgram, MissedBitrateIsNamedAndFailsWithStrictRate) {
+    writeSpeechLike("speech.wav", 44100);
+    ProgramResult result = encode({"-s", "-b", "2", "speech.wav"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.errors.rfind("talveco-encode: speech.wav: warning: -b 2 is below what this "
+                                  "sound can be carried at: the bitrate reached is ",
+                                  0),
+              0U)
+        << result.errors;
+    EXPECT_NE(result.errors.find(" not within 2 % of -b 2\n"), std::string::npos) << result.errors;
+    result = encode({"-s", "-f", "--strict-rate", "-b", "2", "speech.wav"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.errors.find("(--strict-rate; speech.acm is kept)\n"), std::string::npos)
+        << result.errors;
+    EXPECT_TRUE(isAcm(dir / "speech.acm"));
+    result = encode({"-s", "-f", "--strict-rate", "-b", "66.15", "speech.wav"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors, "");
+}
+
+// A decoded file coded again like its stream comes back whole, and the summary says so;
+// a --like file that is no ACM stream fails the input.
+TEST_F(EncodeProgram, LikeCodesADecodedFileBackExactly) {
+    writeSpeechLike("speech.wav", 30000);
+    ASSERT_EQ(encode({"-s", "-o", "old.acm", "speech.wav"}).exitStatus, 0);
+    ASSERT_EQ(testing::runProgram({"old.acm", "-m"}, dir.path()).exitStatus, 0);
+    ProgramResult result = encode({"--like", "old.acm", "-o", "new.acm", "old.wav"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_NE(result.errors.find(", exact, 30000 of 30000 samples exact\n"), std::string::npos)
+        << result.errors;
+    result = encode({"--like", "speech.wav", "-o", "other.acm", "old.wav"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.errors, "talveco-encode: old.wav: --like speech.wav: not an ACM file\n");
 }
 
 // Every option of the man page's OPTIONS section, as "-q" or "--levels".
@@ -599,7 +643,7 @@ std::vector<std::string> manPageOptions() {
         std::istringstream words(line.substr(line.find(' ') + 1));
         for (std::string word; words >> word;) {
             for (std::size_t at; (at = word.find("\\-")) != std::string::npos;)
-                word.replace(at, 2, "-");
+                word.replace(at, 2, 1, '-');
             word.erase(std::remove_if(word.begin(), word.end(),
                                       [](char c) { return c == '"' || c == ','; }),
                        word.end());

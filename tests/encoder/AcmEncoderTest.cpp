@@ -25,6 +25,7 @@
 #include "talveco/encoder.h"
 #include "talveco/talveco.h"
 #include "tests/support/AcmStreamBuilder.h"
+#include "tests/support/EncoderRuns.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestSignals.h"
 #include "tests/support/WrappedSamples.h"
@@ -37,27 +38,11 @@ using testing::impulses;
 using testing::tones;
 using testing::whiteNoise;
 
-struct Encoded {
-    std::vector<std::uint8_t> bytes;
-    std::vector<std::int16_t> predicted;
-    EncoderReport report;
-};
+using testing::Encoded;
 
-// Encodes in pieces of `piece` samples (all at once when 0).
 Encoded encode(const std::vector<std::int16_t>& samples, unsigned channels,
                const EncoderSettings& settings, std::size_t piece = 0) {
-    Encoded out;
-    AcmEncoder encoder = AcmEncoder::toMemory(channels, 22050, settings);
-    encoder.onDecoded([&out](std::span<const std::int16_t> decoded) {
-        out.predicted.insert(out.predicted.end(), decoded.begin(), decoded.end());
-    });
-    const std::span<const std::int16_t> all(samples);
-    const std::size_t step = piece == 0 ? std::max<std::size_t>(1, all.size()) : piece;
-    for (std::size_t i = 0; i < all.size(); i += step)
-        encoder.write(all.subspan(i, std::min(step, all.size() - i)));
-    out.report = encoder.finish();
-    out.bytes = encoder.bytes();
-    return out;
+    return testing::encodeInMemory(samples, channels, settings, piece);
 }
 
 std::vector<std::int16_t> decode(const std::vector<std::uint8_t>& bytes, unsigned channels) {
@@ -78,16 +63,6 @@ int largestError(const std::vector<std::int16_t>& a, const std::vector<std::int1
     return largest;
 }
 
-double snrDb(const std::vector<std::int16_t>& input, const std::vector<std::int16_t>& decoded) {
-    double signal = 0;
-    double error = 0;
-    for (std::size_t i = 0; i < input.size(); ++i) {
-        signal += double(input[i]) * input[i];
-        error += (double(decoded[i]) - input[i]) * (double(decoded[i]) - input[i]);
-    }
-    return 10 * std::log10(signal / error);
-}
-
 EncoderSettings geometry(unsigned levels, unsigned rows) {
     EncoderSettings settings;
     settings.levels = levels;
@@ -96,9 +71,7 @@ EncoderSettings geometry(unsigned levels, unsigned rows) {
 }
 
 EncoderSettings bitrate(double kbps) {
-    EncoderSettings settings;
-    settings.bitrateKbps = kbps;
-    return settings;
+    return testing::atBitrate(kbps);
 }
 
 // The seed of the random material, printed so that a failure can be redone.
@@ -142,7 +115,7 @@ TEST_P(RoundTrip, DecodesToThePredictionWithoutWrapping) {
         EXPECT_LE(largestError(input, decoded, onset), *c.largestAllowedError);
     }
     if (!input.empty() && decoded != input) {
-        EXPECT_NEAR(encoded.report.snrDb, snrDb(input, decoded), 1e-6);
+        EXPECT_NEAR(encoded.report.snrDb, testing::snrDb(input, decoded), 1e-6);
     }
     if (c.settings.levels) {
         EXPECT_EQ(encoded.report.levels, *c.settings.levels);
@@ -249,9 +222,7 @@ TEST_P(Quality, MeetsItsFloor) {
 }
 
 EncoderSettings quality(double q) {
-    EncoderSettings settings;
-    settings.quality = q;
-    return settings;
+    return testing::atQuality(q);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,0 +1,216 @@
+#!/usr/bin/env python3
+"""The encoder on signals that are hard for the format, beside IMA ADPCM (sox).
+
+    hard_signals.py ENCODER DECODER WORK_DIR
+
+Makes the material in WORK_DIR (sox, espeak-ng and the sample writer below), encodes each
+file at -q 0, -q 5 and 4 bits per sample, decodes it with talveco and prints Markdown tables:
+the hard signals with the share of each that is measured, five generations at 3 bits per
+sample and at -q 5, and --like on an edited copy.
+"""
+import math
+import os
+import struct
+import subprocess
+import sys
+from array import array
+
+RATE = 22050
+
+
+def write_wav(path, samples):
+    data = array("h", (max(-32768, min(32767, int(round(s)))) for s in samples))
+    if sys.byteorder != "little":
+        data.byteswap()
+    body = data.tobytes()
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 36 + len(body)) + b"WAVEfmt ")
+        f.write(struct.pack("<IHHIIHH", 16, 1, 1, RATE, RATE * 2, 2, 16))
+        f.write(b"data" + struct.pack("<I", len(body)) + body)
+
+
+def read_data(path):
+    with open(path, "rb") as f:
+        blob = f.read()
+    pos = 12
+    while pos + 8 <= len(blob):
+        tag, size = blob[pos:pos + 4], struct.unpack_from("<I", blob, pos + 4)[0]
+        if tag == b"data":
+            samples = array("h")
+            samples.frombytes(blob[pos + 8:pos + 8 + size // 2 * 2])
+            if sys.byteorder != "little":
+                samples.byteswap()
+            return samples
+        pos += 8 + size + (size & 1)
+    sys.exit(f"{path}: no data chunk")
+
+
+def snr(x, y, first=0, last=None):
+    last = min(len(x), len(y)) if last is None else last
+    signal = noise = 0
+    for a, b in zip(x[first:last], y[first:last]):
+        signal += a * a
+        noise += (a - b) * (a - b)
+    if noise == 0:
+        return math.inf
+    return 10 * math.log10(signal / noise) if signal else -math.inf
+
+
+def sox(*args):
+    subprocess.run(["sox", "-D", *args], check=True, env=dict(os.environ, SOX_OPTS="-R"))
+
+
+def make_material():
+    """Name -> (file, (first, last) shares of the file over which the SNR is measured, what
+    it is)."""
+    n = 5 * RATE
+    write_wav("square.wav", (32767 if (i // 110) % 2 == 0 else -32768 for i in range(n)))
+    sox("-n", "-r", str(RATE), "-b", "16", "-c", "1", "-e", "signed-integer", "tone0dB.wav",
+        "synth", "5", "sine", "1000", "gain", "-n", "-0.01")
+    sox("-n", "-r", str(RATE), "-b", "16", "-c", "1", "-e", "signed-integer", "beep.wav",
+        "synth", "0.2", "sine", "1000", "gain", "-n", "-10")
+    subprocess.run(["espeak-ng", "-v", "en+m3", "-s", "165", "-w", "speech.raw.wav",
+                    "The north wind and the sun were disputing which was the stronger, when a "
+                    "traveller came along wrapped in a warm cloak."], check=True)
+    sox("speech.raw.wav", "-r", str(RATE), "-c", "1", "-b", "16", "-e", "signed-integer",
+        "speech.wav")
+    for name, gain in (("quiet", "-60"), ("loud", "-0.01")):
+        sox("-n", "-r", str(RATE), "-b", "16", "-c", "1", "-e", "signed-integer",
+            f"{name}tone.wav", "synth", "5", "sine", "440", "gain", "-n", gain)
+        sox("speech.wav", f"{name}tone.wav", f"{name}_after_speech.wav")
+    sox("-n", "-r", str(RATE), "-b", "16", "-c", "1", "-e", "signed-integer", "chord.wav",
+        "synth", "6", "sawtooth", "220", "sawtooth", "277.18", "sawtooth", "329.63", "remix",
+        "-", "lowpass", "2000", "gain", "-n", "-3")
+    chord = read_data("chord.wav")
+    # 1 s steady at about -13 dBFS RMS, then down 90 dB over 4 s: from 3.53 s to 3.98 s it
+    # passes from -70 to -80 dBFS.
+    write_wav("fade.wav", (v * 10 ** (-90 * min(1, max(0, (i / RATE - 1) / 4)) / 20)
+                           for i, v in enumerate(chord)))
+    write_wav("constant.wav", [1000] * RATE)
+    write_wav("one_sample.wav", [12345])
+    speech_share = len(read_data("speech.wav")) / len(read_data("quiet_after_speech.wav"))
+    whole = (0, 1)
+    return {
+        "square": ("square.wav", whole, "100 Hz square, +32767/-32768, 5 s"),
+        "tone0dB": ("tone0dB.wav", whole, "1 kHz sine at -0.01 dBFS, no fade-in, 5 s"),
+        "beep": ("beep.wav", whole, "1 kHz sine at -10 dBFS, 0.2 s, no fade-in"),
+        "fade": ("fade.wav", (3.53 / 6, 3.98 / 6),
+                 "chords faded by 90 dB over 4 s; SNR where the input is at -70 to -80 dBFS"),
+        "quiet_after_speech": ("quiet_after_speech.wav", (speech_share, 1),
+                               "-60 dBFS (peak) tone after speech; SNR of the tone"),
+        "loud_after_speech": ("loud_after_speech.wav", (speech_share, 1),
+                              "0 dBFS tone after speech; SNR of the tone"),
+        "constant": ("constant.wav", whole, "constant 1000, 1 s"),
+        "one_sample": ("one_sample.wav", whole, "one sample of 12345"),
+    }
+
+
+class Codec:
+    def __init__(self, encoder, decoder):
+        self.encoder, self.decoder = encoder, decoder
+
+    def acm(self, wav, out, *options):
+        """Encodes and decodes; returns (bits per sample, decoded samples, stderr)."""
+        run = subprocess.run([self.encoder, "-f", *options, "-o", out + ".acm", wav],
+                             capture_output=True, text=True)
+        if os.path.exists(out + ".wav"):
+            os.remove(out + ".wav")
+        subprocess.run([self.decoder, out + ".acm", "-m"], capture_output=True, check=True)
+        count = len(read_data(wav))
+        return os.path.getsize(out + ".acm") * 8 / count, read_data(out + ".wav")[:count], \
+            run.stderr
+
+    @staticmethod
+    def ima(wav, out):
+        sox(wav, "-e", "ima-adpcm", out + ".ima.wav")
+        sox(out + ".ima.wav", "-e", "signed-integer", "-b", "16", out + ".imad.wav")
+        count = len(read_data(wav))
+        return os.path.getsize(out + ".ima.wav") * 8 / count, read_data(out + ".imad.wav")[:count]
+
+
+def cell(bits, value):
+    return f"{bits:.3f} | {value:.2f}" if math.isfinite(value) else f"{bits:.3f} | exact"
+
+
+def hard_table(codec, material):
+    print("| signal | IMA b/s | IMA SNR | -q 0 b/s | SNR | -q 5 b/s | SNR | -b 4 b/s: b/s | SNR |")
+    print("|:--|--:|--:|--:|--:|--:|--:|--:|--:|")
+    notes = []
+    for name, (wav, (start, end), what) in material.items():
+        x = read_data(wav)
+        first, last = int(start * len(x)), int(end * len(x))
+        row = [name]
+        bits, y = codec.ima(wav, name)
+        row.append(cell(bits, snr(x, y, first, last)))
+        for label, options in (("q0", ["-q", "0"]), ("q5", ["-q", "5"]),
+                               ("b4", ["-b", str(4 * RATE / 1000)])):
+            bits, y, errors = codec.acm(wav, f"{name}.{label}", *options)
+            row.append(cell(bits, snr(x, y, first, last)))
+            if "bitrate reached" in errors:
+                notes.append(f"{name} at {' '.join(options)}: " +
+                             errors.split("warning: ")[-1].strip())
+        print("| " + " | ".join(row) + " |")
+    print()
+    for name, (_, _, what) in material.items():
+        print(f"- {name}: {what}")
+    for note in notes:
+        print(f"- warned: {note}")
+
+
+def generations(codec, names):
+    print("| material | setting | SNR after 1 | 2 | 3 | 4 | 5 | loss |")
+    print("|:--|:--|--:|--:|--:|--:|--:|--:|")
+    for name in names:
+        x = read_data(name + ".wav")
+        for label, options in (("-b 3 b/s", ["-b", str(3 * RATE / 1000)]), ("-q 5", [])):
+            current, values = name + ".wav", []
+            for g in range(5):
+                _, y, _ = codec.acm(current, f"{name}.gen", *options)
+                write_wav(f"{name}.gen{g}.wav", y)
+                current = f"{name}.gen{g}.wav"
+                values.append(snr(x, y))
+            print(f"| {name} | {label} | " + " | ".join(f"{v:.2f}" for v in values) +
+                  f" | {values[0] - values[-1]:.2f} |")
+
+
+def like(codec, name, cut):
+    """Encodes NAME, edits the decoded copy (half the gain over 0.5 s at a third, a cut of
+    `cut` samples at two thirds), encodes it --like the first stream and counts exact samples."""
+    _, old, _ = codec.acm(name + ".wav", "like.old")
+    n = len(old)
+    a, b, c = n // 3, n // 3 + RATE // 2, 2 * n // 3
+    edited = [round(v / 2) if a <= i < b else v for i, v in enumerate(old)]
+    edited = edited[:c] + edited[c + cut:]
+    write_wav("like.edit.wav", edited)
+    _, y, _ = codec.acm("like.edit.wav", "like.new", "--like", "like.old.acm")
+    exact = [p == q for p, q in zip(edited, y)]
+    untouched = [e for i, e in enumerate(exact) if not a <= i < b]
+    after = exact[c:]
+    print(f"| {name} | {cut} | {sum(exact)} of {len(exact)} | {sum(untouched)} of "
+          f"{len(untouched)} | {sum(after)} of {len(after)} |")
+
+
+def main():
+    encoder, decoder, work = (os.path.abspath(p) for p in sys.argv[1:4])
+    os.makedirs(work, exist_ok=True)
+    os.chdir(work)
+    codec = Codec(encoder, decoder)
+    material = make_material()
+    print("### Hard signals (SNR in dB over the part named below; b/s = file bits / samples)")
+    print()
+    hard_table(codec, material)
+    print()
+    print("### Five generations (each decoded file encoded again with the same setting)")
+    print()
+    generations(codec, ["speech", "chord"])
+    print()
+    print("### --like on an edited copy (-q 5: half the gain over 0.5 s, then a cut)")
+    print()
+    print("| material | cut (samples) | exact | exact outside the gain change | exact after the cut |")
+    print("|:--|--:|--:|--:|--:|")
+    for cut in (1024, 1000):
+        like(codec, "speech", cut)
+
+
+if __name__ == "__main__":
+    main()

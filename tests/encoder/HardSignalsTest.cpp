@@ -1,0 +1,174 @@
+// Signals that are hard for this format, each with the floor its sound must
+// reach at a few settings, and what coding a decoded file again may lose.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/EncoderRuns.h"
+#include "tests/support/TestSignals.h"
+
+namespace talveco {
+namespace {
+
+using testing::atBitrate;
+using testing::atQuality;
+using testing::tones;
+
+constexpr double kRate = 22050;
+using Samples = std::vector<std::int16_t>;
+
+// `samples` with its level changed by `gainDb(i)` at sample i.
+Samples shaped(Samples samples, const std::function<double(std::size_t)>& gainDb) {
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = testing::clampedSample(samples[i] * std::pow(10.0, gainDb(i) / 20));
+    return samples;
+}
+
+Samples fadedIn(Samples samples, std::size_t length) {
+    return shaped(std::move(samples), [length](std::size_t i) {
+        return i < length ? 20 * std::log10((double(i) + 1) / double(length)) : 0.0;
+    });
+}
+
+Samples square() {
+    return testing::fullScaleSquare(44100, 110);  // 100 Hz
+}
+Samples fullScaleTone() {
+    return fadedIn(tones(44100, kRate, {1000}, 1.0), 110);
+}
+Samples beep() {
+    return tones(4410, kRate, {1000}, 0.316);  // 0.2 s at -10 dBFS, loud from its first sample
+}
+// Chords at -14 dBFS fading by 80 dB over 3 s; the last quarter runs from -74 to -94 dBFS.
+Samples fadeOut() {
+    return shaped(tones(66150, kRate, {220, 277, 330}, 0.1),
+                  [](std::size_t i) { return -80.0 * double(i) / 66150; });
+}
+// 2 s of loud tones rising and falling like speech, then 2 s of a -60 dBFS tone.
+Samples quietAfterLoud() {
+    Samples out = shaped(tones(44100, kRate, {180, 730, 2300}, 0.2),
+                         [](std::size_t i) { return 12 * std::sin(double(i) / 900); });
+    const Samples quiet = tones(44100, kRate, {440}, 0.001);
+    out.insert(out.end(), quiet.begin(), quiet.end());
+    return out;
+}
+Samples constant() {
+    return Samples(22050, 1000);
+}
+Samples oneSample() {
+    return {12345};
+}
+
+struct HardCase {
+    std::string name;
+    Samples (*signal)();
+    EncoderSettings settings;
+    double from;  // share of the signal from which the SNR is taken
+    double leastSnrDb;
+};
+
+class HardSignal : public ::testing::TestWithParam<HardCase> {};
+
+// Each reaches its floor; no stream is larger than its input as 16-bit PCM
+// with a WAV header; on inputs of a second or more, a bitrate is met within
+// 2 %, or undershot only where the sound comes back all but exact.
+TEST_P(HardSignal, ReachesItsFloor) {
+    const HardCase& c = GetParam();
+    const Samples input = c.signal();
+    const testing::Encoded encoded = testing::encodeInMemory(input, 1, c.settings);
+    const auto first = static_cast<std::size_t>(c.from * double(input.size()));
+    EXPECT_GE(testing::snrDb(input, encoded.predicted, first), c.leastSnrDb);
+    EXPECT_LE(encoded.bytes.size(), 2 * input.size() + 44);
+    if (c.settings.bitrateKbps && double(input.size()) >= kRate) {
+        const double asked = *c.settings.bitrateKbps;
+        const double kbps = encoded.report.bitsPerSample * kRate / 1000;
+        EXPECT_LE(kbps, 1.02 * asked);
+        if (kbps < 0.98 * asked) {
+            EXPECT_GE(encoded.report.snrDb, 60);
+        }
+    }
+}
+
+const EncoderSettings q0 = atQuality(0);
+const EncoderSettings q5 = atQuality(5);
+const EncoderSettings q10 = atQuality(10);
+const EncoderSettings fourBits = atBitrate(4 * kRate / 1000);
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HardSignal,
+    ::testing::Values(HardCase{"square_q0", square, q0, 0, 10},
+                      HardCase{"square_q5", square, q5, 0, 25},
+                      HardCase{"square_q10", square, q10, 0, 40},
+                      HardCase{"square_4_bits", square, fourBits, 0, 25},
+                      HardCase{"full_scale_tone_q0", fullScaleTone, q0, 0, 14},
+                      HardCase{"full_scale_tone_q5", fullScaleTone, q5, 0, 27},
+                      HardCase{"full_scale_tone_4_bits", fullScaleTone, fourBits, 0, 32.3},
+                      HardCase{"beep_q5", beep, q5, 0, 28},
+                      HardCase{"beep_4_bits", beep, fourBits, 0, 30},
+                      HardCase{"fade_out_q5", fadeOut, q5, 0.75, 8},
+                      HardCase{"quiet_after_loud_q5", quietAfterLoud, q5, 0.55, 25},
+                      HardCase{"constant_q5", constant, q5, 0.1, 60},
+                      HardCase{"one_sample_q0", oneSample, q0, 0, 20},
+                      HardCase{"one_sample_q5", oneSample, q5, 0, 30}),
+    [](const auto& test) { return test.param.name; });
+
+// A decoded file coded again, four times, with the same settings.
+TEST(Generations, FiveLoseAtMostHalfADecibel) {
+    const Samples input = shaped(tones(66150, kRate, {150, 440, 1250, 3300}, 0.15),
+                                 [](std::size_t i) { return 10 * std::sin(double(i) / 2000); });
+    for (const EncoderSettings& settings : {q5, atBitrate(3 * kRate / 1000)}) {
+        SCOPED_TRACE(settings.bitrateKbps ? "bitrate" : "quality");
+        Samples current = input;
+        double firstSnr = 0;
+        for (int generation = 1; generation <= 5; ++generation) {
+            current = testing::encodeInMemory(current, 1, settings).predicted;
+            if (generation == 1) firstSnr = testing::snrDb(input, current);
+        }
+        EXPECT_GE(testing::snrDb(input, current), firstSnr - 0.5);
+    }
+}
+
+// A decoded file with a gain change and a cut of two whole blocks in the
+// middle, coded again like its stream: every sample outside the edits comes
+// back exactly, but for the blocks that hold part of an edit and the first
+// rows of the block after each (which start from other carries), and the
+// report counts the exact samples.
+TEST(Like, AnEditComesBackExactOutsideTheEdits) {
+    const Samples input = shaped(tones(88200, kRate, {150, 440, 1250, 3300}, 0.15),
+                                 [](std::size_t i) { return 10 * std::sin(double(i) / 2000); });
+    const testing::Encoded old = testing::encodeInMemory(input, 1, q5);
+    const std::size_t blockSize = std::size_t{old.report.rows} << old.report.levels;
+    Samples edited = old.predicted;
+    const std::size_t gainFrom = 30000;
+    const std::size_t gainTo = 40000;
+    for (std::size_t i = gainFrom; i < gainTo; ++i)
+        edited[i] = static_cast<std::int16_t>(edited[i] / 2);
+    const std::size_t cutAt = 60000;
+    edited.erase(edited.begin() + std::ptrdiff_t(cutAt),
+                 edited.begin() + std::ptrdiff_t(cutAt + 2 * blockSize));
+    for (const EncoderSettings& settings : {q5, atBitrate(3 * kRate / 1000)}) {
+        SCOPED_TRACE(settings.bitrateKbps ? "bitrate" : "quality");
+        EncoderSettings like = settings;
+        like.likeStream = old.bytes;
+        const testing::Encoded again = testing::encodeInMemory(edited, 1, like);
+        EXPECT_EQ(again.report.levels, old.report.levels);
+        std::size_t exact = 0;
+        std::size_t untouchedExact = 0;
+        for (std::size_t i = 0; i < edited.size(); ++i) {
+            const bool equal = again.predicted[i] == edited[i];
+            exact += equal ? 1 : 0;
+            const bool edgeBlock = (i + blockSize > gainFrom && i < gainTo + 2 * blockSize) ||
+                                   (i + blockSize > cutAt && i < cutAt + 2 * blockSize);
+            untouchedExact += equal || edgeBlock ? 1 : 0;
+        }
+        EXPECT_EQ(untouchedExact, edited.size());
+        EXPECT_GE(double(exact), 0.85 * double(edited.size()));
+        EXPECT_EQ(again.report.exactSamples, exact);
+    }
+}
+
+}  // namespace
+}  // namespace talveco
