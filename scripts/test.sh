@@ -16,13 +16,15 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure -j"$jobs"
 }
 
-# The decoder may unpack on a second thread, and encoders on two threads write
-# files at once: the decoder's, the library's and the encoder's tests run
-# under ThreadSanitizer too (the other suites' summaries come last).
-echo "== thread sanitizer build (decoder and library tests)"
+# The decoder may unpack on a second thread, encoders on two threads write
+# files at once, and talveco-decode decodes several files on threads of its
+# own: the decoder's, the library's, the encoder's and talveco-decode's tests
+# run under ThreadSanitizer too (the other suites' summaries come last).
+echo "== thread sanitizer build (decoder, library and talveco-decode tests)"
 cmake -S . -B build-tsan -DTALVECO_WERROR=ON -DTALVECO_SANITIZE_THREAD=ON >/dev/null
-cmake --build build-tsan -j"$jobs" --target acm_tests encoder_tests
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L '^(acm|encoder)_tests$'
+cmake --build build-tsan -j"$jobs" --target acm_tests encoder_tests decode_app_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" \
+    -L '^(acm|encoder|decode_app)_tests$'
 
 echo "== normal build"
 run_suite build

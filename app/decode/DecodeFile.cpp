@@ -183,11 +183,25 @@ bool dropsHalfFrame(const AcmHeader& header, const SoundShape& shape, FileMessag
 std::unique_ptr<OutputStream> openOutput(const FileTask& task, const DecodeOptions& options,
                                          FileIdentity input) {
     if (task.output == "-") {
-        refuseTerminalOutput();
+        refuseUnsafeStandardOutput(input);
         return std::make_unique<StandardOutput>();
     }
     refuseUnsafeOutput(task.output, input, options.force);
     return std::make_unique<FileOutput>(task.output, input);
+}
+
+// Puts the output in place when it decoded cleanly or -F keeps it; returns
+// whether it stays.
+bool settleOutput(const FileTask& task, const DecodeOptions& options, OutputStream& out,
+                  bool damaged, FileMessages& messages) {
+    if (damaged && !options.keepDamaged) {
+        if (out.removedUnlessCommitted()) {
+            messages.say(task.output + " removed (-F keeps what decodes)");
+        }
+        return false;
+    }
+    out.commit();
+    return true;
 }
 
 void decodeToOutput(const FileTask& task, const DecodeOptions& options, DecodeThreads threads,
@@ -207,12 +221,7 @@ void decodeToOutput(const FileTask& task, const DecodeOptions& options, DecodeTh
         messages.fail(problem);
     std::vector<std::string> remarks;
     if (dropsHalfFrame(header, shape, messages)) remarks.push_back("last half frame dropped");
-    auto* file = dynamic_cast<FileOutput*>(out.get());
-    if (!problems.empty() && !options.keepDamaged) {
-        if (file != nullptr) messages.say(task.output + " removed (-F keeps what decodes)");
-        return;
-    }
-    if (file != nullptr) file->commit();
+    if (!settleOutput(task, options, *out, !problems.empty(), messages)) return;
     if (!problems.empty()) remarks.push_back("damaged, kept (-F)");
     if (!options.silent) {
         messages.summary(" -> " + (task.output == "-" ? "stdout" : task.output), shape, decoded,

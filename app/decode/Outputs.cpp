@@ -58,9 +58,13 @@ void StandardOutput::rewriteAt(std::uint64_t offset, std::span<const std::uint8_
     naming("standard output", [&] { writeAllAt(1, *start_ + offset, bytes); });
 }
 
-void refuseTerminalOutput() {
+void refuseUnsafeStandardOutput(FileIdentity input) {
     if (::isatty(1) == 1) {
         throw FileRefused("standard output is a terminal; redirect it to a file or a pipe");
+    }
+    struct stat info {};
+    if (::fstat(1, &info) == 0 && FileIdentity{info.st_dev, info.st_ino} == input) {
+        throw FileRefused("standard output is the input itself; not written");
     }
 }
 

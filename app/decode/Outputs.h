@@ -24,6 +24,10 @@ class OutputStream {
     virtual bool canRewrite() const = 0;
     // Writes over bytes already written, `offset` counted from the output's start.
     virtual void rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) = 0;
+    // Puts the finished output in place. An output that is never committed
+    // goes away if it can (a file), or stays as written (standard output).
+    virtual void commit() {}
+    virtual bool removedUnlessCommitted() const { return false; }
 };
 
 // A new file through a temporary file in the target's directory. Without
@@ -36,7 +40,8 @@ class FileOutput final : public OutputStream {
     void write(std::span<const std::uint8_t> bytes) override;
     bool canRewrite() const override { return true; }
     void rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
-    void commit();
+    void commit() override;
+    bool removedUnlessCommitted() const override { return true; }
 
   private:
     std::string path_;
@@ -58,7 +63,8 @@ class StandardOutput final : public OutputStream {
     std::optional<std::uint64_t> start_;  // where the output began in the file
 };
 
-// Raises FileRefused when standard output is a terminal: audio there is noise.
-void refuseTerminalOutput();
+// Raises FileRefused when standard output is a terminal (audio there is
+// noise) or the input itself (`>> input`: the input would grow as it is read).
+void refuseUnsafeStandardOutput(FileIdentity input);
 
 }  // namespace talveco

@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <bit>
 #include <vector>
 
 #include "app/common/OutputPaths.h"
@@ -22,13 +23,7 @@ class WavSink final : public SampleSink {
     }
 
     void write(std::span<const std::int16_t> samples) override {
-        bytes_.resize(samples.size() * 2);
-        for (std::size_t i = 0; i < samples.size(); ++i) {
-            const auto value = static_cast<std::uint16_t>(samples[i]);
-            bytes_[2 * i] = static_cast<std::uint8_t>(value);
-            bytes_[2 * i + 1] = static_cast<std::uint8_t>(value >> 8);
-        }
-        out_.write(bytes_);
+        out_.write(littleEndianBytes(samples));
         written_ += samples.size();
     }
 
@@ -38,6 +33,21 @@ class WavSink final : public SampleSink {
     }
 
   private:
+    // The samples as the file stores them: as they are in memory on a
+    // little-endian machine, byte-swapped into a buffer on any other.
+    std::span<const std::uint8_t> littleEndianBytes(std::span<const std::int16_t> samples) {
+        if constexpr (std::endian::native == std::endian::little) {
+            return {reinterpret_cast<const std::uint8_t*>(samples.data()), samples.size() * 2};
+        }
+        bytes_.resize(samples.size() * 2);
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            const auto value = static_cast<std::uint16_t>(samples[i]);
+            bytes_[2 * i] = static_cast<std::uint8_t>(value);
+            bytes_[2 * i + 1] = static_cast<std::uint8_t>(value >> 8);
+        }
+        return bytes_;
+    }
+
     // Under 2^30 samples: the decoder refuses more.
     static std::uint32_t dataBytes(std::uint64_t samples) {
         return static_cast<std::uint32_t>(samples * 2);

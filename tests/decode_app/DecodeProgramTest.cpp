@@ -1,7 +1,13 @@
 // talveco-decode run as a user runs it: in a directory of its own, checking its messages, exit
 // status and the files it leaves, and what it writes against the library's samples.
+#include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -192,6 +198,10 @@ TEST_F(DecodeProgram, StandardInputAndOutput) {
     toFile.standardOutputFile = dir / "file.wav";
     result = decode({"-c", "s.acm"}, toFile);
     ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    const auto inFile = readFileBytes(dir / "file.wav");
+    ASSERT_GE(inFile.size(), 44U);
+    EXPECT_EQ(inFile[40] | inFile[41] << 8 | inFile[42] << 16 | inFile[43] << 24,
+              static_cast<int>(inFile.size() - 44));
     EXPECT_EQ(readSound(dir / "file.wav").samples, expected);
 
     result = decode({"-s", "--output=in.flac", "-"}, fromStdin);
@@ -389,6 +399,45 @@ TEST_F(DecodeProgram, SeveralFilesGiveTheSameOutputsAndMessagesForAnyNumberOfJob
                                  "file\nf4.acm -> OUT/f4.wav"),
               std::string::npos)
         << firstMessages;
+}
+
+// Two files decoded at once, each stalled inside its stream (a FIFO that has
+// given only its first bytes): an interrupt removes both unfinished outputs and
+// ends the program by that signal.
+TEST_F(DecodeProgram, InterruptRemovesEveryUnfinishedOutput) {
+    const auto samples = testSignal(40000, 1, 6);
+    const auto bytes = testing::encodeWithLibrary(samples, 1, 22050, {}).bytes;
+    ASSERT_GT(bytes.size(), 8192U);
+    std::vector<int> writers;
+    for (const char* name : {"a.acm", "b.acm"}) {
+        ASSERT_EQ(::mkfifo((dir / name).c_str(), 0600), 0);
+        // Held open for writing, so that the program's reads wait instead of ending.
+        writers.push_back(::open((dir / name).c_str(), O_RDWR));
+        ASSERT_GE(writers.back(), 0);
+        ASSERT_EQ(::write(writers.back(), bytes.data(), 4096), 4096);
+    }
+    RunOptions options;
+    options.whileRunning = [this, &writers](pid_t program) {
+        // Both temporary files exist once both streams wait for more bytes.
+        for (int tries = 0; tries < 1000; ++tries) {
+            const auto entries = directoryEntries(dir / "out");
+            if (std::count_if(entries.begin(), entries.end(), [](const std::string& name) {
+                    return name.ends_with(".tmp");
+                }) == 2) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ::kill(program, SIGINT);
+        // Should the signal not end it, the streams end and so does the run.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        for (const int fd : writers)
+            ::close(fd);
+    };
+    fs::create_directory(dir / "out");
+    const ProgramResult result = decode({"-j", "2", "-d", "out", "a.acm", "b.acm"}, options);
+    EXPECT_EQ(result.terminatingSignal, SIGINT) << result.errors;
+    EXPECT_EQ(directoryEntries(dir / "out"), std::vector<std::string>{});
 }
 
 // A stereo header with an odd sample count: whole frames only, and a note.

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string_view>
+#include <thread>
 
 namespace talveco::testing {
 namespace {
@@ -140,6 +141,8 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     if (child == 0) runChild(program, argv, envp, workDir, options, pipeFds[1], errorFd);
 
     ::close(pipeFds[1]);
+    std::thread helper;
+    if (options.whileRunning) helper = std::thread(options.whileRunning, child);
     ProgramResult result;
     if (!options.brokenStdout) {
         result.output = drain(pipeFds[0], child, options.signalOnProgress);
@@ -149,6 +152,7 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     rusage usage{};
     while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    if (helper.joinable()) helper.join();
     result.peakMemoryKb = usage.ru_maxrss;
     result.errors = readAll(errorFd);
     ::close(errorFd);

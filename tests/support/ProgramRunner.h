@@ -2,7 +2,10 @@
 // arguments, and captures its console output and exit status.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +32,10 @@ struct RunOptions {
     // Standard output goes to this file (created or emptied), which can be
     // sought, instead of the pipe whose text becomes `output`.
     std::filesystem::path standardOutputFile;
+    // Called on a thread of its own with the program's process id while the
+    // program runs (to signal it at a moment the test chooses); joined once
+    // the program has ended.
+    std::function<void(pid_t)> whileRunning;
 
     static RunOptions limitFileSize(long bytes) {
         RunOptions options;
