@@ -53,7 +53,10 @@ PreviousStream::PreviousStream(std::span<const std::uint8_t> bytes) {
     for (std::size_t b = 0; b < blocks; ++b) {
         bits.ensureBits(20);
         const auto step = static_cast<std::uint16_t>(bits.peek(20) >> 4);
-        if (!unpackBlock(bits, amplitudes, geometry_, block)) break;
+        // A block made of bits past the end holds nothing of the earlier
+        // sound; a header that promises more than the bytes hold must not
+        // make the encoder fill memory with such blocks.
+        if (!unpackBlock(bits, amplitudes, geometry_, block) || bits.pastEndOfInput()) break;
         unpacked_.insert(unpacked_.end(), block.begin(), block.end());
         steps_.push_back(step);
         inverseTransform(geometry_, block, carries);

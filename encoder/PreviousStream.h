@@ -18,8 +18,9 @@ namespace talveco {
 class PreviousStream {
   public:
     // Reads and decodes the whole stream; raises Failure(NotAcmFile) for a
-    // stream that does not begin with an ACM header. Blocks after a bad one
-    // are not kept.
+    // stream that does not begin with an ACM header. Blocks from a bad one
+    // on, and from the first that reaches past the end of `bytes`, are not
+    // kept.
     explicit PreviousStream(std::span<const std::uint8_t> bytes);
 
     unsigned levels() const { return geometry_.levels; }

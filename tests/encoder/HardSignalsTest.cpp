@@ -170,5 +170,20 @@ TEST(Like, AnEditComesBackExactOutsideTheEdits) {
     }
 }
 
+// An earlier stream whose header promises far more than its bytes hold is
+// read only as far as they go: it costs no more memory than they do.
+TEST(Like, AStreamCutShortIsReadAsFarAsItGoes) {
+    const testing::Encoded old = testing::encodeInMemory(tones(5000, kRate, {440}, 0.3), 1, q5);
+    std::vector<std::uint8_t> cut(old.bytes.begin(), old.bytes.begin() + 200);
+    cut[4] = cut[5] = cut[6] = 0xFF;  // a sample count of 2^30 - 1
+    cut[7] = 0x3F;
+    EncoderSettings like = q5;
+    like.likeStream = cut;
+    const Samples input = tones(3000, kRate, {440}, 0.3);
+    const testing::Encoded again = testing::encodeInMemory(input, 1, like);
+    EXPECT_EQ(again.report.levels, old.report.levels);
+    EXPECT_EQ(again.predicted.size(), input.size());
+}
+
 }  // namespace
 }  // namespace talveco
