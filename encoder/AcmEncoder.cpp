@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -12,6 +14,7 @@
 #include "encoder/RateControl.h"
 #include "platform/Failure.h"
 #include "platform/OutputFile.h"
+#include "platform/ScratchFile.h"
 #include "talveco/encoder.h"
 
 namespace talveco {
@@ -65,25 +68,48 @@ void fillTargets(std::span<double> out, std::uint64_t first, std::span<const std
     const double middle = levels == 0 ? 0.0 : gain / 2;
     // Without a transform, silence is what costs least past the end; with
     // one, the last sample held, which leaves no edge to ring.
-    const std::int16_t last =
-        levels > 0 && inputEnd > inputFirst ? input[inputEnd - 1 - inputFirst] : 0;
     const std::size_t known =
         first >= inputEnd ? 0 : std::min<std::size_t>(out.size(), inputEnd - first);
     for (std::size_t i = 0; i < known; ++i)
         out[i] = input[first - inputFirst + i] * gain + middle;
+    if (known == out.size()) return;  // `input` need not reach the end then
+    const std::int16_t last =
+        levels > 0 && inputEnd > inputFirst ? input[inputEnd - 1 - inputFirst] : 0;
     for (std::size_t i = known; i < out.size(); ++i)
         out[i] = last * gain + middle;
+}
+
+// The samples of an input from first on, into `out`: held in memory, or in
+// a scratch file.
+using SampleReader = std::function<void(std::uint64_t first, std::span<std::int16_t> out)>;
+
+struct InputView {
+    std::uint64_t size;
+    SampleReader read;
+
+    std::vector<std::int16_t> piece(std::uint64_t first, std::uint64_t end) const {
+        std::vector<std::int16_t> out(static_cast<std::size_t>(end - first));
+        read(first, out);
+        return out;
+    }
+};
+
+InputView viewOf(std::span<const std::int16_t> samples) {
+    return {samples.size(), [samples](std::uint64_t first, std::span<std::int16_t> out) {
+                std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(first), out.size(),
+                            out.begin());
+            }};
 }
 
 // Whether `samples`, as the start of a stream, fit the 16-bit stage-1
 // values at these levels: where the analysis goes past them (or past
 // `headroom` of them) the values are clipped, and the clipped share of the
 // energy must stay far below the quantisation noise.
-bool fitsLevels(std::span<const std::int16_t> samples, unsigned levels, double headroom) {
+bool fitsLevels(const InputView& samples, unsigned levels, double headroom) {
     constexpr double largest = std::numeric_limits<std::int16_t>::max();
     const std::size_t columns = std::size_t{1} << levels;
     const std::size_t margin = analysisMargin(levels);
-    const std::size_t total = (samples.size() + columns - 1) / columns * columns;
+    const std::size_t total = (samples.size + columns - 1) / columns * columns;
     double energy = 0.0;
     double clipped = 0.0;
     std::vector<double> window;
@@ -92,7 +118,9 @@ bool fitsLevels(std::span<const std::int16_t> samples, unsigned levels, double h
         const std::size_t count = std::min(segmentFloor, total - first);
         const std::size_t start = first >= margin ? first - margin : 0;
         window.resize(first + count + margin - start);
-        fillTargets(window, start, samples, 0, samples.size(), levels);
+        const std::vector<std::int16_t> piece =
+            samples.piece(start, std::min<std::uint64_t>(samples.size, first + count + margin));
+        fillTargets(window, start, piece, start, samples.size, levels);
         analyse(window, levels);
         for (const double v : std::span<const double>(window).subspan(first - start, count)) {
             energy += v * v;
@@ -133,18 +161,16 @@ double trialMerit(std::span<const std::int16_t> samples, unsigned levels, unsign
 // Pieces of the input the trials code: all of a short input; of a long one,
 // its start and pieces spread over the rest, faded in so that only the true
 // start of the sound counts as an onset.
-std::vector<std::vector<std::int16_t>> trialPieces(std::span<const std::int16_t> samples) {
-    if (samples.size() <= trialValues)
-        return {std::vector<std::int16_t>(samples.begin(), samples.end())};
+std::vector<std::vector<std::int16_t>> trialPieces(const InputView& samples) {
+    if (samples.size <= trialValues) return {samples.piece(0, samples.size)};
     constexpr std::size_t pieces = 4;
     constexpr std::size_t fadeValues = 256;
     const std::size_t length = trialValues / pieces;
     std::vector<std::vector<std::int16_t>> out;
     for (std::size_t i = 0; i < pieces; ++i) {
-        const std::size_t first = (samples.size() - length) / (pieces - 1) * i;
-        std::vector<std::int16_t> piece(
-            samples.begin() + static_cast<std::ptrdiff_t>(first),
-            samples.begin() + static_cast<std::ptrdiff_t>(first + length));
+        const std::size_t first =
+            static_cast<std::size_t>((samples.size - length) / (pieces - 1) * i);
+        std::vector<std::int16_t> piece = samples.piece(first, first + length);
         for (std::size_t k = 0; i > 0 && k < fadeValues; ++k)
             piece[k] = static_cast<std::int16_t>(piece[k] * double(k) / fadeValues);
         out.push_back(std::move(piece));
@@ -158,14 +184,14 @@ std::vector<std::vector<std::int16_t>> trialPieces(std::span<const std::int16_t>
 // must win by a margin, so that the choice stays put when a decoded file is
 // coded again. The start counts as it should: from rest, more levels
 // reproduce a loud onset less well.
-std::pair<unsigned, unsigned> chooseGeometry(std::span<const std::int16_t> samples, double headroom,
+std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples, double headroom,
                                              double quality) {
     constexpr double margin = 0.25;
     constexpr double rowsMargin = 0.05;
     unsigned most = mostLevels;
     while (most > 1 && !fitsLevels(samples, most, headroom))
         --most;
-    if (samples.empty()) return {most, defaultRows(most)};
+    if (samples.size == 0) return {most, defaultRows(most)};
     const auto pieces = trialPieces(samples);
     const auto merit = [&](unsigned levels, unsigned rowFactor) {
         double sum = 0.0;
@@ -182,8 +208,8 @@ std::pair<unsigned, unsigned> chooseGeometry(std::span<const std::int16_t> sampl
             bestMerit = m;
         }
     }
-    const unsigned rows = rowsFor(best, samples.size());
-    const bool roomForTwice = std::size_t{2 * rows} << best <= samples.size();
+    const unsigned rows = rowsFor(best, samples.size);
+    const bool roomForTwice = std::uint64_t{2 * rows} << best <= samples.size;
     if (roomForTwice && merit(best, 2) > bestMerit + rowsMargin) return {best, 2 * rows};
     return {best, rows};
 }
@@ -286,6 +312,10 @@ struct AcmEncoder::State {
     void deliver(std::uint64_t first, std::span<const std::int16_t> decodedBlock);
     void codeReadySegments();
     void codeWholeInputToBudget();
+    void holdForFinish();
+    InputView heldView() const;
+    void holdInput(std::uint64_t first, std::uint64_t end);
+    std::span<const double> heldValues(std::uint64_t first, std::size_t count);
     void dropInputBefore(std::uint64_t position);
     void emitBytes(std::span<const std::uint8_t> bytes);
 
@@ -301,6 +331,16 @@ struct AcmEncoder::State {
     BitWriter bits;
 
     std::vector<std::int16_t> input;  // input from inputFirst on
+    // In bitrate mode everything waits for finish(): the input, and then its
+    // stage-1 values as floats, wait in scratch files rather than in memory,
+    // and only windows of them are read back in (`input`, `valueWindow`).
+    std::string scratchDirectory;
+    std::unique_ptr<ScratchFile> inputScratch;
+    std::unique_ptr<ScratchFile> valueScratch;
+    std::vector<float> valueWindow;
+    std::uint64_t valueWindowFirst = 0;
+    std::uint64_t valuesHeld = 0;  // in valueScratch
+    std::vector<double> heldBlock;
     std::uint64_t inputFirst = 0;
     std::uint64_t received = 0;
 
@@ -348,6 +388,8 @@ void AcmEncoder::State::fail(std::string why) noexcept {
         failure.emplace();  // the reason is lost, not the failed state
     }
     file.reset();  // removes the temporary file at once
+    inputScratch.reset();
+    valueScratch.reset();
     std::vector<std::uint8_t>().swap(memory);
     std::vector<std::int16_t>().swap(input);
 }
@@ -369,8 +411,11 @@ void AcmEncoder::State::decideGeometry() {
     const double headroom = settings.bitrateKbps ? 1.0 : streamedHeadroom;
     const double trialQuality =
         settings.bitrateKbps ? 5.0 : std::clamp(settings.quality, 0.0, 10.0);
-    const std::span<const std::int16_t> known = std::span<const std::int16_t>(input).first(
-        settings.bitrateKbps ? input.size() : std::min(input.size(), levelsLookAhead));
+    const InputView known =
+        settings.bitrateKbps
+            ? heldView()
+            : viewOf(std::span<const std::int16_t>(input).first(
+                  std::min(input.size(), levelsLookAhead)));
     unsigned levels = settings.levels.value_or(0);
     unsigned rows = 0;
     if (previous) {
@@ -380,7 +425,7 @@ void AcmEncoder::State::decideGeometry() {
         std::tie(levels, rows) = chooseGeometry(known, headroom, trialQuality);
     }
     if (settings.rows && !previous) rows = *settings.rows;
-    if (rows == 0) rows = rowsFor(levels, input.size());
+    if (rows == 0) rows = rowsFor(levels, received);
     coder.emplace(levels, rows);
     decoded.resize(coder->geometry().blockSize);
 }
@@ -467,7 +512,10 @@ void AcmEncoder::State::codeSegment(std::uint64_t first, std::size_t count) {
 }
 
 void AcmEncoder::State::codeReadySegments() {
-    if (settings.bitrateKbps) return;  // everything waits for finish()
+    if (settings.bitrateKbps) {
+        holdForFinish();
+        return;
+    }
     if (!coder) {
         if (!(settings.levels && settings.rows) && received < levelsLookAhead) return;
         decideGeometry();
@@ -486,8 +534,7 @@ void AcmEncoder::State::write(std::span<const std::int16_t> samples) {
     }
     if (received + samples.size() > limits::maxSamples) throw Failure(FailureKind::TooManySamples);
     while (!samples.empty()) {
-        const std::size_t take =
-            settings.bitrateKbps ? samples.size() : std::min(samples.size(), writePiece);
+        const std::size_t take = std::min(samples.size(), writePiece);
         input.insert(input.end(), samples.begin(),
                      samples.begin() + static_cast<std::ptrdiff_t>(take));
         received += take;
@@ -502,24 +549,23 @@ void AcmEncoder::State::write(std::span<const std::int16_t> samples) {
 void AcmEncoder::State::codeWholeInputToBudget() {
     const std::size_t blockSize = coder->geometry().blockSize;
     const std::uint64_t total = (received + blockSize - 1) / blockSize * blockSize;
+    const std::size_t margin = analysisMargin(coder->geometry().levels);
+    valueScratch = std::make_unique<ScratchFile>(scratchDirectory);
     std::vector<float> stageOne;
-    stageOne.reserve(static_cast<std::size_t>(total));
     double peak = 0.0;
     for (std::uint64_t first = 0; first < total;) {
         const std::size_t count =
             static_cast<std::size_t>(std::min<std::uint64_t>(segmentValues(), total - first));
+        holdInput(first >= margin ? first - margin : 0, first + count + margin);
         const std::span<const double> values = analyseSegment(first, count);
-        stageOne.insert(stageOne.end(), values.begin(), values.end());
+        stageOne.assign(values.begin(), values.end());
+        valueScratch->append(std::as_bytes(std::span<const float>(stageOne)));
+        valuesHeld += count;
         for (const double v : values)
             peak = std::max(peak, std::abs(v));
         first += count;
     }
-    std::vector<double> block(blockSize);
-    const auto blockValues = [&](std::uint64_t first) {
-        std::copy_n(stageOne.begin() + static_cast<std::ptrdiff_t>(first), blockSize,
-                    block.begin());
-        return std::span<const double>(block);
-    };
+    const auto blockValues = [&](std::uint64_t first) { return heldValues(first, blockSize); };
     const double seconds = double(received) / (double(channels) * double(sampleRate));
     const double budget = *settings.bitrateKbps * 1000.0 * seconds - 8.0 * headerBytes;
     const unsigned levels = coder->geometry().levels;
@@ -550,6 +596,7 @@ void AcmEncoder::State::codeWholeInputToBudget() {
     const std::vector<double> steps =
         stepsForBudget(blocks, budget, blockBits, blockCost, codedBits);
     for (std::size_t b = 0; b < blocks; ++b) {
+        holdInput(coded, coded + blockSize);
         codeBlock(blockValues(b * blockSize), steps[b]);
         bits.takeCompleteBytes(outgoing);
         if (outgoing.size() >= writePiece) {
@@ -557,6 +604,45 @@ void AcmEncoder::State::codeWholeInputToBudget() {
             outgoing.clear();
         }
     }
+}
+
+// Bitrate mode: the input written so far goes to the scratch file.
+void AcmEncoder::State::holdForFinish() {
+    if (!inputScratch) inputScratch = std::make_unique<ScratchFile>(scratchDirectory);
+    inputScratch->append(std::as_bytes(std::span<const std::int16_t>(input)));
+    input.clear();
+    inputFirst = received;
+}
+
+InputView AcmEncoder::State::heldView() const {
+    if (!inputScratch) return viewOf({});
+    return {received, [this](std::uint64_t first, std::span<std::int16_t> out) {
+                inputScratch->read(first * sizeof(std::int16_t), std::as_writable_bytes(out));
+            }};
+}
+
+// Bitrate mode: `input` holds at least the held input from `first` to `end`
+// (or its end), and what follows up to a piece of input, read ahead.
+void AcmEncoder::State::holdInput(std::uint64_t first, std::uint64_t end) {
+    end = std::min(end, received);
+    if (first >= inputFirst && end <= inputFirst + input.size()) return;
+    const std::uint64_t readEnd = std::min(received, std::max(end, first + writePiece));
+    input = heldView().piece(first, readEnd);
+    inputFirst = first;
+}
+
+// Bitrate mode: the stage-1 values from `first` on, read from the scratch
+// file in windows of about a segment, since they are asked for in order.
+std::span<const double> AcmEncoder::State::heldValues(std::uint64_t first, std::size_t count) {
+    if (first < valueWindowFirst || first + count > valueWindowFirst + valueWindow.size()) {
+        const std::size_t wanted = std::max(count, segmentValues());
+        valueWindow.resize(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, valuesHeld - first)));
+        valueScratch->read(first * sizeof(float), std::as_writable_bytes(std::span(valueWindow)));
+        valueWindowFirst = first;
+    }
+    const auto from = valueWindow.begin() + static_cast<std::ptrdiff_t>(first - valueWindowFirst);
+    heldBlock.assign(from, from + static_cast<std::ptrdiff_t>(count));
+    return heldBlock;
 }
 
 EncoderReport AcmEncoder::State::finish() {
@@ -605,6 +691,7 @@ AcmEncoder AcmEncoder::toFile(const std::string& path, unsigned channels, unsign
     checkSettings(channels, sampleRate, settings);
     auto state = std::make_unique<State>(channels, sampleRate, settings);
     state->file = std::make_unique<OutputFile>(path, std::nullopt);
+    state->scratchDirectory = std::filesystem::path(path).parent_path().string();
     state->emitBytes(std::vector<std::uint8_t>(headerBytes, 0));  // completed by finish()
     return AcmEncoder(std::move(state));
 }
