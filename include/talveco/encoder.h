@@ -47,8 +47,11 @@ struct EncoderSettings {
     // Memory stays bounded whatever the length of the input. Ignored when bitrateKbps is set.
     double quality = 5.0;
     // Average bitrate of the whole stream in kbit/s, all channels together, from 1 to 16 bits
-    // per value (limits::maxBitrateKbps). In this mode the encoder holds the whole input until
-    // finish() and chooses its quantisation to meet it.
+    // per value (limits::maxBitrateKbps). In this mode the encoder codes nothing before
+    // finish(), where it chooses its quantisation to meet the rate: the input, and then its
+    // analysis (6 bytes a value in all), wait in nameless scratch files beside the output of a
+    // file encoder (else in $TMPDIR or /tmp), which vanish however the process ends. Memory
+    // stays bounded (about 0.1 byte a value for the choice of steps); the disk must hold them.
     std::optional<double> bitrateKbps;
     // Transform levels (0 to 15) and rows per block (1 to 4095, and a block of at most
     // limits::maxEncoderBlockValues values); chosen from the material when empty.

@@ -517,5 +517,28 @@ TEST(AcmEncoder, WritesTheFileOnlyWhenFinished) {
     EXPECT_EQ(fileNames(dir), std::vector<std::string>{"kept.acm"});
 }
 
+// In bitrate mode the input waits outside memory until finish() and is read back in windows:
+// over many windows, stereo, loud enough that blocks are coded again, the stream is the same
+// whatever the pieces, decodes as predicted, the report measures it against the right input,
+// and the waiting leaves no file of its own beside the output, before finish() or after.
+TEST(AcmEncoder, BitrateModeOverManyWindows) {
+    auto input = tones(400000, 22050, {300, 2200}, 0.2);
+    const auto loud = whiteNoise(100000, 0.95, testSeed());
+    std::copy(loud.begin(), loud.end(), input.begin() + 250000);
+    const Encoded whole = encode(input, 2, bitrate(120));
+    testing::TempDir dir;
+    AcmEncoder encoder = AcmEncoder::toFile((dir / "x.acm").string(), 2, 22050, bitrate(120));
+    for (std::size_t i = 0; i < input.size(); i += 70002)
+        encoder.write(std::span(input).subspan(i, std::min<std::size_t>(70002, input.size() - i)));
+    EXPECT_EQ(fileNames(dir).size(), 1u);  // the output's own temporary file
+    encoder.finish();
+    EXPECT_EQ(fileNames(dir), std::vector<std::string>{"x.acm"});
+    EXPECT_EQ(testing::readFileBytes(dir / "x.acm"), whole.bytes);
+    const std::vector<std::int16_t> decoded = decode(whole.bytes, 2);
+    EXPECT_EQ(decoded, whole.predicted);
+    EXPECT_NEAR(whole.report.snrDb, testing::snrDb(input, decoded), 1e-6);
+    EXPECT_EQ(testing::wrappedSamples(whole.bytes), 0u);
+}
+
 }  // namespace
 }  // namespace talveco
