@@ -8,6 +8,7 @@
 #include <csignal>
 
 #include "platform/Failure.h"
+#include "platform/Interrupts.h"
 
 namespace talveco {
 
@@ -56,6 +57,13 @@ void occupyStandardDescriptors() {
         if (opened < 0) return;  // nothing to hold the place with; go on regardless
         if (opened != fd) ::close(opened);
     }
+}
+
+std::vector<std::string> startProgram(int argc, char** argv) {
+    occupyStandardDescriptors();
+    ignoreFatalWriteSignals();
+    installInterruptCleanup();
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
 }  // namespace talveco

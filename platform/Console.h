@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace talveco {
 
@@ -38,5 +40,9 @@ void ignoreFatalWriteSignals();
 // without. Otherwise the files the run opens could take those numbers, and
 // console output could land in the WAV file.
 void occupyStandardDescriptors();
+
+// What every program of the project does first: the three safeguards above and
+// the interrupt cleanup. Returns the arguments after the program's name.
+std::vector<std::string> startProgram(int argc, char** argv);
 
 }  // namespace talveco

@@ -1,17 +1,8 @@
-#include <unistd.h>
-
-#include <string>
-#include <vector>
-
 #include "app/encode/EncodeRun.h"
 #include "platform/Console.h"
-#include "platform/Interrupts.h"
 
 int main(int argc, char** argv) {
-    talveco::occupyStandardDescriptors();
-    talveco::ignoreFatalWriteSignals();
-    talveco::installInterruptCleanup();
-    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const auto arguments = talveco::startProgram(argc, argv);
     talveco::Console out(1);
     talveco::Console messages(2);
     return talveco::runEncoder(arguments, out, messages, talveco::terminalColumns(2));
