@@ -162,17 +162,15 @@ void warnAboutLosses(Console& messages, const std::string& input, const EncoderR
 }
 
 // Feeds the whole input to the encoder and finishes it. In bitrate mode the encoder codes
-// everything in finish(), after the last piece: the progress line then counts what it has
-// coded.
+// everything in finish(), after the last piece: the progress line then shows the share of
+// that work the encoder reports done.
 EncoderReport encodeAll(SoundFileReader& reader, AcmEncoder& encoder,
                         const EncoderSettings& settings, ProgressLine& progress) {
     const std::uint64_t total = reader.frames().value_or(0) * reader.channels();
     const char* readingPhase = settings.bitrateKbps ? "reading " : "";
-    std::uint64_t coded = 0;
     if (settings.bitrateKbps) {
-        encoder.onDecoded([&](std::span<const std::int16_t> decoded) {
-            coded += decoded.size();
-            progress.show("coding ", coded, total);
+        encoder.onProgress([&](double done) {
+            progress.show("coding ", static_cast<std::uint64_t>(done * double(total)), total);
         });
     }
     std::vector<std::int16_t> piece(kPieceSamples);

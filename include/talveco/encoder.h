@@ -106,6 +106,13 @@ class AcmEncoder {
     // finish()). Set it before the first write(); later raises InvalidCall.
     void onDecoded(std::function<void(std::span<const std::int16_t>)> sink);
 
+    // In bitrate mode all the coding happens in finish(), which then calls `sink` now and
+    // then with the share of that work done: rising, from 0 to 1 (the last call). It is an
+    // estimate, since the choice of steps takes as many rounds as the material asks. Not
+    // called in constant quality, whose work keeps pace with write(). A callback that throws
+    // fails the encoder. Set it before finish(); later raises InvalidCall.
+    void onProgress(std::function<void(double done)> sink);
+
     // Appends interleaved samples: whole frames (a multiple of the channel count, else
     // PartialFrame), fewer than 2^30 values in all (else TooManySamples). Either failure is
     // final, like any other.

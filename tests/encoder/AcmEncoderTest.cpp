@@ -449,6 +449,7 @@ TEST(AcmEncoder, MisuseIsRefusedAndChangesNothing) {
         encoder->finish();
         EXPECT_EQ(failureOf([&] { encoder->finish(); }), FailureKind::InvalidCall);
         EXPECT_EQ(failureOf([&] { encoder->write(input); }), FailureKind::InvalidCall);
+        EXPECT_EQ(failureOf([&] { encoder->onProgress({}); }), FailureKind::InvalidCall);
     }
     EXPECT_EQ(failureOf([&] { toFile.bytes(); }), FailureKind::InvalidCall);
     EXPECT_EQ(inMemory.bytes(), encode(input, 1, {}).bytes);
@@ -521,6 +522,7 @@ TEST(AcmEncoder, WritesTheFileOnlyWhenFinished) {
 // over many windows, stereo, loud enough that blocks are coded again, the stream is the same
 // whatever the pieces, decodes as predicted, the report measures it against the right input,
 // and the waiting leaves no file of its own beside the output, before finish() or after.
+// finish()'s progress rises to 1, and moves before the coding does.
 TEST(AcmEncoder, BitrateModeOverManyWindows) {
     auto input = tones(400000, 22050, {300, 2200}, 0.2);
     const auto loud = whiteNoise(100000, 0.95, testSeed());
@@ -528,12 +530,22 @@ TEST(AcmEncoder, BitrateModeOverManyWindows) {
     const Encoded whole = encode(input, 2, bitrate(120));
     testing::TempDir dir;
     AcmEncoder encoder = AcmEncoder::toFile((dir / "x.acm").string(), 2, 22050, bitrate(120));
+    std::vector<double> progress;
+    std::size_t beforeCoding = 0;
+    encoder.onDecoded([&](std::span<const std::int16_t>) {
+        if (beforeCoding == 0) beforeCoding = progress.size();
+    });
+    encoder.onProgress([&](double done) { progress.push_back(done); });
     for (std::size_t i = 0; i < input.size(); i += 70002)
         encoder.write(std::span(input).subspan(i, std::min<std::size_t>(70002, input.size() - i)));
     EXPECT_EQ(fileNames(dir).size(), 1u);  // the output's own temporary file
     encoder.finish();
     EXPECT_EQ(fileNames(dir), std::vector<std::string>{"x.acm"});
     EXPECT_EQ(testing::readFileBytes(dir / "x.acm"), whole.bytes);
+    EXPECT_GT(beforeCoding, 10u);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_GE(progress.front(), 0.0);
+    EXPECT_EQ(progress.back(), 1.0);
     const std::vector<std::int16_t> decoded = decode(whole.bytes, 2);
     EXPECT_EQ(decoded, whole.predicted);
     EXPECT_NEAR(whole.report.snrDb, testing::snrDb(input, decoded), 1e-6);
