@@ -48,13 +48,16 @@ static C++20 decoding and encoding libraries with their headers, a CMake
 package (talveco::c, talveco::decoder, talveco::encoder) and a pkg-config
 file (talveco), for programs that decode or encode ACM streams.")
 # The symbols file lists every exported function with the version that
-# brought it; the trigger runs ldconfig once the library is unpacked.
+# brought it; the trigger runs ldconfig once the library is unpacked. The
+# shlibs file is written here rather than by CPack, whose own adds maintainer
+# scripts that call ldconfig as well, which the trigger makes redundant.
 configure_file(cmake/libtalveco1.symbols ${PROJECT_BINARY_DIR}/deb-control/symbols COPYONLY)
 file(WRITE ${PROJECT_BINARY_DIR}/deb-control/triggers "activate-noawait ldconfig\n")
+file(WRITE ${PROJECT_BINARY_DIR}/deb-control/shlibs
+     "libtalveco ${PROJECT_VERSION_MAJOR} ${TALVECO_DEB_RUNTIME} (>= ${PROJECT_VERSION})\n")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_BINARY_DIR}/deb-control/symbols ${PROJECT_BINARY_DIR}/deb-control/triggers)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+    ${PROJECT_BINARY_DIR}/deb-control/symbols ${PROJECT_BINARY_DIR}/deb-control/triggers
+    ${PROJECT_BINARY_DIR}/deb-control/shlibs)
 
 set(CPACK_PACKAGE_NAME talveco)
 set(CPACK_PACKAGE_VENDOR "talveco developers")

@@ -30,6 +30,13 @@ library=$(dpkg-deb -c "$runtime" | grep -o '[^ ]*/libtalveco\.so\.1\.[0-9.]*$')
 [ "$(readelf -d "$work/root/$library" | grep -o 'soname: \[.*\]')" = "soname: [libtalveco.so.1]" ]
 dpkg-deb --ctrl-tarfile "$runtime" | tar -x -O ./symbols >"$work/symbols"
 cmp "$work/symbols" "$source/cmake/libtalveco1.symbols"
+# ldconfig runs through the trigger alone: the shlibs file is ours, and no
+# maintainer script of the library's package calls it a second time.
+[ "$(dpkg-deb --ctrl-tarfile "$runtime" | tar -x -O ./shlibs)" = "libtalveco 1 libtalveco1 (>= $(dpkg-deb --field "$runtime" Version | cut -d- -f1))" ]
+if dpkg-deb --ctrl-tarfile "$runtime" | tar -t | grep -q -E 'post(inst|rm)'; then
+    echo "the library's package has maintainer scripts"
+    exit 1
+fi
 [ "$(dpkg-deb --field "$dev" Depends)" = "libtalveco1 (= $(dpkg-deb --field "$runtime" Version))" ]
 [ -L "$work/root/${library%.so.*}.so" ] && [ -f "$work/root/usr/include/talveco/talveco_c.h" ]
 
