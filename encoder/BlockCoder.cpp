@@ -175,8 +175,12 @@ ColumnChoice BlockCoder::chooseColumn(std::span<const double> scaled, int lowest
         if (largest > 2 * bound + 1) continue;
         const ColumnChoice choice =
             bound == 0 ? ColumnChoice{0, 5} : cheapestColumnCode(clampedStats(stats, bound));
-        const double cost =
-            weight * addedError(scaled, column, bound) + bitCost_ * double(choice.bits);
+        // The added error is never negative (a held index lies further from
+        // its value than the rounded one), so a code whose bits alone cost
+        // as much as the best cannot win: skip counting its error.
+        const double bitsCost = bitCost_ * double(choice.bits);
+        if (bitsCost >= bestCost) continue;
+        const double cost = weight * addedError(scaled, column, bound) + bitsCost;
         if (cost < bestCost) {
             bestCost = cost;
             best = choice;

@@ -110,12 +110,27 @@ void encodeLinear(BitWriter& bits, unsigned width, std::span<const int> indices)
     }
 }
 
+// The patterns of indices -4 .. 4 of every range code 17 .. 27, made once:
+// columns are many and short.
+using RangePatterns = std::array<std::array<Pattern, 9>, 11>;
+
+const RangePatterns& rangePatterns() {
+    static const RangePatterns table = [] {
+        RangePatterns patterns{};
+        for (unsigned code = 17; code <= 27; ++code) {
+            for (int k = -4; k <= 4; ++k)
+                patterns[code - 17][std::size_t(k + 4)] =
+                    k == 0 ? Pattern{} : nonZeroPattern(code, k);
+        }
+        return patterns;
+    }();
+    return table;
+}
+
 void encodeRangeCode(BitWriter& bits, unsigned code, std::span<const int> indices, bool usePairs) {
     const bool pairCode = code % 3 == 2;
     const bool pairs = pairCode && usePairs;
-    std::array<Pattern, 9> patterns;  // indices -4 .. 4
-    for (int k = -4; k <= 4; ++k)
-        patterns[std::size_t(k + 4)] = k == 0 ? Pattern{} : nonZeroPattern(code, k);
+    const std::array<Pattern, 9>& patterns = rangePatterns()[code - 17];
     encodeRows(
         indices, pairs,
         [&bits, pairCode](bool pair) {
