@@ -53,13 +53,10 @@ unsigned rangeExponent(int lowest, int highest) {
 }
 
 // The squared error that holding `indices` inside -bound .. bound adds to
-// that of the rounded indices, for values `scaled` in steps; `nonZeroRows`
-// lists, in order, the rows whose index is not 0, the only ones a bound
-// of 0 or more can hold.
-double addedError(std::span<const double> scaled, std::span<const int> indices,
-                  std::span<const std::uint32_t> nonZeroRows, int bound) {
+// that of the rounded indices, for values `scaled` in steps.
+double addedError(std::span<const double> scaled, std::span<const int> indices, int bound) {
     double sum = 0.0;
-    for (const std::uint32_t i : nonZeroRows) {
+    for (std::size_t i = 0; i < scaled.size(); ++i) {
         const int k = indices[i];
         if (k > bound || k < -bound) {
             const double held = scaled[i] - std::clamp(k, -bound, bound);
@@ -116,8 +113,7 @@ BlockCoder::BlockCoder(unsigned levels, unsigned rows)
       tailCarries_(geometry_.carryCount, 0),
       tail_(tailGeometry_.blockSize),
       bandWeights_(bandWeights(levels)),
-      scaled_(rows),
-      nonZeroRows_(rows) {}
+      scaled_(rows) {}
 
 // Rounds every value to a multiple of the step, inside the 16-bit range the
 // amplitude table holds, and codes each column at the least distortion +
@@ -160,16 +156,12 @@ BlockCoder::Quantised BlockCoder::quantise(std::span<const double> values, doubl
 ColumnChoice BlockCoder::chooseColumn(std::span<const double> scaled, int lowestIndex,
                                       int highestIndex, double weight, std::span<int> column) {
     int largest = 0;
-    std::size_t nonZero = 0;
     for (std::size_t r = 0; r < scaled.size(); ++r) {
         const double k =
             std::clamp(roundToInteger(scaled[r]), double(lowestIndex), double(highestIndex));
         column[r] = static_cast<int>(k);
         largest = std::max(largest, std::abs(column[r]));
-        nonZeroRows_[nonZero] = static_cast<std::uint32_t>(r);
-        nonZero += column[r] != 0 ? 1 : 0;
     }
-    const std::span<const std::uint32_t> nonZeroRows(nonZeroRows_.data(), nonZero);
     const ColumnStats stats = columnStats(column);
     ColumnChoice best = cheapestColumnCode(stats);
     if (largest == 0) return best;
@@ -188,7 +180,7 @@ ColumnChoice BlockCoder::chooseColumn(std::span<const double> scaled, int lowest
         // as much as the best cannot win: skip counting its error.
         const double bitsCost = bitCost_ * double(choice.bits);
         if (bitsCost >= bestCost) continue;
-        const double cost = weight * addedError(scaled, column, nonZeroRows, bound) + bitsCost;
+        const double cost = weight * addedError(scaled, column, bound) + bitsCost;
         if (cost < bestCost) {
             bestCost = cost;
             best = choice;

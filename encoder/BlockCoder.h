@@ -78,7 +78,6 @@ class BlockCoder {
     std::vector<std::int32_t> tail_;
     std::vector<double> bandWeights_;  // noise gain of each column, mean 1
     std::vector<double> scaled_;       // a column's values in steps
-    std::vector<std::uint32_t> nonZeroRows_;  // the rows of a column with an index other than 0
     // Lambda in units of a squared step per bit. A uniform quantiser's noise
     // falls by 2 ln 2 * step^2 / 12 for each further bit.
     double bitCost_ = 2 * 0.6931 / 12;

@@ -337,20 +337,37 @@ ColumnChoice cheapestColumnCode(const ColumnStats& stats) {
     const std::uint32_t linearBits = dataBits(linear, stats);
     if (linearBits == impossible) reject("index outside the 16-bit range");
     best.bits = codeBits + linearBits;
-    // The other codes by the largest magnitude they hold; all of them hold
-    // -m .. m.
-    struct Candidate {
-        unsigned code;
-        int largest;
-    };
-    constexpr Candidate others[] = {{17, 1}, {18, 1}, {19, 1}, {20, 2}, {21, 2}, {22, 2},
-                                    {23, 3}, {24, 3}, {26, 4}, {27, 4}, {29, 5}};
+    // The other codes in order, each where it holds -m .. m for the largest
+    // magnitude m; their data bits as dataBits() counts them, without its
+    // dispatch: this runs for every column and every bound tried on it.
     const int largest = std::max(-stats.lowest, stats.highest);
-    for (const Candidate& candidate : others) {
-        if (candidate.largest < largest) continue;
-        const std::uint32_t bits = codeBits + dataBits(candidate.code, stats);
-        if (bits < best.bits) best = {candidate.code, bits};
+    if (largest > 5) return best;
+    const std::uint32_t rows = stats.rows;
+    const std::uint32_t nonZero = rows - stats.zeros;
+    const std::uint32_t ones = stats.magnitudes[1];
+    const std::uint32_t twosAndThrees = stats.magnitudes[2] + stats.magnitudes[3];
+    const auto consider = [&best](unsigned code, std::uint32_t data) {
+        if (codeBits + data < best.bits) best = {code, codeBits + data};
+    };
+    if (largest <= 1) {
+        consider(17, stats.zeroPairBits + 3 * nonZero);
+        consider(18, stats.zeros + 2 * nonZero);
+        consider(19, 5 * groups(rows, 3));
     }
+    if (largest <= 2) {
+        consider(20, stats.zeroPairBits + 4 * nonZero);
+        consider(21, stats.zeros + 3 * nonZero);
+        consider(22, 7 * groups(rows, 3));
+    }
+    if (largest <= 3) {
+        consider(23, stats.zeroPairBits + 4 * ones + 5 * twosAndThrees);
+        consider(24, stats.zeros + 3 * ones + 4 * twosAndThrees);
+    }
+    if (largest <= 4) {
+        consider(26, stats.zeroPairBits + 5 * nonZero);
+        consider(27, stats.zeros + 4 * nonZero);
+    }
+    consider(29, 7 * groups(rows, 2));
     return best;
 }
 
