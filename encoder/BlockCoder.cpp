@@ -131,21 +131,17 @@ BlockCoder::Quantised BlockCoder::quantise(std::span<const double> values, doubl
     const int highestIndex = int16Highest / q.step;
     const std::size_t rows = geometry_.rows;
     const std::size_t columns = geometry_.columns;
-    int lowest = 0;
-    int highest = 0;
+    std::pair<int, int> range{0, 0};
     for (std::size_t c = 0; c < columns; ++c) {
         for (std::size_t r = 0; r < rows; ++r)
             scaled_[r] = values[r * columns + c] * toIndex;
         const std::span<int> column(indices_.data() + c * rows, rows);
         const ColumnChoice choice =
-            chooseColumn(scaled_, lowestIndex, highestIndex, bandWeights_[c], column);
+            chooseColumn(scaled_, lowestIndex, highestIndex, bandWeights_[c], column, range);
         codes_[c] = choice.code;
         q.bits += choice.bits;
-        const auto [low, high] = std::minmax_element(column.begin(), column.end());
-        lowest = std::min(lowest, *low);
-        highest = std::max(highest, *high);
     }
-    q.exponent = rangeExponent(lowest, highest);
+    q.exponent = rangeExponent(range.first, range.second);
     q.bits += blockHeaderBits;
     return q;
 }
@@ -154,7 +150,8 @@ BlockCoder::Quantised BlockCoder::quantise(std::span<const double> values, doubl
 // then held inside each narrower bound that might pay, and the code with the
 // least weighted distortion + lambda * bits kept in `column`.
 ColumnChoice BlockCoder::chooseColumn(std::span<const double> scaled, int lowestIndex,
-                                      int highestIndex, double weight, std::span<int> column) {
+                                      int highestIndex, double weight, std::span<int> column,
+                                      std::pair<int, int>& range) {
     int largest = 0;
     for (std::size_t r = 0; r < scaled.size(); ++r) {
         const double k =
@@ -191,6 +188,8 @@ ColumnChoice BlockCoder::chooseColumn(std::span<const double> scaled, int lowest
         for (int& k : column)
             k = std::clamp(k, -bestBound, bestBound);
     }
+    range.first = std::min(range.first, std::max(stats.lowest, -bestBound));
+    range.second = std::max(range.second, std::min(stats.highest, bestBound));
     return best;
 }
 

@@ -57,8 +57,9 @@ class BlockCoder {
         std::uint64_t bits = 0;
     };
     Quantised quantise(std::span<const double> values, double step, double scale);
+    // The lowest and highest index of the chosen column widen `range`.
     ColumnChoice chooseColumn(std::span<const double> scaled, int lowestIndex, int highestIndex,
-                              double weight, std::span<int> column);
+                              double weight, std::span<int> column, std::pair<int, int>& range);
     double distortion(std::span<const double> values, const Quantised& q) const;
     Quantised quantiseWithoutWrap(std::span<const double> values, double step);
     double exactStep(std::span<const double> values, double step);
