@@ -463,9 +463,14 @@ void AcmEncoder::State::deliver(std::uint64_t first, std::span<const std::int16_
     const std::size_t real =
         static_cast<std::size_t>(std::min<std::uint64_t>(decodedBlock.size(), received - first));
     const std::uint64_t onsetEnd = std::uint64_t{2} << coder->geometry().levels;
-    for (std::size_t i = 0; i < real; ++i) {
-        fidelity.add(input[first + i - inputFirst], decodedBlock[i], first + i < onsetEnd);
-    }
+    const std::int16_t* samples = input.data() + (first - inputFirst);
+    const std::size_t onset =
+        first < onsetEnd ? static_cast<std::size_t>(std::min<std::uint64_t>(real, onsetEnd - first))
+                         : 0;
+    for (std::size_t i = 0; i < onset; ++i)
+        fidelity.add(samples[i], decodedBlock[i], true);
+    for (std::size_t i = onset; i < real; ++i)
+        fidelity.add(samples[i], decodedBlock[i], false);
     if (sink && real > 0) sink(decodedBlock.first(real));
 }
 

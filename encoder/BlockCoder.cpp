@@ -204,11 +204,16 @@ std::pair<std::uint64_t, double> BlockCoder::countBitsAndError(std::span<const d
 }
 
 bool BlockCoder::wraps(std::span<const std::int32_t> values) const {
+    // The shift keeps the order, so the extremes decide; a plain minimum and
+    // maximum over the block, without an exit per value, vectorises.
+    std::int32_t lowest = 0;
+    std::int32_t highest = 0;
+    for (const std::int32_t v : values) {
+        lowest = std::min(lowest, v);
+        highest = std::max(highest, v);
+    }
     const unsigned levels = geometry_.levels;
-    return std::any_of(values.begin(), values.end(), [levels](std::int32_t v) {
-        const std::int32_t shifted = v >> levels;
-        return shifted < int16Lowest || shifted > int16Highest;
-    });
+    return (lowest >> levels) < int16Lowest || (highest >> levels) > int16Highest;
 }
 
 // Runs the decoder's transform on the quantised block from the current
