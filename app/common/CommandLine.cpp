@@ -7,8 +7,8 @@ namespace talveco {
 namespace {
 
 const OptionSpec* findShort(std::span<const OptionSpec> specs, char name) {
-    const auto found = std::find_if(specs.begin(), specs.end(), [name](const OptionSpec& spec) {
-        return spec.shortName == name;
+    const auto found = std::find_if(specs.begin(), specs.end(), [name](const OptionSpec& known) {
+        return known.shortName == name;
     });
     return found == specs.end() ? nullptr : &*found;
 }
@@ -16,8 +16,8 @@ const OptionSpec* findShort(std::span<const OptionSpec> specs, char name) {
 // Only an exact long name matches: abbreviations would make adding an option
 // change the meaning of command lines that worked before.
 const OptionSpec* findLong(std::span<const OptionSpec> specs, std::string_view name) {
-    const auto found = std::find_if(specs.begin(), specs.end(), [name](const OptionSpec& spec) {
-        return !spec.longName.empty() && spec.longName == name;
+    const auto found = std::find_if(specs.begin(), specs.end(), [name](const OptionSpec& known) {
+        return !known.longName.empty() && known.longName == name;
     });
     return found == specs.end() ? nullptr : &*found;
 }
@@ -43,16 +43,16 @@ void parseLong(const std::string& argument, ArgumentCursor& cursor,
                std::span<const OptionSpec> specs, ParsedCommandLine& parsed) {
     const auto equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
-    const OptionSpec* spec = findLong(specs, std::string_view(name).substr(2));
-    if (spec == nullptr) throw UsageError("unknown option '" + name + "'");
-    if (!spec->takesValue) {
+    const OptionSpec* known = findLong(specs, std::string_view(name).substr(2));
+    if (known == nullptr) throw UsageError("unknown option '" + name + "'");
+    if (!known->takesValue) {
         if (equals != std::string::npos) throw UsageError(name + " takes no value");
-        parsed.options.push_back({spec->id, name, {}});
+        parsed.options.push_back({known->id, name, {}});
         return;
     }
     std::string value =
         equals != std::string::npos ? argument.substr(equals + 1) : cursor.valueFor(name);
-    parsed.options.push_back({spec->id, name, std::move(value)});
+    parsed.options.push_back({known->id, name, std::move(value)});
 }
 
 // "-fs" is "-f -s"; the first letter that takes a value takes the rest of the
@@ -61,15 +61,15 @@ void parseShortBundle(const std::string& argument, ArgumentCursor& cursor,
                       std::span<const OptionSpec> specs, ParsedCommandLine& parsed) {
     for (std::size_t at = 1; at < argument.size(); ++at) {
         const std::string name = std::string("-") + argument[at];
-        const OptionSpec* spec = findShort(specs, argument[at]);
-        if (spec == nullptr) throw UsageError("unknown option '" + name + "'");
-        if (!spec->takesValue) {
-            parsed.options.push_back({spec->id, name, {}});
+        const OptionSpec* known = findShort(specs, argument[at]);
+        if (known == nullptr) throw UsageError("unknown option '" + name + "'");
+        if (!known->takesValue) {
+            parsed.options.push_back({known->id, name, {}});
             continue;
         }
         std::string value =
             at + 1 < argument.size() ? argument.substr(at + 1) : cursor.valueFor(name);
-        parsed.options.push_back({spec->id, name, std::move(value)});
+        parsed.options.push_back({known->id, name, std::move(value)});
         return;
     }
 }
