@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/common/OutputPaths.h"
 #include "app/encode/EncodeOptions.h"
 #include "app/encode/OutputTarget.h"
 #include "app/encode/SoundFileReader.h"
@@ -245,8 +246,8 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
         throw;
     }
     if (!options.silent) {
-        messages.write(summaryLine(inputName, outputName, report, reader,
-                                   options.likePath.has_value()));
+        messages.write(
+            summaryLine(inputName, outputName, report, reader, options.likePath.has_value()));
     }
     warnAboutLosses(messages, inputName, report, reader);
     const std::string missed = missedRate(report, reader, settings);
@@ -343,6 +344,14 @@ int runEncoder(std::span<const std::string> arguments, Console& out, Console& me
     if (options.action == EncodeOptions::Action::Version) {
         out.write(std::string(kProgram) + " " TALVECO_VERSION "\n");
         return kEncodeSuccess;
+    }
+    if (options.outputDirectory) {
+        try {
+            makeOutputFolder(*options.outputDirectory);
+        } catch (const FileRefused& refusal) {
+            messages.write(std::string(kProgram) + ": " + refusal.what() + "\n");
+            return kEncodeFileFailed;
+        }
     }
     bool anyFailed = false;
     for (const std::string& input : options.inputs) {

@@ -396,14 +396,25 @@ TEST_F(EncodeProgram, MpegShorterThanItsEstimateIsEncodedWithANote) {
     EXPECT_LT(stream.sampleCount(), 22050U);
 }
 
-// -d puts every output in one folder, under its input's name; a leading dot starts a name.
+// -d puts every output in one folder, under its input's name (a leading dot starts a name),
+// and makes the folder when it is missing, as talveco-decode does.
 TEST_F(EncodeProgram, OutputFolderTakesTheInputsNames) {
     writeSpeechLike("a.wav");
     writeSpeechLike(".hidden");
     fs::create_directory(dir / "out");
-    const ProgramResult result = encode({"-sd", "out", "a.wav", ".hidden"});
-    EXPECT_EQ(result.exitStatus, 0) << result.errors;
-    EXPECT_EQ(directoryEntries(dir / "out"), (std::vector<std::string>{".hidden.acm", "a.acm"}));
+    for (const char* folder : {"out", "new/deeper"}) {
+        const ProgramResult result = encode({"-sd", folder, "a.wav", ".hidden"});
+        EXPECT_EQ(result.exitStatus, 0) << folder << ": " << result.errors;
+        EXPECT_EQ(directoryEntries(dir / folder),
+                  (std::vector<std::string>{".hidden.acm", "a.acm"}))
+            << folder;
+    }
+    // A folder that cannot be made fails the run once, before any file.
+    const ProgramResult blocked = encode({"-sd", "a.wav/out", "a.wav"});
+    EXPECT_EQ(blocked.exitStatus, 1);
+    EXPECT_EQ(blocked.errors.rfind("talveco-encode: cannot create the folder a.wav/out: ", 0), 0U)
+        << blocked.errors;
+    EXPECT_EQ(std::count(blocked.errors.begin(), blocked.errors.end(), '\n'), 1);
 }
 
 TEST_F(EncodeProgram, BitrateBelowWhatTheSoundNeedsWarns) {
