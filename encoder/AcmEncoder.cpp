@@ -25,10 +25,10 @@ constexpr std::size_t headerBytes = 14;
 // Input taken in at a time, so that one huge write() keeps memory bounded.
 constexpr std::size_t writePiece = 1 << 16;
 
-// Values looked at before constant-quality mode chooses its levels (1 MiB
-// of input; 24 s of 22050 Hz mono). Material that grows much louder after
-// it is clipped in the stage-1 values, never wrapped.
-constexpr std::size_t levelsLookAhead = 1 << 19;
+// Values at the start of the input that are always analysed when the levels
+// are checked (24 s of 22050 Hz mono); later segments only where they are
+// louder than the start (see fitsLevels).
+constexpr std::size_t levelsStart = 1 << 19;
 
 // Blocks of 512 values and at most 5 levels coded best on all material
 // measured: 5 (16 rows) on speech, 4 (32 rows) on chords; fewer levels on
@@ -43,6 +43,8 @@ constexpr double analysedShare = 0.1;
 constexpr double analysisShare = 0.15;
 constexpr double stepsShare = 0.5;
 constexpr double roundsExpected = 2.0;
+// In constant quality, the share of choosing the geometry; the rest is coding.
+constexpr double geometryShare = 0.1;
 
 // Values the trial encodings that choose the geometry look at.
 constexpr std::size_t trialValues = 1 << 16;
@@ -51,11 +53,7 @@ constexpr std::size_t trialValues = 1 << 16;
 // as one window with margins on either side.
 constexpr std::size_t segmentFloor = 1 << 16;
 
-// Stage-1 values above this share of the 16-bit range count as clipped
-// when the levels are chosen, leaving room for streamed material that grows
-// louder after the look-ahead; and the share of the energy that may be
-// clipped (-50 dB).
-constexpr double streamedHeadroom = 0.9;
+// The share of the stage-1 values' energy that may be clipped (-50 dB).
 constexpr double clippedShare = 1e-5;
 
 // Stage-1 values beyond this share of the 16-bit range make wrapping, and
@@ -109,31 +107,70 @@ InputView viewOf(std::span<const std::int16_t> samples) {
             }};
 }
 
-// Whether `samples`, as the start of a stream, fit the 16-bit stage-1
-// values at these levels: where the analysis goes past them (or past
-// `headroom` of them) the values are clipped, and the clipped share of the
-// energy must stay far below the quantisation noise.
-bool fitsLevels(const InputView& samples, unsigned levels, double headroom) {
+// How loud a run of samples is: its peak and its energy.
+struct Loudness {
+    double peak = 0;
+    double energy = 0;
+};
+
+Loudness loudnessOf(std::span<const std::int16_t> samples) {
+    Loudness out;
+    for (const std::int16_t s : samples) {
+        const double v = s;
+        out.peak = std::max(out.peak, std::abs(v));
+        out.energy += v * v;
+    }
+    return out;
+}
+
+// Whether `samples`, as a whole stream, fit the 16-bit stage-1 values at
+// these levels: where the analysis goes past them the values are clipped,
+// and the clipped share of the energy must stay far below the quantisation
+// noise. The analysis is what costs, so past the start only segments that
+// are louder than every segment of the start (in peak or in energy) are
+// analysed; the others are taken to clip no more than the start did, and
+// their energy to grow by the transform as the start's did.
+bool fitsLevels(const InputView& samples, unsigned levels) {
     constexpr double largest = std::numeric_limits<std::int16_t>::max();
     const std::size_t columns = std::size_t{1} << levels;
     const std::size_t margin = analysisMargin(levels);
     const std::size_t total = (samples.size + columns - 1) / columns * columns;
     double energy = 0.0;
     double clipped = 0.0;
+    Loudness loudestStart;  // the loudest segment of the start, in each measure
+    double startInput = 0.0;
+    double startValues = 0.0;
     std::vector<double> window;
     // In windows, as the encoder analyses, to keep memory small.
     for (std::size_t first = 0; first < total; first += segmentFloor) {
         const std::size_t count = std::min(segmentFloor, total - first);
         const std::size_t start = first >= margin ? first - margin : 0;
+        const std::size_t end = std::min<std::size_t>(samples.size, first + count + margin);
+        const std::vector<std::int16_t> piece = samples.piece(start, end);
+        const std::size_t own = std::min<std::size_t>(samples.size, first + count) - first;
+        const Loudness loudness =
+            loudnessOf(std::span<const std::int16_t>(piece).subspan(first - start, own));
+        const bool inStart = first < levelsStart;
+        if (!inStart && loudness.peak <= loudestStart.peak &&
+            loudness.energy <= loudestStart.energy) {
+            energy += startInput > 0 ? loudness.energy * startValues / startInput : 0.0;
+            continue;
+        }
         window.resize(first + count + margin - start);
-        const std::vector<std::int16_t> piece =
-            samples.piece(start, std::min<std::uint64_t>(samples.size, first + count + margin));
         fillTargets(window, start, piece, start, samples.size, levels);
         analyse(window, levels);
+        double segmentEnergy = 0.0;
         for (const double v : std::span<const double>(window).subspan(first - start, count)) {
-            energy += v * v;
-            const double excess = std::max(0.0, std::abs(v) - headroom * largest);
+            segmentEnergy += v * v;
+            const double excess = std::max(0.0, std::abs(v) - largest);
             clipped += excess * excess;
+        }
+        energy += segmentEnergy;
+        if (inStart) {
+            loudestStart.peak = std::max(loudestStart.peak, loudness.peak);
+            loudestStart.energy = std::max(loudestStart.energy, loudness.energy);
+            startInput += loudness.energy;
+            startValues += segmentEnergy;
         }
         // Hopeless already, unless the rest were a hundred times as loud
         // as what came so far: long loud inputs need not be analysed whole
@@ -192,12 +229,11 @@ std::vector<std::vector<std::int16_t>> trialPieces(const InputView& samples) {
 // must win by a margin, so that the choice stays put when a decoded file is
 // coded again. The start counts as it should: from rest, more levels
 // reproduce a loud onset less well.
-std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples, double headroom,
-                                             double quality) {
+std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples, double quality) {
     constexpr double margin = 0.25;
     constexpr double rowsMargin = 0.05;
     unsigned most = mostLevels;
-    while (most > 1 && !fitsLevels(samples, most, headroom))
+    while (most > 1 && !fitsLevels(samples, most))
         --most;
     if (samples.size == 0) return {most, defaultRows(most)};
     const auto pieces = trialPieces(samples);
@@ -318,8 +354,8 @@ struct AcmEncoder::State {
     std::uint64_t mostBlockBits(std::uint64_t first) const;
     bool codeAsBefore();
     void deliver(std::uint64_t first, std::span<const std::int16_t> decodedBlock);
-    void codeReadySegments();
     void codeWholeInputToBudget();
+    void codeWholeInputAtQuality();
     void holdForFinish();
     void reportProgress(double done);
     InputView heldView() const;
@@ -342,7 +378,7 @@ struct AcmEncoder::State {
     BitWriter bits;
 
     std::vector<std::int16_t> input;  // input from inputFirst on
-    // In bitrate mode everything waits for finish(): the input, and then its
+    // Everything waits for finish(): the input, and in bitrate mode then its
     // stage-1 values as floats, wait in scratch files rather than in memory,
     // and only windows of them are read back in (`input`, `valueWindow`).
     std::string scratchDirectory;
@@ -415,25 +451,18 @@ void AcmEncoder::State::emitBytes(std::span<const std::uint8_t> bytes) {
 }
 
 void AcmEncoder::State::decideGeometry() {
-    // The whole input is known in bitrate mode; the look-ahead only in
-    // constant quality, where later material may be louder.
-    // In constant quality exactly the look-ahead is looked at, however much of the input
-    // the pieces written so far happen to hold, so that the pieces change nothing.
-    const double headroom = settings.bitrateKbps ? 1.0 : streamedHeadroom;
+    // The trials of bitrate mode code at a middle quality; the rate they
+    // will meet is not known yet.
     const double trialQuality =
         settings.bitrateKbps ? 5.0 : std::clamp(settings.quality, 0.0, 10.0);
-    const InputView known =
-        settings.bitrateKbps
-            ? heldView()
-            : viewOf(std::span<const std::int16_t>(input).first(
-                  std::min(input.size(), levelsLookAhead)));
+    const InputView known = heldView();
     unsigned levels = settings.levels.value_or(0);
     unsigned rows = 0;
     if (previous) {
         levels = previous->levels();
         rows = previous->rows();
     } else if (!settings.levels) {
-        std::tie(levels, rows) = chooseGeometry(known, headroom, trialQuality);
+        std::tie(levels, rows) = chooseGeometry(known, trialQuality);
     }
     if (settings.rows && !previous) rows = *settings.rows;
     if (rows == 0) rows = rowsFor(levels, received);
@@ -527,21 +556,6 @@ void AcmEncoder::State::codeSegment(std::uint64_t first, std::size_t count) {
     outgoing.clear();
 }
 
-void AcmEncoder::State::codeReadySegments() {
-    if (settings.bitrateKbps) {
-        holdForFinish();
-        return;
-    }
-    if (!coder) {
-        if (!(settings.levels && settings.rows) && received < levelsLookAhead) return;
-        decideGeometry();
-    }
-    const std::size_t segment = segmentValues();
-    const std::size_t margin = analysisMargin(coder->geometry().levels);
-    while (received >= coded + segment + margin)
-        codeSegment(coded, segment);
-}
-
 void AcmEncoder::State::write(std::span<const std::int16_t> samples) {
     if (samples.size() % channels != 0) {
         throw Failure(FailureKind::PartialFrame, std::to_string(samples.size()) +
@@ -555,7 +569,7 @@ void AcmEncoder::State::write(std::span<const std::int16_t> samples) {
                      samples.begin() + static_cast<std::ptrdiff_t>(take));
         received += take;
         samples = samples.subspan(take);
-        codeReadySegments();
+        holdForFinish();
     }
 }
 
@@ -633,6 +647,21 @@ void AcmEncoder::State::codeWholeInputToBudget() {
     }
 }
 
+// Constant quality: segment after segment, each block's step from the level
+// of the material around it.
+void AcmEncoder::State::codeWholeInputAtQuality() {
+    const std::size_t blockSize = coder->geometry().blockSize;
+    const std::size_t margin = analysisMargin(coder->geometry().levels);
+    const std::uint64_t total = (received + blockSize - 1) / blockSize * blockSize;
+    while (coded < total) {
+        reportProgress(geometryShare + (1.0 - geometryShare) * double(coded) / double(total));
+        const auto count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(segmentValues(), total - coded));
+        holdInput(coded >= margin ? coded - margin : 0, coded + count + margin);
+        codeSegment(coded, count);
+    }
+}
+
 void AcmEncoder::State::reportProgress(double done) {
     // Only steps of a thousandth: the caller may redraw a line each time.
     if (!progressSink || (done < progressShown + 1e-3 && done < 1.0)) return;
@@ -640,7 +669,8 @@ void AcmEncoder::State::reportProgress(double done) {
     progressSink(done);
 }
 
-// Bitrate mode: the input written so far goes to the scratch file.
+// The input written so far goes to the scratch file: both modes code in
+// finish(), once the whole input is known.
 void AcmEncoder::State::holdForFinish() {
     if (!inputScratch) inputScratch = std::make_unique<ScratchFile>(scratchDirectory);
     inputScratch->append(std::as_bytes(std::span<const std::int16_t>(input)));
@@ -655,7 +685,7 @@ InputView AcmEncoder::State::heldView() const {
             }};
 }
 
-// Bitrate mode: `input` holds at least the held input from `first` to `end`
+// `input` holds at least the held input from `first` to `end`
 // (or its end), and what follows up to a piece of input, read ahead.
 void AcmEncoder::State::holdInput(std::uint64_t first, std::uint64_t end) {
     end = std::min(end, received);
@@ -670,7 +700,8 @@ void AcmEncoder::State::holdInput(std::uint64_t first, std::uint64_t end) {
 std::span<const double> AcmEncoder::State::heldValues(std::uint64_t first, std::size_t count) {
     if (first < valueWindowFirst || first + count > valueWindowFirst + valueWindow.size()) {
         const std::size_t wanted = std::max(count, segmentValues());
-        valueWindow.resize(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, valuesHeld - first)));
+        valueWindow.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(wanted, valuesHeld - first)));
         valueScratch->read(first * sizeof(float), std::as_writable_bytes(std::span(valueWindow)));
         valueWindowFirst = first;
     }
@@ -684,15 +715,10 @@ EncoderReport AcmEncoder::State::finish() {
     if (!coder) decideGeometry();
     if (settings.bitrateKbps) {
         codeWholeInputToBudget();
-        reportProgress(1.0);
     } else {
-        const std::size_t blockSize = coder->geometry().blockSize;
-        while (coded < received) {
-            const std::uint64_t rest = (received - coded + blockSize - 1) / blockSize * blockSize;
-            codeSegment(coded,
-                        static_cast<std::size_t>(std::min<std::uint64_t>(segmentValues(), rest)));
-        }
+        codeWholeInputAtQuality();
     }
+    reportProgress(1.0);
     bits.takeCompleteBytes(outgoing);
     outgoing.insert(outgoing.end(), bits.bytes().begin(), bits.bytes().end());
     emitBytes(outgoing);

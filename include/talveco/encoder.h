@@ -42,16 +42,18 @@
 namespace talveco {
 
 struct EncoderSettings {
+    // In either mode the encoder codes nothing before finish(): the geometry (levels and rows)
+    // is chosen to suit the whole input, and until then the input waits in a nameless scratch
+    // file (2 bytes a value) beside the output of a file encoder (else in $TMPDIR or /tmp),
+    // which vanishes however the process ends. Memory stays bounded; the disk must hold it.
+    //
     // Constant quality, 0 (smallest) to 10 (best), fractions allowed; 5 gives about 3 bits per
-    // sample on speech.
-    // Memory stays bounded whatever the length of the input. Ignored when bitrateKbps is set.
+    // sample on speech. Ignored when bitrateKbps is set.
     double quality = 5.0;
     // Average bitrate of the whole stream in kbit/s, all channels together, from 1 to 16 bits
-    // per value (limits::maxBitrateKbps). In this mode the encoder codes nothing before
-    // finish(), where it chooses its quantisation to meet the rate: the input, and then its
-    // analysis (6 bytes a value in all), wait in nameless scratch files beside the output of a
-    // file encoder (else in $TMPDIR or /tmp), which vanish however the process ends. Memory
-    // stays bounded (about 0.1 byte a value for the choice of steps); the disk must hold them.
+    // per value (limits::maxBitrateKbps). finish() chooses the quantisation to meet the rate:
+    // the analysis of the input waits in a second scratch file (6 bytes a value with the
+    // input), and memory grows by about 0.1 byte a value for the choice of steps.
     std::optional<double> bitrateKbps;
     // Transform levels (0 to 15) and rows per block (1 to 4095, and a block of at most
     // limits::maxEncoderBlockValues values); chosen from the material when empty.
@@ -84,9 +86,9 @@ class AcmEncoder {
   public:
     // Writes the stream to `path` through a temporary file in the same directory, which
     // replaces `path` only when finish() succeeds; a failed or abandoned encoder leaves no
-    // file behind. Channels 1 to 65535, rate 1 to 65535. The file encoder writes as it goes;
-    // its temporary file is removed on failure, on destruction before finish() and when the
-    // process is interrupted (SIGINT, SIGTERM, SIGHUP) in a program that installed the
+    // file behind. Channels 1 to 65535, rate 1 to 65535. The file encoder writes the stream
+    // in finish(); its temporary file is removed on failure, on destruction before finish() and
+    // when the process is interrupted (SIGINT, SIGTERM, SIGHUP) in a program that installed the
     // interrupt cleanup.
     static AcmEncoder toFile(const std::string& path, unsigned channels, unsigned sampleRate,
                              const EncoderSettings& settings = {});
@@ -99,17 +101,16 @@ class AcmEncoder {
     ~AcmEncoder();
 
     // Receives the samples the stream decodes to, interleaved, in stream order, as they
-    // become known, from inside write() and finish(); by the time finish() returns it has
-    // seen all of them. The pieces need not be whole frames, and their sizes do not depend on
-    // the pieces written. Each span is valid only during the call: copy what you keep. A
-    // callback that throws fails the encoder (the exception passes out of write() or
-    // finish()). Set it before the first write(); later raises InvalidCall.
+    // become known, from inside finish(); by the time finish() returns it has seen all of
+    // them. The pieces need not be whole frames, and their sizes do not depend on the pieces
+    // written. Each span is valid only during the call: copy what you keep. A callback that
+    // throws fails the encoder (the exception passes out of finish()). Set it before the
+    // first write(); later raises InvalidCall.
     void onDecoded(std::function<void(std::span<const std::int16_t>)> sink);
 
-    // In bitrate mode all the coding happens in finish(), which then calls `sink` now and
-    // then with the share of that work done: rising, from 0 to 1 (the last call). It is an
-    // estimate, since the choice of steps takes as many rounds as the material asks. Not
-    // called in constant quality, whose work keeps pace with write(). A callback that throws
+    // All the coding happens in finish(), which calls `sink` now and then with the share of
+    // that work done: rising, from 0 to 1 (the last call). It is an estimate; in bitrate mode
+    // the choice of steps takes as many rounds as the material asks. A callback that throws
     // fails the encoder. Set it before finish(); later raises InvalidCall.
     void onProgress(std::function<void(double done)> sink);
 
@@ -118,7 +119,7 @@ class AcmEncoder {
     // final, like any other.
     void write(std::span<const std::int16_t> samples);
 
-    // Codes the rest, completes the header and, for a file encoder, puts the file in place.
+    // Codes the input, completes the header and, for a file encoder, puts the file in place.
     // Call once.
     EncoderReport finish();
 
