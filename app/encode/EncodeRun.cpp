@@ -162,24 +162,20 @@ void warnAboutLosses(Console& messages, const std::string& input, const EncoderR
         messages.write(std::string(kProgram) + ": " + input + ": note: " + note + "\n");
 }
 
-// Feeds the whole input to the encoder and finishes it. In bitrate mode the encoder codes
-// everything in finish(), after the last piece: the progress line then shows the share of
-// that work the encoder reports done.
-EncoderReport encodeAll(SoundFileReader& reader, AcmEncoder& encoder,
-                        const EncoderSettings& settings, ProgressLine& progress) {
+// Feeds the whole input to the encoder and finishes it. The encoder codes everything in
+// finish(), after the last piece: the progress line shows the reading, then the share of
+// the coding the encoder reports done.
+EncoderReport encodeAll(SoundFileReader& reader, AcmEncoder& encoder, ProgressLine& progress) {
     const std::uint64_t total = reader.frames().value_or(0) * reader.channels();
-    const char* readingPhase = settings.bitrateKbps ? "reading " : "";
-    if (settings.bitrateKbps) {
-        encoder.onProgress([&](double done) {
-            progress.show("coding ", static_cast<std::uint64_t>(done * double(total)), total);
-        });
-    }
+    encoder.onProgress([&](double done) {
+        progress.show("coding ", static_cast<std::uint64_t>(done * double(total)), total);
+    });
     std::vector<std::int16_t> piece(kPieceSamples);
     std::uint64_t read = 0;
     while (const std::size_t count = reader.read(piece)) {
         encoder.write(std::span<const std::int16_t>(piece.data(), count));
         read += count;
-        progress.show(readingPhase, read, total);
+        progress.show("reading ", read, total);
     }
     EncoderReport report = encoder.finish();
     progress.clear();
@@ -190,7 +186,7 @@ EncoderReport encodeToFile(SoundFileReader& reader, const std::string& output,
                            const EncoderSettings& settings, ProgressLine& progress) {
     AcmEncoder encoder =
         AcmEncoder::toFile(output, reader.channels(), reader.sampleRate(), settings);
-    return encodeAll(reader, encoder, settings, progress);
+    return encodeAll(reader, encoder, progress);
 }
 
 // The header's sample count is known only at the end, and standard output may be a pipe that
@@ -198,7 +194,7 @@ EncoderReport encodeToFile(SoundFileReader& reader, const std::string& output,
 EncoderReport encodeToStandardOutput(SoundFileReader& reader, const EncoderSettings& settings,
                                      ProgressLine& progress) {
     AcmEncoder encoder = AcmEncoder::toMemory(reader.channels(), reader.sampleRate(), settings);
-    const EncoderReport report = encodeAll(reader, encoder, settings, progress);
+    const EncoderReport report = encodeAll(reader, encoder, progress);
     writeAll(1, encoder.bytes());
     return report;
 }
