@@ -352,6 +352,7 @@ struct AcmEncoder::State {
     void codeSegment(std::uint64_t first, std::size_t count);
     void codeBlock(std::span<const double> values, double step);
     std::uint64_t mostBlockBits(std::uint64_t first) const;
+    std::size_t carriedValues(std::uint64_t first) const;
     bool codeAsBefore();
     void deliver(std::uint64_t first, std::span<const std::int16_t> decodedBlock);
     void codeWholeInputToBudget();
@@ -504,7 +505,8 @@ void AcmEncoder::State::deliver(std::uint64_t first, std::span<const std::int16_
 }
 
 void AcmEncoder::State::codeBlock(std::span<const double> values, double step) {
-    if (!codeAsBefore()) coder->code(values, step, bits, decoded, mostBlockBits(coded));
+    if (!codeAsBefore())
+        coder->code(values, step, bits, decoded, mostBlockBits(coded), carriedValues(coded));
     deliver(coded, decoded);
     coded += decoded.size();
 }
@@ -532,6 +534,12 @@ std::uint64_t AcmEncoder::State::mostBlockBits(std::uint64_t first) const {
     const std::uint64_t emptyBlock = 4 + 16 + 5 * std::uint64_t{geometry.columns};
     const bool tiny = 2 * emptyBlock > 16 * std::uint64_t{geometry.blockSize};
     return 16 * real + (tiny || first + geometry.blockSize >= received ? emptyBlock : 0);
+}
+
+// The values of input in the block from `first` on; the rest is padding.
+std::size_t AcmEncoder::State::carriedValues(std::uint64_t first) const {
+    return static_cast<std::size_t>(
+        std::min<std::uint64_t>(coder->geometry().blockSize, received - first));
 }
 
 void AcmEncoder::State::dropInputBefore(std::uint64_t position) {
@@ -628,8 +636,9 @@ void AcmEncoder::State::codeWholeInputToBudget() {
         BlockCoder trial(levels, rows);
         double sum = 0.0;
         for (std::size_t b = 0; b < blocks; ++b)
-            sum += double(trial.codedBits(blockValues(b * blockSize), steps[b],
-                                          mostBlockBits(b * blockSize)));
+            sum +=
+                double(trial.codedBits(blockValues(b * blockSize), steps[b],
+                                       mostBlockBits(b * blockSize), carriedValues(b * blockSize)));
         return sum;
     };
     const std::vector<double> steps =

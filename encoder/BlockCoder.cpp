@@ -365,9 +365,16 @@ double BlockCoder::exactStep(std::span<const double> values, double step) {
 
 // Coarser steps while the block takes more than `mostBits`, so that no
 // block costs more than the samples it carries would as 16-bit PCM.
+// In a block that is mostly padding, the padding's bits are owed whatever
+// the values: charged to the few values carried, they would have those
+// given up (the end of a steady level, decoded as silence), so bits count
+// for the share of the block carried only.
 BlockCoder::Quantised BlockCoder::quantiseWithin(std::span<const double> values, double step,
-                                                 std::uint64_t mostBits) {
+                                                 std::uint64_t mostBits, std::size_t carried) {
     const std::vector<std::uint32_t> before = carries_;
+    const double fullBitCost = bitCost_;
+    if (carried < geometry_.blockSize)
+        bitCost_ *= double(std::max<std::size_t>(1, carried)) / double(geometry_.blockSize);
     step = exactStep(values, step);
     Quantised q = quantiseWithoutWrap(values, step);
     while (q.bits > mostBits && step < largestStep) {
@@ -375,12 +382,14 @@ BlockCoder::Quantised BlockCoder::quantiseWithin(std::span<const double> values,
         step = std::min(largestStep, std::max(2.0, step * 2));
         q = quantiseWithoutWrap(values, step);
     }
+    bitCost_ = fullBitCost;
     return q;
 }
 
 void BlockCoder::code(std::span<const double> values, double step, BitWriter& bits,
-                      std::span<std::int16_t> decoded, std::uint64_t mostBits) {
-    const Quantised q = quantiseWithin(values, step, mostBits);
+                      std::span<std::int16_t> decoded, std::uint64_t mostBits,
+                      std::size_t carried) {
+    const Quantised q = quantiseWithin(values, step, mostBits, carried);
     storeSamples(block_, geometry_.levels, decoded.data());
     write(q, bits);
 }
@@ -419,8 +428,8 @@ bool BlockCoder::codeUnpacked(std::span<const std::int32_t> unpacked, std::uint1
 }
 
 std::uint64_t BlockCoder::codedBits(std::span<const double> values, double step,
-                                    std::uint64_t mostBits) {
-    return quantiseWithin(values, step, mostBits).bits;
+                                    std::uint64_t mostBits, std::size_t carried) {
+    return quantiseWithin(values, step, mostBits, carried).bits;
 }
 
 }  // namespace talveco

@@ -32,9 +32,11 @@ class BlockCoder {
     // leave the 16-bit range, where the decoder wraps it, the block is coded
     // again with a little less level or finer steps, whichever costs less,
     // or failing both with ever finer steps and less level until none does. A block that would take
-    // more than `mostBits` is coded with coarser steps.
+    // more than `mostBits` is coded with coarser steps. Of the last block of a stream only the
+    // first `carried` values are input, the rest padding (see quantiseWithin).
     void code(std::span<const double> values, double step, BitWriter& bits,
-              std::span<std::int16_t> decoded, std::uint64_t mostBits = noBitLimit);
+              std::span<std::int16_t> decoded, std::uint64_t mostBits = noBitLimit,
+              std::size_t carried = wholeBlock);
 
     // Codes a block of given values before the transform (`unpacked`, row
     // after row, multiples of `step`), as an earlier stream held it, with the
@@ -46,9 +48,10 @@ class BlockCoder {
     // The bits code() would write for the block, with the carries moved on
     // as code() moves them; nothing is written.
     std::uint64_t codedBits(std::span<const double> values, double step,
-                            std::uint64_t mostBits = noBitLimit);
+                            std::uint64_t mostBits = noBitLimit, std::size_t carried = wholeBlock);
 
     static constexpr std::uint64_t noBitLimit = ~std::uint64_t{0};
+    static constexpr std::size_t wholeBlock = ~std::size_t{0};
 
   private:
     struct Quantised {
@@ -63,7 +66,8 @@ class BlockCoder {
     double distortion(std::span<const double> values, const Quantised& q) const;
     Quantised quantiseWithoutWrap(std::span<const double> values, double step);
     double exactStep(std::span<const double> values, double step);
-    Quantised quantiseWithin(std::span<const double> values, double step, std::uint64_t mostBits);
+    Quantised quantiseWithin(std::span<const double> values, double step, std::uint64_t mostBits,
+                             std::size_t carried);
     bool transformWithoutWrap(const Quantised& q);
     bool wraps(std::span<const std::int32_t> values) const;
     void write(const Quantised& q, BitWriter& bits);
