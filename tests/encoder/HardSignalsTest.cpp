@@ -55,6 +55,15 @@ Samples quietAfterLoud() {
     out.insert(out.end(), quiet.begin(), quiet.end());
     return out;
 }
+// 25 s of quieter tones rising and falling, then 2 s of a full-scale tone: the levels must
+// suit the loud end, which comes long after the start.
+Samples loudAfterQuiet() {
+    Samples out = shaped(tones(551250, kRate, {180, 730, 2300}, 0.05),
+                         [](std::size_t i) { return 12 * std::sin(double(i) / 900); });
+    const Samples loud = fullScaleTone();
+    out.insert(out.end(), loud.begin(), loud.end());
+    return out;
+}
 Samples constant() {
     return Samples(22050, 1000);
 }
@@ -110,6 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
                       HardCase{"beep_4_bits", beep, fourBits, 0, 30},
                       HardCase{"fade_out_q5", fadeOut, q5, 0.75, 8},
                       HardCase{"quiet_after_loud_q5", quietAfterLoud, q5, 0.55, 25},
+                      HardCase{"loud_after_quiet_q5", loudAfterQuiet, q5, 0.95, 27},
+                      HardCase{"constant_q0", constant, q0, 0, INFINITY},
                       HardCase{"constant_q5", constant, q5, 0.1, 60},
                       HardCase{"one_sample_q0", oneSample, q0, 0, 20},
                       HardCase{"one_sample_q5", oneSample, q5, 0, 30}),
