@@ -62,6 +62,12 @@ constexpr double clippedShare = 1e-5;
 // blocks coded again, likely.
 constexpr double loudShare = 0.8;
 
+// A block of an edit coded to give the earlier stream's samples back may
+// cost this much more than coded as new: past that (a block whose values
+// come from two earlier blocks of unrelated steps, or a shift of the rows
+// that only fine steps follow) the bits outweigh the exact samples.
+constexpr double likeBitsFactor = 1.5;
+
 unsigned defaultRows(unsigned levels) {
     return static_cast<unsigned>(std::max<std::size_t>(1, preferredBlockSize >> levels));
 }
@@ -316,7 +322,7 @@ struct AcmEncoder::State {
     void codeSegment(std::uint64_t first, std::size_t count);
     void codeBlock(std::span<const double> values, double step);
     std::uint64_t mostBlockBits(std::uint64_t first) const;
-    bool codeAsBefore();
+    bool codeAsBefore(std::span<const double> values, double step);
     void deliver(std::uint64_t first, std::span<const std::int16_t> decodedBlock);
     void codeReadySegments();
     void codeWholeInputToBudget();
@@ -475,22 +481,34 @@ void AcmEncoder::State::deliver(std::uint64_t first, std::span<const std::int16_
 }
 
 void AcmEncoder::State::codeBlock(std::span<const double> values, double step) {
-    if (!codeAsBefore()) coder->code(values, step, bits, decoded, mostBlockBits(coded));
+    if (!codeAsBefore(values, step)) coder->code(values, step, bits, decoded, mostBlockBits(coded));
     deliver(coded, decoded);
     coded += decoded.size();
 }
 
 // The block from `coded` on as the previous stream held it, where its
-// samples are those of one of that stream's blocks.
-bool AcmEncoder::State::codeAsBefore() {
+// samples are those of one of that stream's blocks; else, where it holds
+// a row or more of that stream's samples anywhere, coded to give back as
+// many of them as a few trials find within the bits allowed.
+bool AcmEncoder::State::codeAsBefore(std::span<const double> values, double step) {
     if (!previous) return false;
     const std::size_t blockSize = coder->geometry().blockSize;
     const auto real =
         static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, received - coded));
     const std::span<const std::int16_t> samples(input.data() + (coded - inputFirst), real);
-    const auto block = previous->blockDecodingTo(samples, static_cast<std::size_t>(coded));
-    return block &&
-           coder->codeUnpacked(previous->unpacked(*block), previous->step(*block), bits, decoded);
+    const auto position = static_cast<std::size_t>(coded);
+    const auto block = previous->blockDecodingTo(samples, position);
+    if (block && coder->codeUnpacked(previous->unpacked(*block), previous->step(*block), samples,
+                                     bits, decoded))
+        return true;
+    const auto guide = previous->guide(samples, position, values);
+    if (!guide) return false;
+    const BlockCoder::LikeTarget target{samples, guide->kept, guide->reference,
+                                        guide->earlierValues, guide->steps};
+    const std::uint64_t most = mostBlockBits(coded);
+    const auto plain = static_cast<double>(coder->bitsOf(values, step, most));
+    return coder->codeLike(target, bits, decoded,
+                           std::min(most, static_cast<std::uint64_t>(likeBitsFactor * plain)));
 }
 
 // No block may cost more than its samples as 16-bit PCM; the last one may
@@ -670,7 +688,8 @@ void AcmEncoder::State::holdInput(std::uint64_t first, std::uint64_t end) {
 std::span<const double> AcmEncoder::State::heldValues(std::uint64_t first, std::size_t count) {
     if (first < valueWindowFirst || first + count > valueWindowFirst + valueWindow.size()) {
         const std::size_t wanted = std::max(count, segmentValues());
-        valueWindow.resize(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, valuesHeld - first)));
+        valueWindow.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(wanted, valuesHeld - first)));
         valueScratch->read(first * sizeof(float), std::as_writable_bytes(std::span(valueWindow)));
         valueWindowFirst = first;
     }

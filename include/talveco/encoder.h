@@ -61,7 +61,16 @@ struct EncoderSettings {
     // taken, and every block of the input whose samples are those the old
     // stream decodes to in one of its blocks (at the same place, or moved by
     // whole blocks) is coded with that block's values and step, so that the
-    // parts left untouched come back exactly.
+    // parts left untouched come back exactly. A block holding the old
+    // stream's samples at any other offset, or right after an edit, takes
+    // the old values where the transform's rows line up (offsets of whole
+    // rows of 2^levels samples): all but its first rows after an edit come
+    // back exactly, and the rows after it start from the old carries. Where
+    // they do not line up, a search in time order finds values that give
+    // every sample exactly, kept where they cost at most 1.5 times the bits
+    // of coding the block afresh. Blocks whose values come from two old
+    // blocks of different steps take one step for both and give back
+    // exactly the part whose step they take.
     std::vector<std::uint8_t> likeStream;
 };
 
