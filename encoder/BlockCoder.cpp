@@ -1,9 +1,12 @@
 #include "encoder/BlockCoder.h"
 
 #include <algorithm>
+#include <bit>
+#include <optional>
 #include <cmath>
 #include <limits>
 
+#include "acm/AmplitudeTable.h"
 #include "acm/InverseTransform.h"
 #include "acm/SampleOutput.h"
 #include "encoder/ColumnCoder.h"
@@ -98,6 +101,26 @@ std::vector<double> bandWeights(unsigned levels) {
     for (double& w : weights)
         w *= double(columns) / total;
     return weights;
+}
+
+// The amplitude-table index nearest 0 whose entry for this step is `value`:
+// value / step where it divides, else one whose product wraps to it in 16
+// bits, as the decoder's table entries do.
+std::optional<int> tableIndex(std::int32_t value, std::uint16_t step) {
+    if (value % step == 0) return value / step;
+    const unsigned twos = static_cast<unsigned>(std::countr_zero(step));
+    const auto residue = static_cast<std::uint32_t>(value) & 0xFFFFu;
+    if ((residue & ((1u << twos) - 1)) != 0) return std::nullopt;
+    // k * step = value modulo 2^16 for k = (value / 2^twos) * odd^-1 modulo
+    // 2^(16 - twos); the inverse of an odd number by Newton's iteration.
+    const std::uint32_t odd = step >> twos;
+    std::uint32_t inverse = odd;
+    for (int i = 0; i < 4; ++i)
+        inverse *= 2 - odd * inverse;
+    const std::uint32_t period = 1u << (16 - twos);
+    auto k = static_cast<std::int32_t>(((residue >> twos) * inverse) & (period - 1));
+    if (k >= static_cast<std::int32_t>(period / 2)) k -= static_cast<std::int32_t>(period);
+    return k;
 }
 
 }  // namespace
@@ -230,7 +253,7 @@ bool BlockCoder::transformWithoutWrap(const Quantised& q) {
     const std::size_t columns = geometry_.columns;
     for (std::size_t c = 0; c < columns; ++c) {
         for (std::size_t r = 0; r < rows; ++r)
-            block_[r * columns + c] = indices_[c * rows + r] * q.step;
+            block_[r * columns + c] = AmplitudeTable::entryValue(indices_[c * rows + r], q.step);
     }
     trialCarries_ = carries_;
     inverseTransform(geometry_, block_, trialCarries_);
@@ -403,13 +426,11 @@ bool BlockCoder::indexUnpacked(std::span<const std::int32_t> unpacked, std::uint
     for (std::size_t c = 0; c < columns; ++c) {
         const std::span<int> column(indices_.data() + c * rows, rows);
         for (std::size_t r = 0; r < rows; ++r) {
-            const std::int32_t value = unpacked[r * columns + c];
-            if (value % step != 0) return false;
-            column[r] = value / step;
+            const auto index = tableIndex(unpacked[r * columns + c], step);
+            if (!index) return false;
+            column[r] = *index;
         }
         const auto [low, high] = std::minmax_element(column.begin(), column.end());
-        if (std::int64_t{*low} * step < int16Lowest || std::int64_t{*high} * step > int16Highest)
-            return false;
         lowest = std::min(lowest, *low);
         highest = std::max(highest, *high);
         const ColumnChoice choice = cheapestColumnCode(column);

@@ -471,6 +471,31 @@ TEST(WrappedSamples, FindsAValueBeyondTheRange) {
     EXPECT_EQ(testing::wrappedSamples(builder.bytes()), 1u);
 }
 
+// A stream whose amplitude entries wrap past 16 bits (index -1471 at step 30
+// is 21406) and whose samples wrap, decoded and coded again like itself,
+// comes back whole: such blocks are copied as they were.
+TEST(Like, GivesBackEntriesAndSamplesThatWrap) {
+    constexpr unsigned levels = 5;
+    constexpr unsigned columns = 1u << levels;
+    testing::AcmStreamBuilder builder(3 * columns, levels, 1, 1);
+    builder.blockHeader(15, 30).column(16, {-1471});
+    for (unsigned c = 1; c < columns; ++c)
+        builder.column(16, {int(c * 37 % 11) - 5});
+    builder.blockHeader(15, 1).column(16, {32767}).column(16, {-32768});
+    for (unsigned c = 2; c < columns; ++c)
+        builder.zeroColumn();
+    builder.blockHeader(0, 1);
+    for (unsigned c = 0; c < columns; ++c)
+        builder.zeroColumn();
+    const std::vector<std::int16_t> old = decode(builder.bytes(), 1);
+    ASSERT_EQ(old.size(), 3 * columns);
+    EncoderSettings like;
+    like.likeStream = builder.bytes();
+    const Encoded again = encode(old, 1, like);
+    EXPECT_EQ(decode(again.bytes, 1), old);
+    EXPECT_EQ(again.report.exactSamples, old.size());
+}
+
 // Two file encoders on two threads: one finishes while the other is still writing, then the
 // process is interrupted. The finished file is the one encoded in memory, and the unfinished
 // one's temporary file is removed: finishing one encoder must not drop the other's clean-up.
