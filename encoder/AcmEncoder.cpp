@@ -273,11 +273,18 @@ void checkSettings(unsigned channels, unsigned sampleRate, const EncoderSettings
     }
 }
 
+// The values of the first 5 ms, all channels together.
+std::uint64_t attackValues(unsigned channels, unsigned sampleRate) {
+    return std::uint64_t{channels} * ((sampleRate + 199) / 200);
+}
+
 // What the report says about the decoded samples against the input.
 struct Fidelity {
     double signalEnergy = 0;
     double errorEnergy = 0;
     unsigned onsetError = 0;
+    unsigned onsetStray = 0;
+    unsigned onsetPeak = 0;
     std::uint64_t exactSamples = 0;
 
     void add(std::int16_t input, std::int16_t decoded, bool inOnset) {
@@ -286,8 +293,16 @@ struct Fidelity {
         signalEnergy += x * x;
         errorEnergy += e * e;
         exactSamples += e == 0 ? 1 : 0;
-        if (inOnset)
-            onsetError = std::max(onsetError, unsigned(std::abs(int(decoded) - int(input))));
+        if (inOnset) addOnset(input, decoded);
+    }
+    // The level a listener hears the start at: the ear takes in a few milliseconds at once.
+    void addAttack(int input) { onsetPeak = std::max(onsetPeak, unsigned(std::abs(input))); }
+    void addOnset(int input, int decoded) {
+        onsetError = std::max(onsetError, unsigned(std::abs(decoded - input)));
+        // How far the sample lies outside the span from silence to the input.
+        const int low = std::min(0, input);
+        const int high = std::max(0, input);
+        onsetStray = std::max(onsetStray, unsigned(std::max({low - decoded, decoded - high, 0})));
     }
     double snrDb() const {
         if (errorEnergy == 0) return std::numeric_limits<double>::infinity();
@@ -428,11 +443,10 @@ void AcmEncoder::State::decideGeometry() {
     const double headroom = settings.bitrateKbps ? 1.0 : streamedHeadroom;
     const double trialQuality =
         settings.bitrateKbps ? 5.0 : std::clamp(settings.quality, 0.0, 10.0);
-    const InputView known =
-        settings.bitrateKbps
-            ? heldView()
-            : viewOf(std::span<const std::int16_t>(input).first(
-                  std::min(input.size(), levelsLookAhead)));
+    const InputView known = settings.bitrateKbps
+                                ? heldView()
+                                : viewOf(std::span<const std::int16_t>(input).first(
+                                      std::min(input.size(), levelsLookAhead)));
     unsigned levels = settings.levels.value_or(0);
     unsigned rows = 0;
     if (previous) {
@@ -475,6 +489,10 @@ void AcmEncoder::State::deliver(std::uint64_t first, std::span<const std::int16_
                          : 0;
     for (std::size_t i = 0; i < onset; ++i)
         fidelity.add(samples[i], decodedBlock[i], true);
+    const std::uint64_t attackEnd =
+        std::max<std::uint64_t>(onsetEnd, attackValues(channels, sampleRate));
+    for (std::uint64_t i = first; i < std::min<std::uint64_t>(first + real, attackEnd); ++i)
+        fidelity.addAttack(samples[i - first]);
     for (std::size_t i = onset; i < real; ++i)
         fidelity.add(samples[i], decodedBlock[i], false);
     if (sink && real > 0) sink(decodedBlock.first(real));
@@ -736,6 +754,8 @@ EncoderReport AcmEncoder::State::finish() {
     report.levels = geometry.levels;
     report.rows = static_cast<unsigned>(geometry.rows);
     report.onsetError = fidelity.onsetError;
+    report.onsetStray = fidelity.onsetStray;
+    report.onsetPeak = fidelity.onsetPeak;
     report.exactSamples = fidelity.exactSamples;
     return report;
 }

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <system_error>
+
 namespace talveco {
 
 std::string withExtension(const std::string& path, std::string_view extension) {
@@ -25,6 +28,12 @@ void refuseUnsafeOutput(const std::string& target, std::optional<FileIdentity> i
         throw FileRefused("the output " + target + " is not a regular file; not replaced");
     }
     if (!force) throw FileRefused("the output " + target + " exists (-f replaces it)");
+}
+
+void makeOutputFolder(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) throw FileRefused("cannot create the folder " + folder + ": " + error.message());
 }
 
 std::optional<FileIdentity> identityOf(const std::string& path) {

@@ -28,6 +28,10 @@ std::string withExtension(const std::string& path, std::string_view extension);
 // allow to replace.
 void refuseUnsafeOutput(const std::string& target, std::optional<FileIdentity> input, bool force);
 
+// Creates `folder` and its missing parents, so that -d may name a folder that
+// does not exist yet; raises FileRefused, saying why, when it cannot be made.
+void makeOutputFolder(const std::string& folder);
+
 // The identity of the file at `path`, if there is one.
 std::optional<FileIdentity> identityOf(const std::string& path);
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <system_error>
 
 #include "app/common/CommandLine.h"
 #include "app/common/OrderedJobs.h"
@@ -99,11 +98,10 @@ int runDecoder(std::span<const std::string> arguments, Console& out, Console& me
         return kDecodeSuccess;
     }
     if (options.outputDir && options.action == DecodeOptions::Action::Decode) {
-        std::error_code error;
-        fs::create_directories(*options.outputDir, error);
-        if (error) {
-            messages.write(std::string(kProgram) + ": cannot create the folder " +
-                           *options.outputDir + ": " + error.message() + "\n");
+        try {
+            makeOutputFolder(*options.outputDir);
+        } catch (const FileRefused& refusal) {
+            messages.write(std::string(kProgram) + ": " + refusal.what() + "\n");
             return kDecodeFileFailed;
         }
     }

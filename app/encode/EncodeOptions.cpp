@@ -159,7 +159,7 @@ std::string encodeUsageText() {
            "  --rows N            rows per block, 1 to 4095 (default: chosen from the material)\n"
            "  -o, --output OUT    write the single input's output to OUT (- for standard output)\n"
            "  -c, --stdout        write the single input's output to standard output\n"
-           "  -d, --output-dir DIR  write the outputs into DIR\n"
+           "  -d, --output-dir DIR  write the outputs into DIR (created when missing)\n"
            "  -f, --force         replace existing output files\n"
            "  -s, --silent        no summary lines, no progress\n"
            "  -Q, --quiet         the same as -s\n"

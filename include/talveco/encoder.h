@@ -85,6 +85,14 @@ struct EncoderReport {
     // Largest |decoded - input| among the first 2^(levels+1) samples, where the transform
     // starts from rest and a loud onset cannot be reproduced exactly.
     unsigned onsetError = 0;
+    // Of those samples, the largest distance of a decoded sample from the span between 0 and
+    // its input sample. A start decoded within that span is a softer attack, as from a
+    // fade-in of a few samples; one outside it (beyond the input, or of the other sign) adds
+    // a sound the input does not have.
+    unsigned onsetStray = 0;
+    // The input's largest magnitude over its first 5 ms, or over those samples if longer:
+    // the level the start is heard at.
+    unsigned onsetPeak = 0;
     // Samples decoded exactly as they were given.
     std::uint64_t exactSamples = 0;
 };

@@ -63,6 +63,20 @@ int largestError(const std::vector<std::int16_t>& a, const std::vector<std::int1
     return largest;
 }
 
+// The largest distance of a decoded sample among the first `count` from the span between 0
+// and its input sample.
+int largestStray(const std::vector<std::int16_t>& input, const std::vector<std::int16_t>& decoded,
+                 std::size_t count) {
+    int largest = 0;
+    for (std::size_t i = 0; i < std::min({input.size(), decoded.size(), count}); ++i) {
+        const int x = input[i];
+        const int d = decoded[i];
+        const int outside = x >= 0 ? (d > x ? d - x : -d) : (d < x ? x - d : d);
+        largest = std::max(largest, outside);
+    }
+    return largest;
+}
+
 EncoderSettings geometry(unsigned levels, unsigned rows) {
     EncoderSettings settings;
     settings.levels = levels;
@@ -111,6 +125,10 @@ TEST_P(RoundTrip, DecodesToThePredictionWithoutWrapping) {
     // The transform starts from rest, so a loud start is only approached.
     const std::size_t onset = std::size_t{2} << encoded.report.levels;
     EXPECT_EQ(largestError(input, decoded, 0, onset), int(encoded.report.onsetError));
+    EXPECT_EQ(largestStray(input, decoded, onset), int(encoded.report.onsetStray));
+    const std::size_t attack = std::max<std::size_t>(onset, c.channels * ((22050 + 199) / 200));
+    EXPECT_EQ(largestError(input, std::vector<std::int16_t>(input.size()), 0, attack),
+              int(encoded.report.onsetPeak));
     if (c.largestAllowedError) {
         EXPECT_LE(largestError(input, decoded, onset), *c.largestAllowedError);
     }
