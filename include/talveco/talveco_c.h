@@ -168,8 +168,12 @@ int talveco_encoder_open_callbacks(unsigned channels, unsigned rate,
  * settings are ignored), and every block of the input whose samples are those
  * the earlier stream decodes to in one of its blocks, in place or moved by
  * whole blocks, is coded with that block's values and step, so that the
- * samples an edit left untouched come back exactly, but for the first rows of
- * the block right after an edit, which starts from other carries. Call it
+ * samples an edit left untouched come back exactly. Blocks holding its
+ * samples at any other offset, or right after an edit, take its values where
+ * the transform's rows line up (offsets of whole rows of 2^levels samples):
+ * all but the first rows after an edit come back exactly. Where they do not,
+ * such a block is coded to give every sample exactly where that costs at
+ * most 1.5 times the bits of coding it afresh. Call it
  * after the open and before the first write or finish (later:
  * TALVECO_E_INVALID_CALL). A stream that does not begin with an ACM header is
  * refused with TALVECO_E_NOT_ACM_FILE, blocks larger than the encoder makes
