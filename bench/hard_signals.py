@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """The encoder on signals that are hard for the format, beside IMA ADPCM (sox).
 
-    hard_signals.py ENCODER DECODER WORK_DIR
+    hard_signals.py ENCODER DECODER WORK_DIR [MAKE_BENCH_STREAM]
 
 Makes the material in WORK_DIR (sox, espeak-ng and the sample writer below), encodes each
 file at -q 0, -q 5 and 4 bits per sample, decodes it with talveco and prints Markdown tables:
 the hard signals with the share of each that is measured, five generations at 3 bits per
-sample and at -q 5, and --like on an edited copy.
+sample and at -q 5, and --like on edited copies (of streams of make_bench_stream too, when
+given; with LIKE_ONLY set in the environment, only that table).
 """
 import math
 import os
@@ -173,29 +174,60 @@ def generations(codec, names):
                   f" | {values[0] - values[-1]:.2f} |")
 
 
-def like(codec, name, cut):
-    """Encodes NAME, edits the decoded copy (half the gain over 0.5 s at a third, a cut of
-    `cut` samples at two thirds), encodes it --like the first stream and counts exact samples."""
-    _, old, _ = codec.acm(name + ".wav", "like.old")
-    n = len(old)
-    a, b, c = n // 3, n // 3 + RATE // 2, 2 * n // 3
-    edited = [round(v / 2) if a <= i < b else v for i, v in enumerate(old)]
-    edited = edited[:c] + edited[c + cut:]
-    write_wav("like.edit.wav", edited)
-    _, y, _ = codec.acm("like.edit.wav", "like.new", "--like", "like.old.acm")
-    exact = [p == q for p, q in zip(edited, y)]
-    untouched = [e for i, e in enumerate(exact) if not a <= i < b]
-    after = exact[c:]
-    print(f"| {name} | {cut} | {sum(exact)} of {len(exact)} | {sum(untouched)} of "
-          f"{len(untouched)} | {sum(after)} of {len(after)} |")
+def edits(n):
+    """The edits --like is measured on: name -> (edit of a list of samples, the edited copy's
+    untouched samples as a predicate on its positions)."""
+    middle, half = n // 2, RATE // 2
+    return {
+        "cut of 1000": (lambda x: x[:middle] + x[middle + 1000:], lambda i: True),
+        "+6 dB on 0.5 s": (lambda x: x[:middle] + [2 * v for v in x[middle:middle + half]] +
+                           x[middle + half:],
+                           lambda i: not middle <= i < middle + half),
+    }
+
+
+def like(codec, old, label, options):
+    """Edits the decoded OLD.acm, encodes the edit --like OLD with `options` and plainly, and
+    prints a row per edit: exact samples of all and of the untouched ones, and the bits."""
+    if os.path.exists(old + ".wav"):
+        os.remove(old + ".wav")
+    subprocess.run([codec.decoder, old + ".acm", "-m"], capture_output=True, check=True)
+    decoded = list(read_data(old + ".wav"))
+    for edit_name, (edit, untouched) in edits(len(decoded)).items():
+        edited = [max(-32768, min(32767, v)) for v in edit(decoded)]
+        write_wav("like.edit.wav", edited)
+        bits, y, _ = codec.acm("like.edit.wav", "like.new", *options, "--like", old + ".acm")
+        plain, _, _ = codec.acm("like.edit.wav", "like.plain", *options)
+        exact = [p == q for p, q in zip(edited, y)]
+        kept = [e for i, e in enumerate(exact) if untouched(i)]
+        print(f"| {label} | {edit_name} | {sum(exact)} of {len(exact)} | {sum(kept)} of "
+              f"{len(kept)} | {bits:.3f} | {plain:.3f} |")
+
+
+def like_table(codec, make_stream):
+    print("| stream | edit | exact | exact of the untouched | --like b/s | plain b/s |")
+    print("|:--|:--|--:|--:|--:|--:|")
+    for name in ("speech", "chord"):
+        for label, options in (("-q 5", ["-q", "5"]), ("-b 3 b/s", ["-b", str(3 * RATE / 1000)])):
+            codec.acm(name + ".wav", "like.old", *options)
+            like(codec, "like.old", f"{name} {label}", options)
+    if make_stream:
+        for levels in (2, 4, 7):
+            subprocess.run([make_stream, "realistic", str(levels), "like.old.acm", "0.2", "1"],
+                           check=True)
+            like(codec, "like.old", f"builder, {levels} levels", ["-q", "5"])
 
 
 def main():
     encoder, decoder, work = (os.path.abspath(p) for p in sys.argv[1:4])
+    make_stream = os.path.abspath(sys.argv[4]) if len(sys.argv) > 4 else None
     os.makedirs(work, exist_ok=True)
     os.chdir(work)
     codec = Codec(encoder, decoder)
     material = make_material()
+    if os.environ.get("LIKE_ONLY"):
+        like_table(codec, make_stream)
+        return
     print("### Hard signals (SNR in dB over the part named below; b/s = file bits / samples)")
     print()
     hard_table(codec, material)
@@ -204,12 +236,10 @@ def main():
     print()
     generations(codec, ["speech", "chord"])
     print()
-    print("### --like on an edited copy (-q 5: half the gain over 0.5 s, then a cut)")
+    print("### --like on an edited copy (a cut or a gain change in the middle; plain: the same")
+    print("edit encoded without --like)")
     print()
-    print("| material | cut (samples) | exact | exact outside the gain change | exact after the cut |")
-    print("|:--|--:|--:|--:|--:|")
-    for cut in (1024, 1000):
-        like(codec, "speech", cut)
+    like_table(codec, make_stream)
 
 
 if __name__ == "__main__":

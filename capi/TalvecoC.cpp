@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <functional>
 #include <new>
 #include <optional>
 #include <span>
@@ -32,11 +33,17 @@ struct talveco_decoder {
 
 struct talveco_encoder {
     enum class Target { file, memory, callback };
+    // Opens the C++ encoder again with other settings, as the C encoder was opened.
+    using Opener = std::function<talveco::AcmEncoder(const talveco::EncoderSettings&)>;
 
-    talveco_encoder(talveco::AcmEncoder made, Target to) : encoder(std::move(made)), target(to) {}
+    talveco_encoder(Opener open, const talveco::EncoderSettings& given, Target to)
+        : reopen(std::move(open)), settings(given), encoder(reopen(settings)), target(to) {}
 
+    Opener reopen;
+    talveco::EncoderSettings settings;
     talveco::AcmEncoder encoder;
     Target target;
+    bool started = false;  // a write or finish has been called
     talveco_write_fn write = nullptr;
     void* user = nullptr;
     std::uint64_t clipped = 0;
@@ -154,7 +161,11 @@ int openEncoder(const char* call, talveco_encoder** out, talveco_encoder::Target
     return guarded(call, [&] {
         require(out != nullptr, "no place for the handle");
         *out = nullptr;
-        *out = new talveco_encoder(make(channels, rate, settingsFrom(s), path), target);
+        auto reopen = [make, channels, rate, where = std::string(path ? path : "")](
+                          const talveco::EncoderSettings& settings) {
+            return make(channels, rate, settings, where.c_str());
+        };
+        *out = new talveco_encoder(std::move(reopen), settingsFrom(s), target);
     });
 }
 
@@ -337,10 +348,30 @@ int talveco_encoder_open_callbacks(unsigned channels, unsigned rate,
     return code;
 }
 
+int talveco_encoder_set_like(talveco_encoder* e, const void* stream, size_t size) {
+    return guarded("talveco_encoder_set_like", [&] {
+        require(e != nullptr, "the encoder is NULL");
+        require(stream != nullptr || size == 0, "stream is NULL");
+        e->refuseIfFailed();
+        if (e->started) {
+            throw Failure(FailureKind::InvalidCall,
+                          "talveco_encoder_set_like after the first write or finish");
+        }
+        // The C++ encoder takes the old stream when it is opened: it is opened again with it
+        // (nothing has been written), and the encoder stays as it was if that fails.
+        talveco::EncoderSettings settings = e->settings;
+        const auto* bytes = static_cast<const std::uint8_t*>(stream);
+        settings.likeStream.assign(bytes, bytes == nullptr ? bytes : bytes + size);
+        e->encoder = e->reopen(settings);
+        e->settings = std::move(settings);
+    });
+}
+
 int talveco_encoder_write(talveco_encoder* e, const int16_t* samples, size_t count) {
     return guarded("talveco_encoder_write", [&] {
         require(e != nullptr, "the encoder is NULL");
         require(samples != nullptr || count == 0, "samples is NULL");
+        e->started = true;
         e->usable().write(std::span<const std::int16_t>(samples, count));
     });
 }
@@ -354,6 +385,7 @@ int talveco_encoder_write_double(talveco_encoder* e, const double* samples, size
         std::vector<std::int16_t> rounded(count);
         for (std::size_t i = 0; i < count; ++i)
             rounded[i] = talveco::sixteenBitsFromFullScale(samples[i], clipped, notNumbers);
+        e->started = true;
         e->usable().write(rounded);
         e->clipped += clipped;
         e->notNumbers += notNumbers;
@@ -363,6 +395,7 @@ int talveco_encoder_write_double(talveco_encoder* e, const double* samples, size
 int talveco_encoder_finish(talveco_encoder* e, double* snr_db, double* bits_per_sample) {
     return guarded("talveco_encoder_finish", [&] {
         require(e != nullptr, "the encoder is NULL");
+        e->started = true;
         const talveco_encoder_report report = reportOf(e->usable().finish(), *e);
         if (e->target == talveco_encoder::Target::callback) deliver(*e);
         e->report = report;

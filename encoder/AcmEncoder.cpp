@@ -60,6 +60,12 @@ constexpr double clippedShare = 1e-5;
 // blocks coded again, likely.
 constexpr double loudShare = 0.8;
 
+// A block of an edit coded to give the earlier stream's samples back may
+// cost this much more than coded as new: past that (a block whose values
+// come from two earlier blocks of unrelated steps, or a shift of the rows
+// that only fine steps follow) the bits outweigh the exact samples.
+constexpr double likeBitsFactor = 1.5;
+
 unsigned defaultRows(unsigned levels) {
     return static_cast<unsigned>(std::max<std::size_t>(1, preferredBlockSize >> levels));
 }
@@ -303,11 +309,18 @@ void checkSettings(unsigned channels, unsigned sampleRate, const EncoderSettings
     }
 }
 
+// The values of the first 5 ms, all channels together.
+std::uint64_t attackValues(unsigned channels, unsigned sampleRate) {
+    return std::uint64_t{channels} * ((sampleRate + 199) / 200);
+}
+
 // What the report says about the decoded samples against the input.
 struct Fidelity {
     double signalEnergy = 0;
     double errorEnergy = 0;
     unsigned onsetError = 0;
+    unsigned onsetStray = 0;
+    unsigned onsetPeak = 0;
     std::uint64_t exactSamples = 0;
 
     void add(std::int16_t input, std::int16_t decoded, bool inOnset) {
@@ -316,8 +329,16 @@ struct Fidelity {
         signalEnergy += x * x;
         errorEnergy += e * e;
         exactSamples += e == 0 ? 1 : 0;
-        if (inOnset)
-            onsetError = std::max(onsetError, unsigned(std::abs(int(decoded) - int(input))));
+        if (inOnset) addOnset(input, decoded);
+    }
+    // The level a listener hears the start at: the ear takes in a few milliseconds at once.
+    void addAttack(int input) { onsetPeak = std::max(onsetPeak, unsigned(std::abs(input))); }
+    void addOnset(int input, int decoded) {
+        onsetError = std::max(onsetError, unsigned(std::abs(decoded - input)));
+        // How far the sample lies outside the span from silence to the input.
+        const int low = std::min(0, input);
+        const int high = std::max(0, input);
+        onsetStray = std::max(onsetStray, unsigned(std::max({low - decoded, decoded - high, 0})));
     }
     double snrDb() const {
         if (errorEnergy == 0) return std::numeric_limits<double>::infinity();
@@ -353,7 +374,7 @@ struct AcmEncoder::State {
     void codeBlock(std::span<const double> values, double step);
     std::uint64_t mostBlockBits(std::uint64_t first) const;
     std::size_t carriedValues(std::uint64_t first) const;
-    bool codeAsBefore();
+    bool codeAsBefore(std::span<const double> values, double step);
     void deliver(std::uint64_t first, std::span<const std::int16_t> decodedBlock);
     void codeWholeInputToBudget();
     void codeWholeInputAtQuality();
@@ -499,29 +520,45 @@ void AcmEncoder::State::deliver(std::uint64_t first, std::span<const std::int16_
                          : 0;
     for (std::size_t i = 0; i < onset; ++i)
         fidelity.add(samples[i], decodedBlock[i], true);
+    const std::uint64_t attackEnd =
+        std::max<std::uint64_t>(onsetEnd, attackValues(channels, sampleRate));
+    for (std::uint64_t i = first; i < std::min<std::uint64_t>(first + real, attackEnd); ++i)
+        fidelity.addAttack(samples[i - first]);
     for (std::size_t i = onset; i < real; ++i)
         fidelity.add(samples[i], decodedBlock[i], false);
     if (sink && real > 0) sink(decodedBlock.first(real));
 }
 
 void AcmEncoder::State::codeBlock(std::span<const double> values, double step) {
-    if (!codeAsBefore())
+    if (!codeAsBefore(values, step))
         coder->code(values, step, bits, decoded, mostBlockBits(coded), carriedValues(coded));
     deliver(coded, decoded);
     coded += decoded.size();
 }
 
 // The block from `coded` on as the previous stream held it, where its
-// samples are those of one of that stream's blocks.
-bool AcmEncoder::State::codeAsBefore() {
+// samples are those of one of that stream's blocks; else, where it holds
+// a row or more of that stream's samples anywhere, coded to give back as
+// many of them as a few trials find within the bits allowed.
+bool AcmEncoder::State::codeAsBefore(std::span<const double> values, double step) {
     if (!previous) return false;
     const std::size_t blockSize = coder->geometry().blockSize;
     const auto real =
         static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, received - coded));
     const std::span<const std::int16_t> samples(input.data() + (coded - inputFirst), real);
-    const auto block = previous->blockDecodingTo(samples, static_cast<std::size_t>(coded));
-    return block &&
-           coder->codeUnpacked(previous->unpacked(*block), previous->step(*block), bits, decoded);
+    const auto position = static_cast<std::size_t>(coded);
+    const auto block = previous->blockDecodingTo(samples, position);
+    if (block && coder->codeUnpacked(previous->unpacked(*block), previous->step(*block), samples,
+                                     bits, decoded))
+        return true;
+    const auto guide = previous->guide(samples, position, values);
+    if (!guide) return false;
+    const BlockCoder::LikeTarget target{samples, guide->kept, guide->reference,
+                                        guide->earlierValues, guide->steps};
+    const std::uint64_t most = mostBlockBits(coded);
+    const auto plain = static_cast<double>(coder->bitsOf(values, step, most));
+    return coder->codeLike(target, bits, decoded,
+                           std::min(most, static_cast<std::uint64_t>(likeBitsFactor * plain)));
 }
 
 // No block may cost more than its samples as 16-bit PCM; the last one may
@@ -752,6 +789,8 @@ EncoderReport AcmEncoder::State::finish() {
     report.levels = geometry.levels;
     report.rows = static_cast<unsigned>(geometry.rows);
     report.onsetError = fidelity.onsetError;
+    report.onsetStray = fidelity.onsetStray;
+    report.onsetPeak = fidelity.onsetPeak;
     report.exactSamples = fidelity.exactSamples;
     return report;
 }

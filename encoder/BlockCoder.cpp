@@ -1,9 +1,12 @@
 #include "encoder/BlockCoder.h"
 
 #include <algorithm>
+#include <bit>
+#include <optional>
 #include <cmath>
 #include <limits>
 
+#include "acm/AmplitudeTable.h"
 #include "acm/InverseTransform.h"
 #include "acm/SampleOutput.h"
 #include "encoder/ColumnCoder.h"
@@ -100,6 +103,26 @@ std::vector<double> bandWeights(unsigned levels) {
     return weights;
 }
 
+// The amplitude-table index nearest 0 whose entry for this step is `value`:
+// value / step where it divides, else one whose product wraps to it in 16
+// bits, as the decoder's table entries do.
+std::optional<int> tableIndex(std::int32_t value, std::uint16_t step) {
+    if (value % step == 0) return value / step;
+    const unsigned twos = static_cast<unsigned>(std::countr_zero(step));
+    const auto residue = static_cast<std::uint32_t>(value) & 0xFFFFu;
+    if ((residue & ((1u << twos) - 1)) != 0) return std::nullopt;
+    // k * step = value modulo 2^16 for k = (value / 2^twos) * odd^-1 modulo
+    // 2^(16 - twos); the inverse of an odd number by Newton's iteration.
+    const std::uint32_t odd = step >> twos;
+    std::uint32_t inverse = odd;
+    for (int i = 0; i < 4; ++i)
+        inverse *= 2 - odd * inverse;
+    const std::uint32_t period = 1u << (16 - twos);
+    auto k = static_cast<std::int32_t>(((residue >> twos) * inverse) & (period - 1));
+    if (k >= static_cast<std::int32_t>(period / 2)) k -= static_cast<std::int32_t>(period);
+    return k;
+}
+
 }  // namespace
 
 BlockCoder::BlockCoder(unsigned levels, unsigned rows)
@@ -113,7 +136,10 @@ BlockCoder::BlockCoder(unsigned levels, unsigned rows)
       tailCarries_(geometry_.carryCount, 0),
       tail_(tailGeometry_.blockSize),
       bandWeights_(bandWeights(levels)),
-      scaled_(rows) {}
+      scaled_(rows),
+      search_(geometry_),
+      found_(geometry_.blockSize),
+      chosen_(geometry_.blockSize) {}
 
 // Rounds every value to a multiple of the step, inside the 16-bit range the
 // amplitude table holds, and codes each column at the least distortion +
@@ -227,7 +253,7 @@ bool BlockCoder::transformWithoutWrap(const Quantised& q) {
     const std::size_t columns = geometry_.columns;
     for (std::size_t c = 0; c < columns; ++c) {
         for (std::size_t r = 0; r < rows; ++r)
-            block_[r * columns + c] = indices_[c * rows + r] * q.step;
+            block_[r * columns + c] = AmplitudeTable::entryValue(indices_[c * rows + r], q.step);
     }
     trialCarries_ = carries_;
     inverseTransform(geometry_, block_, trialCarries_);
@@ -394,25 +420,26 @@ void BlockCoder::code(std::span<const double> values, double step, BitWriter& bi
     write(q, bits);
 }
 
-bool BlockCoder::codeUnpacked(std::span<const std::int32_t> unpacked, std::uint16_t step,
-                              BitWriter& bits, std::span<std::int16_t> decoded) {
+// The indices and cheapest column codes of a block of values before the
+// transform (row after row) into indices_ and codes_, and their bits in `q`;
+// false where a value is no multiple of the step or leaves the 16-bit range.
+bool BlockCoder::indexUnpacked(std::span<const std::int32_t> unpacked, std::uint16_t step,
+                               Quantised& q) {
     if (step == 0 || unpacked.size() != geometry_.blockSize) return false;
     const std::size_t rows = geometry_.rows;
     const std::size_t columns = geometry_.columns;
-    Quantised q;
+    q = Quantised{};
     q.step = step;
     int lowest = 0;
     int highest = 0;
     for (std::size_t c = 0; c < columns; ++c) {
         const std::span<int> column(indices_.data() + c * rows, rows);
         for (std::size_t r = 0; r < rows; ++r) {
-            const std::int32_t value = unpacked[r * columns + c];
-            if (value % step != 0) return false;
-            column[r] = value / step;
+            const auto index = tableIndex(unpacked[r * columns + c], step);
+            if (!index) return false;
+            column[r] = *index;
         }
         const auto [low, high] = std::minmax_element(column.begin(), column.end());
-        if (std::int64_t{*low} * step < int16Lowest || std::int64_t{*high} * step > int16Highest)
-            return false;
         lowest = std::min(lowest, *low);
         highest = std::max(highest, *high);
         const ColumnChoice choice = cheapestColumnCode(column);
@@ -420,11 +447,92 @@ bool BlockCoder::codeUnpacked(std::span<const std::int32_t> unpacked, std::uint1
         q.bits += choice.bits;
     }
     q.exponent = rangeExponent(lowest, highest);
-    if (!transformWithoutWrap(q)) return false;
+    q.bits += blockHeaderBits;
+    return true;
+}
+
+bool BlockCoder::codeUnpacked(std::span<const std::int32_t> unpacked, std::uint16_t step,
+                              std::span<const std::int16_t> wanted, BitWriter& bits,
+                              std::span<std::int16_t> decoded) {
+    Quantised q;
+    if (!indexUnpacked(unpacked, step, q)) return false;
+    const bool clean = transformWithoutWrap(q);
+    storeSamples(block_, geometry_.levels, decoded.data());
+    // The earlier stream's own wrapped samples are given back as they were.
+    if (!clean && !std::equal(wanted.begin(), wanted.end(), decoded.begin())) return false;
+    carries_.swap(trialCarries_);
+    write(q, bits);
+    return true;
+}
+
+// Samples of `wanted` where `kept` is set that the block in block_ decodes
+// to exactly.
+std::size_t BlockCoder::keptExactly(std::span<const std::int16_t> wanted,
+                                    std::span<const std::uint8_t> kept,
+                                    std::span<std::int16_t> decoded) const {
+    storeSamples(block_, geometry_.levels, decoded.data());
+    std::size_t exact = 0;
+    for (std::size_t i = 0; i < wanted.size(); ++i)
+        exact += kept[i] != 0 && decoded[i] == wanted[i] ? 1 : 0;
+    return exact;
+}
+
+bool BlockCoder::codeLike(const LikeTarget& target, BitWriter& bits,
+                          std::span<std::int16_t> decoded, std::uint64_t mostBits) {
+    const std::span<const std::int16_t> wanted = target.wanted;
+    struct Best {
+        std::uint16_t step = 0;
+        std::size_t exact = 0;
+    } best;
+    // Ties go to the earlier trial: the earlier values, which hand the next
+    // block the earlier carries, before values that only give the samples.
+    const auto consider = [&](std::uint16_t step, std::size_t exact) {
+        if (exact > best.exact) {
+            best = {step, exact};
+            chosen_ = found_;
+        }
+    };
+    for (const std::uint16_t step : target.steps) {
+        Quantised q;
+        // The reference rounded: the earlier values where they line up and
+        // the analysis elsewhere, so that the rows after an edit take the
+        // earlier ones again.
+        if (target.earlierValues) {
+            roundToSteps(target.reference, step, found_);
+            if (indexUnpacked(found_, step, q) && q.bits <= mostBits && transformWithoutWrap(q))
+                consider(step, keptExactly(wanted, target.kept, decoded));
+        }
+        // Found by the causal search: kept only where every sample comes out,
+        // since past a sample it cannot reach it may drift away.
+        if (search_.search(carries_, wanted, target.reference, step, found_) == wanted.size() &&
+            indexUnpacked(found_, step, q) && q.bits <= mostBits && transformWithoutWrap(q))
+            consider(step, keptExactly(wanted, target.kept, decoded));
+    }
+    if (best.exact == 0) return false;
+    Quantised q;
+    indexUnpacked(chosen_, best.step, q);
+    transformWithoutWrap(q);
     carries_.swap(trialCarries_);
     storeSamples(block_, geometry_.levels, decoded.data());
     write(q, bits);
     return true;
+}
+
+void BlockCoder::roundToSteps(std::span<const double> values, std::uint16_t step,
+                              std::span<std::int32_t> out) const {
+    const int lowest = -(-int16Lowest / step);
+    const int highest = int16Highest / step;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        out[i] =
+            std::clamp(static_cast<int>(std::lround(values[i] / step)), lowest, highest) * step;
+}
+
+std::uint64_t BlockCoder::bitsOf(std::span<const double> values, double step,
+                                 std::uint64_t mostBits) {
+    const std::vector<std::uint32_t> before = carries_;
+    const std::uint64_t bits = quantiseWithin(values, step, mostBits).bits;
+    carries_ = before;
+    return bits;
 }
 
 std::uint64_t BlockCoder::codedBits(std::span<const double> values, double step,

@@ -11,6 +11,7 @@
 
 #include "acm/AcmDecoder.h"
 #include "encoder/BitWriter.h"
+#include "encoder/CausalSearch.h"
 #include "encoder/ColumnCoder.h"
 
 namespace talveco {
@@ -41,14 +42,41 @@ class BlockCoder {
     // Codes a block of given values before the transform (`unpacked`, row
     // after row, multiples of `step`), as an earlier stream held it, with the
     // cheapest column codes; false, and nothing written or moved on, where
-    // they do not fit this block or would wrap from the present carries.
-    bool codeUnpacked(std::span<const std::int32_t> unpacked, std::uint16_t step, BitWriter& bits,
+    // they do not fit this block, or where they would wrap from the present
+    // carries other than to the samples `wanted` (the block's real ones).
+    bool codeUnpacked(std::span<const std::int32_t> unpacked, std::uint16_t step,
+                      std::span<const std::int16_t> wanted, BitWriter& bits,
                       std::span<std::int16_t> decoded);
+
+    // What a block of an edit is coded towards: the samples it holds
+    // (`wanted`, its real ones), those of them an earlier stream holds too
+    // (`kept`, one flag each), the values to stay near (`reference`,
+    // blockSize of them; `earlierValues` where it holds some of the earlier
+    // stream's) and the steps to try.
+    struct LikeTarget {
+        std::span<const std::int16_t> wanted;
+        std::span<const std::uint8_t> kept;
+        std::span<const double> reference;
+        bool earlierValues = false;
+        std::span<const std::uint16_t> steps;
+    };
+    // Codes the block with the values, among those tried, that give the most
+    // kept samples exactly within `mostBits`: for each step, the reference
+    // rounded to the step where it holds earlier values, and those the causal
+    // search finds where they give every wanted sample. False, and nothing
+    // written or moved on, where none gives any kept sample exactly.
+    bool codeLike(const LikeTarget& target, BitWriter& bits, std::span<std::int16_t> decoded,
+                  std::uint64_t mostBits = noBitLimit);
 
     // The bits code() would write for the block, with the carries moved on
     // as code() moves them; nothing is written.
     std::uint64_t codedBits(std::span<const double> values, double step,
                             std::uint64_t mostBits = noBitLimit, std::size_t carried = wholeBlock);
+
+    // The bits code() would write for the block; the carries stay as they
+    // are.
+    std::uint64_t bitsOf(std::span<const double> values, double step,
+                         std::uint64_t mostBits = noBitLimit);
 
     static constexpr std::uint64_t noBitLimit = ~std::uint64_t{0};
     static constexpr std::size_t wholeBlock = ~std::size_t{0};
@@ -70,6 +98,12 @@ class BlockCoder {
                              std::size_t carried);
     bool transformWithoutWrap(const Quantised& q);
     bool wraps(std::span<const std::int32_t> values) const;
+    std::size_t keptExactly(std::span<const std::int16_t> wanted,
+                            std::span<const std::uint8_t> kept,
+                            std::span<std::int16_t> decoded) const;
+    void roundToSteps(std::span<const double> values, std::uint16_t step,
+                      std::span<std::int32_t> out) const;
+    bool indexUnpacked(std::span<const std::int32_t> unpacked, std::uint16_t step, Quantised& q);
     void write(const Quantised& q, BitWriter& bits);
 
     BlockGeometry geometry_;
@@ -83,6 +117,9 @@ class BlockCoder {
     std::vector<std::int32_t> tail_;
     std::vector<double> bandWeights_;  // noise gain of each column, mean 1
     std::vector<double> scaled_;       // a column's values in steps
+    CausalSearch search_;
+    std::vector<std::int32_t> found_;   // the values of a trial
+    std::vector<std::int32_t> chosen_;  // the best trial's
     // Lambda in units of a squared step per bit. A uniform quantiser's noise
     // falls by 2 ln 2 * step^2 / 12 for each further bit.
     double bitCost_ = 2 * 0.6931 / 12;

@@ -63,7 +63,16 @@ struct EncoderSettings {
     // taken, and every block of the input whose samples are those the old
     // stream decodes to in one of its blocks (at the same place, or moved by
     // whole blocks) is coded with that block's values and step, so that the
-    // parts left untouched come back exactly.
+    // parts left untouched come back exactly. A block holding the old
+    // stream's samples at any other offset, or right after an edit, takes
+    // the old values where the transform's rows line up (offsets of whole
+    // rows of 2^levels samples): all but its first rows after an edit come
+    // back exactly, and the rows after it start from the old carries. Where
+    // they do not line up, a search in time order finds values that give
+    // every sample exactly, kept where they cost at most 1.5 times the bits
+    // of coding the block afresh. Blocks whose values come from two old
+    // blocks of different steps take one step for both and give back
+    // exactly the part whose step they take.
     std::vector<std::uint8_t> likeStream;
 };
 
@@ -78,6 +87,14 @@ struct EncoderReport {
     // Largest |decoded - input| among the first 2^(levels+1) samples, where the transform
     // starts from rest and a loud onset cannot be reproduced exactly.
     unsigned onsetError = 0;
+    // Of those samples, the largest distance of a decoded sample from the span between 0 and
+    // its input sample. A start decoded within that span is a softer attack, as from a
+    // fade-in of a few samples; one outside it (beyond the input, or of the other sign) adds
+    // a sound the input does not have.
+    unsigned onsetStray = 0;
+    // The input's largest magnitude over its first 5 ms, or over those samples if longer:
+    // the level the start is heard at.
+    unsigned onsetPeak = 0;
     // Samples decoded exactly as they were given.
     std::uint64_t exactSamples = 0;
 };

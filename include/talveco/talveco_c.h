@@ -162,6 +162,25 @@ int talveco_encoder_open_callbacks(unsigned channels, unsigned rate,
                                    const talveco_encoder_settings* s, talveco_write_fn write,
                                    void* user, talveco_encoder** out);
 
+/* Makes the encoder code an edit of an earlier ACM stream, as talveco-encode
+ * --like does: the `size` bytes at `stream` (copied; size 0 drops an earlier
+ * one). The new stream takes that stream's levels and rows (those of the
+ * settings are ignored), and every block of the input whose samples are those
+ * the earlier stream decodes to in one of its blocks, in place or moved by
+ * whole blocks, is coded with that block's values and step, so that the
+ * samples an edit left untouched come back exactly. Blocks holding its
+ * samples at any other offset, or right after an edit, take its values where
+ * the transform's rows line up (offsets of whole rows of 2^levels samples):
+ * all but the first rows after an edit come back exactly. Where they do not,
+ * such a block is coded to give every sample exactly where that costs at
+ * most 1.5 times the bits of coding it afresh. Call it
+ * after the open and before the first write or finish (later:
+ * TALVECO_E_INVALID_CALL). A stream that does not begin with an ACM header is
+ * refused with TALVECO_E_NOT_ACM_FILE, blocks larger than the encoder makes
+ * with TALVECO_E_OUTSIDE_LIMITS; a refusal leaves the encoder as it was.
+ * Blocks from a damaged one on, or cut short, are not reused. Since 1.2.0. */
+int talveco_encoder_set_like(talveco_encoder* e, const void* stream, size_t size);
+
 /* Appends interleaved samples in pieces of whole frames (a multiple of the
  * channel count, else TALVECO_E_PARTIAL_FRAME); the stream does not depend
  * on how the samples are cut into pieces. A failure is final: every later

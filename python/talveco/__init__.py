@@ -264,12 +264,33 @@ def _write_samples(handle, data):
     return 0
 
 
-def write(file, data, samplerate, quality=None, bitrate=None, levels=None, rows=None):
+def _like_bytes(like):
+    """The bytes of the earlier stream `like`: a path, bytes or a binary file object."""
+    if isinstance(like, (str, os.PathLike)):
+        with open(like, "rb") as f:
+            return f.read()
+    if hasattr(like, "read"):
+        return like.read()
+    return bytes(like)
+
+
+def _set_like(handle, like):
+    set_like = getattr(lib, "talveco_encoder_set_like", None)
+    if set_like is None:
+        raise NotImplementedError("like= needs libtalveco 1.2.0 or later")
+    stream = _like_bytes(like)
+    return set_like(handle, stream, len(stream))
+
+
+def write(file, data, samplerate, quality=None, bitrate=None, levels=None, rows=None, like=None):
     """Encodes `data` (int16, or floating point with full scale at 1.0: beyond
     it clipped, NaN taken as 0, both counted) to an ACM stream at `file` (a path, written
     through a temporary file; or a binary file object). quality 0 to 10
     (default 5) or bitrate in kbit/s; levels and rows chosen when None.
-    Returns a Report."""
+    like, an earlier ACM stream (a path, bytes or a binary file object) that
+    `data` is an edit of, as talveco-encode --like: its levels and rows are
+    taken, and the blocks the edit left alone are coded as they were there, so
+    that they decode exactly as before. Returns a Report."""
     data = _frames_of(data)
     settings = _settings(quality, bitrate, levels, rows)
     handle = ctypes.c_void_p()
@@ -292,6 +313,8 @@ def write(file, data, samplerate, quality=None, bitrate=None, levels=None, rows=
     else:
         raise TypeError("file must be a path or a binary file object")
     try:
+        if like is not None:
+            _check(_set_like(handle, like))
         _check(_write_samples(handle, data))
         code = lib.talveco_encoder_finish(handle, None, None)
         (callback.check if callback is not None else _check)(code)

@@ -96,7 +96,17 @@ _SIGNATURES = {
     "talveco_encoder_report_get": (_int, [_void_p, _P(EncoderReport)]),
     "talveco_encoder_close": (None, [_void_p]),
 }
+# Functions a library of an earlier 1.x may lack: bound when present, so that
+# the module still loads over it and only their use fails.
+_LATER_SIGNATURES = {
+    "talveco_encoder_set_like": (_int, [_void_p, _void_p, _size]),  # 1.2.0
+}
 for _name, (_result, _arguments) in _SIGNATURES.items():
     _function = getattr(lib, _name)
     _function.restype = _result
     _function.argtypes = _arguments
+for _name, (_result, _arguments) in _LATER_SIGNATURES.items():
+    _function = getattr(lib, _name, None)
+    if _function is not None:
+        _function.restype = _result
+        _function.argtypes = _arguments

@@ -100,6 +100,30 @@ def test_encodes_as_the_program_does(row, tmp_path):
     assert decoded.shape == (len(data), channels)
 
 
+def test_edit_coded_like_the_original_keeps_its_untouched_blocks(tmp_path):
+    # A stream of the table decoded, a stretch of it halved and coded again like
+    # it, to a file: the blocks the edit left alone, but the one right after it,
+    # decode exactly as before.
+    original = stream_path("speech-default", ".acm")
+    decoded, rate = talveco.read(original)
+    header = talveco.info(original)
+    edited = decoded[:, 0].copy()
+    first, last = len(edited) // 3, len(edited) // 3 + 1500
+    edited[first:last] //= 2
+    report = talveco.write(str(tmp_path / "edit.acm"), edited, rate, levels=0, like=original)
+    assert (report.levels, report.rows) == (header.levels, header.rows)
+    assert os.listdir(tmp_path) == ["edit.acm"]
+    again, _ = talveco.read(str(tmp_path / "edit.acm"))
+    block = header.rows << header.levels
+    untouched = numpy.ones(len(edited), bool)
+    # The blocks of the edit and the one after it, which starts from other carries.
+    untouched[first // block * block : (last + block - 1) // block * block + block] = False
+    numpy.testing.assert_array_equal(again[untouched, 0], edited[untouched])
+    with pytest.raises(talveco.Error) as raised:
+        talveco.write(io.BytesIO(), edited, rate, like=b"RIFF....WAVEfmt ")
+    assert raised.value.kind == "NotAcmFile"
+
+
 @pytest.mark.parametrize(
     "source, kind, message",
     [

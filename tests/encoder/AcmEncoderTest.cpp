@@ -63,6 +63,20 @@ int largestError(const std::vector<std::int16_t>& a, const std::vector<std::int1
     return largest;
 }
 
+// The largest distance of a decoded sample among the first `count` from the span between 0
+// and its input sample.
+int largestStray(const std::vector<std::int16_t>& input, const std::vector<std::int16_t>& decoded,
+                 std::size_t count) {
+    int largest = 0;
+    for (std::size_t i = 0; i < std::min({input.size(), decoded.size(), count}); ++i) {
+        const int x = input[i];
+        const int d = decoded[i];
+        const int outside = x >= 0 ? (d > x ? d - x : -d) : (d < x ? x - d : d);
+        largest = std::max(largest, outside);
+    }
+    return largest;
+}
+
 EncoderSettings geometry(unsigned levels, unsigned rows) {
     EncoderSettings settings;
     settings.levels = levels;
@@ -111,6 +125,10 @@ TEST_P(RoundTrip, DecodesToThePredictionWithoutWrapping) {
     // The transform starts from rest, so a loud start is only approached.
     const std::size_t onset = std::size_t{2} << encoded.report.levels;
     EXPECT_EQ(largestError(input, decoded, 0, onset), int(encoded.report.onsetError));
+    EXPECT_EQ(largestStray(input, decoded, onset), int(encoded.report.onsetStray));
+    const std::size_t attack = std::max<std::size_t>(onset, c.channels * ((22050 + 199) / 200));
+    EXPECT_EQ(largestError(input, std::vector<std::int16_t>(input.size()), 0, attack),
+              int(encoded.report.onsetPeak));
     if (c.largestAllowedError) {
         EXPECT_LE(largestError(input, decoded, onset), *c.largestAllowedError);
     }
@@ -463,6 +481,31 @@ TEST(WrappedSamples, FindsAValueBeyondTheRange) {
     testing::AcmStreamBuilder builder(4, 1, 2);
     builder.blockHeader(15, 1).column(16, {32767, 0}).column(16, {-32768, 0});
     EXPECT_EQ(testing::wrappedSamples(builder.bytes()), 1u);
+}
+
+// A stream whose amplitude entries wrap past 16 bits (index -1471 at step 30
+// is 21406) and whose samples wrap, decoded and coded again like itself,
+// comes back whole: such blocks are copied as they were.
+TEST(Like, GivesBackEntriesAndSamplesThatWrap) {
+    constexpr unsigned levels = 5;
+    constexpr unsigned columns = 1u << levels;
+    testing::AcmStreamBuilder builder(3 * columns, levels, 1, 1);
+    builder.blockHeader(15, 30).column(16, {-1471});
+    for (unsigned c = 1; c < columns; ++c)
+        builder.column(16, {int(c * 37 % 11) - 5});
+    builder.blockHeader(15, 1).column(16, {32767}).column(16, {-32768});
+    for (unsigned c = 2; c < columns; ++c)
+        builder.zeroColumn();
+    builder.blockHeader(0, 1);
+    for (unsigned c = 0; c < columns; ++c)
+        builder.zeroColumn();
+    const std::vector<std::int16_t> old = decode(builder.bytes(), 1);
+    ASSERT_EQ(old.size(), 3 * columns);
+    EncoderSettings like;
+    like.likeStream = builder.bytes();
+    const Encoded again = encode(old, 1, like);
+    EXPECT_EQ(decode(again.bytes, 1), old);
+    EXPECT_EQ(again.report.exactSamples, old.size());
 }
 
 // Two file encoders on two threads: one finishes while the other is still writing, then the

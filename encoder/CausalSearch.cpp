@@ -1,0 +1,130 @@
+#include "encoder/CausalSearch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "acm/InverseTransform.h"
+
+namespace talveco {
+namespace {
+
+constexpr std::int64_t int16Lowest = std::numeric_limits<std::int16_t>::min();
+constexpr std::int64_t int16Highest = std::numeric_limits<std::int16_t>::max();
+
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+std::int64_t ceilDiv(std::int64_t a, std::int64_t b) {
+    return -floorDiv(-a, b);
+}
+
+// The multiple index of `step` for a value wanted in `low` .. `high`:
+// the one nearest `reference` among those inside, else the one nearest
+// the interval; all within `lowest` .. `highest`. `inside` tells which.
+std::int64_t chooseIndex(std::int64_t low, std::int64_t high, double reference, std::int64_t step,
+                         std::int64_t lowest, std::int64_t highest, bool& inside) {
+    std::int64_t first = std::max(ceilDiv(low, step), lowest);
+    std::int64_t last = std::min(floorDiv(high, step), highest);
+    inside = first <= last;
+    if (inside) {
+        const auto nearest = static_cast<std::int64_t>(std::llround(reference / double(step)));
+        return std::clamp(nearest, first, last);
+    }
+    // No multiple inside: the nearer of the two around the interval.
+    const std::int64_t below = std::clamp(floorDiv(low, step), lowest, highest);
+    const std::int64_t above = std::clamp(ceilDiv(high, step), lowest, highest);
+    const auto distance = [&](std::int64_t k) {
+        const std::int64_t v = k * step;
+        return v < low ? low - v : (v > high ? v - high : 0);
+    };
+    return distance(below) <= distance(above) ? below : above;
+}
+
+}  // namespace
+
+CausalSearch::CausalSearch(const BlockGeometry& geometry)
+    : geometry_(geometry), inputs_(geometry.levels) {
+    for (unsigned stage = 1; stage <= geometry_.levels; ++stage)
+        inputs_[stage - 1].resize(2 * (geometry_.columns >> stage) + geometry_.blockSize);
+}
+
+void CausalSearch::loadCarries(std::span<const std::uint32_t> carries) {
+    for (unsigned stage = 1; stage <= geometry_.levels; ++stage) {
+        const std::size_t width = geometry_.columns >> stage;
+        std::vector<std::uint32_t>& x = inputs_[stage - 1];
+        for (std::size_t j = 0; j < width; ++j) {
+            const StageCarry carry = stageCarry(geometry_, carries, stage, j);
+            x[j] = static_cast<std::uint32_t>(carry.a);
+            x[width + j] = static_cast<std::uint32_t>(carry.b);
+        }
+    }
+}
+
+// Runs `value` at `position` through every stage, the values before it
+// being in place, and returns what the last stage makes of it. Each stage
+// works on pairs of view rows (t, t + 1), t even, from the pair before: an
+// even row gives x[t-2] + 2 x[t-1] + x[t], an odd one 2 x[t-1] - x[t-2] -
+// x[t], where x are the stage's inputs and those before the block are its
+// carries. Wrapping 32-bit arithmetic, as the decoder's.
+std::uint32_t CausalSearch::synthesise(std::size_t position, std::uint32_t value) {
+    std::uint32_t x = value;
+    for (unsigned stage = 1; stage <= geometry_.levels; ++stage) {
+        const std::size_t width = geometry_.columns >> stage;
+        std::uint32_t* in = inputs_[stage - 1].data() + position;  // in[2 * width] is x[t]
+        in[2 * width] = x;
+        const bool oddRow = (position / width) % 2 == 1;
+        x = oddRow ? 2 * in[width] - in[0] - x : in[0] + 2 * in[width] + x;
+        if (stage == 1 && position % width == 0) x += 1;
+    }
+    return x;
+}
+
+int CausalSearch::sign(std::size_t position) const {
+    int s = 1;
+    for (unsigned stage = 1; stage <= geometry_.levels; ++stage)
+        s = (position / (geometry_.columns >> stage)) % 2 == 1 ? -s : s;
+    return s;
+}
+
+std::size_t CausalSearch::search(std::span<const std::uint32_t> carries,
+                                 std::span<const std::int16_t> wanted,
+                                 std::span<const double> reference, std::uint16_t step,
+                                 std::span<std::int32_t> values) {
+    loadCarries(carries);
+    const unsigned levels = geometry_.levels;
+    const std::int64_t modulus = std::int64_t{1} << (16 + levels);  // what the output keeps
+    const std::int64_t bucket = std::int64_t{1} << levels;          // values of one sample
+    const std::int64_t lowest = ceilDiv(int16Lowest, step);
+    const std::int64_t highest = floorDiv(int16Highest, step);
+    std::size_t exact = 0;
+    for (std::size_t p = 0; p < geometry_.blockSize; ++p) {
+        const double ref = reference.empty() ? 0.0 : reference[p];
+        std::int64_t index = 0;
+        if (p < wanted.size()) {
+            const std::uint32_t atZero = synthesise(p, 0);
+            // The output keeps bits levels .. levels + 15 of the value: the
+            // wanted sample is any value in one bucket, modulo `modulus`.
+            const std::uint32_t target = static_cast<std::uint32_t>(wanted[p]) << levels;
+            std::int64_t offset = static_cast<std::int64_t>((target - atZero) % modulus);
+            if (offset >= modulus / 2) offset -= modulus;
+            std::int64_t low = offset;
+            std::int64_t high = offset + bucket - 1;
+            if (sign(p) < 0) std::tie(low, high) = std::pair(-high, -low);
+            bool inside = false;
+            index = chooseIndex(low, high, ref, step, lowest, highest, inside);
+            exact += inside ? 1 : 0;
+        } else {
+            index = std::clamp(static_cast<std::int64_t>(std::llround(ref / double(step))), lowest,
+                               highest);
+        }
+        const auto value = static_cast<std::int32_t>(index * step);
+        values[p] = value;
+        synthesise(p, static_cast<std::uint32_t>(value));
+    }
+    return exact;
+}
+
+}  // namespace talveco
