@@ -556,7 +556,7 @@ bool AcmEncoder::State::codeAsBefore(std::span<const double> values, double step
     const BlockCoder::LikeTarget target{samples, guide->kept, guide->reference,
                                         guide->earlierValues, guide->steps};
     const std::uint64_t most = mostBlockBits(coded);
-    const auto plain = static_cast<double>(coder->bitsOf(values, step, most));
+    const auto plain = static_cast<double>(coder->bitsOf(values, step, most, carriedValues(coded)));
     return coder->codeLike(target, bits, decoded,
                            std::min(most, static_cast<std::uint64_t>(likeBitsFactor * plain)));
 }

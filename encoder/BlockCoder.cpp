@@ -528,9 +528,9 @@ void BlockCoder::roundToSteps(std::span<const double> values, std::uint16_t step
 }
 
 std::uint64_t BlockCoder::bitsOf(std::span<const double> values, double step,
-                                 std::uint64_t mostBits) {
+                                 std::uint64_t mostBits, std::size_t carried) {
     const std::vector<std::uint32_t> before = carries_;
-    const std::uint64_t bits = quantiseWithin(values, step, mostBits).bits;
+    const std::uint64_t bits = codedBits(values, step, mostBits, carried);
     carries_ = before;
     return bits;
 }

@@ -76,7 +76,7 @@ class BlockCoder {
     // The bits code() would write for the block; the carries stay as they
     // are.
     std::uint64_t bitsOf(std::span<const double> values, double step,
-                         std::uint64_t mostBits = noBitLimit);
+                         std::uint64_t mostBits = noBitLimit, std::size_t carried = wholeBlock);
 
     static constexpr std::uint64_t noBitLimit = ~std::uint64_t{0};
     static constexpr std::size_t wholeBlock = ~std::size_t{0};
