@@ -16,6 +16,8 @@ command -v espeak-ng >/dev/null || need+=(espeak-ng)
 command -v sox >/dev/null || need+=(sox)
 command -v flac >/dev/null || need+=(flac)
 command -v oggenc >/dev/null || need+=(vorbis-tools)
+[ -d /usr/share/sounds/alsa ] || need+=(alsa-utils)
+[ -d /usr/share/sounds/freedesktop ] || need+=(sound-theme-freedesktop)
 command -v python3 >/dev/null || need+=(python3)
 command -v cmake >/dev/null || need+=(cmake g++)
 [ -f /usr/include/sndfile.h ] || need+=(libsndfile1-dev)
@@ -106,9 +108,25 @@ make_material() {
     sox -D -M male.wav chords.wav -c 2 stereo.wav trim 0 10
 }
 
+# Recordings rather than synthesis: the spoken channel names of alsa-utils and the
+# freedesktop sound theme's bells, alarms and clicks, one after the other (27 s, with the
+# recordings' own background noise between the sounds).
+make_recordings() {
+    local parts=() i=0
+    for f in /usr/share/sounds/alsa/*.wav /usr/share/sounds/freedesktop/stereo/{alarm-clock-elapsed,bell,camera-shutter,complete,phone-incoming-call,message-new-instant,service-login,suspend-error}.oga; do
+        [ -f "$f" ] || continue
+        to16 "$f" "part$i.wav"
+        parts+=("part$i.wav")
+        i=$((i + 1))
+    done
+    sox -D "${parts[@]}" recordings.wav
+    rm "${parts[@]}"
+}
+
 mono_files="male female chords sweep pink drums sine0dB"
 all_files="$mono_files stereo"
 make_material
+make_recordings
 rm -f results.tsv
 
 channels_of() { soxi -c "$1.wav"; }
@@ -183,6 +201,18 @@ for name in $all_files; do
     read -r got snr seg wrapped < <(acm_row "$name")
     echo "| $name | $got | $snr | $seg | $wrapped |"
     printf 'q5\t%s\t%s\t%s\t%s\t%s\n' "$name" "$got" "$snr" "$seg" "$wrapped" >>results.tsv
+done
+echo
+
+echo "## Constant quality against the average bitrate it chose (same rate, SNR in dB)"
+echo
+echo "| material | -q 5 b/s | -q 5 SNR | -b at that rate: b/s | SNR | -b better by |"
+echo "|:--|--:|--:|--:|--:|--:|"
+for name in $mono_files recordings; do
+    read -r got snr _ < <(acm_row "$name")
+    kbps=$(python3 -c "print(round($got * $rate / 1000, 3))")
+    read -r bgot bsnr _ < <(acm_row "$name" -b "$kbps")
+    echo "| $name | $got | $snr | $bgot | $bsnr | $(python3 -c "print(f'{$bsnr - $snr:.2f}')") |"
 done
 echo
 

@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <bit>
-#include <optional>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "acm/AmplitudeTable.h"
 #include "acm/InverseTransform.h"
 #include "acm/SampleOutput.h"
 #include "encoder/ColumnCoder.h"
+#include "encoder/RateControl.h"
 
 namespace talveco {
 namespace {
@@ -316,8 +317,14 @@ BlockCoder::Quantised BlockCoder::quantiseWithoutWrap(std::span<const double> va
     };
     for (const double scale : {0.97, 0.94, 0.91})
         if (consider(step, scale)) break;
-    for (double finer = step / 2; finer >= 1.0 && finer >= step / 16; finer /= 2)
-        if (consider(finer, 1.0)) break;
+    // Finer steps a grid step at a time, so that a finer quality never ends
+    // on a coarser step than a lower one did.
+    const int gridIndex = int(std::lround(std::log2(step) * stepsPerOctave));
+    for (int k = gridIndex - 1; k >= gridIndex - 4 * stepsPerOctave; --k) {
+        const double finer = gridStep(k);
+        if (finer >= step) continue;
+        if (consider(finer, 1.0) || finer <= finestStep) break;
+    }
     if (bestCost < std::numeric_limits<double>::infinity()) {
         q = quantise(values, best.first, best.second);
         transformWithoutWrap(q);
