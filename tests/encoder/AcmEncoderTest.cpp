@@ -303,6 +303,29 @@ TEST(AcmEncoder, BitrateModeMeetsTheRate) {
     }
 }
 
+// Bitrate mode checks the rows by trials at the rate asked, whatever the channels and
+// sample rate: at the lowest and the highest bitrate the limits allow, the file is coded.
+TEST(AcmEncoder, BitrateModeCodesAtTheLimitsOfTheRate) {
+    struct Case {
+        unsigned channels;
+        unsigned rate;
+        double kbps;
+    };
+    const Case cases[] = {{8, 48000, limits::minBitrateKbps},
+                          {1, 8000, limits::minBitrateKbps},
+                          {2, 8000, limits::maxBitrateKbps(2, 8000)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.channels) + " channels at " + std::to_string(c.rate) +
+                     " Hz, " + std::to_string(c.kbps) + " kbit/s");
+        const auto input = tones(20000 * std::size_t{c.channels}, c.rate, {500}, 0.3);
+        AcmEncoder encoder = AcmEncoder::toMemory(c.channels, c.rate, bitrate(c.kbps));
+        encoder.write(input);
+        EncoderReport report;
+        EXPECT_NO_THROW(report = encoder.finish());
+        EXPECT_EQ(report.sampleCount, input.size());
+    }
+}
+
 FailureKind failureOf(const std::function<void()>& call) {
     try {
         call();
