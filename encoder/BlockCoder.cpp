@@ -534,6 +534,10 @@ void BlockCoder::roundToSteps(std::span<const double> values, std::uint16_t step
             std::clamp(static_cast<int>(std::lround(values[i] / step)), lowest, highest) * step;
 }
 
+std::uint64_t BlockCoder::roundedBits(std::span<const double> values, double step) {
+    return quantise(values, step, 1.0).bits;
+}
+
 std::uint64_t BlockCoder::bitsOf(std::span<const double> values, double step,
                                  std::uint64_t mostBits, std::size_t carried) {
     const std::vector<std::uint32_t> before = carries_;
