@@ -106,9 +106,7 @@ bool CausalSearch::search(std::span<const std::uint32_t> carries,
             std::int64_t high = offset + bucket - 1;
             if (sign(p) < 0) std::tie(low, high) = std::pair(-high, -low);
             const auto chosen = chooseIndex(low, high, ref, step, lowest, highest);
-            // Every value after a sample missed would have to make up for it
-            // and grows away from the reference: no later sample is worth
-            // the search.
+            // The values serve only where every wanted sample comes out.
             if (!chosen) return false;
             index = *chosen;
         } else {

@@ -28,10 +28,10 @@ class CausalSearch {
     // multiple gives, leaving `values` from there on as they were.
     //
     // Where the step is at least 2^levels each sample leaves one multiple at
-    // most, and past a wanted sample that the earlier stream's grid does not
-    // hold (samples moved by other than whole rows against it) the values
-    // that follow grow from pair to pair until they leave the 16-bit range:
-    // each stage's causal inverse grows by 3 + 2 sqrt(2) a pair.
+    // most. Past samples moved against the earlier stream's rows by other
+    // than whole rows the values grow, since each stage's causal inverse
+    // does by 3 + 2 sqrt(2) a pair, and leave the 16-bit range within a few
+    // dozen samples.
     bool search(std::span<const std::uint32_t> carries, std::span<const std::int16_t> wanted,
                 std::span<const double> reference, std::uint16_t step,
                 std::span<std::int32_t> values);
