@@ -511,7 +511,7 @@ bool BlockCoder::codeLike(const LikeTarget& target, BitWriter& bits,
         }
         // Found by the causal search: kept only where every sample comes out,
         // since past a sample it cannot reach it may drift away.
-        if (search_.search(carries_, wanted, target.reference, step, found_) == wanted.size() &&
+        if (search_.search(carries_, wanted, target.reference, step, found_) &&
             indexUnpacked(found_, step, q) && q.bits <= mostBits && transformWithoutWrap(q))
             consider(step, keptExactly(wanted, target.kept, decoded));
     }
