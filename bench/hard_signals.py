@@ -178,8 +178,11 @@ def edits(n):
     """The edits --like is measured on: name -> (edit of a list of samples, the edited copy's
     untouched samples as a predicate on its positions)."""
     middle, half = n // 2, RATE // 2
+    # 1024 samples are whole rows at every level up to 10; 1000 are whole rows up to 3 levels
+    # only, and move the rest against the block grid beyond that.
     return {
         "cut of 1000": (lambda x: x[:middle] + x[middle + 1000:], lambda i: True),
+        "cut of 1024": (lambda x: x[:middle] + x[middle + 1024:], lambda i: True),
         "+6 dB on 0.5 s": (lambda x: x[:middle] + [2 * v for v in x[middle:middle + half]] +
                            x[middle + half:],
                            lambda i: not middle <= i < middle + half),

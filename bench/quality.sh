@@ -30,10 +30,13 @@ fi
 build=${BUILD:-$root/build-quality}
 if [ -z "${BUILD:-}" ]; then
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTALVECO_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" -j2 --target talveco talveco-encode >/dev/null
+    cmake --build "$build" -j2 --target talveco talveco-encode make_bench_stream >/dev/null
 fi
 decoder="$build/app/talveco"
 encoder="$build/app/encode/talveco-encode"
+# The stream builder's streams join the --like table when it is built.
+make_stream=()
+[ -x "$build/bench/make_bench_stream" ] && make_stream=("$build/bench/make_bench_stream")
 
 work=${1:-$(mktemp -d)}
 mkdir -p "$work"
@@ -253,6 +256,6 @@ echo "| oggenc -b 64 | $t | $(stat -c %s long.ogg) |"
 echo
 python3 "$bench/quality_targets.py" results.tsv
 echo
-python3 "$bench/hard_signals.py" "$encoder" "$decoder" hard
+python3 "$bench/hard_signals.py" "$encoder" "$decoder" hard "${make_stream[@]}"
 echo
 echo "load average after the runs: $(cat /proc/loadavg)"

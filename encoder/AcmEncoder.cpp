@@ -422,6 +422,7 @@ struct AcmEncoder::State {
     std::span<const double> analyseSegment(std::uint64_t first, std::size_t count);
     void codeSegment(std::uint64_t first, std::size_t count);
     void codeBlock(std::span<const double> values, double step);
+    double affordableStep(std::span<const double> values, double step);
     std::uint64_t mostBlockBits(std::uint64_t first) const;
     std::size_t carriedValues(std::uint64_t first) const;
     bool codeAsBefore(std::span<const double> values, double step);
@@ -468,6 +469,8 @@ struct AcmEncoder::State {
     std::vector<double> window;
     std::vector<std::int16_t> decoded;
     QualityControl quality;
+    double levelBits = 0;  // bits and values of the blocks coded at the level's step
+    double levelValues = 0;
     Fidelity fidelity;
     std::optional<PreviousStream> previous;
     bool finished = false;
@@ -639,13 +642,39 @@ void AcmEncoder::State::dropInputBefore(std::uint64_t position) {
     inputFirst += static_cast<std::uint64_t>(drop);
 }
 
+// A step finer than the level's, kept while the block costs no more a value
+// than the blocks at the level's step have cost so far (before any, what the
+// quality lets a quiet block spend); else coarser grid steps, up to the
+// level's own. A quiet passage that costs what the loud ones cost keeps its
+// sound; dense noise far under the level (a recording's hiss between sounds)
+// is coded coarser, and its bits go where they lower the noise most.
+double AcmEncoder::State::affordableStep(std::span<const double> values, double step) {
+    const double ceiling = quality.levelStep();
+    const double perValue =
+        levelValues > 0 ? levelBits / levelValues : quality.mostQuietBitsPerValue();
+    const double most = perValue * double(values.size());
+    int k = int(std::lround(std::log2(step) * stepsPerOctave));
+    for (; step < ceiling; step = std::min(ceiling, gridStep(++k))) {
+        const auto blockBits = static_cast<double>(coder->roundedBits(values, step));
+        if (blockBits <= most) break;
+    }
+    return step;
+}
+
 // Constant quality: each block's step from its own level.
 void AcmEncoder::State::codeSegment(std::uint64_t first, std::size_t count) {
     const std::span<const double> values = analyseSegment(first, count);
     const std::size_t blockSize = coder->geometry().blockSize;
     quality.observe(values, blockSize);
-    for (std::size_t b = 0; b < count; b += blockSize)
-        codeBlock(values.subspan(b, blockSize), quality.step(b / blockSize));
+    for (std::size_t b = 0; b < count; b += blockSize) {
+        const std::span<const double> block = values.subspan(b, blockSize);
+        const double step = affordableStep(block, quality.step(b / blockSize));
+        const std::uint64_t before = bits.bitCount();
+        codeBlock(block, step);
+        if (step < quality.levelStep()) continue;
+        levelBits += double(bits.bitCount() - before);
+        levelValues += double(blockSize);
+    }
     const std::size_t margin = analysisMargin(coder->geometry().levels);
     dropInputBefore(coded >= margin ? coded - margin : 0);
     bits.takeCompleteBytes(outgoing);

@@ -511,7 +511,7 @@ bool BlockCoder::codeLike(const LikeTarget& target, BitWriter& bits,
         }
         // Found by the causal search: kept only where every sample comes out,
         // since past a sample it cannot reach it may drift away.
-        if (search_.search(carries_, wanted, target.reference, step, found_) == wanted.size() &&
+        if (search_.search(carries_, wanted, target.reference, step, found_) &&
             indexUnpacked(found_, step, q) && q.bits <= mostBits && transformWithoutWrap(q))
             consider(step, keptExactly(wanted, target.kept, decoded));
     }
@@ -532,6 +532,10 @@ void BlockCoder::roundToSteps(std::span<const double> values, std::uint16_t step
     for (std::size_t i = 0; i < values.size(); ++i)
         out[i] =
             std::clamp(static_cast<int>(std::lround(values[i] / step)), lowest, highest) * step;
+}
+
+std::uint64_t BlockCoder::roundedBits(std::span<const double> values, double step) {
+    return quantise(values, step, 1.0).bits;
 }
 
 std::uint64_t BlockCoder::bitsOf(std::span<const double> values, double step,

@@ -73,6 +73,11 @@ class BlockCoder {
     std::uint64_t codedBits(std::span<const double> values, double step,
                             std::uint64_t mostBits = noBitLimit, std::size_t carried = wholeBlock);
 
+    // The bits of the block's indices and codes at this step, without the
+    // search for a wrap-free coding that code() adds; the carries stay as
+    // they are. Cheaper than bitsOf(), for choosing among steps.
+    std::uint64_t roundedBits(std::span<const double> values, double step);
+
     // The bits code() would write for the block; the carries stay as they
     // are.
     std::uint64_t bitsOf(std::span<const double> values, double step,

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <optional>
+#include <tuple>
+#include <utility>
 
 #include "acm/InverseTransform.h"
 
@@ -21,26 +24,17 @@ std::int64_t ceilDiv(std::int64_t a, std::int64_t b) {
     return -floorDiv(-a, b);
 }
 
-// The multiple index of `step` for a value wanted in `low` .. `high`:
-// the one nearest `reference` among those inside, else the one nearest
-// the interval; all within `lowest` .. `highest`. `inside` tells which.
-std::int64_t chooseIndex(std::int64_t low, std::int64_t high, double reference, std::int64_t step,
-                         std::int64_t lowest, std::int64_t highest, bool& inside) {
-    std::int64_t first = std::max(ceilDiv(low, step), lowest);
-    std::int64_t last = std::min(floorDiv(high, step), highest);
-    inside = first <= last;
-    if (inside) {
-        const auto nearest = static_cast<std::int64_t>(std::llround(reference / double(step)));
-        return std::clamp(nearest, first, last);
-    }
-    // No multiple inside: the nearer of the two around the interval.
-    const std::int64_t below = std::clamp(floorDiv(low, step), lowest, highest);
-    const std::int64_t above = std::clamp(ceilDiv(high, step), lowest, highest);
-    const auto distance = [&](std::int64_t k) {
-        const std::int64_t v = k * step;
-        return v < low ? low - v : (v > high ? v - high : 0);
-    };
-    return distance(below) <= distance(above) ? below : above;
+// The multiple index of `step` for a value wanted in `low` .. `high`, the
+// one nearest `reference` among those inside and within `lowest` ..
+// `highest`; none where no multiple lies there.
+std::optional<std::int64_t> chooseIndex(std::int64_t low, std::int64_t high, double reference,
+                                        std::int64_t step, std::int64_t lowest,
+                                        std::int64_t highest) {
+    const std::int64_t first = std::max(ceilDiv(low, step), lowest);
+    const std::int64_t last = std::min(floorDiv(high, step), highest);
+    if (first > last) return std::nullopt;
+    const auto nearest = static_cast<std::int64_t>(std::llround(reference / double(step)));
+    return std::clamp(nearest, first, last);
 }
 
 }  // namespace
@@ -89,17 +83,15 @@ int CausalSearch::sign(std::size_t position) const {
     return s;
 }
 
-std::size_t CausalSearch::search(std::span<const std::uint32_t> carries,
-                                 std::span<const std::int16_t> wanted,
-                                 std::span<const double> reference, std::uint16_t step,
-                                 std::span<std::int32_t> values) {
+bool CausalSearch::search(std::span<const std::uint32_t> carries,
+                          std::span<const std::int16_t> wanted, std::span<const double> reference,
+                          std::uint16_t step, std::span<std::int32_t> values) {
     loadCarries(carries);
     const unsigned levels = geometry_.levels;
     const std::int64_t modulus = std::int64_t{1} << (16 + levels);  // what the output keeps
     const std::int64_t bucket = std::int64_t{1} << levels;          // values of one sample
     const std::int64_t lowest = ceilDiv(int16Lowest, step);
     const std::int64_t highest = floorDiv(int16Highest, step);
-    std::size_t exact = 0;
     for (std::size_t p = 0; p < geometry_.blockSize; ++p) {
         const double ref = reference.empty() ? 0.0 : reference[p];
         std::int64_t index = 0;
@@ -113,9 +105,10 @@ std::size_t CausalSearch::search(std::span<const std::uint32_t> carries,
             std::int64_t low = offset;
             std::int64_t high = offset + bucket - 1;
             if (sign(p) < 0) std::tie(low, high) = std::pair(-high, -low);
-            bool inside = false;
-            index = chooseIndex(low, high, ref, step, lowest, highest, inside);
-            exact += inside ? 1 : 0;
+            const auto chosen = chooseIndex(low, high, ref, step, lowest, highest);
+            // The values serve only where every wanted sample comes out.
+            if (!chosen) return false;
+            index = *chosen;
         } else {
             index = std::clamp(static_cast<std::int64_t>(std::llround(ref / double(step))), lowest,
                                highest);
@@ -124,7 +117,7 @@ std::size_t CausalSearch::search(std::span<const std::uint32_t> carries,
         values[p] = value;
         synthesise(p, static_cast<std::uint32_t>(value));
     }
-    return exact;
+    return true;
 }
 
 }  // namespace talveco

@@ -22,14 +22,19 @@ class CausalSearch {
     // Fills `values` (blockSize, row after row) with multiples of `step`
     // inside the 16-bit range for which the transform, from `carries`,
     // decodes to `wanted` (at most blockSize samples; the rest of the block
-    // is free). Where several multiples decode to a wanted sample the one
-    // nearest `reference` (blockSize values, or empty for zero) is taken;
-    // where none does, the one nearest to it, and the later values make up
-    // for the error as far as they can. Returns how many of `wanted` come out
-    // exactly.
-    std::size_t search(std::span<const std::uint32_t> carries, std::span<const std::int16_t> wanted,
-                       std::span<const double> reference, std::uint16_t step,
-                       std::span<std::int32_t> values);
+    // is free), and returns true. Where several multiples decode to a wanted
+    // sample the one nearest `reference` (blockSize values, or empty for
+    // zero) is taken. Returns false at the first wanted sample that no
+    // multiple gives, leaving `values` from there on as they were.
+    //
+    // Where the step is at least 2^levels each sample leaves one multiple at
+    // most. Past samples moved against the earlier stream's rows by other
+    // than whole rows the values grow, since each stage's causal inverse
+    // does by 3 + 2 sqrt(2) a pair, and leave the 16-bit range within a few
+    // dozen samples.
+    bool search(std::span<const std::uint32_t> carries, std::span<const std::int16_t> wanted,
+                std::span<const double> reference, std::uint16_t step,
+                std::span<std::int32_t> values);
 
   private:
     void loadCarries(std::span<const std::uint32_t> carries);

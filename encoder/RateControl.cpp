@@ -11,6 +11,9 @@ QualityControl::QualityControl(double quality) {
     constexpr double dbPerPoint = 4.0;
     const double snrDb = lowestSnrDb + dbPerPoint * std::clamp(quality, 0.0, 10.0);
     noiseShare_ = std::sqrt(12.0) * std::pow(10.0, -snrDb / 20.0);
+    // Two bits at quality 5, and the 4 dB a point asks for (2/3 bit) more
+    // or less on either side; half a bit at least.
+    quietBits_ = std::max(0.5, 2.0 + (2.0 / 3.0) * (std::clamp(quality, 0.0, 10.0) - 5.0));
 }
 
 void QualityControl::observe(std::span<const double> segmentValues, std::size_t blockSize) {
@@ -28,15 +31,24 @@ void QualityControl::observe(std::span<const double> segmentValues, std::size_t 
     levelEnergy_ = levelEnergy_ < 0 ? energy : (levelEnergy_ + energy) / 2;
 }
 
+namespace {
+double onGrid(double step) {
+    // On the grid, so that a decoded file coded again finds the same steps.
+    if (!(step > finestStep)) return finestStep;
+    return gridStep(int(std::lround(std::log2(step) * stepsPerOctave)));
+}
+}  // namespace
+
+double QualityControl::levelStep() const {
+    return onGrid(noiseShare_ * std::sqrt(std::max(0.0, levelEnergy_)));
+}
+
 double QualityControl::step(std::size_t index) const {
     const std::size_t first = index >= nearBlocks ? index - nearBlocks : 0;
     const std::size_t end = std::min(blockEnergy_.size(), index + nearBlocks + 1);
     const double around = *std::max_element(blockEnergy_.begin() + std::ptrdiff_t(first),
                                             blockEnergy_.begin() + std::ptrdiff_t(end));
-    const double step = noiseShare_ * std::sqrt(std::max(0.0, std::min(levelEnergy_, around)));
-    // On the grid, so that a decoded file coded again finds the same steps.
-    if (!(step > finestStep)) return finestStep;
-    return gridStep(int(std::lround(std::log2(step) * stepsPerOctave)));
+    return onGrid(noiseShare_ * std::sqrt(std::max(0.0, std::min(levelEnergy_, around))));
 }
 
 }  // namespace talveco

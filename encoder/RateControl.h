@@ -30,10 +30,17 @@ class QualityControl {
     // loud neighbours mask, keep the slow level's step. Steps are taken from
     // the grid of gridStep.
     double step(std::size_t index) const;
+    // The step of the slow level alone, the coarsest step() gives.
+    double levelStep() const;
+    // The bits a value that a quiet block may spend to keep the finer step
+    // of its own level, where nothing louder has been coded yet to say what
+    // the sound costs.
+    double mostQuietBitsPerValue() const { return quietBits_; }
 
   private:
     static constexpr std::size_t nearBlocks = 4;
     double noiseShare_;                // step over level
+    double quietBits_;                 // see mostQuietBitsPerValue
     double levelEnergy_ = -1;          // mean square of the level; below 0 before the first segment
     std::vector<double> blockEnergy_;  // mean square of each block of the segment
 };

@@ -142,6 +142,22 @@ TEST(QualityScale, FullScaleToneHoldsItsSoundAsQualityRises) {
     }
 }
 
+// Constant quality spends its bits about as well as the bitrate mode at the
+// rate it chose, where loud sounds alternate with a recording's hiss: the
+// hiss far under them is not coded as finely as a quiet tone would be.
+TEST(QualityScale, SoundsOverHissCostWhatTheBitrateModeWouldGive) {
+    Samples input = testing::whiteNoise(88200, 0.0008, 7);  // hiss at -62 dBFS
+    const Samples hit = shaped(tones(2205, kRate, {200, 1500}, 0.25),
+                               [](std::size_t i) { return -60.0 * double(i) / 2205; });
+    for (std::size_t at = 0; at + hit.size() <= input.size(); at += 5512)
+        for (std::size_t i = 0; i < hit.size(); ++i)
+            input[at + i] = testing::clampedSample(input[at + i] + hit[i]);
+    const testing::Encoded quality = testing::encodeInMemory(input, 1, q5);
+    const double kbps = quality.report.bitsPerSample * kRate / 1000;
+    const testing::Encoded bitrate = testing::encodeInMemory(input, 1, atBitrate(kbps));
+    EXPECT_GE(quality.report.snrDb, bitrate.report.snrDb - 0.5);
+}
+
 // A decoded file coded again, four times, with the same settings.
 TEST(Generations, FiveLoseAtMostHalfADecibel) {
     const Samples input = shaped(tones(66150, kRate, {150, 440, 1250, 3300}, 0.15),
