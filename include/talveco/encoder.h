@@ -48,7 +48,10 @@ struct EncoderSettings {
     // which vanishes however the process ends. Memory stays bounded; the disk must hold it.
     //
     // Constant quality, 0 (smallest) to 10 (best), fractions allowed; 5 gives about 3 bits per
-    // sample on speech. Ignored when bitrateKbps is set.
+    // sample on speech. The noise stays a fixed distance below the sound around it, in quiet
+    // passages and fades too, but for dense noise far under louder sound near it (a recording's
+    // hiss), coded coarser where it would cost more a value than the louder sound does; the
+    // bitrate mode gives the best overall SNR for a size. Ignored when bitrateKbps is set.
     double quality = 5.0;
     // Average bitrate of the whole stream in kbit/s, all channels together, from 1 to 16 bits
     // per value (limits::maxBitrateKbps). finish() chooses the quantisation to meet the rate:
