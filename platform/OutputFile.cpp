@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 #include "platform/Console.h"
 #include "platform/Failure.h"
@@ -71,10 +72,16 @@ void OutputFile::createTemporary() {
     for (unsigned attempt = 0;; ++attempt) {
         temporaryName_ = stem + "-" + std::to_string(attempt) + ".tmp";
         temporaryPath_ = directory + "/" + temporaryName_;
+        // Registered before it is made, so that no interrupt finds the file
+        // made but not yet registered. Should the name be taken, it is by one
+        // of this process's own unfinished files (the name holds its pid) or
+        // by one left behind by a process long gone, which an interrupt may
+        // as well remove.
+        PendingRemoval pending(directoryFd_, temporaryName_);
         fd_ = ::openat(directoryFd_, temporaryName_.c_str(),
                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
-            pendingRemoval_ = PendingRemoval(directoryFd_, temporaryName_);
+            pendingRemoval_ = std::move(pending);
             return;
         }
         if (errno != EEXIST || attempt == 999) {
