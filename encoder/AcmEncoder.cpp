@@ -653,7 +653,7 @@ double AcmEncoder::State::affordableStep(std::span<const double> values, double 
     const double perValue =
         levelValues > 0 ? levelBits / levelValues : quality.mostQuietBitsPerValue();
     const double most = perValue * double(values.size());
-    int k = int(std::lround(std::log2(step) * stepsPerOctave));
+    int k = gridIndexOf(step);
     for (; step < ceiling; step = std::min(ceiling, gridStep(++k))) {
         const auto blockBits = static_cast<double>(coder->roundedBits(values, step));
         if (blockBits <= most) break;

@@ -319,7 +319,7 @@ BlockCoder::Quantised BlockCoder::quantiseWithoutWrap(std::span<const double> va
         if (consider(step, scale)) break;
     // Finer steps a grid step at a time, so that a finer quality never ends
     // on a coarser step than a lower one did.
-    const int gridIndex = int(std::lround(std::log2(step) * stepsPerOctave));
+    const int gridIndex = gridIndexOf(step);
     for (int k = gridIndex - 1; k >= gridIndex - 4 * stepsPerOctave; --k) {
         const double finer = gridStep(k);
         if (finer >= step) continue;

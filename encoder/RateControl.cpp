@@ -35,7 +35,7 @@ namespace {
 double onGrid(double step) {
     // On the grid, so that a decoded file coded again finds the same steps.
     if (!(step > finestStep)) return finestStep;
-    return gridStep(int(std::lround(std::log2(step) * stepsPerOctave)));
+    return gridStep(gridIndexOf(step));
 }
 }  // namespace
 

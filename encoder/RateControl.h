@@ -52,6 +52,9 @@ inline constexpr double coarsestStep = 32767.0;
 // Steps come from a fixed grid, a quarter octave apart: grid step number k
 // is 2^(k / stepsPerOctave), rounded to a whole step.
 inline constexpr int stepsPerOctave = 4;
+inline int gridIndexOf(double step) {
+    return int(std::lround(std::log2(step) * stepsPerOctave));
+}
 inline double gridStep(int k) {
     return std::clamp(std::round(std::exp2(double(k) / stepsPerOctave)), finestStep, coarsestStep);
 }
