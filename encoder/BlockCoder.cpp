@@ -383,12 +383,18 @@ double BlockCoder::exactStep(std::span<const double> values, double step) {
         coarsest = exactFor(m);
     const double lambda = bitCost_ * step * step;
     double best = step;
-    double bestCost = distortion(values, q) + lambda * double(q.bits);
+    const double asked = distortion(values, q);
+    double bestCost = asked + lambda * double(q.bits);
+    // A coarser exact step may save bits, but not add more noise than the
+    // step asked for would: else a louder quality setting could give the
+    // same block back, its detail lost.
+    const double mostNoise = std::max(asked, double(values.size()) * step * step / 12);
     for (const double exact : {nearest, coarsest}) {
         if (exact == 0.0 || exact == q.step) continue;
         const Quantised e = quantise(values, exact, 1.0);
-        const double cost = distortion(values, e) + lambda * double(e.bits);
-        if (cost < bestCost) {
+        const double noise = distortion(values, e);
+        const double cost = noise + lambda * double(e.bits);
+        if (noise <= mostNoise && cost < bestCost) {
             best = exact;
             bestCost = cost;
         }

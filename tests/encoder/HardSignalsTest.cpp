@@ -2,6 +2,7 @@
 // reach at a few settings, and what coding a decoded file again may lose.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -35,6 +36,17 @@ Samples fadedIn(Samples samples, std::size_t length) {
 
 Samples square() {
     return testing::fullScaleSquare(44100, 110);  // 100 Hz
+}
+// The same square with each edge a ramp of 8 samples: blocks of few columns
+// whose values are whole multiples of a coarse step, but for the ramps.
+Samples rampedSquare() {
+    Samples out(44100);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto phase = static_cast<int>(i % 220);
+        const int value = phase < 110 ? -32768 + 8192 * phase : 32767 - 8192 * (phase - 110);
+        out[i] = static_cast<std::int16_t>(std::clamp(value, -32768, 32767));
+    }
+    return out;
 }
 Samples fullScaleTone() {
     return fadedIn(tones(44100, kRate, {1000}, 1.0), 110);
@@ -112,6 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HardCase{"square_q5", square, q5, 0, 25},
                       HardCase{"square_q10", square, q10, 0, 40},
                       HardCase{"square_4_bits", square, fourBits, 0, 25},
+                      HardCase{"ramped_square_q5", rampedSquare, q5, 0, 30},
                       HardCase{"full_scale_tone_q0", fullScaleTone, q0, 0, 14},
                       HardCase{"full_scale_tone_q5", fullScaleTone, q5, 0, 27},
                       HardCase{"full_scale_tone_4_bits", fullScaleTone, fourBits, 0, 34},
