@@ -146,7 +146,8 @@ EncodeOptions parseEncodeOptions(std::span<const std::string> arguments) {
 
 std::string encodeUsageText() {
     return "Usage: talveco-encode [options] FILE...\n"
-           "Encodes audio files (WAV, AIFF, FLAC, Ogg Vorbis, MP3, ...; mono or stereo) as ACM.\n"
+           "Encodes audio files (WAV, AIFF, FLAC, Ogg Vorbis, MP3, ACM, ...; mono or stereo)\n"
+           "as ACM.\n"
            "Each FILE becomes FILE with its extension replaced by .acm, beside it. A FILE of -\n"
            "is standard input, encoded to standard output unless -o or -d say otherwise.\n"
            "\n"

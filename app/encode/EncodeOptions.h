@@ -23,8 +23,8 @@ struct EncodeOptions {
     std::optional<std::string> outputDirectory;  // -d: outputs in this folder
     bool force = false;                          // -f: replace existing outputs
     bool silent = false;                         // -s, -Q: no summary lines, no progress
-    bool strictRate = false;              // --strict-rate: a missed -b rate fails the file
-    std::optional<std::string> likePath;  // --like OLD.acm: code an edit of OLD.acm
+    bool strictRate = false;                     // --strict-rate: a missed -b rate fails the file
+    std::optional<std::string> likePath;         // --like OLD.acm: code an edit of OLD.acm
     std::vector<std::string> inputs;             // "-": standard input
 };
 

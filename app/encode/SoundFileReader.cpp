@@ -1,6 +1,9 @@
 #include "app/encode/SoundFileReader.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <charconv>
@@ -66,6 +69,15 @@ unsigned bytesPerSample(int format) {
     }
 }
 
+// Whether the file behind `fd` starts as an ACM stream does; a pipe cannot be looked into
+// without taking the bytes from libsndfile, and is left to it.
+bool startsAsAcm(int fd) {
+    std::uint8_t start[4] = {};
+    const std::uint8_t signature[4] = {0x97, 0x28, 0x03, 0x01};
+    return ::pread(fd, start, sizeof start, 0) == sizeof start &&
+           std::equal(std::begin(start), std::end(start), std::begin(signature));
+}
+
 FileIdentity identityOf(int fd) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) return {};
@@ -81,6 +93,10 @@ SoundFileReader::SoundFileReader(const std::string& path) {
         fd = file_->descriptor();
     }
     identity_ = file_ ? file_->identity() : identityOf(fd);
+    if (startsAsAcm(fd)) {
+        openAcm(fd);
+        return;
+    }
     // The descriptor stays InputFile's (or the process's): it was opened read-only, and
     // libsndfile must not close it.
     sound_ = ::sf_open_fd(fd, SFM_READ, &info_, SF_FALSE);
@@ -98,7 +114,46 @@ SoundFileReader::SoundFileReader(const std::string& path) {
 }
 
 SoundFileReader::~SoundFileReader() {
-    ::sf_close(sound_);
+    if (sound_ != nullptr) ::sf_close(sound_);
+}
+
+void SoundFileReader::openAcm(int fd) {
+    // Read where the file starts (pread left the offset alone), on this thread only.
+    acm_ = AcmStream::openReader([fd](std::span<std::uint8_t> buffer) -> std::size_t {
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+            if (got >= 0) return static_cast<std::size_t>(got);
+            if (errno != EINTR) throw Failure(FailureKind::IoError, errno);
+        }
+    });
+    info_.channels = static_cast<int>(acm_->channels());
+    info_.samplerate = static_cast<int>(acm_->sampleRate());
+    info_.frames = static_cast<sf_count_t>(acm_->sampleCount() / acm_->channels());
+    info_.seekable = 1;
+    refuseUnencodable();
+}
+
+// A damaged or cut short stream is refused, as talveco-decode removes what it decodes of one:
+// coding it again would make a sound nobody asked for look whole.
+std::size_t SoundFileReader::readAcm(std::span<std::int16_t> out) {
+    std::size_t got = 0;
+    try {
+        got = acm_->read(out.first(out.size() / channels() * channels()));
+    } catch (const Failure& failure) {
+        throw InputRefused(std::string("reading: ") + failure.what());  // not the output's
+    }
+    std::string problem;
+    if (acm_->damagedBlocks() > 0) {
+        problem = "blocks that could not be decoded: " + std::to_string(acm_->damagedBlocks());
+    } else if (acm_->samplesPastEndOfInput() > 0) {
+        problem =
+            "samples past the end of the file: " + std::to_string(acm_->samplesPastEndOfInput());
+    } else if (got % channels() != 0) {
+        problem = "the stream ends inside a frame";
+    }
+    if (!problem.empty()) throw InputRefused("damaged or cut short: " + problem);
+    framesRead_ += got / channels();
+    return got;
 }
 
 std::optional<std::uint64_t> SoundFileReader::frames() const noexcept {
@@ -195,6 +250,7 @@ void SoundFileReader::endedEarly(sf_count_t got) {
 }
 
 std::size_t SoundFileReader::read(std::span<std::int16_t> out) {
+    if (acm_) return readAcm(out);
     if (ended_) return 0;
     const std::uint64_t frameCapacity = out.size() / channels();
     const std::uint64_t framesLeft = static_cast<std::uint64_t>(
@@ -205,17 +261,6 @@ std::size_t SoundFileReader::read(std::span<std::int16_t> out) {
     if (got < wanted) endedEarly(got);
     framesRead_ += static_cast<std::uint64_t>(got);
     return static_cast<std::size_t>(got) * channels();
-}
-
-void SoundFileReader::rewind() {
-    if (::sf_seek(sound_, 0, SEEK_SET) != 0) {
-        throw InputRefused(std::string("cannot be read a second time (") + ::sf_strerror(sound_) +
-                           ")");
-    }
-    framesRead_ = 0;
-    ended_ = false;
-    clipped_ = 0;
-    notNumbers_ = 0;
 }
 
 }  // namespace talveco

@@ -1,6 +1,7 @@
-// An audio file of any format libsndfile reads, opened read-only and delivered as interleaved
-// 16-bit samples: wider and floating-point samples are rounded to 16 bits, floating-point
-// samples beyond full scale clipped and NaN made 0.
+// An audio file of any format libsndfile reads, or an ACM file, which talveco's own decoder
+// reads (so that a stream can be coded again at another rate or geometry), opened read-only
+// and delivered as interleaved 16-bit samples: wider and floating-point samples are rounded to
+// 16 bits, floating-point samples beyond full scale clipped and NaN made 0.
 #pragma once
 
 #include <sndfile.h>
@@ -15,6 +16,7 @@
 
 #include "platform/FileIdentity.h"
 #include "platform/InputFile.h"
+#include "talveco/talveco.h"
 
 namespace talveco {
 
@@ -40,14 +42,12 @@ class SoundFileReader {
     std::optional<std::uint64_t> frames() const noexcept;
     // Standard input has the identity of whatever it is (a file, a pipe).
     FileIdentity identity() const noexcept { return identity_; }
-    // Whether the input can be read again from its start (rewind()).
+    // Whether the input is a file, which announces its length.
     bool seekable() const noexcept { return info_.seekable != 0; }
 
     // Fills `out` with whole frames and returns how many samples it stored; 0 at the end.
     // Raises InputRefused when the file is damaged or cut short.
     std::size_t read(std::span<std::int16_t> out);
-    // Back to the first frame, for a second pass; the counts below start again.
-    void rewind();
 
     // Samples so far that lay beyond full scale and were clipped, and that were no number.
     std::uint64_t clippedSamples() const noexcept { return clipped_; }
@@ -57,6 +57,8 @@ class SoundFileReader {
     const std::vector<std::string>& notes() const noexcept { return notes_; }
 
   private:
+    void openAcm(int fd);
+    std::size_t readAcm(std::span<std::int16_t> out);
     void checkAnnouncedLength();
     void refuseUnencodable() const;
     bool sixteenBitsOrFewer() const;
@@ -68,7 +70,8 @@ class SoundFileReader {
     std::unique_ptr<InputFile> file_;  // none for standard input
     FileIdentity identity_{};
     SF_INFO info_{};
-    SNDFILE* sound_ = nullptr;
+    SNDFILE* sound_ = nullptr;      // none for an ACM file
+    std::optional<AcmStream> acm_;  // an ACM file's stream
     std::vector<double> buffer_;
     std::uint64_t framesRead_ = 0;
     bool ended_ = false;

@@ -17,6 +17,7 @@
 #include "platform/Console.h"
 #include "talveco/talveco.h"
 #include "tests/encode_app/SoundFiles.h"
+#include "tests/support/EncoderRuns.h"
 #include "tests/support/Noise.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/TempDir.h"
@@ -299,6 +300,14 @@ INSTANTIATE_TEST_SUITE_P(
                         testing::writeFileBytes(d / "in", bytes);
                     },
                     "damaged or cut short"},
+        RefusedCase{"AcmCutShort",
+                    [](const fs::path& d) {
+                        std::vector<std::uint8_t> bytes =
+                            testing::encodeInMemory(testSignal(20000, 1, 5), 1, {}).bytes;
+                        bytes.resize(bytes.size() / 2);
+                        testing::writeFileBytes(d / "in", bytes);
+                    },
+                    "damaged or cut short: samples past the end of the file"},
         RefusedCase{"ThreeChannels", [](const fs::path& d) { writeSilence(d / "in", 3, kRate); },
                     "3 channels: only mono and stereo"},
         RefusedCase{"RateAboveHeaderField",
@@ -668,16 +677,20 @@ TEST_F(EncodeProgram, MissedBitrateIsNamedAndFailsWithStrictRate) {
     EXPECT_EQ(result.errors, "");
 }
 
-// A decoded file coded again like its stream comes back whole, and the summary says so;
-// a --like file that is no ACM stream fails the input.
+// A decoded file coded again like its stream comes back whole, and the summary says so, as
+// does the stream itself taken as the input; a --like file that is no ACM stream fails the
+// input.
 TEST_F(EncodeProgram, LikeCodesADecodedFileBackExactly) {
     writeSpeechLike("speech.wav", 30000);
     ASSERT_EQ(encode({"-s", "-o", "old.acm", "speech.wav"}).exitStatus, 0);
     ASSERT_EQ(testing::runProgram({"old.acm", "-m"}, dir.path()).exitStatus, 0);
-    ProgramResult result = encode({"--like", "old.acm", "-o", "new.acm", "old.wav"});
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_NE(result.errors.find(", exact, 30000 of 30000 samples exact\n"), std::string::npos)
-        << result.errors;
+    for (const char* input : {"old.wav", "old.acm"}) {
+        const ProgramResult result = encode({"--like", "old.acm", "-o", "new.acm", "-f", input});
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_NE(result.errors.find(", exact, 30000 of 30000 samples exact\n"), std::string::npos)
+            << result.errors;
+    }
+    ProgramResult result;
     result = encode({"--like", "speech.wav", "-o", "other.acm", "old.wav"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.errors, "talveco-encode: old.wav: --like speech.wav: not an ACM file\n");
