@@ -5,24 +5,47 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <vector>
+#include <string>
 
 #include "platform/Failure.h"
+#include "platform/Interrupts.h"
 #include "platform/OutputFile.h"
 
 namespace talveco {
 namespace {
+
+// A file made under a name in the directory open as `directoryFd` and
+// removed at once. The name is registered for removal on an interrupt
+// before the file is made, so that no interrupt between the two steps
+// leaves it behind; a name taken is one of this process's own (it holds the
+// pid) or one left by a process long gone.
+int openNamedAndRemoved(int directoryFd) {
+    const std::string stem = ".talveco-scratch-" + std::to_string(::getpid()) + "-";
+    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+        const std::string name = stem + std::to_string(attempt);
+        const PendingRemoval pending(directoryFd, name);
+        const int fd =
+            ::openat(directoryFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::unlinkat(directoryFd, name.c_str(), 0);
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
 
 // A nameless file in `directory`: O_TMPFILE where the file system has it,
 // else a named one removed at once.
 int openNameless(const std::string& directory) {
     const int fd = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0 || errno == ENOENT || errno == ENOTDIR || errno == EACCES) return fd;
-    std::string pattern = directory + "/.talveco-scratch-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int named = ::mkostemp(name.data(), O_CLOEXEC);
-    if (named >= 0) ::unlink(name.data());
+    const int directoryFd = ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (directoryFd < 0) return -1;
+    const int named = openNamedAndRemoved(directoryFd);
+    const int error = errno;
+    ::close(directoryFd);
+    errno = error;
     return named;
 }
 
@@ -39,7 +62,9 @@ ScratchFile::ScratchFile(const std::string& directory) {
     if (fd_ < 0) throwErrno(errno);
 }
 
-ScratchFile::~ScratchFile() { ::close(fd_); }
+ScratchFile::~ScratchFile() {
+    ::close(fd_);
+}
 
 void ScratchFile::append(std::span<const std::byte> bytes) {
     writeAllAt(fd_, size_, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});

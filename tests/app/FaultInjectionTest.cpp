@@ -27,6 +27,7 @@ using testing::readFileBytes;
 using testing::RunOptions;
 using testing::runProgram;
 using testing::TempDir;
+using testing::withFaults;
 using testing::writeFileBytes;
 namespace fs = std::filesystem;
 
@@ -51,17 +52,6 @@ std::vector<std::string> directoryEntries(const fs::path& dir) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-// Options that preload the fault library with `settings`. A sanitizer
-// runtime insists on coming first among the libraries; here it must not.
-RunOptions withFaults(std::vector<std::string> settings, RunOptions options = {}) {
-    const char* inherited = std::getenv("ASAN_OPTIONS");
-    settings.push_back("LD_PRELOAD=" TALVECO_FAULT_SHIM);
-    settings.push_back(std::string("ASAN_OPTIONS=") + (inherited ? inherited : "") +
-                       ":verify_asan_link_order=0");
-    options.environment = std::move(settings);
-    return options;
 }
 
 constexpr const char* kSomeMarks = "#+";

@@ -696,6 +696,21 @@ TEST_F(EncodeProgram, LikeCodesADecodedFileBackExactly) {
     EXPECT_EQ(result.errors, "talveco-encode: old.wav: --like speech.wav: not an ACM file\n");
 }
 
+// Where the file system has no nameless files, the input waits in a file made under a name
+// and removed at once: the stream is the same, and no name is left behind.
+TEST_F(EncodeProgram, ScratchFilesWithoutNamelessFilesLeaveNothingBehind) {
+    writeSpeechLike("speech.wav", 30000);
+    ASSERT_EQ(encode({"-s", "-b", "44.1", "-o", "plain.acm", "speech.wav"}).exitStatus, 0);
+    const ProgramResult result = encode(
+        {"-s", "-b", "44.1", "-o", "named.acm", "speech.wav"},
+        testing::withFaults({"TALVECO_FAULT_NO_TMPFILE=1", "TMPDIR=" + dir.path().string()}));
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.errors, "fault shim: no O_TMPFILE\n");
+    EXPECT_EQ(readFileBytes(dir / "named.acm"), readFileBytes(dir / "plain.acm"));
+    EXPECT_EQ(directoryEntries(dir.path()),
+              (std::vector<std::string>{"named.acm", "plain.acm", "speech.wav"}));
+}
+
 // Every option of the man page's OPTIONS section, as "-q" or "--levels".
 std::vector<std::string> manPageOptions() {
     std::ifstream page(TALVECO_ENCODE_MAN_PAGE);

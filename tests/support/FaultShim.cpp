@@ -14,6 +14,10 @@
 //   TALVECO_FAULT_CLOSE_ERRNO=E    closing a file that was written to fails
 //                                  with E (it is closed all the same, as Linux
 //                                  does)
+//   TALVECO_FAULT_NO_TMPFILE=1     opening a nameless file (O_TMPFILE) fails
+//                                  with EOPNOTSUPP, as on a file system
+//                                  without them, and says so on standard
+//                                  error ("fault shim: no O_TMPFILE")
 //   TALVECO_FAULT_ACTION_AT=N      once N bytes were written to regular files,
 //   TALVECO_FAULT_ACTION=ACTION    do ACTION: "move:FROM:TO" renames a path,
 //                                  "lock:DIR" makes a directory read-only
@@ -28,6 +32,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -123,6 +128,26 @@ ssize_t limitedWrite(int fd, size_t count, Put put) {
 }  // namespace
 
 extern "C" {
+
+int open(const char* path, int flags, ...) {
+    using OpenFn = int (*)(const char*, int, ...);
+    static const auto realOpen = nextDefinition<OpenFn>("open");
+    static bool said = false;
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = static_cast<mode_t>(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    if ((flags & O_TMPFILE) == O_TMPFILE && setting("TALVECO_FAULT_NO_TMPFILE", 0) != 0) {
+        if (!said) std::fputs("fault shim: no O_TMPFILE\n", stderr);
+        said = true;
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return realOpen(path, flags, mode);
+}
 
 ssize_t read(int fd, void* buffer, size_t count) {
     static const auto realRead = nextDefinition<ReadFn>("read");

@@ -168,4 +168,15 @@ std::string crlfLines(const std::vector<std::string>& lines) {
     return text;
 }
 
+// A sanitizer runtime insists on coming first among the libraries; here it
+// must not.
+RunOptions withFaults(std::vector<std::string> settings, RunOptions options) {
+    const char* inherited = std::getenv("ASAN_OPTIONS");
+    settings.push_back("LD_PRELOAD=" TALVECO_FAULT_SHIM);
+    settings.push_back(std::string("ASAN_OPTIONS=") + (inherited ? inherited : "") +
+                       ":verify_asan_link_order=0");
+    options.environment = std::move(settings);
+    return options;
+}
+
 }  // namespace talveco::testing

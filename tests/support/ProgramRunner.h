@@ -75,6 +75,10 @@ struct ProgramResult {
 // The talveco binary under test (the TALVECO_BINARY environment variable).
 std::string programPath();
 
+// Options that preload the fault library (tests/support/FaultShim.cpp) into
+// the program with `settings`, its "NAME=value" switches.
+RunOptions withFaults(std::vector<std::string> settings, RunOptions options = {});
+
 ProgramResult runProgram(const std::vector<std::string>& arguments,
                          const std::filesystem::path& workDir, const RunOptions& options = {});
 
