@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -14,6 +13,7 @@
 #include "encoder/RateControl.h"
 #include "platform/Failure.h"
 #include "platform/OutputFile.h"
+#include "platform/PathErrors.h"
 #include "platform/ScratchFile.h"
 #include "talveco/encoder.h"
 
@@ -881,7 +881,7 @@ AcmEncoder AcmEncoder::toFile(const std::string& path, unsigned channels, unsign
     checkSettings(channels, sampleRate, settings);
     auto state = std::make_unique<State>(channels, sampleRate, settings);
     state->file = std::make_unique<OutputFile>(path, std::nullopt);
-    state->scratchDirectory = std::filesystem::path(path).parent_path().string();
+    state->scratchDirectory = directoryOf(path);  // "." for a name without a folder
     state->emitBytes(std::vector<std::uint8_t>(headerBytes, 0));  // completed by finish()
     return AcmEncoder(std::move(state));
 }

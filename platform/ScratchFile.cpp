@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/Failure.h"
 #include "platform/Interrupts.h"
@@ -56,23 +59,44 @@ std::string temporaryDirectory() {
 
 }  // namespace
 
-ScratchFile::ScratchFile(const std::string& directory) {
-    if (!directory.empty()) fd_ = openNameless(directory);
-    if (fd_ < 0) fd_ = openNameless(temporaryDirectory());
-    if (fd_ < 0) throwErrno(errno);
-}
+ScratchFile::ScratchFile(std::string directory) : directory_(std::move(directory)) {}
 
 ScratchFile::~ScratchFile() {
-    ::close(fd_);
+    if (fd_ >= 0) ::close(fd_);
+}
+
+// Makes the file and moves the bytes held so far into it.
+void ScratchFile::moveToFile() {
+    if (!directory_.empty()) fd_ = openNameless(directory_);
+    if (fd_ < 0) fd_ = openNameless(temporaryDirectory());
+    if (fd_ < 0) {
+        const int error = errno;
+        throw Failure(FailureKind::IoError, "no scratch file could be made in " +
+                                                (directory_.empty() ? "" : directory_ + " or ") +
+                                                temporaryDirectory() + " (" + std::strerror(error) +
+                                                "); set TMPDIR to a folder with room");
+    }
+    writeAllAt(fd_, 0, {reinterpret_cast<const std::uint8_t*>(held_.data()), held_.size()});
+    std::vector<std::byte>().swap(held_);
 }
 
 void ScratchFile::append(std::span<const std::byte> bytes) {
+    if (fd_ < 0 && size_ + bytes.size() <= kHeldInMemory) {
+        held_.insert(held_.end(), bytes.begin(), bytes.end());
+        size_ += bytes.size();
+        return;
+    }
+    if (fd_ < 0) moveToFile();
     writeAllAt(fd_, size_, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
     size_ += bytes.size();
 }
 
 void ScratchFile::read(std::uint64_t offset, std::span<std::byte> out) const {
     if (offset + out.size() > size_) throw Failure(FailureKind::IoError, EINVAL);
+    if (fd_ < 0) {
+        std::copy_n(held_.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
+        return;
+    }
     while (!out.empty()) {
         const ssize_t got = ::pread(fd_, out.data(), out.size(), static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR) continue;

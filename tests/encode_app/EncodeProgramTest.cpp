@@ -696,10 +696,11 @@ TEST_F(EncodeProgram, LikeCodesADecodedFileBackExactly) {
     EXPECT_EQ(result.errors, "talveco-encode: old.wav: --like speech.wav: not an ACM file\n");
 }
 
-// Where the file system has no nameless files, the input waits in a file made under a name
-// and removed at once: the stream is the same, and no name is left behind.
+// Where the file system has no nameless files, an input too long to wait in memory waits in
+// a file made under a name and removed at once: the stream is the same, and no name is left
+// behind.
 TEST_F(EncodeProgram, ScratchFilesWithoutNamelessFilesLeaveNothingBehind) {
-    writeSpeechLike("speech.wav", 30000);
+    writeSpeechLike("speech.wav", 600000);
     ASSERT_EQ(encode({"-s", "-b", "44.1", "-o", "plain.acm", "speech.wav"}).exitStatus, 0);
     const ProgramResult result = encode(
         {"-s", "-b", "44.1", "-o", "named.acm", "speech.wav"},
@@ -709,6 +710,20 @@ TEST_F(EncodeProgram, ScratchFilesWithoutNamelessFilesLeaveNothingBehind) {
     EXPECT_EQ(readFileBytes(dir / "named.acm"), readFileBytes(dir / "plain.acm"));
     EXPECT_EQ(directoryEntries(dir.path()),
               (std::vector<std::string>{"named.acm", "plain.acm", "speech.wav"}));
+}
+
+// A short input waits in memory, where a long one goes to a scratch file beside the output:
+// a $TMPDIR that does not exist stops neither.
+TEST_F(EncodeProgram, MissingTemporaryFolderStopsNoEncoding) {
+    writeSpeechLike("short.wav", 20000);
+    writeSpeechLike("long.wav", 600000);
+    RunOptions options;
+    options.environment = {"TMPDIR=" + (dir / "gone").string()};
+    const ProgramResult result = encode({"-s", "-q", "5", "short.wav", "long.wav"}, options);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.errors, "");
+    EXPECT_TRUE(isAcm(dir / "short.acm"));
+    EXPECT_TRUE(isAcm(dir / "long.acm"));
 }
 
 // Every option of the man page's OPTIONS section, as "-q" or "--levels".

@@ -464,7 +464,8 @@ bool finishAfterAFullDiskCommitsNothing(const std::string& path,
 // In a child process, since it sets a file size limit.
 TEST(AcmEncoderDeathTest, FinishAfterAWriteErrorCommitsNothing) {
     testing::TempDir dir;
-    const auto input = whiteNoise(400000, 0.5, testSeed());
+    // More than the scratch file holds in memory, so that write() reaches the disk.
+    const auto input = whiteNoise(600000, 0.5, testSeed());
     EXPECT_EXIT(
         std::exit(finishAfterAFullDiskCommitsNothing((dir / "full.acm").string(), input) ? 0 : 1),
         ::testing::ExitedWithCode(0), "");
