@@ -19,11 +19,13 @@ class AcmSource final : public SoundSource {
     std::size_t read(std::span<std::uint8_t> buffer) override;
     std::optional<FileIdentity> inputIdentity() const override;
     std::uint64_t bytesPastInputEnd() const override;
+    std::uint64_t damagedBlocks() const override { return damagedBlocks_; }
 
   private:
     std::unique_ptr<InputFile> file_;
     std::unique_ptr<AcmDecoder> decoder_;
     std::int32_t byteSize_ = 0;
+    std::uint64_t damagedBlocks_ = 0;
 };
 
 }  // namespace talveco

@@ -26,6 +26,16 @@ void warnIfMadeUp(const std::string& inputPath, const SoundSource& source, Conso
                   " bytes of audio were made from past its end");
 }
 
+// A damaged block leaves a gap, or ends the data early; the transcript shows
+// only the byte count, so the user is told on standard error.
+void warnIfDamaged(const std::string& inputPath, const SoundSource& source, Console& warnings) {
+    const std::uint64_t damaged = source.damagedBlocks();
+    if (damaged == 0) return;
+    warnings.line("Warning: " + inputPath + " is damaged: " + std::to_string(damaged) +
+                  (damaged == 1 ? " block" : " blocks") +
+                  " could not be decoded; the WAV file holds the audio that could");
+}
+
 void convert(std::span<const std::string> arguments, SoundSource& source, Console& console,
              Console& warnings) {
     const RunNames names = deriveNames(arguments[0]);
@@ -41,6 +51,7 @@ void convert(std::span<const std::string> arguments, SoundSource& source, Consol
 
     const std::int64_t bytesWritten = runConversion(source, names.inputPath, target, console);
     console.line(std::to_string(bytesWritten) + " bytes written");
+    warnIfDamaged(names.inputPath, source, warnings);
     warnIfMadeUp(names.inputPath, source, warnings);
 }
 

@@ -33,6 +33,10 @@ class SoundSource {
     // Bytes delivered so far that the input did not hold (a truncated file
     // decoded on from zero bits).
     virtual std::uint64_t bytesPastInputEnd() const { return 0; }
+
+    // Blocks met so far that could not be decoded (their audio is missing
+    // from what read() delivered).
+    virtual std::uint64_t damagedBlocks() const { return 0; }
 };
 
 }  // namespace talveco

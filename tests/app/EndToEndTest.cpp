@@ -259,6 +259,31 @@ TEST_F(EndToEnd, TruncatedInputIsNamedOnStandardErrorAndConvertsAsBefore) {
     EXPECT_EQ(whole.errors, "");
 }
 
+// A block that cannot be decoded leaves a gap the transcript does not show:
+// one warning line names it, and the transcript and status stay as they were.
+TEST_F(EndToEnd, DamagedBlocksAreNamedOnStandardErrorAndConvertAsBefore) {
+    const struct {
+        const char* layout;
+        const char* warning;
+    } cases[] = {
+        {"gbg",
+         "Warning: d.acm is damaged: 1 block could not be decoded; the WAV file holds "
+         "the audio that could"},
+        {"gbbg",
+         "Warning: d.acm is damaged: 2 blocks could not be decoded; the WAV file holds "
+         "the audio that could"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.layout);
+        writeFileBytes(dir / "d.acm", testing::layoutStream(c.layout, 3, 5, 9));
+        const ProgramResult result = run({"d.acm"});
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(result.output.find("Error"), std::string::npos) << result.output;
+        EXPECT_EQ(result.errors, crlfLines({c.warning}));
+        EXPECT_TRUE(fs::exists(dir / "d.wav"));
+    }
+}
+
 TEST_F(EndToEnd, EmptyStreamGivesAnEmptyProgressLine) {
     writeFileBytes(dir / "e.acm", silentAcm(0));
     const ProgramResult result = run({"e.acm"});
