@@ -1,7 +1,10 @@
 # `cpack -G DEB` in the build directory makes a .deb of what cmake/Install.cmake
 # installs, shaped as Debian's policy asks: programs stripped, man pages
 # compressed, the licence as the package's copyright file and a Debian
-# changelog beside it.
+# changelog beside it. The changelogs and the libraries' documentation folders
+# belong to the packages only: a plain `cmake --install` leaves them out
+# (EXCLUDE_FROM_ALL), while CPack installs each component by name and so
+# still gets them.
 set(TALVECO_DEB_RELEASE 1)
 set(TALVECO_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/talveco)
 
@@ -13,7 +16,7 @@ string(TIMESTAMP TALVECO_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(cmake/changelog.Debian.in ${PROJECT_BINARY_DIR}/changelog.Debian @ONLY)
 set(changelog ${PROJECT_BINARY_DIR}/changelog.Debian.gz)
 talveco_gzip(talveco_debian_changelog ${PROJECT_BINARY_DIR}/changelog.Debian ${changelog})
-install(FILES ${changelog} DESTINATION ${TALVECO_DOC_DIR} COMPONENT program)
+install(FILES ${changelog} DESTINATION ${TALVECO_DOC_DIR} COMPONENT program EXCLUDE_FROM_ALL)
 
 # Three packages, as Debian's policy has it for a shared library: the
 # programs (talveco), the library named after its SONAME (libtalveco1) and
@@ -25,8 +28,9 @@ foreach(component_package IN ITEMS runtime:${TALVECO_DEB_RUNTIME} library:libtal
   list(GET pair 0 component)
   list(GET pair 1 package)
   set(doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package})
-  install(FILES LICENSE DESTINATION ${doc} RENAME copyright COMPONENT ${component})
-  install(FILES ${changelog} DESTINATION ${doc} COMPONENT ${component})
+  install(FILES LICENSE DESTINATION ${doc} RENAME copyright COMPONENT ${component}
+          EXCLUDE_FROM_ALL)
+  install(FILES ${changelog} DESTINATION ${doc} COMPONENT ${component} EXCLUDE_FROM_ALL)
 endforeach()
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL program runtime library)

@@ -17,6 +17,10 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 targets_file=$(find "$prefix" -name talvecoTargets.cmake)
 pc_file=$(find "$prefix" -name talveco.pc)
 
+# A plain install is no Debian package: no changelogs, no per-package folders.
+debian_only=$(cd "$prefix" && find . -name 'changelog.Debian*' -o -path '*/doc/libtalveco*' | xargs)
+[ -z "$debian_only" ] || { echo "a plain install holds Debian files: $debian_only"; exit 1; }
+
 # Only the public libraries are targets of the package: the platform layer
 # travels inside them and the warning flags stay in this build.
 exported=$(grep -o 'add_library(talveco::[a-z_]*' "$targets_file" | cut -d'(' -f2 | sort | xargs)
