@@ -304,6 +304,16 @@ long long talveco_decoder_read(talveco_decoder* d, int16_t* samples, size_t coun
     return code == TALVECO_OK ? got : -code;
 }
 
+int talveco_decoder_damage(const talveco_decoder* d, uint64_t* damaged_blocks,
+                           uint64_t* samples_past_end) {
+    return guarded("talveco_decoder_damage", [&] {
+        require(d != nullptr && damaged_blocks != nullptr && samples_past_end != nullptr,
+                "decoder and counts must not be NULL");
+        *damaged_blocks = d->stream.damagedBlocks();
+        *samples_past_end = d->stream.samplesPastEndOfInput();
+    });
+}
+
 void talveco_decoder_close(talveco_decoder* d) {
     delete d;
 }

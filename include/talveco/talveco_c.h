@@ -112,6 +112,15 @@ void talveco_decoder_info(const talveco_decoder* d, talveco_stream_info* info);
  * damaged block is skipped. `samples` may be NULL only when count is 0. */
 long long talveco_decoder_read(talveco_decoder* d, int16_t* samples, size_t count);
 
+/* The damage the reads so far met: blocks that could not be decoded and were
+ * skipped, and samples delivered from past the end of the input (a stream cut
+ * short goes on as near silence up to the count its header announced). Both
+ * 0 for a whole stream; the talveco programs fail a file when either is not.
+ * Read and check after every read to stop at the first damage rather than
+ * decode a whole damaged stream. Since 1.3.0. */
+int talveco_decoder_damage(const talveco_decoder* d, uint64_t* damaged_blocks,
+                           uint64_t* samples_past_end);
+
 void talveco_decoder_close(talveco_decoder* d);
 
 /* ---- Encoding ---- */
