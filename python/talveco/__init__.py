@@ -7,11 +7,16 @@
 A file is a path, bytes (read only), or a binary file object. Failures raise
 talveco.Error with the message the talveco programs print and the kind of
 failure; the GIL is released while the library decodes or encodes.
+
+A stream with damaged blocks, or cut short, fails reading with
+talveco.DamagedError, as the programs fail such files; strict=False keeps
+what decodes and warns (talveco.DamagedWarning) instead.
 """
 
 import ctypes
 import errno
 import os
+import warnings
 from dataclasses import dataclass
 
 import numpy
@@ -26,11 +31,33 @@ from talveco._library import (
     lib,
 )
 
-__all__ = ["Error", "Info", "Report", "read", "info", "blocks", "write", "__version__"]
+__all__ = [
+    "Error",
+    "DamagedError",
+    "DamagedWarning",
+    "Info",
+    "Report",
+    "read",
+    "info",
+    "blocks",
+    "write",
+    "__version__",
+]
 __version__ = lib.talveco_version().decode()
 
 # Samples converted to float64 at a time when writing floating-point data.
 _FLOAT_PIECE = 1 << 20
+# Frames decoded at a time. A header may announce far more than its file
+# holds (2^30 samples in 14 bytes): reading in pieces and checking the damage
+# after each stops such a file early instead of allocating what it announces.
+_READ_PIECE = 1 << 16
+# The output array is allocated at once up to the samples the input could
+# plausibly hold, at this many a byte (0.125 bits a sample: coded sound takes
+# more, only long silence less): a header announcing more than that may be a
+# lie, so the array grows as the samples arrive. Allocating the size a
+# stream turns out to have at once, rather than growing into it, keeps
+# reading a large file as fast as the library decodes.
+_SAMPLES_PER_BYTE = 64
 
 
 class Error(Exception):
@@ -43,6 +70,78 @@ class Error(Exception):
         self.code = code
         self.kind = (lib.talveco_error_name(code) or b"Unknown").decode()
         self.errno = error_number
+
+
+def _plural(count, noun):
+    return f"{count} {noun}" + ("" if count == 1 else "s")
+
+
+@dataclass(frozen=True)
+class _Damage:
+    """The damage a decoder met so far, as the library counts it."""
+
+    damaged_blocks: int = 0
+    samples_past_end: int = 0
+
+    def __bool__(self):
+        return self.damaged_blocks > 0 or self.samples_past_end > 0
+
+    @property
+    def kind(self):
+        return "DamagedBlocks" if self.damaged_blocks else "Truncated"
+
+    def describe(self):
+        """What is wrong, in the words talveco-decode reports it with."""
+        said = []
+        if self.damaged_blocks:
+            said.append(_plural(self.damaged_blocks, "damaged block") + " could not be decoded")
+        if self.samples_past_end:
+            said.append(
+                "truncated: "
+                + _plural(self.samples_past_end, "sample")
+                + " decoded from past the end of the file"
+            )
+        return "; ".join(said)
+
+
+class DamagedError(Error):
+    """A stream that is damaged or cut short, found while reading it. `kind` is
+    "DamagedBlocks" (blocks that could not be decoded, perhaps also cut
+    short) or "Truncated" (cut short: samples came from past the end of the
+    input); `damaged_blocks` and `samples_past_end` are the library's counts
+    when reading stopped, at the first piece that met the damage."""
+
+    def __init__(self, damage):
+        Exception.__init__(self, damage.describe() + " (strict=False keeps what decodes)")
+        self.code = None
+        self.kind = damage.kind
+        self.errno = 0
+        self.damaged_blocks = damage.damaged_blocks
+        self.samples_past_end = damage.samples_past_end
+
+
+class DamagedWarning(UserWarning):
+    """What a strict=False read of a damaged stream kept; the same attributes
+    as DamagedError, with the counts of the whole stream."""
+
+    def __init__(self, damage):
+        super().__init__(damage.describe() + "; kept as decoded (strict=False)")
+        self.kind = damage.kind
+        self.damaged_blocks = damage.damaged_blocks
+        self.samples_past_end = damage.samples_past_end
+
+
+def _damage_counter(strict):
+    """The library's damage counts, or None from a library too old to have
+    them: then nothing can tell a damaged stream from a whole one, so strict
+    reading is refused rather than quietly given up."""
+    counter = getattr(lib, "talveco_decoder_damage", None)
+    if counter is None and strict:
+        raise NotImplementedError(
+            "reading damaged streams as errors (strict=True, the default) needs "
+            "libtalveco 1.3.0 or later; strict=False reads without checking"
+        )
+    return counter
 
 
 def _last_error(code):
@@ -127,14 +226,20 @@ class _Callback:
 
 
 class _Decoder:
-    def __init__(self, file):
+    def __init__(self, file, strict=True):
+        self.strict = strict
+        self.counter = _damage_counter(strict)
+        self.damage = _Damage()
         self.handle = ctypes.c_void_p()
         self.callback = None
+        self.input_bytes = 0  # where known; 0 for a file object
         if isinstance(file, (str, os.PathLike)):
             _check(lib.talveco_decoder_open_file(os.fsencode(file), ctypes.byref(self.handle)))
+            self.input_bytes = os.stat(file).st_size
         elif isinstance(file, (bytes, bytearray, memoryview)):
             data = bytes(file) if not isinstance(file, bytes) else file
             _check(lib.talveco_decoder_open_memory(data, len(data), ctypes.byref(self.handle)))
+            self.input_bytes = len(data)
         elif hasattr(file, "read"):
             self.callback = _Callback(file)
             self.read_fn = self.callback.reader()
@@ -159,14 +264,47 @@ class _Decoder:
             raise _last_error(int(-got))
         return got
 
+    def check_damage(self):
+        """Takes the damage counts; a strict reader raises at the first."""
+        if self.counter is None:
+            return
+        damaged, past_end = ctypes.c_uint64(), ctypes.c_uint64()
+        _check(self.counter(self.handle, ctypes.byref(damaged), ctypes.byref(past_end)))
+        self.damage = _Damage(damaged.value, past_end.value)
+        if self.damage and self.strict:
+            raise DamagedError(self.damage)
+
     def read_frames(self, frames, dtype):
         """Up to `frames` whole frames as a (frames, channels) array; fewer
-        only at the end of the stream."""
+        only at the end of the stream. The array grows as the stream delivers
+        (doubling, in place where the allocator can), read into in pieces of
+        at most _READ_PIECE frames with the damage checked after each."""
         channels = self.info.channels
-        samples = numpy.empty(frames * channels, numpy.int16)
-        got = self.read_into(samples) // channels * channels
-        data = samples[:got].reshape(-1, channels)
-        return _converted(data, dtype)
+        samples = numpy.empty(self.first_capacity(frames) * channels, numpy.int16)
+        total = 0  # samples read
+        while total < frames * channels:
+            if total == samples.size:
+                samples = _grown(samples, min(frames * channels, 2 * samples.size))
+            want = min(samples.size - total, _READ_PIECE * channels)
+            got = self.read_into(samples[total : total + want])
+            total += got
+            self.check_damage()
+            if got < want:
+                break
+        total -= total % channels  # a stream that ends early may end inside a frame
+        return _converted(samples[:total].reshape(-1, channels), dtype)
+
+    def first_capacity(self, frames):
+        """The frames to allocate before reading `frames`."""
+        if not self.strict:
+            return frames  # all of them are wanted, whatever the input holds
+        plausible = self.input_bytes * _SAMPLES_PER_BYTE // self.info.channels
+        return min(frames, max(_READ_PIECE, plausible))
+
+    def warn_of_damage(self):
+        """A lenient reader's one warning, once the stream is read."""
+        if self.damage:
+            warnings.warn(DamagedWarning(self.damage), stacklevel=3)
 
     def close(self):
         if self.handle:
@@ -178,6 +316,15 @@ class _Decoder:
 
     def __exit__(self, *exception):
         self.close()
+
+
+def _grown(samples, size):
+    # A new array rather than a resize in place: numpy asks the system for
+    # huge pages for a large new array, which makes writing into it much
+    # faster than into what realloc leaves.
+    grown = numpy.empty(size, samples.dtype)
+    grown[: samples.size] = samples
+    return grown
 
 
 def _converted(data, dtype):
@@ -196,31 +343,38 @@ def _check_dtype(dtype):
 
 def info(file):
     """The stream's header: channels, samplerate, frames, levels, rows, duration."""
-    with _Decoder(file) as decoder:
+    with _Decoder(file, strict=False) as decoder:
         return decoder.info
 
 
-def read(file, dtype="int16"):
+def read(file, dtype="int16", strict=True):
     """The whole stream as (data, samplerate), data shaped (frames, channels):
-    int16 as decoded, or float32 in [-1, 1)."""
+    int16 as decoded, or float32 in [-1, 1). A damaged or cut short stream
+    raises DamagedError as soon as a read meets the damage; with
+    strict=False it is decoded to the end (damaged blocks skipped, what lies
+    past the end of a cut file near silence) and one DamagedWarning says
+    what was wrong."""
     _check_dtype(dtype)
-    with _Decoder(file) as decoder:
-        return decoder.read_frames(decoder.info.frames, dtype), decoder.info.samplerate
+    with _Decoder(file, strict) as decoder:
+        data = decoder.read_frames(decoder.info.frames, dtype)
+        decoder.warn_of_damage()
+        return data, decoder.info.samplerate
 
 
-def blocks(file, blocksize, dtype="int16"):
+def blocks(file, blocksize, dtype="int16", strict=True):
     """Yields the stream in arrays of `blocksize` frames (the last may be
-    shorter), for files too large to hold at once."""
+    shorter), for files too large to hold at once. Damage is raised, or
+    with strict=False warned of at the end, as by read()."""
     _check_dtype(dtype)
     if blocksize < 1:
         raise ValueError("blocksize must be at least 1")
-    with _Decoder(file) as decoder:
+    with _Decoder(file, strict) as decoder:
         while True:
             block = decoder.read_frames(blocksize, dtype)
-            if len(block) == 0:
-                return
-            yield block
+            if len(block) > 0:
+                yield block
             if len(block) < blocksize:
+                decoder.warn_of_damage()
                 return
 
 

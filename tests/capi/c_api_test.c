@@ -90,7 +90,8 @@ static size_t read_all(talveco_decoder* d, int16_t* out, size_t capacity) {
     return total;
 }
 
-static void check_decode(const char* name) {
+/* `damaged` and `past_end`: the C++ library's counts of the stream's damage. */
+static void check_decode(const char* name, uint64_t damaged, uint64_t past_end) {
     bytes stream = load(path_of(name, ".acm"));
     bytes expected = load(path_of(name, ".pcm"));
     size_t count = expected.size / 2;
@@ -111,6 +112,12 @@ static void check_decode(const char* name) {
         CHECK(got == count && memcmp(samples, expected.data, expected.size) == 0,
               "%s, way %d: %zu samples, %zu expected", name, way, got, count);
         CHECK(talveco_decoder_read(d, samples, 10) == 0, "%s: read after the end", name);
+        uint64_t met_damaged = 0, met_past_end = 0;
+        CHECK(talveco_decoder_damage(d, &met_damaged, &met_past_end) == 0 &&
+                  met_damaged == damaged && met_past_end == past_end,
+              "%s, way %d: damage %llu/%llu, the library counts %llu/%llu", name, way,
+              (unsigned long long)met_damaged, (unsigned long long)met_past_end,
+              (unsigned long long)damaged, (unsigned long long)past_end);
         talveco_decoder_close(d);
     }
     free(samples);
@@ -627,8 +634,8 @@ int main(int argc, char** argv) {
         int n = 0;
         for (char* f = strtok(line, "\t\n"); f != NULL && n < 9; f = strtok(NULL, "\t\n"))
             field[n++] = f;
-        if (n == 2 && strcmp(field[0], "decode") == 0)
-            check_decode(field[1]);
+        if (n == 4 && strcmp(field[0], "decode") == 0)
+            check_decode(field[1], strtoull(field[2], NULL, 10), strtoull(field[3], NULL, 10));
         else if (n == 9 && strcmp(field[0], "encode") == 0)
             check_encode(field);
         else
