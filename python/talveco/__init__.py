@@ -15,6 +15,7 @@ what decodes and warns (talveco.DamagedWarning) instead.
 
 import ctypes
 import errno
+import numbers
 import os
 import warnings
 from dataclasses import dataclass
@@ -214,7 +215,7 @@ class _Callback:
                 self.file.write(ctypes.string_at(data, size))
                 return 0
             except BaseException as exception:  # noqa: B036 - re-raised after the call
-                return self.fail(exception)
+                return -self.fail(exception)
 
         return WRITE_FN(write)
 
@@ -366,6 +367,7 @@ def blocks(file, blocksize, dtype="int16", strict=True):
     shorter), for files too large to hold at once. Damage is raised, or
     with strict=False warned of at the end, as by read()."""
     _check_dtype(dtype)
+    blocksize = _whole_number("blocksize", blocksize)
     if blocksize < 1:
         raise ValueError("blocksize must be at least 1")
     with _Decoder(file, strict) as decoder:
@@ -378,19 +380,87 @@ def blocks(file, blocksize, dtype="int16", strict=True):
                 return
 
 
-def _settings(quality, bitrate, levels, rows):
-    settings = EncoderSettings()
-    lib.talveco_encoder_settings_init(ctypes.byref(settings))
-    if quality is not None:
-        settings.quality = quality
-    if bitrate is not None:
-        settings.bitrate_kbps = bitrate
-    for name, value in (("levels", levels), ("rows", rows)):
-        if value is not None:
-            if not 0 <= value < AUTOMATIC:
-                raise ValueError(f"{name} out of range: {value}")
-            setattr(settings, name, value)
-    return settings
+def _whole_number(name, value):
+    # bool is an int to Python, but True is no rate nor count anyone means.
+    if isinstance(value, (bool, numpy.bool_)) or not isinstance(value, numbers.Integral):
+        raise TypeError(f"{name} wants a whole number, not {value!r}")
+    return int(value)
+
+
+def _number(name, value):
+    if isinstance(value, (bool, numpy.bool_)) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} wants a number, not {value!r}")
+    return float(value)
+
+
+class _Arguments:
+    """The encoder's arguments on their way to the library, which checks each
+    against its one table of limits (talveco/limits.h) and refuses what lies
+    outside with the words talveco-encode prints. Some values cannot reach it
+    as given: ctypes wraps a negative or too large number into the 32 bits of
+    an unsigned int (-1 becomes 4294967295, which levels and rows read as
+    automatic), and a bitrate of 0 reads as constant quality. Such a value
+    goes as a stand-in the library refuses for that same argument, and its
+    refusal then quotes the value given."""
+
+    # One stand-in for each argument, so that a refusal shows whose it was.
+    STAND_INS = {"samplerate": 0xFFFFFFFE, "levels": 0xFFFFFFFD, "rows": 0xFFFFFFFC}
+    BITRATE_STAND_IN = -1.0
+
+    def __init__(self):
+        self.given = {}  # a stand-in as the library's message prints it -> the value given
+
+    def unsigned(self, name, value):
+        value = _whole_number(name, value)
+        if 0 <= value < AUTOMATIC:
+            return value
+        stand_in = self.STAND_INS[name]
+        self.given[str(stand_in)] = value
+        return stand_in
+
+    def bitrate(self, value):
+        if _number("bitrate", value) != 0:
+            return float(value)
+        self.given["-1"] = value
+        return self.BITRATE_STAND_IN
+
+    def settings(self, quality, bitrate, levels, rows):
+        settings = EncoderSettings()
+        lib.talveco_encoder_settings_init(ctypes.byref(settings))
+        if quality is not None:
+            settings.quality = _number("quality", quality)
+        if bitrate is not None:
+            settings.bitrate_kbps = self.bitrate(bitrate)
+        if levels is not None:
+            settings.levels = self.unsigned("levels", levels)
+        if rows is not None:
+            settings.rows = self.unsigned("rows", rows)
+        return settings
+
+    def check(self, code):
+        """_check for the open, with the value given where a stand-in went."""
+        if code == 0:
+            return
+        error = _last_error(code)
+        message = str(error)
+        for shown, value in self.given.items():
+            if message.endswith(", not " + shown):
+                message = message[: -len(shown)] + str(value)
+                error = Error(code, message, error.errno)
+        raise error
+
+
+def _refuse_unencodable_channels(data):
+    channels = data.shape[1]
+    if channels <= 2:
+        return
+    refused = f"{channels} channels: only mono and stereo files can be encoded"
+    if data.shape[0] <= 2:
+        refused += (
+            f"; data shaped {data.shape} looks like (channels, frames), and write() takes"
+            " (frames, channels): pass data.T"
+        )
+    raise ValueError(refused)
 
 
 def _frames_of(data):
@@ -399,8 +469,11 @@ def _frames_of(data):
         data = data.reshape(-1, 1)
     if data.ndim != 2 or data.shape[1] < 1:
         raise ValueError("data must be 1-D (mono) or shaped (frames, channels)")
-    if data.dtype == numpy.int16:
-        return numpy.ascontiguousarray(data)
+    _refuse_unencodable_channels(data)
+    # Any byte order and any strides: the library takes native int16 in rows
+    # of whole frames, and floating point goes through a native copy anyway.
+    if data.dtype.kind == "i" and data.dtype.itemsize == 2:
+        return numpy.ascontiguousarray(data, numpy.int16)
     if data.dtype.kind == "f":
         return data
     raise TypeError("data must be int16 or floating point, not " + str(data.dtype))
@@ -444,24 +517,33 @@ def write(file, data, samplerate, quality=None, bitrate=None, levels=None, rows=
     like, an earlier ACM stream (a path, bytes or a binary file object) that
     `data` is an edit of, as talveco-encode --like: its levels and rows are
     taken, and the blocks the edit left alone are coded as they were there, so
-    that they decode exactly as before. Returns a Report."""
+    that they decode exactly as before. Returns a Report.
+
+    data is 1-D (mono) or shaped (frames, channels), mono or stereo as
+    talveco-encode encodes, in any byte order and with any strides. Numbers are checked, not wrapped or
+    read as a default: a value outside the format's limits raises Error
+    (kind "OutsideLimits") with the library's bounds and the value given;
+    samplerate, levels and rows must be whole numbers, quality and bitrate
+    numbers, and bool is neither."""
     data = _frames_of(data)
-    settings = _settings(quality, bitrate, levels, rows)
+    arguments = _Arguments()
+    rate = arguments.unsigned("samplerate", samplerate)
+    settings = arguments.settings(quality, bitrate, levels, rows)
     handle = ctypes.c_void_p()
     callback = None
     channels = data.shape[1]
     if isinstance(file, (str, os.PathLike)):
-        _check(
+        arguments.check(
             lib.talveco_encoder_open_file(
-                os.fsencode(file), channels, samplerate, ctypes.byref(settings), ctypes.byref(handle)
+                os.fsencode(file), channels, rate, ctypes.byref(settings), ctypes.byref(handle)
             )
         )
     elif hasattr(file, "write"):
         callback = _Callback(file)
         write_fn = callback.writer()
-        _check(
+        arguments.check(
             lib.talveco_encoder_open_callbacks(
-                channels, samplerate, ctypes.byref(settings), write_fn, None, ctypes.byref(handle)
+                channels, rate, ctypes.byref(settings), write_fn, None, ctypes.byref(handle)
             )
         )
     else:

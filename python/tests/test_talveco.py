@@ -367,3 +367,82 @@ def test_a_failing_file_object_raises_its_own_exception_in_every_reader(speech):
     ):
         with pytest.raises(ConnectionResetError):
             read(FailingFile(stream, len(stream) // 2, ConnectionResetError("gone")))
+
+
+# ---- what write() refuses and converts ----
+
+ZEROS = numpy.zeros(1000, "i2")
+
+
+@pytest.mark.parametrize(
+    "arguments, exception, said",
+    [
+        # Channels first, and more channels than the programs encode.
+        ((numpy.zeros((2, 22050), "i2"), 22050), ValueError, "22050 channels: only mono and"),
+        ((numpy.zeros((2, 22050), "i2"), 22050), ValueError, "pass data.T"),
+        ((numpy.zeros((500, 3), "i2"), 8000), ValueError, "3 channels: only mono and stereo"),
+        # Numbers ctypes would wrap, and what the library would read as "automatic" or
+        # "constant quality": refused with the library's bounds and the value given.
+        ((ZEROS, 2**32 + 8000), talveco.Error, "to 65535 Hz (resample first), not 4294975296"),
+        ((ZEROS, -1), talveco.Error, "rate must be from 1 to 65535 Hz (resample first), not -1"),
+        ((ZEROS, 70000), talveco.Error, "not 70000"),
+        ((ZEROS, 8000, {"levels": 0xFFFFFFFF}), talveco.Error, "from 0 to 15, not 4294967295"),
+        ((ZEROS, 8000, {"levels": -1}), talveco.Error, "levels must be from 0 to 15, not -1"),
+        ((ZEROS, 8000, {"rows": 2**40}), talveco.Error, "from 1 to 4095, not 1099511627776"),
+        ((ZEROS, 8000, {"rows": -5, "levels": -2}), talveco.Error, "0 to 15, not -2"),
+        ((ZEROS, 8000, {"bitrate": 0}), talveco.Error, "the bitrate must be from 1 to 128 kbit/s"),
+        ((ZEROS, 8000, {"bitrate": 0}), talveco.Error, ", not 0"),
+        ((ZEROS, 8000, {"bitrate": float("nan")}), talveco.Error, "not nan"),
+        ((ZEROS, 8000, {"quality": float("nan")}), talveco.Error, "from 0 to 10, not nan"),
+        ((ZEROS, 8000, {"quality": 10.5}), talveco.Error, "not 10.5"),
+        # Types: bool is no number here, nor is text; a rate is whole.
+        ((ZEROS, True), TypeError, "samplerate wants a whole number, not True"),
+        ((ZEROS, 22050.0), TypeError, "samplerate wants a whole number, not 22050.0"),
+        ((ZEROS, 8000, {"quality": True}), TypeError, "quality wants a number, not True"),
+        ((ZEROS, 8000, {"bitrate": "64"}), TypeError, "bitrate wants a number, not '64'"),
+        ((ZEROS, 8000, {"levels": 3.0}), TypeError, "levels wants a whole number, not 3.0"),
+        ((ZEROS, 8000, {"rows": numpy.bool_(True)}), TypeError, "rows wants a whole number"),
+    ],
+)
+def test_write_refuses_what_cannot_be_meant(arguments, exception, said, tmp_path):
+    data, rate = arguments[:2]
+    settings = arguments[2] if len(arguments) > 2 else {}
+    for target in (io.BytesIO(), str(tmp_path / "out.acm")):
+        with pytest.raises(exception) as raised:
+            talveco.write(target, data, rate, **settings)
+        assert said in str(raised.value)
+        if exception is talveco.Error:
+            assert raised.value.kind == "OutsideLimits"
+    assert os.listdir(tmp_path) == []
+
+
+def encoded(data, rate=22050, **settings):
+    out = io.BytesIO()
+    talveco.write(out, data, rate, **settings)
+    return out.getvalue()
+
+
+def test_write_converts_byte_order_and_strides():
+    t = numpy.arange(20001)
+    stereo = numpy.stack([3000 * numpy.sin(t * 0.07), 2000 * numpy.cos(t * 0.11)], axis=1)
+    native = stereo.astype(numpy.int16)
+    for data in (native, native[:, 0]):
+        assert encoded(data.astype(">i2")) == encoded(data)
+        assert encoded(data[::2]) == encoded(data[::2].copy())
+        assert encoded(data[::-3].astype(">i2")) == encoded(data[::-3].copy())
+    as_float = (stereo / 32768).astype(numpy.float32)
+    assert encoded(as_float.astype(">f4")) == encoded(as_float)
+    assert encoded(as_float[::2]) == encoded(as_float[::2].copy())
+    # Whole numbers of numpy's own types are whole numbers.
+    assert encoded(native, numpy.int64(22050), levels=numpy.uint8(4)) == encoded(native, levels=4)
+    decoded, _ = talveco.read(encoded(native[::2], levels=4, rows=16))
+    assert decoded.shape == native[::2].shape
+
+
+def test_a_refused_like_stream_leaves_no_file(tmp_path):
+    with pytest.raises(talveco.Error) as raised:
+        talveco.write(str(tmp_path / "edit.acm"), ZEROS, 8000, like=b"RIFF....WAVEfmt ")
+    assert raised.value.kind == "NotAcmFile"
+    with pytest.raises(FileNotFoundError):
+        talveco.write(str(tmp_path / "edit.acm"), ZEROS, 8000, like=str(tmp_path / "missing.acm"))
+    assert os.listdir(tmp_path) == []
