@@ -378,8 +378,7 @@ ZEROS = numpy.zeros(1000, "i2")
     "arguments, exception, said",
     [
         # Channels first, and more channels than the programs encode.
-        ((numpy.zeros((2, 22050), "i2"), 22050), ValueError, "22050 channels: only mono and"),
-        ((numpy.zeros((2, 22050), "i2"), 22050), ValueError, "pass data.T"),
+        ((numpy.zeros((2, 22050), "i2"), 22050), ValueError, ("22050 channels: only", "data.T")),
         ((numpy.zeros((500, 3), "i2"), 8000), ValueError, "3 channels: only mono and stereo"),
         # Numbers ctypes would wrap, and what the library would read as "automatic" or
         # "constant quality": refused with the library's bounds and the value given.
@@ -390,8 +389,7 @@ ZEROS = numpy.zeros(1000, "i2")
         ((ZEROS, 8000, {"levels": -1}), talveco.Error, "levels must be from 0 to 15, not -1"),
         ((ZEROS, 8000, {"rows": 2**40}), talveco.Error, "from 1 to 4095, not 1099511627776"),
         ((ZEROS, 8000, {"rows": -5, "levels": -2}), talveco.Error, "0 to 15, not -2"),
-        ((ZEROS, 8000, {"bitrate": 0}), talveco.Error, "the bitrate must be from 1 to 128 kbit/s"),
-        ((ZEROS, 8000, {"bitrate": 0}), talveco.Error, ", not 0"),
+        ((ZEROS, 8000, {"bitrate": 0}), talveco.Error, ("bitrate must be from 1 to", ", not 0")),
         ((ZEROS, 8000, {"bitrate": float("nan")}), talveco.Error, "not nan"),
         ((ZEROS, 8000, {"quality": float("nan")}), talveco.Error, "from 0 to 10, not nan"),
         ((ZEROS, 8000, {"quality": 10.5}), talveco.Error, "not 10.5"),
@@ -410,7 +408,8 @@ def test_write_refuses_what_cannot_be_meant(arguments, exception, said, tmp_path
     for target in (io.BytesIO(), str(tmp_path / "out.acm")):
         with pytest.raises(exception) as raised:
             talveco.write(target, data, rate, **settings)
-        assert said in str(raised.value)
+        for fragment in (said,) if isinstance(said, str) else said:
+            assert fragment in str(raised.value)
         if exception is talveco.Error:
             assert raised.value.kind == "OutsideLimits"
     assert os.listdir(tmp_path) == []
