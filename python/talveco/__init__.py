@@ -277,9 +277,9 @@ class _Decoder:
 
     def read_frames(self, frames, dtype):
         """Up to `frames` whole frames as a (frames, channels) array; fewer
-        only at the end of the stream. The array grows as the stream delivers
-        (doubling, in place where the allocator can), read into in pieces of
-        at most _READ_PIECE frames with the damage checked after each."""
+        only at the end of the stream. The array starts at first_capacity and
+        doubles while the stream delivers more; it is read into in pieces of
+        at most _READ_PIECE frames, with the damage checked after each."""
         channels = self.info.channels
         samples = numpy.empty(self.first_capacity(frames) * channels, numpy.int16)
         total = 0  # samples read
@@ -320,9 +320,7 @@ class _Decoder:
 
 
 def _grown(samples, size):
-    # A new array rather than a resize in place: numpy asks the system for
-    # huge pages for a large new array, which makes writing into it much
-    # faster than into what realloc leaves.
+    # Doubling keeps the samples copied to fewer than the final count.
     grown = numpy.empty(size, samples.dtype)
     grown[: samples.size] = samples
     return grown
