@@ -49,20 +49,33 @@ struct talveco_encoder {
     std::uint64_t clipped = 0;
     std::uint64_t notNumbers = 0;
     std::optional<talveco_encoder_report> report;  // set once the stream is complete
-    // A write function's failure, after the C++ encoder had finished: it
-    // ends this encoder as a failure inside the C++ encoder would.
-    std::optional<std::string> deliveryFailure;
+    // The first failure, which ended this encoder: one of the C++ encoder's,
+    // or a write function's after the C++ encoder had finished. Kept here too
+    // so that the calls this layer answers itself (set_like, report, bytes)
+    // refuse a failed encoder as the C++ encoder refuses its own calls.
+    std::optional<std::string> failure;
 
     void refuseIfFailed() const {
-        if (deliveryFailure) {
-            throw Failure(
-                FailureKind::FailedEarlier,
-                "the encoder failed earlier (" + *deliveryFailure + ") and takes no more calls");
+        if (failure) {
+            throw Failure(FailureKind::FailedEarlier,
+                          "the encoder failed earlier (" + *failure + ") and takes no more calls");
         }
     }
-    talveco::AcmEncoder& usable() {
+
+    // Runs a call of the C++ encoder, noting a failure that ends it: any
+    // exception but the misuse it refuses and survives.
+    template <typename Call>
+    auto run(Call call) {
         refuseIfFailed();
-        return encoder;
+        try {
+            return call(encoder);
+        } catch (const Failure& failed) {
+            if (failed.kind() != FailureKind::InvalidCall) failure = failed.what();
+            throw;
+        } catch (const std::exception& failed) {
+            failure = failed.what();
+            throw;
+        }
     }
 };
 
@@ -189,7 +202,7 @@ void deliver(talveco_encoder& e) {
             if (error < 0)
                 error = error == INT_MIN ? EIO : -error;  // a negated number, taken as meant
             const Failure failure(talveco::failureKindForErrno(error), error);
-            e.deliveryFailure = failure.what();
+            e.failure = failure.what();
             throw failure;
         }
     }
@@ -304,6 +317,16 @@ long long talveco_decoder_read(talveco_decoder* d, int16_t* samples, size_t coun
     return code == TALVECO_OK ? got : -code;
 }
 
+int talveco_decoder_damage(const talveco_decoder* d, uint64_t* damaged_blocks,
+                           uint64_t* samples_past_end) {
+    return guarded("talveco_decoder_damage", [&] {
+        require(d != nullptr && damaged_blocks != nullptr && samples_past_end != nullptr,
+                "decoder and counts must not be NULL");
+        *damaged_blocks = d->stream.damagedBlocks();
+        *samples_past_end = d->stream.samplesPastEndOfInput();
+    });
+}
+
 void talveco_decoder_close(talveco_decoder* d) {
     delete d;
 }
@@ -372,7 +395,9 @@ int talveco_encoder_write(talveco_encoder* e, const int16_t* samples, size_t cou
         require(e != nullptr, "the encoder is NULL");
         require(samples != nullptr || count == 0, "samples is NULL");
         e->started = true;
-        e->usable().write(std::span<const std::int16_t>(samples, count));
+        e->run([&](talveco::AcmEncoder& encoder) {
+            encoder.write(std::span<const std::int16_t>(samples, count));
+        });
     });
 }
 
@@ -386,7 +411,7 @@ int talveco_encoder_write_double(talveco_encoder* e, const double* samples, size
         for (std::size_t i = 0; i < count; ++i)
             rounded[i] = talveco::sixteenBitsFromFullScale(samples[i], clipped, notNumbers);
         e->started = true;
-        e->usable().write(rounded);
+        e->run([&](talveco::AcmEncoder& encoder) { encoder.write(rounded); });
         e->clipped += clipped;
         e->notNumbers += notNumbers;
     });
@@ -396,7 +421,8 @@ int talveco_encoder_finish(talveco_encoder* e, double* snr_db, double* bits_per_
     return guarded("talveco_encoder_finish", [&] {
         require(e != nullptr, "the encoder is NULL");
         e->started = true;
-        const talveco_encoder_report report = reportOf(e->usable().finish(), *e);
+        const talveco_encoder_report report =
+            reportOf(e->run([](talveco::AcmEncoder& encoder) { return encoder.finish(); }), *e);
         if (e->target == talveco_encoder::Target::callback) deliver(*e);
         e->report = report;
         if (snr_db != nullptr) *snr_db = report.snr_db;
@@ -419,6 +445,7 @@ int talveco_encoder_bytes(const talveco_encoder* e, const uint8_t** data, size_t
                 "encoder, data and size must not be NULL");
         *data = nullptr;
         *size = 0;
+        e->refuseIfFailed();
         if (e->target == talveco_encoder::Target::callback)
             throw Failure(FailureKind::InvalidCall,
                           "an encoder with a write function keeps no stream");

@@ -28,6 +28,10 @@
  *   as with free().
  * - A NULL handle or a NULL pointer where one is needed is refused with
  *   TALVECO_E_INVALID_ARGUMENT (void functions then do nothing).
+ * - A caller's function (read or write) reports a failure as a negated
+ *   system error number (-EIO, -ENOSPC), which gives the failure's code as
+ *   the system's would (-ENOSPC: TALVECO_E_DISK_FULL), and
+ *   talveco_error_errno() the number itself.
  * - Sample buffers hold interleaved 16-bit samples, all channels of the
  *   first frame, then of the second, and so on; counts are in samples, not
  *   bytes.
@@ -112,6 +116,15 @@ void talveco_decoder_info(const talveco_decoder* d, talveco_stream_info* info);
  * damaged block is skipped. `samples` may be NULL only when count is 0. */
 long long talveco_decoder_read(talveco_decoder* d, int16_t* samples, size_t count);
 
+/* The damage the reads so far met: blocks that could not be decoded and were
+ * skipped, and samples delivered from past the end of the input (a stream cut
+ * short goes on as near silence up to the count its header announced). Both
+ * 0 for a whole stream; the talveco programs fail a file when either is not.
+ * Read and check after every read to stop at the first damage rather than
+ * decode a whole damaged stream. Since 1.3.0. */
+int talveco_decoder_damage(const talveco_decoder* d, uint64_t* damaged_blocks,
+                           uint64_t* samples_past_end);
+
 void talveco_decoder_close(talveco_decoder* d);
 
 /* ---- Encoding ---- */
@@ -154,9 +167,12 @@ int talveco_encoder_open_memory(unsigned channels, unsigned rate, const talveco_
                                 talveco_encoder** out);
 
 /* Where an encoder opened with talveco_encoder_open_callbacks puts its
- * stream: take `size` bytes from `data` and return 0, or a system error
- * number (EIO) on a failure. finish calls it with the whole stream, in
- * order, in pieces of any size, on its own thread. */
+ * stream: take `size` bytes from `data` and return 0, or a negated system
+ * error number (-EIO) on a failure, which fails the finish and the encoder.
+ * A positive number is taken as the same error (-EIO and EIO alike), for
+ * write functions written to this interface's first documentation. finish
+ * calls it with the whole stream, in order, in pieces of any size, on its
+ * own thread. */
 typedef int (*talveco_write_fn)(void* user, const void* data, size_t size);
 int talveco_encoder_open_callbacks(unsigned channels, unsigned rate,
                                    const talveco_encoder_settings* s, talveco_write_fn write,
@@ -175,7 +191,8 @@ int talveco_encoder_open_callbacks(unsigned channels, unsigned rate,
  * such a block is coded to give every sample exactly where that costs at
  * most 1.5 times the bits of coding it afresh. Call it
  * after the open and before the first write or finish (later:
- * TALVECO_E_INVALID_CALL). A stream that does not begin with an ACM header is
+ * TALVECO_E_INVALID_CALL; on a failed encoder TALVECO_E_FAILED_EARLIER, as
+ * every call). A stream that does not begin with an ACM header is
  * refused with TALVECO_E_NOT_ACM_FILE, blocks larger than the encoder makes
  * with TALVECO_E_OUTSIDE_LIMITS; a refusal leaves the encoder as it was.
  * Blocks from a damaged one on, or cut short, are not reused. Since 1.2.0. */
@@ -197,10 +214,12 @@ int talveco_encoder_write_double(talveco_encoder* e, const double* samples, size
  * callback). Call once; a second call, or a write after it, fails with
  * TALVECO_E_INVALID_CALL. snr_db and bits_per_sample may be NULL. */
 int talveco_encoder_finish(talveco_encoder* e, double* snr_db, double* bits_per_sample);
-/* The report of a finished encoder (else TALVECO_E_INVALID_CALL). */
+/* The report of a finished encoder (else TALVECO_E_INVALID_CALL, or
+ * TALVECO_E_FAILED_EARLIER once it failed). */
 int talveco_encoder_report_get(const talveco_encoder* e, talveco_encoder_report* report);
 /* The stream of a finished memory encoder, valid until its close (else
- * TALVECO_E_INVALID_CALL). */
+ * TALVECO_E_INVALID_CALL: a file or write function encoder keeps none; or
+ * TALVECO_E_FAILED_EARLIER once it failed). */
 int talveco_encoder_bytes(const talveco_encoder* e, const uint8_t** data, size_t* size);
 
 void talveco_encoder_close(talveco_encoder* e);

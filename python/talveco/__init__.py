@@ -7,11 +7,17 @@
 A file is a path, bytes (read only), or a binary file object. Failures raise
 talveco.Error with the message the talveco programs print and the kind of
 failure; the GIL is released while the library decodes or encodes.
+
+A stream with damaged blocks, or cut short, fails reading with
+talveco.DamagedError, as the programs fail such files; strict=False keeps
+what decodes and warns (talveco.DamagedWarning) instead.
 """
 
 import ctypes
 import errno
+import numbers
 import os
+import warnings
 from dataclasses import dataclass
 
 import numpy
@@ -26,11 +32,33 @@ from talveco._library import (
     lib,
 )
 
-__all__ = ["Error", "Info", "Report", "read", "info", "blocks", "write", "__version__"]
+__all__ = [
+    "Error",
+    "DamagedError",
+    "DamagedWarning",
+    "Info",
+    "Report",
+    "read",
+    "info",
+    "blocks",
+    "write",
+    "__version__",
+]
 __version__ = lib.talveco_version().decode()
 
 # Samples converted to float64 at a time when writing floating-point data.
 _FLOAT_PIECE = 1 << 20
+# Frames decoded at a time. A header may announce far more than its file
+# holds (2^30 samples in 14 bytes): reading in pieces and checking the damage
+# after each stops such a file early instead of allocating what it announces.
+_READ_PIECE = 1 << 16
+# The output array is allocated at once up to the samples the input could
+# plausibly hold, at this many a byte (0.125 bits a sample: coded sound takes
+# more, only long silence less): a header announcing more than that may be a
+# lie, so the array grows as the samples arrive. Allocating the size a
+# stream turns out to have at once, rather than growing into it, keeps
+# reading a large file as fast as the library decodes.
+_SAMPLES_PER_BYTE = 64
 
 
 class Error(Exception):
@@ -43,6 +71,78 @@ class Error(Exception):
         self.code = code
         self.kind = (lib.talveco_error_name(code) or b"Unknown").decode()
         self.errno = error_number
+
+
+def _plural(count, noun):
+    return f"{count} {noun}" + ("" if count == 1 else "s")
+
+
+@dataclass(frozen=True)
+class _Damage:
+    """The damage a decoder met so far, as the library counts it."""
+
+    damaged_blocks: int = 0
+    samples_past_end: int = 0
+
+    def __bool__(self):
+        return self.damaged_blocks > 0 or self.samples_past_end > 0
+
+    @property
+    def kind(self):
+        return "DamagedBlocks" if self.damaged_blocks else "Truncated"
+
+    def describe(self):
+        """What is wrong, in the words talveco-decode reports it with."""
+        said = []
+        if self.damaged_blocks:
+            said.append(_plural(self.damaged_blocks, "damaged block") + " could not be decoded")
+        if self.samples_past_end:
+            said.append(
+                "truncated: "
+                + _plural(self.samples_past_end, "sample")
+                + " decoded from past the end of the file"
+            )
+        return "; ".join(said)
+
+
+class DamagedError(Error):
+    """A stream that is damaged or cut short, found while reading it. `kind` is
+    "DamagedBlocks" (blocks that could not be decoded, perhaps also cut
+    short) or "Truncated" (cut short: samples came from past the end of the
+    input); `damaged_blocks` and `samples_past_end` are the library's counts
+    when reading stopped, at the first piece that met the damage."""
+
+    def __init__(self, damage):
+        Exception.__init__(self, damage.describe() + " (strict=False keeps what decodes)")
+        self.code = None
+        self.kind = damage.kind
+        self.errno = 0
+        self.damaged_blocks = damage.damaged_blocks
+        self.samples_past_end = damage.samples_past_end
+
+
+class DamagedWarning(UserWarning):
+    """What a strict=False read of a damaged stream kept; the same attributes
+    as DamagedError, with the counts of the whole stream."""
+
+    def __init__(self, damage):
+        super().__init__(damage.describe() + "; kept as decoded (strict=False)")
+        self.kind = damage.kind
+        self.damaged_blocks = damage.damaged_blocks
+        self.samples_past_end = damage.samples_past_end
+
+
+def _damage_counter(strict):
+    """The library's damage counts, or None from a library too old to have
+    them: then nothing can tell a damaged stream from a whole one, so strict
+    reading is refused rather than quietly given up."""
+    counter = getattr(lib, "talveco_decoder_damage", None)
+    if counter is None and strict:
+        raise NotImplementedError(
+            "reading damaged streams as errors (strict=True, the default) needs "
+            "libtalveco 1.3.0 or later; strict=False reads without checking"
+        )
+    return counter
 
 
 def _last_error(code):
@@ -115,7 +215,7 @@ class _Callback:
                 self.file.write(ctypes.string_at(data, size))
                 return 0
             except BaseException as exception:  # noqa: B036 - re-raised after the call
-                return self.fail(exception)
+                return -self.fail(exception)
 
         return WRITE_FN(write)
 
@@ -127,14 +227,20 @@ class _Callback:
 
 
 class _Decoder:
-    def __init__(self, file):
+    def __init__(self, file, strict=True):
+        self.strict = strict
+        self.counter = _damage_counter(strict)
+        self.damage = _Damage()
         self.handle = ctypes.c_void_p()
         self.callback = None
+        self.input_bytes = 0  # where known; 0 for a file object
         if isinstance(file, (str, os.PathLike)):
             _check(lib.talveco_decoder_open_file(os.fsencode(file), ctypes.byref(self.handle)))
+            self.input_bytes = os.stat(file).st_size
         elif isinstance(file, (bytes, bytearray, memoryview)):
             data = bytes(file) if not isinstance(file, bytes) else file
             _check(lib.talveco_decoder_open_memory(data, len(data), ctypes.byref(self.handle)))
+            self.input_bytes = len(data)
         elif hasattr(file, "read"):
             self.callback = _Callback(file)
             self.read_fn = self.callback.reader()
@@ -159,14 +265,47 @@ class _Decoder:
             raise _last_error(int(-got))
         return got
 
+    def check_damage(self):
+        """Takes the damage counts; a strict reader raises at the first."""
+        if self.counter is None:
+            return
+        damaged, past_end = ctypes.c_uint64(), ctypes.c_uint64()
+        _check(self.counter(self.handle, ctypes.byref(damaged), ctypes.byref(past_end)))
+        self.damage = _Damage(damaged.value, past_end.value)
+        if self.damage and self.strict:
+            raise DamagedError(self.damage)
+
     def read_frames(self, frames, dtype):
         """Up to `frames` whole frames as a (frames, channels) array; fewer
-        only at the end of the stream."""
+        only at the end of the stream. The array starts at first_capacity and
+        doubles while the stream delivers more; it is read into in pieces of
+        at most _READ_PIECE frames, with the damage checked after each."""
         channels = self.info.channels
-        samples = numpy.empty(frames * channels, numpy.int16)
-        got = self.read_into(samples) // channels * channels
-        data = samples[:got].reshape(-1, channels)
-        return _converted(data, dtype)
+        samples = numpy.empty(self.first_capacity(frames) * channels, numpy.int16)
+        total = 0  # samples read
+        while total < frames * channels:
+            if total == samples.size:
+                samples = _grown(samples, min(frames * channels, 2 * samples.size))
+            want = min(samples.size - total, _READ_PIECE * channels)
+            got = self.read_into(samples[total : total + want])
+            total += got
+            self.check_damage()
+            if got < want:
+                break
+        total -= total % channels  # a stream that ends early may end inside a frame
+        return _converted(samples[:total].reshape(-1, channels), dtype)
+
+    def first_capacity(self, frames):
+        """The frames to allocate before reading `frames`."""
+        if not self.strict:
+            return frames  # all of them are wanted, whatever the input holds
+        plausible = self.input_bytes * _SAMPLES_PER_BYTE // self.info.channels
+        return min(frames, max(_READ_PIECE, plausible))
+
+    def warn_of_damage(self):
+        """A lenient reader's one warning, once the stream is read."""
+        if self.damage:
+            warnings.warn(DamagedWarning(self.damage), stacklevel=3)
 
     def close(self):
         if self.handle:
@@ -178,6 +317,13 @@ class _Decoder:
 
     def __exit__(self, *exception):
         self.close()
+
+
+def _grown(samples, size):
+    # Doubling keeps the samples copied to fewer than the final count.
+    grown = numpy.empty(size, samples.dtype)
+    grown[: samples.size] = samples
+    return grown
 
 
 def _converted(data, dtype):
@@ -196,47 +342,123 @@ def _check_dtype(dtype):
 
 def info(file):
     """The stream's header: channels, samplerate, frames, levels, rows, duration."""
-    with _Decoder(file) as decoder:
+    with _Decoder(file, strict=False) as decoder:
         return decoder.info
 
 
-def read(file, dtype="int16"):
+def read(file, dtype="int16", strict=True):
     """The whole stream as (data, samplerate), data shaped (frames, channels):
-    int16 as decoded, or float32 in [-1, 1)."""
+    int16 as decoded, or float32 in [-1, 1). A damaged or cut short stream
+    raises DamagedError as soon as a read meets the damage; with
+    strict=False it is decoded to the end (damaged blocks skipped, what lies
+    past the end of a cut file near silence) and one DamagedWarning says
+    what was wrong."""
     _check_dtype(dtype)
-    with _Decoder(file) as decoder:
-        return decoder.read_frames(decoder.info.frames, dtype), decoder.info.samplerate
+    with _Decoder(file, strict) as decoder:
+        data = decoder.read_frames(decoder.info.frames, dtype)
+        decoder.warn_of_damage()
+        return data, decoder.info.samplerate
 
 
-def blocks(file, blocksize, dtype="int16"):
+def blocks(file, blocksize, dtype="int16", strict=True):
     """Yields the stream in arrays of `blocksize` frames (the last may be
-    shorter), for files too large to hold at once."""
+    shorter), for files too large to hold at once. Damage is raised, or
+    with strict=False warned of at the end, as by read()."""
     _check_dtype(dtype)
+    blocksize = _whole_number("blocksize", blocksize)
     if blocksize < 1:
         raise ValueError("blocksize must be at least 1")
-    with _Decoder(file) as decoder:
+    with _Decoder(file, strict) as decoder:
         while True:
             block = decoder.read_frames(blocksize, dtype)
-            if len(block) == 0:
-                return
-            yield block
+            if len(block) > 0:
+                yield block
             if len(block) < blocksize:
+                decoder.warn_of_damage()
                 return
 
 
-def _settings(quality, bitrate, levels, rows):
-    settings = EncoderSettings()
-    lib.talveco_encoder_settings_init(ctypes.byref(settings))
-    if quality is not None:
-        settings.quality = quality
-    if bitrate is not None:
-        settings.bitrate_kbps = bitrate
-    for name, value in (("levels", levels), ("rows", rows)):
-        if value is not None:
-            if not 0 <= value < AUTOMATIC:
-                raise ValueError(f"{name} out of range: {value}")
-            setattr(settings, name, value)
-    return settings
+def _whole_number(name, value):
+    # bool is an int to Python, but True is no rate nor count anyone means.
+    if isinstance(value, (bool, numpy.bool_)) or not isinstance(value, numbers.Integral):
+        raise TypeError(f"{name} wants a whole number, not {value!r}")
+    return int(value)
+
+
+def _number(name, value):
+    if isinstance(value, (bool, numpy.bool_)) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} wants a number, not {value!r}")
+    return float(value)
+
+
+class _Arguments:
+    """The encoder's arguments on their way to the library, which checks each
+    against its one table of limits (talveco/limits.h) and refuses what lies
+    outside with the words talveco-encode prints. Some values cannot reach it
+    as given: ctypes wraps a negative or too large number into the 32 bits of
+    an unsigned int (-1 becomes 4294967295, which levels and rows read as
+    automatic), and a bitrate of 0 reads as constant quality. Such a value
+    goes as a stand-in the library refuses for that same argument, and its
+    refusal then quotes the value given."""
+
+    # One stand-in for each argument, so that a refusal shows whose it was.
+    STAND_INS = {"samplerate": 0xFFFFFFFE, "levels": 0xFFFFFFFD, "rows": 0xFFFFFFFC}
+    BITRATE_STAND_IN = -1.0
+
+    def __init__(self):
+        self.given = {}  # a stand-in as the library's message prints it -> the value given
+
+    def unsigned(self, name, value):
+        value = _whole_number(name, value)
+        if 0 <= value < AUTOMATIC:
+            return value
+        stand_in = self.STAND_INS[name]
+        self.given[str(stand_in)] = value
+        return stand_in
+
+    def bitrate(self, value):
+        if _number("bitrate", value) != 0:
+            return float(value)
+        self.given["-1"] = value
+        return self.BITRATE_STAND_IN
+
+    def settings(self, quality, bitrate, levels, rows):
+        settings = EncoderSettings()
+        lib.talveco_encoder_settings_init(ctypes.byref(settings))
+        if quality is not None:
+            settings.quality = _number("quality", quality)
+        if bitrate is not None:
+            settings.bitrate_kbps = self.bitrate(bitrate)
+        if levels is not None:
+            settings.levels = self.unsigned("levels", levels)
+        if rows is not None:
+            settings.rows = self.unsigned("rows", rows)
+        return settings
+
+    def check(self, code):
+        """_check for the open, with the value given where a stand-in went."""
+        if code == 0:
+            return
+        error = _last_error(code)
+        message = str(error)
+        for shown, value in self.given.items():
+            if message.endswith(", not " + shown):
+                message = message[: -len(shown)] + str(value)
+                error = Error(code, message, error.errno)
+        raise error
+
+
+def _refuse_unencodable_channels(data):
+    channels = data.shape[1]
+    if channels <= 2:
+        return
+    refused = f"{channels} channels: only mono and stereo files can be encoded"
+    if data.shape[0] <= 2:
+        refused += (
+            f"; data shaped {data.shape} looks like (channels, frames), and write() takes"
+            " (frames, channels): pass data.T"
+        )
+    raise ValueError(refused)
 
 
 def _frames_of(data):
@@ -245,8 +467,11 @@ def _frames_of(data):
         data = data.reshape(-1, 1)
     if data.ndim != 2 or data.shape[1] < 1:
         raise ValueError("data must be 1-D (mono) or shaped (frames, channels)")
-    if data.dtype == numpy.int16:
-        return numpy.ascontiguousarray(data)
+    _refuse_unencodable_channels(data)
+    # Any byte order and any strides: the library takes native int16 in rows
+    # of whole frames, and floating point goes through a native copy anyway.
+    if data.dtype.kind == "i" and data.dtype.itemsize == 2:
+        return numpy.ascontiguousarray(data, numpy.int16)
     if data.dtype.kind == "f":
         return data
     raise TypeError("data must be int16 or floating point, not " + str(data.dtype))
@@ -290,24 +515,33 @@ def write(file, data, samplerate, quality=None, bitrate=None, levels=None, rows=
     like, an earlier ACM stream (a path, bytes or a binary file object) that
     `data` is an edit of, as talveco-encode --like: its levels and rows are
     taken, and the blocks the edit left alone are coded as they were there, so
-    that they decode exactly as before. Returns a Report."""
+    that they decode exactly as before. Returns a Report.
+
+    data is 1-D (mono) or shaped (frames, channels), mono or stereo as
+    talveco-encode encodes, in any byte order and with any strides. Numbers are checked, not wrapped or
+    read as a default: a value outside the format's limits raises Error
+    (kind "OutsideLimits") with the library's bounds and the value given;
+    samplerate, levels and rows must be whole numbers, quality and bitrate
+    numbers, and bool is neither."""
     data = _frames_of(data)
-    settings = _settings(quality, bitrate, levels, rows)
+    arguments = _Arguments()
+    rate = arguments.unsigned("samplerate", samplerate)
+    settings = arguments.settings(quality, bitrate, levels, rows)
     handle = ctypes.c_void_p()
     callback = None
     channels = data.shape[1]
     if isinstance(file, (str, os.PathLike)):
-        _check(
+        arguments.check(
             lib.talveco_encoder_open_file(
-                os.fsencode(file), channels, samplerate, ctypes.byref(settings), ctypes.byref(handle)
+                os.fsencode(file), channels, rate, ctypes.byref(settings), ctypes.byref(handle)
             )
         )
     elif hasattr(file, "write"):
         callback = _Callback(file)
         write_fn = callback.writer()
-        _check(
+        arguments.check(
             lib.talveco_encoder_open_callbacks(
-                channels, samplerate, ctypes.byref(settings), write_fn, None, ctypes.byref(handle)
+                channels, rate, ctypes.byref(settings), write_fn, None, ctypes.byref(handle)
             )
         )
     else:

@@ -1,10 +1,15 @@
 """The Python module against the table of streams that make_api_streams wrote
 (TALVECO_STREAMS): every stream decodes to the C++ library's samples, from a
-path, bytes and file objects, whole and in blocks; every encoding is
-talveco-encode's to the byte; failures and misuse raise what they should."""
+path, bytes and file objects, whole and in blocks, and its damage is raised
+or warned of as the library counts it; every encoding is talveco-encode's to
+the byte; failures, damage and misuse raise what they should."""
 
 import io
 import os
+import struct
+import subprocess
+import sys
+import warnings
 
 import numpy
 import pytest
@@ -45,22 +50,53 @@ def ways_in(name):
         yield f
 
 
-@pytest.mark.parametrize("name", [row[0] for row in table("decode")])
-def test_decodes_the_library_samples(name):
+def read_leniently(call):
+    """What call() returns, and the one DamagedWarning it gave (else None)."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        result = call()
+    assert len(caught) <= 1 and all(w.category is talveco.DamagedWarning for w in caught)
+    return result, (caught[0].message if caught else None)
+
+
+@pytest.mark.parametrize("row", table("decode"), ids=lambda row: row[0])
+def test_decodes_the_library_samples(row):
+    name, damaged_blocks, past_end = row[0], int(row[1]), int(row[2])
     header = talveco.info(stream_path(name, ".acm"))
     expected = expected_frames(name, max(header.channels, 1))
     for source in ways_in(name):
-        data, samplerate = talveco.read(source)
+        (data, samplerate), warned = read_leniently(lambda: talveco.read(source, strict=False))
         assert samplerate == header.samplerate
         assert data.dtype == numpy.int16 and data.shape == expected.shape
         numpy.testing.assert_array_equal(data, expected)
-    as_float, _ = talveco.read(stream_path(name, ".acm"), dtype="float32")
+        if damaged_blocks or past_end:
+            assert (warned.damaged_blocks, warned.samples_past_end) == (damaged_blocks, past_end)
+        else:
+            assert warned is None
+    as_float, _ = read_leniently(
+        lambda: talveco.read(stream_path(name, ".acm"), dtype="float32", strict=False)
+    )[0]
     assert as_float.dtype == numpy.float32
     numpy.testing.assert_array_equal(as_float * 32768, expected)
-    pieces = list(talveco.blocks(io.BytesIO(open(stream_path(name, ".acm"), "rb").read()), 999))
+    with open(stream_path(name, ".acm"), "rb") as f:
+        data = f.read()
+    pieces, warned = read_leniently(
+        lambda: list(talveco.blocks(io.BytesIO(data), 999, strict=False))
+    )
     assert all(len(piece) == 999 for piece in pieces[:-1])
     joined = numpy.concatenate(pieces) if pieces else expected[:0]
     numpy.testing.assert_array_equal(joined, expected)
+    assert (warned is None) == (damaged_blocks == past_end == 0)
+    # Strict, the default: a whole stream reads as before (also from a file
+    # object, whose size is not known, into an array that grows), a damaged
+    # one fails.
+    for source in (data, io.BytesIO(data)):
+        if damaged_blocks or past_end:
+            with pytest.raises(talveco.DamagedError) as raised:
+                talveco.read(source)
+            assert raised.value.kind == ("DamagedBlocks" if damaged_blocks else "Truncated")
+        else:
+            numpy.testing.assert_array_equal(talveco.read(source)[0], expected)
 
 
 def test_info_describes_the_header():
@@ -204,3 +240,208 @@ def test_misuse_is_refused(call, exception, kind):
     if kind is not None:
         assert raised.value.kind == kind
 
+
+
+# ---- damage in streams of the project's own encoder ----
+
+
+@pytest.fixture(scope="module")
+def speech():
+    """A stream of talveco.write, the frames it decodes to, and its bytes."""
+    t = numpy.arange(22050 * 3)
+    signal = (7000 * numpy.sin(t * 0.05) + 2500 * numpy.sin(t * 0.31)).astype(numpy.int16)
+    out = io.BytesIO()
+    talveco.write(out, numpy.stack([signal, signal // 3], axis=1), 22050)
+    stream = out.getvalue()
+    return stream, talveco.read(stream)[0]
+
+
+def cut(stream):
+    return stream[: len(stream) // 3]
+
+
+def overwritten(stream):
+    # All bits set where the first block's first column code stands: a code
+    # that selects no method.
+    return stream[:14] + b"\xff" * 8 + stream[22:]
+
+
+@pytest.mark.parametrize(
+    "damage, kind", [(cut, "Truncated"), (overwritten, "DamagedBlocks")], ids=["cut", "overwritten"]
+)
+def test_damage_fails_strict_reading_and_is_kept_with_a_warning(speech, damage, kind):
+    stream, whole = speech
+    damaged = damage(stream)
+    readers = [
+        lambda **strict: talveco.read(damaged, **strict)[0],
+        lambda **strict: talveco.read(io.BytesIO(damaged), dtype="float32", **strict)[0],
+        lambda **strict: numpy.concatenate(
+            [whole[:0]] + list(talveco.blocks(damaged, 5000, **strict))
+        ),
+    ]
+    for read in readers:
+        with pytest.raises(talveco.DamagedError) as raised:
+            read()
+        assert isinstance(raised.value, talveco.Error) and raised.value.kind == kind
+        assert "strict=False" in str(raised.value)
+        assert (raised.value.damaged_blocks > 0) == (kind == "DamagedBlocks")
+        assert (raised.value.samples_past_end > 0) == (kind == "Truncated")
+
+        kept, warned = read_leniently(lambda: read(strict=False))
+        assert isinstance(warned, talveco.DamagedWarning) and warned.kind == kind
+        assert "kept as decoded" in str(warned)
+        if kind == "Truncated":
+            # All the frames announced; those before the cut as the whole stream has them.
+            assert kept.shape == whole.shape
+            intact = len(whole) - -(-warned.samples_past_end // whole.shape[1])
+            assert intact > 0
+            scale = 32768 if kept.dtype == numpy.float32 else 1
+            numpy.testing.assert_array_equal(kept[:intact] * scale, whole[:intact])
+            assert str(warned.samples_past_end) in str(warned)
+        else:
+            assert len(kept) < len(whole) and warned.damaged_blocks > 0
+
+
+def test_a_header_announcing_what_its_file_lacks_fails_at_the_first_piece(speech):
+    # 14 bytes announcing 2^30 - 1 samples: nothing past the first piece is decoded.
+    header = bytearray(speech[0][:14])
+    header[4:8] = struct.pack("<I", (1 << 30) - 1)
+    announced = talveco.info(bytes(header)).frames
+    for source in (bytes(header), io.BytesIO(header)):
+        with pytest.raises(talveco.DamagedError) as raised:
+            talveco.read(source)
+        assert raised.value.kind == "Truncated"
+        assert 0 < raised.value.samples_past_end <= 2 * (1 << 16) < announced
+
+
+LIMITED_READ = """
+import resource, sys, talveco
+header = open(sys.argv[1], "rb").read()
+with open("/proc/self/status") as status:
+    size = next(int(line.split()[1]) for line in status if line.startswith("VmSize:")) * 1024
+# Room for the pieces, not for the 2 GiB the header announces.
+resource.setrlimit(resource.RLIMIT_AS, (size + (512 << 20), resource.RLIM_INFINITY))
+try:
+    talveco.read(header)
+except talveco.DamagedError as damage:
+    print(damage.kind)
+"""
+
+
+@pytest.mark.skipif(
+    "asan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer maps terabytes"
+)
+def test_a_header_announcing_what_its_file_lacks_is_not_allocated(speech, tmp_path):
+    header = bytearray(speech[0][:14])
+    header[4:8] = struct.pack("<I", (1 << 30) - 1)
+    header[8:10] = struct.pack("<H", 1)  # mono: 2 GiB of samples announced
+    (tmp_path / "header.acm").write_bytes(header)
+    done = subprocess.run(
+        [sys.executable, "-c", LIMITED_READ, str(tmp_path / "header.acm")],
+        capture_output=True,
+        text=True,
+        check=False,
+    )
+    assert (done.returncode, done.stdout) == (0, "Truncated\n"), done.stderr
+
+
+def test_without_damage_counts_only_strict_reading_is_refused(speech, monkeypatch):
+    # A library older than the damage counts: nothing can tell damage apart.
+    monkeypatch.setattr(talveco.lib, "talveco_decoder_damage", None)
+    stream, whole = speech
+    with pytest.raises(NotImplementedError, match="strict=False"):
+        talveco.read(stream)
+    with pytest.raises(NotImplementedError):
+        next(talveco.blocks(stream, 100))
+    (data, _), warned = read_leniently(lambda: talveco.read(cut(stream), strict=False))
+    assert warned is None and data.shape == whole.shape
+    assert talveco.info(stream).frames == len(whole)
+
+
+def test_a_failing_file_object_raises_its_own_exception_in_every_reader(speech):
+    stream = speech[0]
+    for read in (
+        lambda f: talveco.read(f),
+        lambda f: talveco.read(f, strict=False),
+        lambda f: list(talveco.blocks(f, 100)),
+    ):
+        with pytest.raises(ConnectionResetError):
+            read(FailingFile(stream, len(stream) // 2, ConnectionResetError("gone")))
+
+
+# ---- what write() refuses and converts ----
+
+ZEROS = numpy.zeros(1000, "i2")
+
+
+@pytest.mark.parametrize(
+    "arguments, exception, said",
+    [
+        # Channels first, and more channels than the programs encode.
+        ((numpy.zeros((2, 22050), "i2"), 22050), ValueError, ("22050 channels: only", "data.T")),
+        ((numpy.zeros((500, 3), "i2"), 8000), ValueError, "3 channels: only mono and stereo"),
+        # Numbers ctypes would wrap, and what the library would read as "automatic" or
+        # "constant quality": refused with the library's bounds and the value given.
+        ((ZEROS, 2**32 + 8000), talveco.Error, "to 65535 Hz (resample first), not 4294975296"),
+        ((ZEROS, -1), talveco.Error, "rate must be from 1 to 65535 Hz (resample first), not -1"),
+        ((ZEROS, 70000), talveco.Error, "not 70000"),
+        ((ZEROS, 8000, {"levels": 0xFFFFFFFF}), talveco.Error, "from 0 to 15, not 4294967295"),
+        ((ZEROS, 8000, {"levels": -1}), talveco.Error, "levels must be from 0 to 15, not -1"),
+        ((ZEROS, 8000, {"rows": 2**40}), talveco.Error, "from 1 to 4095, not 1099511627776"),
+        ((ZEROS, 8000, {"rows": -5, "levels": -2}), talveco.Error, "0 to 15, not -2"),
+        ((ZEROS, 8000, {"bitrate": 0}), talveco.Error, ("bitrate must be from 1 to", ", not 0")),
+        ((ZEROS, 8000, {"bitrate": float("nan")}), talveco.Error, "not nan"),
+        ((ZEROS, 8000, {"quality": float("nan")}), talveco.Error, "from 0 to 10, not nan"),
+        ((ZEROS, 8000, {"quality": 10.5}), talveco.Error, "not 10.5"),
+        # Types: bool is no number here, nor is text; a rate is whole.
+        ((ZEROS, True), TypeError, "samplerate wants a whole number, not True"),
+        ((ZEROS, 22050.0), TypeError, "samplerate wants a whole number, not 22050.0"),
+        ((ZEROS, 8000, {"quality": True}), TypeError, "quality wants a number, not True"),
+        ((ZEROS, 8000, {"bitrate": "64"}), TypeError, "bitrate wants a number, not '64'"),
+        ((ZEROS, 8000, {"levels": 3.0}), TypeError, "levels wants a whole number, not 3.0"),
+        ((ZEROS, 8000, {"rows": numpy.bool_(True)}), TypeError, "rows wants a whole number"),
+    ],
+)
+def test_write_refuses_what_cannot_be_meant(arguments, exception, said, tmp_path):
+    data, rate = arguments[:2]
+    settings = arguments[2] if len(arguments) > 2 else {}
+    for target in (io.BytesIO(), str(tmp_path / "out.acm")):
+        with pytest.raises(exception) as raised:
+            talveco.write(target, data, rate, **settings)
+        for fragment in (said,) if isinstance(said, str) else said:
+            assert fragment in str(raised.value)
+        if exception is talveco.Error:
+            assert raised.value.kind == "OutsideLimits"
+    assert os.listdir(tmp_path) == []
+
+
+def encoded(data, rate=22050, **settings):
+    out = io.BytesIO()
+    talveco.write(out, data, rate, **settings)
+    return out.getvalue()
+
+
+def test_write_converts_byte_order_and_strides():
+    t = numpy.arange(20001)
+    stereo = numpy.stack([3000 * numpy.sin(t * 0.07), 2000 * numpy.cos(t * 0.11)], axis=1)
+    native = stereo.astype(numpy.int16)
+    for data in (native, native[:, 0]):
+        assert encoded(data.astype(">i2")) == encoded(data)
+        assert encoded(data[::2]) == encoded(data[::2].copy())
+        assert encoded(data[::-3].astype(">i2")) == encoded(data[::-3].copy())
+    as_float = (stereo / 32768).astype(numpy.float32)
+    assert encoded(as_float.astype(">f4")) == encoded(as_float)
+    assert encoded(as_float[::2]) == encoded(as_float[::2].copy())
+    # Whole numbers of numpy's own types are whole numbers.
+    assert encoded(native, numpy.int64(22050), levels=numpy.uint8(4)) == encoded(native, levels=4)
+    decoded, _ = talveco.read(encoded(native[::2], levels=4, rows=16))
+    assert decoded.shape == native[::2].shape
+
+
+def test_a_refused_like_stream_leaves_no_file(tmp_path):
+    with pytest.raises(talveco.Error) as raised:
+        talveco.write(str(tmp_path / "edit.acm"), ZEROS, 8000, like=b"RIFF....WAVEfmt ")
+    assert raised.value.kind == "NotAcmFile"
+    with pytest.raises(FileNotFoundError):
+        talveco.write(str(tmp_path / "edit.acm"), ZEROS, 8000, like=str(tmp_path / "missing.acm"))
+    assert os.listdir(tmp_path) == []

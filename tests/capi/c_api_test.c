@@ -4,6 +4,7 @@
  * programs' words; misuse is refused.
  *   c_api_test DIR    (DIR as make_api_streams wrote it) */
 #include <errno.h>
+#include <limits.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -89,7 +90,8 @@ static size_t read_all(talveco_decoder* d, int16_t* out, size_t capacity) {
     return total;
 }
 
-static void check_decode(const char* name) {
+/* `damaged` and `past_end`: the C++ library's counts of the stream's damage. */
+static void check_decode(const char* name, uint64_t damaged, uint64_t past_end) {
     bytes stream = load(path_of(name, ".acm"));
     bytes expected = load(path_of(name, ".pcm"));
     size_t count = expected.size / 2;
@@ -110,6 +112,12 @@ static void check_decode(const char* name) {
         CHECK(got == count && memcmp(samples, expected.data, expected.size) == 0,
               "%s, way %d: %zu samples, %zu expected", name, way, got, count);
         CHECK(talveco_decoder_read(d, samples, 10) == 0, "%s: read after the end", name);
+        uint64_t met_damaged = 0, met_past_end = 0;
+        CHECK(talveco_decoder_damage(d, &met_damaged, &met_past_end) == 0 &&
+                  met_damaged == damaged && met_past_end == past_end,
+              "%s, way %d: damage %llu/%llu, the library counts %llu/%llu", name, way,
+              (unsigned long long)met_damaged, (unsigned long long)met_past_end,
+              (unsigned long long)damaged, (unsigned long long)past_end);
         talveco_decoder_close(d);
     }
     free(samples);
@@ -369,14 +377,93 @@ static void check_failures(void) {
           "names follow the failure kinds");
 }
 
+/* ---- damage ---- */
+
+/* The counts are those met so far: of a header alone (every sample from past
+ * the end of the input) after a first read of 4096 samples, then at the end.
+ * The table's streams check the final counts of real damage. */
+static void check_damage(void) {
+    bytes header = load(path_of("speech-default", ".acm"));
+    static int16_t samples[65536];
+    talveco_decoder* d = NULL;
+    uint64_t damaged = 7, past_end = 7;
+    CHECK(talveco_decoder_open_memory(header.data, 14, &d) == 0, "%s", talveco_error_message());
+    long long got = talveco_decoder_read(d, samples, 4096);
+    CHECK(got == 4096 && talveco_decoder_damage(d, &damaged, &past_end) == 0 && damaged == 0 &&
+              past_end == 4096,
+          "header alone, first read: %llu damaged, %llu past the end", (unsigned long long)damaged,
+          (unsigned long long)past_end);
+    long long total = got;
+    while ((got = talveco_decoder_read(d, samples, 65536)) > 0)
+        total += got;
+    CHECK(got == 0 && talveco_decoder_damage(d, &damaged, &past_end) == 0 && damaged == 0 &&
+              past_end == (uint64_t)total && total > 4096,
+          "header alone: %llu of %lld samples past the end", (unsigned long long)past_end, total);
+
+    check_failure(talveco_decoder_damage(NULL, &damaged, &past_end), TALVECO_E_INVALID_ARGUMENT,
+                  NULL, 0, "damage of NULL");
+    check_failure(talveco_decoder_damage(d, NULL, &past_end), TALVECO_E_INVALID_ARGUMENT, NULL, 0,
+                  "NULL damaged blocks");
+    check_failure(talveco_decoder_damage(d, &damaged, NULL), TALVECO_E_INVALID_ARGUMENT, NULL, 0,
+                  "NULL samples past the end");
+    talveco_decoder_close(d);
+    free(header.data);
+}
+
+/* A write function that fails with the number `user` points to. */
 static int refuse_writes(void* user, const void* data, size_t size) {
-    (void)user, (void)data, (void)size;
-    return ENOSPC;
+    (void)data, (void)size;
+    return *(const int*)user;
+}
+
+/* Every call on a failed encoder is refused as failed earlier, also those
+ * this interface answers without the encoder (the edit's stream, the report
+ * and the bytes). */
+static void check_failed_for_good(talveco_encoder* e, const char* what) {
+    const int failed = TALVECO_E_FAILED_EARLIER;
+    static const uint8_t no_stream[1] = {0};
+    int16_t samples[2] = {0};
+    talveco_encoder_report report;
+    const uint8_t* data;
+    size_t size;
+    check_failure(talveco_encoder_write(e, samples, 2), failed, NULL, 0, what);
+    check_failure(talveco_encoder_finish(e, NULL, NULL), failed, NULL, 0, what);
+    check_failure(talveco_encoder_report_get(e, &report), failed, NULL, 0, what);
+    check_failure(talveco_encoder_bytes(e, &data, &size), failed, NULL, 0, what);
+    check_failure(talveco_encoder_set_like(e, no_stream, 0), failed, NULL, 0, what);
+}
+
+/* A write function's failure, as a negated system error number or, as the
+ * first documentation had it, a positive one: the same code and number. */
+static void check_write_function_failures(void) {
+    static const struct {
+        int returned, code;
+        const char* message;
+        int error;
+    } cases[] = {
+        {-ENOSPC, TALVECO_E_DISK_FULL, "Disk full", ENOSPC},
+        {ENOSPC, TALVECO_E_DISK_FULL, "Disk full", ENOSPC},
+        {-EIO, TALVECO_E_IO_ERROR, "I/O error 5", EIO},
+        {-EACCES, TALVECO_E_ACCESS_DENIED, "File access denied", EACCES},
+        {INT_MIN, TALVECO_E_IO_ERROR, "I/O error 5", EIO},
+    };
+    int16_t samples[8] = {0};
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        talveco_encoder* e = NULL;
+        int returned = cases[i].returned;
+        CHECK(talveco_encoder_open_callbacks(1, 8000, NULL, refuse_writes, &returned, &e) == 0,
+              "open");
+        CHECK(talveco_encoder_write(e, samples, 8) == 0, "write");
+        check_failure(talveco_encoder_finish(e, NULL, NULL), cases[i].code, cases[i].message,
+                      cases[i].error, "write function");
+        check_failed_for_good(e, "after the write function failed");
+        talveco_encoder_close(e);
+    }
 }
 
 static void check_misuse(void) {
     const int invalid = TALVECO_E_INVALID_ARGUMENT, wrong = TALVECO_E_INVALID_CALL;
-    const int outside = TALVECO_E_OUTSIDE_LIMITS, failed = TALVECO_E_FAILED_EARLIER;
+    const int outside = TALVECO_E_OUTSIDE_LIMITS;
     talveco_decoder* d = NULL;
     talveco_encoder* e = NULL;
     int16_t samples[8] = {0};
@@ -439,8 +526,7 @@ static void check_misuse(void) {
         check_failure(as_double ? talveco_encoder_write_double(e, half, 3)
                                 : talveco_encoder_write(e, samples, 3),
                       TALVECO_E_PARTIAL_FRAME, NULL, 0, "half a frame");
-        check_failure(talveco_encoder_write(e, samples, 8), failed, NULL, 0, "after a failure");
-        check_failure(talveco_encoder_finish(e, NULL, NULL), failed, NULL, 0, "after a failure");
+        check_failed_for_good(e, "after half a frame");
         talveco_encoder_close(e);
     }
 
@@ -451,14 +537,16 @@ static void check_misuse(void) {
     talveco_encoder_close(e);
     remove(path_of("never", ".acm"));
 
-    /* A failing write function fails the finish, for good. */
-    CHECK(talveco_encoder_open_callbacks(1, 8000, NULL, refuse_writes, NULL, &e) == 0, "open");
-    CHECK(talveco_encoder_write(e, samples, 8) == 0, "write");
-    check_failure(talveco_encoder_finish(e, NULL, NULL), TALVECO_E_DISK_FULL, "Disk full", ENOSPC,
-                  "write function");
-    check_failure(talveco_encoder_finish(e, NULL, NULL), failed, NULL, 0, "failed stays failed");
-    check_failure(talveco_encoder_report_get(e, &report), failed, NULL, 0, "report of a failure");
+    /* An encoder with a write function keeps no stream, also once finished. */
+    bytes collected = {NULL, 0};
+    CHECK(talveco_encoder_open_callbacks(1, 8000, NULL, collect, &collected, &e) == 0, "open");
+    CHECK(talveco_encoder_write(e, samples, 8) == 0 && talveco_encoder_finish(e, NULL, NULL) == 0,
+          "finish");
+    check_failure(talveco_encoder_bytes(e, &data, &size), wrong, NULL, 0, "bytes of a callback");
+    CHECK(talveco_encoder_report_get(e, &report) == 0 && report.stream_bytes == collected.size,
+          "report of a callback encoder");
     talveco_encoder_close(e);
+    free(collected.data);
 
     /* The earlier stream of an edit: ACM only, and before the first write. */
     static const uint8_t not_acm[16] = "RIFF....WAVEfmt";
@@ -488,8 +576,8 @@ int main(int argc, char** argv) {
         int n = 0;
         for (char* f = strtok(line, "\t\n"); f != NULL && n < 9; f = strtok(NULL, "\t\n"))
             field[n++] = f;
-        if (n == 2 && strcmp(field[0], "decode") == 0)
-            check_decode(field[1]);
+        if (n == 4 && strcmp(field[0], "decode") == 0)
+            check_decode(field[1], strtoull(field[2], NULL, 10), strtoull(field[3], NULL, 10));
         else if (n == 9 && strcmp(field[0], "encode") == 0)
             check_encode(field);
         else
@@ -500,7 +588,9 @@ int main(int argc, char** argv) {
     CHECK(streams >= 10, "only %d streams", streams);
     check_failures();
     check_like();
+    check_damage();
     check_misuse();
+    check_write_function_failures();
     printf("%d streams, %d checks, %d failed\n", streams, checks, failures);
     return failures == 0 ? 0 : 1;
 }

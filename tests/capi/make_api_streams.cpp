@@ -1,8 +1,11 @@
 // Writes the streams the C and Python interface tests check against, with
 // their expected results, and a table of them (streams.tsv):
-//   decode NAME              NAME.acm, made with the stream builder or by
+//   decode NAME DAMAGED PAST_END
+//                            NAME.acm, made with the stream builder or by
 //                            talveco-encode, and NAME.pcm, what the C++
-//                            library decodes from it
+//                            library decodes from it, with the damaged blocks
+//                            and the samples past the end of the input it
+//                            counts on the way
 //   encode NAME CHANNELS RATE FORMAT QUALITY BITRATE LEVELS ROWS
 //                            NAME.wav (16-bit or float), its samples as
 //                            NAME.pcm (int16) or NAME.f32 (float), and
@@ -83,20 +86,17 @@ void writeRaw(const fs::path& path, const std::vector<T>& values) {
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-std::vector<std::int16_t> decodedByLibrary(const std::vector<std::uint8_t>& stream) {
+void writeDecodeCase(const fs::path& dir, const std::string& name,
+                     const std::vector<std::uint8_t>& stream, std::ostream& table) {
     auto acm = talveco::AcmStream::openMemory(stream, {.secondThread = false});
     std::vector<std::int16_t> samples;
     std::vector<std::int16_t> chunk(777);
     while (const std::size_t got = acm.read(chunk))
         samples.insert(samples.end(), chunk.begin(), chunk.begin() + static_cast<long>(got));
-    return samples;
-}
-
-void writeDecodeCase(const fs::path& dir, const std::string& name,
-                     const std::vector<std::uint8_t>& stream, std::ostream& table) {
     writeRaw(dir / (name + ".acm"), stream);
-    writeRaw(dir / (name + ".pcm"), decodedByLibrary(stream));
-    table << "decode\t" << name << "\n";
+    writeRaw(dir / (name + ".pcm"), samples);
+    table << "decode\t" << name << "\t" << acm.damagedBlocks() << "\t"
+          << acm.samplesPastEndOfInput() << "\n";
 }
 
 std::vector<std::uint8_t> readRaw(const fs::path& path) {

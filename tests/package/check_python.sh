@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Python module installed as the README says, from a copy of python/
-# (the source tree stays clean) with this build's library: pip into a venv,
-# and a wheel into a second one. The README's example runs in both, on the
-# module's own copy of the library.
+# The Python module installed as the README says, with the README's own
+# commands, in a copy of python/ (the source tree stays clean) beside a
+# build/ folder as CMake's in the project root, with this build's library:
+# pip into a venv, and a wheel into a second one. The README's example runs
+# in both, on the module's own copy of the library.
 #   check_python.sh BUILD_DIR SOURCE_DIR LIBRARY
 set -euo pipefail
 build=$1
@@ -12,7 +13,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 . "$(dirname "$0")/readme_block.sh"
 
-cp -r "$source/python" "$work/module"
+mkdir -p "$work/root/build"
+cp -r "$source/python" "$work/root/python"
+readme_block "$source/README.md" "From C and other languages" sh 1 >"$work/install.sh"
 "$build/tools/make_acm_sample" "$work/speech.acm"
 readme_block "$source/README.md" "From C and other languages" python 1 >"$work/example.py"
 
@@ -26,12 +29,10 @@ run_example() {
         'import talveco, os; assert os.path.dirname(talveco._library.lib._name) == os.path.dirname(talveco.__file__)')
 }
 
-/usr/bin/python3 -m venv --system-site-packages "$work/venv"
-"$work/venv/bin/pip" install -q --no-build-isolation --no-index "$work/module"
-run_example "$work/venv"
+(cd "$work/root" && bash -euo pipefail "$work/install.sh" >/dev/null)
+run_example "$work/root/.venv"
 
-/usr/bin/python3 -m build --no-isolation --wheel --outdir "$work/dist" "$work/module" >/dev/null
-wheel=$(ls "$work"/dist/talveco-*.whl)
+wheel=$(ls "$work"/root/python/dist/talveco-*.whl)
 [[ "$(/usr/bin/python3 -m zipfile -l "$wheel")" == *talveco/libtalveco.so.1* ]] ||
     { echo "no library in $wheel"; exit 1; }
 /usr/bin/python3 -m venv --system-site-packages "$work/wheel-venv"
