@@ -78,6 +78,7 @@ void OutputFile::createTemporary() {
         // by one left behind by a process long gone, which an interrupt may
         // as well remove.
         PendingRemoval pending(directoryFd_, temporaryName_);
+        if (!pending.armed()) refuseUnregistered();
         fd_ = ::openat(directoryFd_, temporaryName_.c_str(),
                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
@@ -93,6 +94,18 @@ void OutputFile::createTemporary() {
             throwPathError(targetPath_, error);
         }
     }
+}
+
+// A file the interrupt handler does not know of would outlive an interrupt:
+// it is not made at all.
+void OutputFile::refuseUnregistered() {
+    ::close(directoryFd_);  // no destructor runs for a failed constructor
+    directoryFd_ = -1;
+    temporaryName_.clear();
+    temporaryPath_.clear();
+    throw Failure(FailureKind::TooManyOpenFiles,
+                  "more than " + std::to_string(PendingRemoval::kCapacity) +
+                      " unfinished files at once; they could not all be removed on an interrupt");
 }
 
 void OutputFile::write(std::span<const std::uint8_t> bytes) {

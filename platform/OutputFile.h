@@ -23,7 +23,8 @@ class OutputFile {
     // Refuses a target that is the file `input` (or a link to it) with
     // "I/O error 32", and one that is a directory, a device, FIFO or socket,
     // or an existing file this user may not write with "File access denied";
-    // then creates the temporary file.
+    // then creates the temporary file, failing when the interrupt registry
+    // has no room for it (see PendingRemoval).
     OutputFile(std::string targetPath, std::optional<FileIdentity> input);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -42,6 +43,7 @@ class OutputFile {
 
   private:
     void createTemporary();
+    [[noreturn]] void refuseUnregistered();
     void discard() noexcept;
 
     std::string targetPath_;
