@@ -34,7 +34,9 @@ class OutputFile {
     void write(std::span<const std::uint8_t> bytes);
     // Overwrites bytes already written, at `offset` from the start.
     void writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
-    // Closes the file and moves it to the target's name.
+    // Closes the file and moves it to the target's name. A file it replaces
+    // passes on its permission bits (and its owner and group where this
+    // process may set them).
     void commit();
 
     const std::string& temporaryPath() const noexcept { return temporaryPath_; }
@@ -44,6 +46,7 @@ class OutputFile {
   private:
     void createTemporary();
     [[noreturn]] void refuseUnregistered();
+    void takeTargetsPermissions();
     void discard() noexcept;
 
     std::string targetPath_;
