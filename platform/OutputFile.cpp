@@ -144,6 +144,11 @@ void OutputFile::takeTargetsPermissions() {
     if (::fchmod(fd_, mode) != 0) throwErrno(errno);
 }
 
+bool isPipeOrSocket(int fd) noexcept {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
+}
+
 void OutputFile::commit() {
     takeTargetsPermissions();
     // close() is where some file systems report that the data could not be

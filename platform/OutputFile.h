@@ -58,6 +58,10 @@ class OutputFile {
     bool committed_ = false;
 };
 
+// Whether the descriptor is a pipe or a socket: an output that only goes
+// forward, and one libsndfile recognises as such.
+bool isPipeOrSocket(int fd) noexcept;
+
 // Writes all of `bytes` to the descriptor at `offset` from the file's start,
 // failing as writeAll does (platform/Console.h).
 void writeAllAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes);
