@@ -118,8 +118,9 @@ class SndfileSink final : public SampleSink {
 class FlacStreamSink final : public SampleSink {
   public:
     FlacStreamSink(OutputStream& out, const SoundShape& shape)
-        : out_(out), channels_(shape.channels), encoder_(::FLAC__stream_encoder_new()) {
-        if (encoder_ == nullptr) throw std::bad_alloc();
+        : out_(out), channels_(shape.channels), owned_(::FLAC__stream_encoder_new()) {
+        if (owned_ == nullptr) throw std::bad_alloc();
+        encoder_ = owned_.get();
         ::FLAC__stream_encoder_set_channels(encoder_, shape.channels);
         ::FLAC__stream_encoder_set_bits_per_sample(encoder_, 16);
         ::FLAC__stream_encoder_set_sample_rate(encoder_, shape.rate);
@@ -135,9 +136,6 @@ class FlacStreamSink final : public SampleSink {
             throw FileRefused("cannot write FLAC here (" + reason + ")");
         }
     }
-    ~FlacStreamSink() override { ::FLAC__stream_encoder_delete(encoder_); }
-    FlacStreamSink(const FlacStreamSink&) = delete;
-    FlacStreamSink& operator=(const FlacStreamSink&) = delete;
 
     void write(std::span<const std::int16_t> samples) override {
         widened_.assign(samples.begin(), samples.end());
@@ -179,11 +177,21 @@ class FlacStreamSink final : public SampleSink {
         return FLAC__StreamEncoderStateString[::FLAC__stream_encoder_get_state(encoder_)];
     }
 
+    struct EncoderDeleter {
+        void operator()(FLAC__StreamEncoder* encoder) const {
+            ::FLAC__stream_encoder_delete(encoder);
+        }
+    };
+
     OutputStream& out_;
     unsigned channels_;
-    FLAC__StreamEncoder* encoder_;
     std::vector<FLAC__int32> widened_;
     std::exception_ptr writeFailure_;
+    // Owned from the start, so that a constructor that fails frees it too,
+    // and declared last: deleting an unfinished encoder writes its last
+    // frame through writeBytes, which needs the members above.
+    std::unique_ptr<FLAC__StreamEncoder, EncoderDeleter> owned_;
+    FLAC__StreamEncoder* encoder_ = nullptr;
 };
 
 // Refuses, before any byte goes out, an output the format cannot be written
@@ -202,7 +210,9 @@ void refuseUnwritable(OutputFormat format, const OutputStream& out, const SoundS
     const bool pipe = isPipeOrSocket(out.descriptor());
     if (!writesInOnePass(format, pipe)) {
         throw FileRefused(name + " cannot be written to " +
-                          (pipe ? "a pipe" : "a file opened to append") +
+                          (pipe ? "a pipe"
+                                : "an output it cannot go back in (a file opened to "
+                                  "append, a device)") +
                           " (its header is completed at the end); use " + onePassFormatList(pipe));
     }
 }
