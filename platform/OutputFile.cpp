@@ -131,17 +131,19 @@ void writeAllAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> byte
 // (cp, an editor): a private 0600 file must not become readable by all. The
 // owner and group are kept where this process may set them; where it may not,
 // set-user-ID and set-group-ID are dropped rather than given to another owner.
-// A new file keeps what the umask and the directory's default ACL gave it.
-void OutputFile::takeTargetsPermissions() {
+// A new file keeps what the umask and the directory's default ACL gave it. A
+// file system without Unix permissions (FAT) refuses the change and decides
+// them itself, so its refusal does not fail the output.
+void OutputFile::takeTargetsPermissions() noexcept {
     struct stat target {};
     if (::stat(targetPath_.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) return;
     struct stat own {};
-    if (::fstat(fd_, &own) != 0) throwErrno(errno);
+    if (::fstat(fd_, &own) != 0) return;
     mode_t mode = target.st_mode & 07777;
     if (own.st_uid != target.st_uid || own.st_gid != target.st_gid) {
         if (::fchown(fd_, target.st_uid, target.st_gid) != 0) mode &= ~mode_t{S_ISUID | S_ISGID};
     }
-    if (::fchmod(fd_, mode) != 0) throwErrno(errno);
+    ::fchmod(fd_, mode);
 }
 
 bool isPipeOrSocket(int fd) noexcept {

@@ -46,7 +46,7 @@ class OutputFile {
   private:
     void createTemporary();
     [[noreturn]] void refuseUnregistered();
-    void takeTargetsPermissions();
+    void takeTargetsPermissions() noexcept;
     void discard() noexcept;
 
     std::string targetPath_;
