@@ -15,12 +15,19 @@ namespace talveco {
 // would have.
 void installInterruptCleanup();
 
+// The most jobs a program may run side by side with the clean-up of every
+// file they have pending guaranteed (talveco-decode's -j stays within it).
+constexpr int kMostJobsCleanedUp = 1024;
+// The files one job can have pending at once: its output's temporary file,
+// and for a moment each of the two scratch files an encoder names.
+constexpr int kPendingFilesPerJob = 3;
+
 // While it is armed, the file `name` in the directory open as `directoryFd` is
 // removed if one of those signals arrives, so that it goes even if the
 // directory was moved meanwhile. Registration and release are safe from any
 // thread. The registry holds a fixed number of files (a signal handler cannot
-// allocate); past that a file is simply not registered, which costs only the
-// clean-up of that one file on an interrupt.
+// allocate); past that, and for a name longer than a file name can be, the
+// registration is not armed, and the caller must not make the file.
 class PendingRemoval {
   public:
     PendingRemoval() = default;
@@ -36,8 +43,9 @@ class PendingRemoval {
     void release() noexcept;
     bool armed() const noexcept { return slot_ >= 0; }
 
-    // How many files the registry can hold at once.
-    static constexpr int kCapacity = 256;
+    // How many files the registry can hold at once: every file the largest
+    // run can have pending, and room for a library user's own threads.
+    static constexpr int kCapacity = kMostJobsCleanedUp * kPendingFilesPerJob + 256;
 
   private:
     int slot_ = -1;

@@ -78,6 +78,7 @@ void OutputFile::createTemporary() {
         // by one left behind by a process long gone, which an interrupt may
         // as well remove.
         PendingRemoval pending(directoryFd_, temporaryName_);
+        if (!pending.armed()) refuseUnregistered();
         fd_ = ::openat(directoryFd_, temporaryName_.c_str(),
                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
@@ -93,6 +94,18 @@ void OutputFile::createTemporary() {
             throwPathError(targetPath_, error);
         }
     }
+}
+
+// A file the interrupt handler does not know of would outlive an interrupt:
+// it is not made at all.
+void OutputFile::refuseUnregistered() {
+    ::close(directoryFd_);  // no destructor runs for a failed constructor
+    directoryFd_ = -1;
+    temporaryName_.clear();
+    temporaryPath_.clear();
+    throw Failure(FailureKind::TooManyOpenFiles,
+                  "more than " + std::to_string(PendingRemoval::kCapacity) +
+                      " unfinished files at once; they could not all be removed on an interrupt");
 }
 
 void OutputFile::write(std::span<const std::uint8_t> bytes) {
@@ -114,7 +127,32 @@ void writeAllAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> byte
     }
 }
 
+// A file replaced keeps its permissions, as when it is written over in place
+// (cp, an editor): a private 0600 file must not become readable by all. The
+// owner and group are kept where this process may set them; where it may not,
+// set-user-ID and set-group-ID are dropped rather than given to another owner.
+// A new file keeps what the umask and the directory's default ACL gave it. A
+// file system without Unix permissions (FAT) refuses the change and decides
+// them itself, so its refusal does not fail the output.
+void OutputFile::takeTargetsPermissions() noexcept {
+    struct stat target {};
+    if (::stat(targetPath_.c_str(), &target) != 0 || !S_ISREG(target.st_mode)) return;
+    struct stat own {};
+    if (::fstat(fd_, &own) != 0) return;
+    mode_t mode = target.st_mode & 07777;
+    if (own.st_uid != target.st_uid || own.st_gid != target.st_gid) {
+        if (::fchown(fd_, target.st_uid, target.st_gid) != 0) mode &= ~mode_t{S_ISUID | S_ISGID};
+    }
+    ::fchmod(fd_, mode);
+}
+
+bool isPipeOrSocket(int fd) noexcept {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
+}
+
 void OutputFile::commit() {
+    takeTargetsPermissions();
     // close() is where some file systems report that the data could not be
     // stored; the file is only put in place when it succeeded.
     const int fd = fd_;

@@ -23,7 +23,8 @@ class OutputFile {
     // Refuses a target that is the file `input` (or a link to it) with
     // "I/O error 32", and one that is a directory, a device, FIFO or socket,
     // or an existing file this user may not write with "File access denied";
-    // then creates the temporary file.
+    // then creates the temporary file, failing when the interrupt registry
+    // has no room for it (see PendingRemoval).
     OutputFile(std::string targetPath, std::optional<FileIdentity> input);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -33,7 +34,9 @@ class OutputFile {
     void write(std::span<const std::uint8_t> bytes);
     // Overwrites bytes already written, at `offset` from the start.
     void writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
-    // Closes the file and moves it to the target's name.
+    // Closes the file and moves it to the target's name. A file it replaces
+    // passes on its permission bits (and its owner and group where this
+    // process may set them).
     void commit();
 
     const std::string& temporaryPath() const noexcept { return temporaryPath_; }
@@ -42,6 +45,8 @@ class OutputFile {
 
   private:
     void createTemporary();
+    [[noreturn]] void refuseUnregistered();
+    void takeTargetsPermissions() noexcept;
     void discard() noexcept;
 
     std::string targetPath_;
@@ -52,6 +57,10 @@ class OutputFile {
     int fd_ = -1;
     bool committed_ = false;
 };
+
+// Whether the descriptor is a pipe or a socket: an output that only goes
+// forward, and one libsndfile recognises as such.
+bool isPipeOrSocket(int fd) noexcept;
 
 // Writes all of `bytes` to the descriptor at `offset` from the file's start,
 // failing as writeAll does (platform/Console.h).

@@ -27,6 +27,10 @@ int openNamedAndRemoved(int directoryFd) {
     for (unsigned attempt = 0; attempt < 1000; ++attempt) {
         const std::string name = stem + std::to_string(attempt);
         const PendingRemoval pending(directoryFd, name);
+        if (!pending.armed()) {
+            errno = EMFILE;  // a file no interrupt would remove is not made
+            return -1;
+        }
         const int fd =
             ::openat(directoryFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {

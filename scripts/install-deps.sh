@@ -29,8 +29,10 @@ needs_package() {
 needs_command cmake cmake
 needs_command make make
 needs_command g++ g++
-# talveco-encode reads its inputs with libsndfile.
+# talveco-encode reads its inputs with libsndfile; talveco-decode writes FLAC
+# into pipes with libFLAC (which libsndfile1-dev already pulls in).
 needs_package libsndfile1-dev
+needs_package libflac-dev
 if [ "$use" != demo ]; then
     needs_package libgtest-dev
     needs_package libgmock-dev

@@ -1,11 +1,16 @@
 #include "app/decode/SampleSinks.h"
 
+#include <FLAC/stream_encoder.h>
 #include <sndfile.h>
 
 #include <bit>
+#include <exception>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "app/common/OutputPaths.h"
+#include "platform/OutputFile.h"
 #include "wav/WavTemplates.h"
 
 namespace talveco {
@@ -105,11 +110,122 @@ class SndfileSink final : public SampleSink {
     SNDFILE* sound_ = nullptr;
 };
 
+// FLAC written front to back for outputs that cannot go back (a pipe):
+// libFLAC's streaming encoder, given no way to seek, states the length and
+// checksum as unknown instead of coming back to fill them in, as `flac -c`
+// does. libsndfile would "seek" on the pipe and append its header rewrite to
+// the stream's end.
+class FlacStreamSink final : public SampleSink {
+  public:
+    FlacStreamSink(OutputStream& out, const SoundShape& shape)
+        : out_(out), channels_(shape.channels), owned_(::FLAC__stream_encoder_new()) {
+        if (owned_ == nullptr) throw std::bad_alloc();
+        encoder_ = owned_.get();
+        ::FLAC__stream_encoder_set_channels(encoder_, shape.channels);
+        ::FLAC__stream_encoder_set_bits_per_sample(encoder_, 16);
+        ::FLAC__stream_encoder_set_sample_rate(encoder_, shape.rate);
+        ::FLAC__stream_encoder_set_compression_level(encoder_, 5);
+        ::FLAC__stream_encoder_set_total_samples_estimate(encoder_, 0);
+        const FLAC__StreamEncoderInitStatus status = ::FLAC__stream_encoder_init_stream(
+            encoder_, &FlacStreamSink::writeBytes, nullptr, nullptr, nullptr, this);
+        if (status != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
+            rethrowWriteFailure();
+            const std::string reason = status == FLAC__STREAM_ENCODER_INIT_STATUS_ENCODER_ERROR
+                                           ? stateText()
+                                           : FLAC__StreamEncoderInitStatusString[status];
+            throw FileRefused("cannot write FLAC here (" + reason + ")");
+        }
+    }
+
+    void write(std::span<const std::int16_t> samples) override {
+        widened_.assign(samples.begin(), samples.end());
+        const auto frames = static_cast<std::uint32_t>(samples.size() / channels_);
+        if (!::FLAC__stream_encoder_process_interleaved(encoder_, widened_.data(), frames)) fail();
+    }
+
+    // The last frame leaves the encoder here.
+    void finish() override {
+        if (!::FLAC__stream_encoder_finish(encoder_)) fail();
+    }
+
+  private:
+    static FLAC__StreamEncoderWriteStatus writeBytes(const FLAC__StreamEncoder*,
+                                                     const FLAC__byte buffer[], size_t bytes,
+                                                     std::uint32_t, std::uint32_t, void* self) {
+        auto& sink = *static_cast<FlacStreamSink*>(self);
+        // No exception may cross libFLAC; it is raised again once libFLAC
+        // has returned.
+        try {
+            sink.out_.write({buffer, bytes});
+            return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+        } catch (...) {
+            if (!sink.writeFailure_) sink.writeFailure_ = std::current_exception();
+            return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+        }
+    }
+
+    void rethrowWriteFailure() {
+        if (writeFailure_) std::rethrow_exception(std::exchange(writeFailure_, nullptr));
+    }
+
+    [[noreturn]] void fail() {
+        rethrowWriteFailure();
+        throw FileRefused("writing failed (" + stateText() + ")");
+    }
+
+    std::string stateText() const {
+        return FLAC__StreamEncoderStateString[::FLAC__stream_encoder_get_state(encoder_)];
+    }
+
+    struct EncoderDeleter {
+        void operator()(FLAC__StreamEncoder* encoder) const {
+            ::FLAC__stream_encoder_delete(encoder);
+        }
+    };
+
+    OutputStream& out_;
+    unsigned channels_;
+    std::vector<FLAC__int32> widened_;
+    std::exception_ptr writeFailure_;
+    // Owned from the start, so that a constructor that fails frees it too,
+    // and declared last: deleting an unfinished encoder writes its last
+    // frame through writeBytes, which needs the members above.
+    std::unique_ptr<FLAC__StreamEncoder, EncoderDeleter> owned_;
+    FLAC__StreamEncoder* encoder_ = nullptr;
+};
+
+// Refuses, before any byte goes out, an output the format cannot be written
+// to: a name of no format, a rate the format cannot hold, or a format that
+// goes back to its header at the end when the output cannot go back.
+void refuseUnwritable(OutputFormat format, const OutputStream& out, const SoundShape& shape) {
+    if (format == OutputFormat::Unlisted) {
+        throw FileRefused(unlistedExtensionRefusal({}));
+    }
+    const std::string name(displayNameOf(format));
+    if (!holdsRate(format, shape.rate)) {
+        throw FileRefused(name + " holds only " + rateListOf(format) + ", not " +
+                          std::to_string(shape.rate) + " Hz; choose another format");
+    }
+    if (out.canRewrite()) return;
+    const bool pipe = isPipeOrSocket(out.descriptor());
+    if (!writesInOnePass(format, pipe)) {
+        throw FileRefused(name + " cannot be written to " +
+                          (pipe ? "a pipe"
+                                : "an output it cannot go back in (a file opened to "
+                                  "append, a device)") +
+                          " (its header is completed at the end); use " + onePassFormatList(pipe));
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<SampleSink> makeSampleSink(OutputFormat format, OutputStream& out,
                                            const SoundShape& shape) {
+    refuseUnwritable(format, out, shape);
     if (format == OutputFormat::Wav) return std::make_unique<WavSink>(out, shape);
+    if (format == OutputFormat::Flac && !out.canRewrite()) {
+        return std::make_unique<FlacStreamSink>(out, shape);
+    }
     return std::make_unique<SndfileSink>(format, out, shape);
 }
 

@@ -28,7 +28,12 @@ class SampleSink {
 };
 
 // WAV goes through the project's own writer, which needs nothing but the
-// header in front of the data; the other formats through libsndfile.
+// header in front of the data; FLAC into an output that cannot go back
+// through libFLAC's streaming encoder; the other formats through libsndfile.
+// Raises FileRefused, before a byte is written, for an output the format
+// cannot be written to (see OutputFormat.h: an unlisted extension, a rate the
+// format cannot hold, a format that must go back to its header on an output
+// that cannot).
 std::unique_ptr<SampleSink> makeSampleSink(OutputFormat format, OutputStream& out,
                                            const SoundShape& shape);
 

@@ -482,7 +482,7 @@ TEST_F(DecodeProgram, BadCommandLinesExitWithTwoAndWriteNothing) {
         {{"-x", "a.acm"}, "unknown option '-x'"},
         {{"-o", "x.wav", "a.acm", "b.acm"}, "-o names the output of a single input file"},
         {{"-c", "a.acm", "b.acm"}, "-c names the output of a single input file"},
-        {{"--format=mp3", "a.acm"}, "--format wants one of wav, flac"},
+        {{"--format=m4a", "a.acm"}, "--format wants one of wav, flac"},
         {{"-j0", "a.acm"}, "-j wants a whole number from 1"},
         {{"--channels=3", "a.acm"}, "--channels wants a whole number from 1 to 2"},
         {{"-d", "out", "-"}, "standard input has no name"},

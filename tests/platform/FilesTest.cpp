@@ -142,5 +142,68 @@ TEST(OutputFile, InterruptRemovesEveryUnfinishedFile) {
     EXPECT_TRUE(std::filesystem::exists(dir / "out0.wav"));
 }
 
+mode_t permissionsOf(const std::filesystem::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+// Writes `target` anew through an OutputFile.
+void replace(const std::filesystem::path& target) {
+    OutputFile file(target.string(), std::nullopt);
+    const std::uint8_t bytes[] = {7, 7};
+    file.write(bytes);
+    file.commit();
+}
+
+// The umask of the test, restored afterwards.
+class Umask {
+  public:
+    explicit Umask(mode_t mask) : previous_(::umask(mask)) {}
+    ~Umask() { ::umask(previous_); }
+    Umask(const Umask&) = delete;
+    Umask& operator=(const Umask&) = delete;
+
+  private:
+    mode_t previous_;
+};
+
+// A replaced file keeps its permission bits whatever the umask would give a
+// new one, and a new file gets what the umask gives.
+TEST(OutputFile, ReplacedFileKeepsItsPermissions) {
+    const Umask mask(022);
+    TempDir dir;
+    for (const mode_t mode : {0600, 0640, 0660, 0604, 0755, 0700}) {
+        const auto target = dir / ("kept" + std::to_string(mode) + ".wav");
+        writeFileBytes(target, {1});
+        ASSERT_EQ(::chmod(target.c_str(), mode), 0);
+        replace(target);
+        EXPECT_EQ(permissionsOf(target), mode) << std::oct << mode;
+        EXPECT_EQ(readFileBytes(target), (std::vector<std::uint8_t>{7, 7}));
+    }
+    replace(dir / "new.wav");
+    EXPECT_EQ(permissionsOf(dir / "new.wav"), 0644U);
+    const Umask tighter(077);
+    replace(dir / "private.wav");
+    EXPECT_EQ(permissionsOf(dir / "private.wav"), 0600U);
+}
+
+// Where this process may (as root), the owner and group stay those of the
+// file replaced, not the writer's.
+TEST(OutputFile, ReplacedFileKeepsItsOwnerWhereThatCanBeSet) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+    TempDir dir;
+    const auto target = dir / "theirs.wav";
+    writeFileBytes(target, {1});
+    ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    replace(target);
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534U);
+    EXPECT_EQ(info.st_gid, 65534U);
+    EXPECT_EQ(info.st_mode & 07777, 0640U);
+}
+
 }  // namespace
 }  // namespace talveco
