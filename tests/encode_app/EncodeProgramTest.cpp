@@ -591,7 +591,23 @@ INSTANTIATE_TEST_SUITE_P(
                         "a.wav and ./a.flac would both be written to ./a.acm"},
         CommandLineCase{
             "OutputAndFolder", {"-o", "x.acm", "-d", ".", "a.wav"}, "-o (or -c) and -d"},
-        CommandLineCase{"QuietBundleBadQuality", {"-Qq", "11", "a.wav"}, "-q wants a number"}),
+        CommandLineCase{"QuietBundleBadQuality", {"-Qq", "11", "a.wav"}, "-q wants a number"},
+        // Options the run would silently override are named, as the user spelt them.
+        CommandLineCase{"LikeWithLevels",
+                        {"--like", "a.wav", "--levels", "3", "a.wav"},
+                        "--like codes with the old stream's levels and rows; --levels does not"},
+        CommandLineCase{"LikeWithRows",
+                        {"--rows=16", "--like=b.wav", "a.wav"},
+                        "--like codes with the old stream's levels and rows; --rows does not"},
+        CommandLineCase{
+            "QualityWithBitrate", {"--quality", "7", "-b", "30", "a.wav"}, "--quality and -b do"},
+        CommandLineCase{"BitrateWithQuality", {"--bitrate=30", "-q7", "a.wav"}, "-q and --bitrate"},
+        CommandLineCase{"StrictRateWithoutBitrate",
+                        {"--strict-rate", "-q", "3", "a.wav"},
+                        "--strict-rate holds the bitrate to -b, which is not given"},
+        CommandLineCase{"OutputAndStdout", {"-c", "-o", "x.acm", "a.wav"}, "-o and -c do not go"},
+        CommandLineCase{
+            "StdoutAndOutputDash", {"--output=-", "--stdout", "a.wav"}, "--output and"}),
     caseLabel<CommandLineCase>);
 
 // A start the format garbles (a beep forced to many levels) is reported with what helps, and
