@@ -382,13 +382,105 @@ INSTANTIATE_TEST_SUITE_P(
                    "pipe.wav: note: the header announces 2147483632 bytes of audio, the file "
                    "holds 40000 (as a program writing to a pipe leaves it)"},
         StreamCase{"StdinToStdout", "cat pipe.wav | \"$0\" - > out.acm", "out.acm",
-                   "(standard input): note: the header announces 1073741816 frames, the input "
-                   "held 20000"},
+                   "(standard input): note: the header announces 2147483632 bytes of audio, the "
+                   "file holds 40000 (as a program writing to a pipe leaves it)"},
         StreamCase{"StdinToFile", "\"$0\" -o out.acm - < pipe.wav", "out.acm", "-> out.acm"},
         StreamCase{"DashC", "\"$0\" -Qc pipe.wav > out.acm", "out.acm", "note:"},
         StreamCase{"DashODash", "\"$0\" --output=- pipe.wav > out.acm", "out.acm",
                    "pipe.wav -> (standard output)"}),
     caseLabel<StreamCase>);
+
+// Every format reads from a pipe as from the file itself: the same stream comes out, and
+// nothing is left in the scratch folder.
+struct PipedFormatCase {
+    const char* label;
+    std::function<void(const fs::path&)> write;
+};
+
+class EncodePipedFormat : public EncodeProgram,
+                          public ::testing::WithParamInterface<PipedFormatCase> {};
+
+TEST_P(EncodePipedFormat, EncodesAsFromTheFile) {
+    GetParam().write(dir / "in");
+    fs::create_directory(dir / "tmp");
+    RunOptions options;
+    options.program = "/bin/sh";
+    options.environment = {"TMPDIR=" + (dir / "tmp").string()};
+    const ProgramResult fromFile = testing::runProgram(
+        {"-c", "\"$0\" -s -o file.acm in", TALVECO_ENCODE_BINARY}, dir.path(), options);
+    ASSERT_EQ(fromFile.exitStatus, 0) << fromFile.errors;
+    const ProgramResult fromPipe = testing::runProgram(
+        {"-c", "cat in | \"$0\" -s - > pipe.acm", TALVECO_ENCODE_BINARY}, dir.path(), options);
+    EXPECT_EQ(fromPipe.exitStatus, 0);
+    EXPECT_EQ(fromPipe.errors, "");
+    EXPECT_EQ(readFileBytes(dir / "pipe.acm"), readFileBytes(dir / "file.acm"));
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}
+
+// Twelve seconds of stereo: beyond the part of a scratch file held in memory, as WAV and as
+// FLAC.
+std::vector<std::int16_t> twelveSeconds() {
+    return testSignal(12 * 44100, 2, 21);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, EncodePipedFormat,
+    ::testing::Values(
+        PipedFormatCase{"Wav", [](const fs::path& p) { writeWav16(p, 2, 44100, twelveSeconds()); }},
+        PipedFormatCase{"Flac",
+                        [](const fs::path& p) {
+                            testing::writeSoundFile(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100,
+                                                    twelveSeconds());
+                        }},
+        PipedFormatCase{"OggVorbis",
+                        [](const fs::path& p) {
+                            testing::writeSoundFile(p, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2, 44100,
+                                                    twelveSeconds());
+                        }},
+        PipedFormatCase{"Acm",
+                        [](const fs::path& p) {
+                            testing::writeFileBytes(
+                                p, testing::encodeInMemory(testSignal(30000, 1, 5), 1, {}).bytes);
+                        }}),
+    caseLabel<PipedFormatCase>);
+
+// A pipe that cannot be held for want of a scratch folder fails with the reason, as no fault
+// of the input's.
+TEST_F(EncodeProgram, PipeWithoutRoomToHoldItFailsWithTheReason) {
+    writeWav16(dir / "in.wav", 2, 44100, twelveSeconds());
+    RunOptions options;
+    options.program = "/bin/sh";
+    options.environment = {"TMPDIR=" + (dir / "gone").string()};
+    const ProgramResult result = testing::runProgram(
+        {"-c", "cat in.wav | \"$0\" -o out.acm -", TALVECO_ENCODE_BINARY}, dir.path(), options);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.errors.rfind("talveco-encode: (standard input): holding the input in a "
+                                  "scratch file: no scratch file could be made in " +
+                                      (dir / "gone").string(),
+                                  0),
+              0U)
+        << result.errors;
+    EXPECT_FALSE(fs::exists(dir / "out.acm"));
+}
+
+// An Ogg Vorbis stream cut short states no length (libsndfile gives the largest count there
+// is): what it holds is encoded, from a file and from a pipe alike.
+TEST_F(EncodeProgram, OggCutShortEncodesWhatItHolds) {
+    testing::writeSoundFile(dir / "in.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, kRate,
+                            testSignal(3 * kRate, 1, 8));
+    fs::resize_file(dir / "in.ogg", fs::file_size(dir / "in.ogg") * 2 / 3);
+    RunOptions options;
+    options.program = "/bin/sh";
+    const ProgramResult result = testing::runProgram(
+        {"-c", "\"$0\" in.ogg && cat in.ogg | \"$0\" -o pipe.acm -", TALVECO_ENCODE_BINARY},
+        dir.path(), options);
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors.find("9223372036854775807"), std::string::npos) << result.errors;
+    const AcmStream stream = AcmStream::openFile((dir / "in.acm").string());
+    EXPECT_GT(stream.sampleCount(), kRate);
+    EXPECT_LT(stream.sampleCount(), 3U * kRate);
+    EXPECT_EQ(readFileBytes(dir / "pipe.acm"), readFileBytes(dir / "in.acm"));
+}
 
 // libsndfile's length of an MP3 is an estimate: one cut short encodes what it holds.
 TEST_F(EncodeProgram, MpegShorterThanItsEstimateIsEncodedWithANote) {
