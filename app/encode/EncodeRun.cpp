@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <new>
@@ -20,6 +19,7 @@
 #include "app/encode/OutputTarget.h"
 #include "app/encode/SoundFileReader.h"
 #include "platform/Failure.h"
+#include "platform/InputFile.h"
 #include "talveco/encoder.h"
 
 namespace talveco {
@@ -217,10 +217,14 @@ EncoderReport encodeToStandardOutput(SoundFileReader& reader, const EncoderSetti
 EncoderSettings settingsFor(const EncodeOptions& options) {
     EncoderSettings settings = options.settings;
     if (!options.likePath) return settings;
-    std::ifstream file(*options.likePath, std::ios::binary);
-    if (file) settings.likeStream.assign(std::istreambuf_iterator<char>(file), {});
-    if (!file || settings.likeStream.empty()) {
-        throw InputRefused("--like " + *options.likePath + ": cannot be read");
+    try {
+        InputFile file(*options.likePath);
+        std::vector<std::uint8_t> piece(std::size_t{1} << 16);
+        while (const std::size_t got = file.readSome(piece))
+            settings.likeStream.insert(settings.likeStream.end(), piece.begin(),
+                                       piece.begin() + static_cast<std::ptrdiff_t>(got));
+    } catch (const Failure& failure) {
+        throw InputRefused("--like " + *options.likePath + ": " + openFailureReason(failure));
     }
     const std::uint8_t signature[] = {0x97, 0x28, 0x03, 0x01};
     if (settings.likeStream.size() < 14 ||

@@ -786,8 +786,7 @@ TEST_F(EncodeProgram, MissedBitrateIsNamedAndFailsWithStrictRate) {
 }
 
 // A decoded file coded again like its stream comes back whole, and the summary says so, as
-// does the stream itself taken as the input; a --like file that is no ACM stream fails the
-// input.
+// does the stream itself taken as the input.
 TEST_F(EncodeProgram, LikeCodesADecodedFileBackExactly) {
     writeSpeechLike("speech.wav", 30000);
     ASSERT_EQ(encode({"-s", "-o", "old.acm", "speech.wav"}).exitStatus, 0);
@@ -798,10 +797,31 @@ TEST_F(EncodeProgram, LikeCodesADecodedFileBackExactly) {
         EXPECT_NE(result.errors.find(", exact, 30000 of 30000 samples exact\n"), std::string::npos)
             << result.errors;
     }
-    ProgramResult result;
-    result = encode({"--like", "speech.wav", "-o", "other.acm", "old.wav"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.errors, "talveco-encode: old.wav: --like speech.wav: not an ACM file\n");
+    // -b chooses the quality of what is coded afresh, with the old stream's geometry.
+    const ProgramResult result =
+        encode({"-s", "--like", "old.acm", "-b", "60", "-o", "rate.acm", "old.wav"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(AcmStream::openFile((dir / "rate.acm").string()).sampleCount(), 30000U);
+}
+
+// A --like file that cannot serve fails each input with the reason, and writes nothing.
+TEST_F(EncodeProgram, LikeFileThatCannotServeIsNamedWithItsReason) {
+    writeSpeechLike("in.wav");
+    fs::create_directory(dir / "folder");
+    testing::writeFileBytes(dir / "empty.acm", {});
+    const std::pair<std::string, std::string> cases[] = {
+        {"missing.acm", "File not found"},
+        {"gone/old.acm", "Invalid filename"},
+        {"folder", "File access denied (a directory)"},
+        {"empty.acm", "not an ACM file"},
+        {"in.wav", "not an ACM file"},
+    };
+    for (const auto& [like, reason] : cases) {
+        const ProgramResult result = encode({"-s", "--like", like, "in.wav"});
+        EXPECT_EQ(result.exitStatus, 1) << like;
+        EXPECT_EQ(result.errors, "talveco-encode: in.wav: --like " + like + ": " + reason + "\n");
+        EXPECT_FALSE(fs::exists(dir / "in.acm")) << like;
+    }
 }
 
 // Where the file system has no nameless files, an input too long to wait in memory waits in
