@@ -733,7 +733,8 @@ TEST_P(EncodeOnset, IsReportedOnlyWhereTheStartComesBackGarbled) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_TRUE(isAcm(dir / "in.acm"));
     if (!GetParam().warns) {
-        EXPECT_EQ(result.errors, "");
+        // A square forced to five levels is warned of, but for what it costs, not its start.
+        EXPECT_EQ(result.errors.find("starts too loud"), std::string::npos) << result.errors;
         return;
     }
     EXPECT_EQ(result.errors.rfind("talveco-encode: in.wav: warning: the sound starts too loud "
@@ -762,6 +763,62 @@ INSTANTIATE_TEST_SUITE_P(
         OnsetCase{
             "SquareAtFiveLevels", testing::fullScaleSquare(4000, 50), {"--levels", "5"}, false}),
     caseLabel<OnsetCase>);
+
+// A forced geometry far worse than a chosen one is named with what it cost, the stream still
+// written; one that codes the sound fairly, or a bitrate's, is not.
+struct GeometryCase {
+    const char* label;
+    std::vector<std::string> options;
+    const char* warning;  // how it starts after "warning: "; none when nothing is to be said
+};
+
+class EncodeForcedGeometry : public EncodeProgram,
+                             public ::testing::WithParamInterface<GeometryCase> {};
+
+TEST_P(EncodeForcedGeometry, IsNamedWhereItCodesBadly) {
+    writeSpeechLike("in.wav", 44100);
+    std::vector<std::string> arguments{"-s"};
+    arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
+    arguments.push_back("in.wav");
+    const ProgramResult result = encode(arguments);
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_TRUE(isAcm(dir / "in.acm"));
+    // The line naming options, apart from a warning about the onset.
+    const std::string prefix = "talveco-encode: in.wav: warning: --";
+    const auto at = result.errors.find(prefix);
+    if (GetParam().warning == nullptr) {
+        EXPECT_EQ(at, std::string::npos) << result.errors;
+        return;
+    }
+    ASSERT_NE(at, std::string::npos) << result.errors;
+    const std::size_t start = at + prefix.size() - 2;
+    const std::string said = result.errors.substr(start, result.errors.find('\n', at) - start);
+    EXPECT_EQ(said.rfind(GetParam().warning, 0), 0U) << said;
+    const std::string advice = " out to have the geometry chosen to suit the sound";
+    EXPECT_EQ(said.find(advice), said.size() - advice.size()) << said;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Geometries, EncodeForcedGeometry,
+    ::testing::Values(
+        GeometryCase{"ManyLevels",
+                     {"--levels", "13"},
+                     "--levels 13: SNR 7.3 dB where -q 5 aims at about 30 dB; leave it out"},
+        GeometryCase{"ManyLevelsAtLowQuality",
+                     {"-q", "2.5", "--levels=15"},
+                     "--levels 15: SNR 1.9 dB where -q 2.5 aims at about 20 dB; leave it"},
+        GeometryCase{"TinyBlocks", {"--levels", "0", "--rows", "1"}, "--levels 0 --rows 1: 26.9"},
+        GeometryCase{"ManyLevelsAndTinyBlocks",
+                     {"--rows", "16", "--levels", "15"},
+                     "--levels 15 --rows 16: SNR 1.9 dB where -q 5 aims at about 30 dB, and 17.20 "
+                     "bits/sample, more than the samples as 16-bit PCM; leave them out"},
+        GeometryCase{"Fair", {"--levels", "3", "--rows", "16"}, nullptr},
+        // 34 dB, short of the 50 dB aimed at as the chosen geometry can be on noise.
+        GeometryCase{"FairAtTopQuality", {"-q", "10", "--levels", "8", "--rows", "16"}, nullptr},
+        GeometryCase{"LowestQualityKeepsItsLowAim", {"-q", "0", "--levels", "13"}, nullptr},
+        GeometryCase{"BitrateSetsTheQuality", {"-b", "150", "--levels", "13"}, nullptr},
+        GeometryCase{"Chosen", {"-q", "10"}, nullptr}),
+    caseLabel<GeometryCase>);
 
 // A bitrate that cannot be reached is named; --strict-rate makes it a failure of the file,
 // whose stream is still written.
