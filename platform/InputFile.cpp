@@ -40,7 +40,7 @@ void InputFile::learnWhatItIs() {
     struct stat info {};
     if (::fstat(fd_, &info) != 0) throwErrno(errno);
     if (S_ISDIR(info.st_mode)) throw Failure(FailureKind::AccessDenied, EISDIR);
-    regular_ = S_ISREG(info.st_mode);
+    seekable_ = ::lseek(fd_, 0, SEEK_CUR) >= 0;
     identity_ = FileIdentity{info.st_dev, info.st_ino};
 }
 

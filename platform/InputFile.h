@@ -27,12 +27,12 @@ class InputFile final : public ByteSource {
     std::size_t readSome(std::span<std::uint8_t> buffer) override;
     // Fills `buffer` from `offset` on, leaving the position readSome reads
     // from alone; returns fewer bytes only at the end of the file. Only a
-    // regular file can be read so.
+    // seekable file can be read so.
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const;
     FileIdentity identity() const noexcept { return identity_; }
-    // Whether the input is a regular file, whose bytes can be read in any
-    // order and again (not a pipe, a terminal or a device).
-    bool regularFile() const noexcept { return regular_; }
+    // Whether the bytes can be read in any order and again: a regular file
+    // or a device such as /dev/zero, not a pipe, socket or terminal.
+    bool seekable() const noexcept { return seekable_; }
     // For readers that take a descriptor (libsndfile); it stays owned here.
     int descriptor() const noexcept { return fd_; }
 
@@ -42,7 +42,7 @@ class InputFile final : public ByteSource {
 
     int fd_ = -1;
     bool owned_ = true;
-    bool regular_ = false;
+    bool seekable_ = false;
     FileIdentity identity_;
 };
 

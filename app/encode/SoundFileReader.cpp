@@ -71,7 +71,7 @@ unsigned bytesPerSample(int format) {
 
 }  // namespace
 
-// All of an input that cannot be read at will, held in a scratch file (its first MiB in
+// All of an input that cannot be read at will (a pipe), held in a scratch file (its first MiB in
 // memory) so that libsndfile can seek in it and the ACM signature can be looked for without
 // taking bytes from either reader.
 struct SoundFileReader::Copy {
@@ -143,7 +143,7 @@ struct SoundFileReader::Copy {
 
 SoundFileReader::SoundFileReader(const std::string& path)
     : file_(path == "-" ? InputFile::standardInput() : std::make_unique<InputFile>(path)) {
-    if (!file_->regularFile()) copy_ = std::make_unique<Copy>(*file_);
+    if (!file_->seekable()) copy_ = std::make_unique<Copy>(*file_);
     if (startsAsAcm()) {
         openAcm();
         return;
@@ -166,10 +166,15 @@ std::size_t SoundFileReader::readAt(std::uint64_t offset, std::span<std::uint8_t
     return copy_ ? copy_->readAt(offset, out) : file_->readAt(offset, out);
 }
 
+// A device that seeks but cannot be read at an offset is left to libsndfile.
 bool SoundFileReader::startsAsAcm() {
     std::array<std::uint8_t, 4> start{};
     const std::array<std::uint8_t, 4> signature{0x97, 0x28, 0x03, 0x01};
-    return readAt(0, start) == start.size() && start == signature;
+    try {
+        return readAt(0, start) == start.size() && start == signature;
+    } catch (const Failure&) {
+        return false;
+    }
 }
 
 void SoundFileReader::openSound() {

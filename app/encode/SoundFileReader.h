@@ -76,7 +76,7 @@ class SoundFileReader {
     std::int16_t toSixteenBits(double value);
 
     std::unique_ptr<InputFile> file_;  // standard input too
-    std::unique_ptr<Copy> copy_;       // all of file_, when it is no regular file
+    std::unique_ptr<Copy> copy_;       // all of file_, when it cannot seek
     SF_INFO info_{};
     SNDFILE* sound_ = nullptr;        // none for an ACM file
     std::optional<AcmStream> acm_;    // an ACM file's stream

@@ -316,6 +316,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"Directory", [](const fs::path& d) { fs::create_directory(d / "in"); },
                     "File access denied"},
         RefusedCase{"Missing", [](const fs::path&) {}, "File not found"},
+        // A device that seeks is read in place, not copied first (without end, here).
+        RefusedCase{"EndlessDevice",
+                    [](const fs::path& d) { fs::create_symlink("/dev/zero", d / "in"); },
+                    "not a readable audio file"},
         RefusedCase{"TwoToTheThirtySamples",
                     [](const fs::path& d) { writeHugeWav(d / "in", std::uint64_t{1} << 30); },
                     "too long"}),
