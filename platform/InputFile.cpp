@@ -16,24 +16,36 @@ InputFile::InputFile(const std::string& path) {
     // cleared again once the file is known.
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) throwPathError(path, errno);
-
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0) {
-        const int error = errno;
+    try {
+        learnWhatItIs();
+    } catch (...) {
         ::close(fd_);
-        throwErrno(error);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        ::close(fd_);
-        throw Failure(FailureKind::AccessDenied, EISDIR);
+        throw;
     }
     const int flags = ::fcntl(fd_, F_GETFL);
     if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+std::unique_ptr<InputFile> InputFile::standardInput() {
+    std::unique_ptr<InputFile> input(new InputFile());
+    input->fd_ = STDIN_FILENO;
+    input->owned_ = false;
+    input->learnWhatItIs();
+    return input;
+}
+
+// A directory is refused here, where its open succeeded: reading it would
+// fail later with a less telling error.
+void InputFile::learnWhatItIs() {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) throwErrno(errno);
+    if (S_ISDIR(info.st_mode)) throw Failure(FailureKind::AccessDenied, EISDIR);
+    seekable_ = ::lseek(fd_, 0, SEEK_CUR) >= 0;
     identity_ = FileIdentity{info.st_dev, info.st_ino};
 }
 
 InputFile::~InputFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (owned_ && fd_ >= 0) ::close(fd_);
 }
 
 std::size_t InputFile::readSome(std::span<std::uint8_t> buffer) {
@@ -45,6 +57,26 @@ std::size_t InputFile::readSome(std::span<std::uint8_t> buffer) {
         // input is there, so no path-related message would be true.
         throw Failure(FailureKind::IoError, errno);
     }
+}
+
+std::size_t InputFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const {
+    std::size_t filled = 0;
+    while (filled < buffer.size()) {
+        const ssize_t got = ::pread(fd_, buffer.data() + filled, buffer.size() - filled,
+                                    static_cast<off_t>(offset + filled));
+        if (got == 0) break;
+        if (got > 0) {
+            filled += static_cast<std::size_t>(got);
+        } else if (errno != EINTR) {
+            throw Failure(FailureKind::IoError, errno);
+        }
+    }
+    return filled;
+}
+
+std::string openFailureReason(const Failure& failure) {
+    const std::string text = failure.what();
+    return failure.errorNumber() == EISDIR ? text + " (a directory)" : text;
 }
 
 }  // namespace talveco

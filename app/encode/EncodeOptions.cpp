@@ -1,7 +1,9 @@
 #include "app/encode/EncodeOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <optional>
 
 #include "talveco/limits.h"
 
@@ -113,8 +115,42 @@ void apply(const GivenOption& given, EncodeOptions& options) {
     }
 }
 
-void refuseConflicts(const EncodeOptions& options) {
+// How the user wrote the first option of `id`, or nothing when it was not given.
+std::optional<std::string> givenName(std::span<const GivenOption> given, OptionId id) {
+    const auto found = std::find_if(given.begin(), given.end(),
+                                    [id](const GivenOption& option) { return option.id == id; });
+    if (found == given.end()) return std::nullopt;
+    return found->name;
+}
+
+// Options that one another would silently override or make meaningless: a user who gave both
+// asked for something the run would not do.
+void refuseOverriddenOptions(std::span<const GivenOption> given) {
+    const auto like = givenName(given, kLike);
+    for (const OptionId geometry : {kLevels, kRows}) {
+        if (const auto name = givenName(given, geometry); name && like) {
+            throw UsageError(*like + " codes with the old stream's levels and rows; " + *name +
+                             " does not go with it");
+        }
+    }
+    const auto bitrate = givenName(given, kBitrate);
+    if (const auto quality = givenName(given, kQuality); quality && bitrate) {
+        throw UsageError(*quality + " and " + *bitrate + " do not go together: " + *bitrate +
+                         " chooses the quality that meets its rate");
+    }
+    if (const auto strict = givenName(given, kStrictRate); strict && !bitrate) {
+        throw UsageError(*strict + " holds the bitrate to -b, which is not given");
+    }
+    const auto output = givenName(given, kOutput);
+    if (const auto toStdout = givenName(given, kStdout); toStdout && output) {
+        throw UsageError(*output + " and " + *toStdout +
+                         " do not go together: both say where the output goes");
+    }
+}
+
+void refuseConflicts(const EncodeOptions& options, std::span<const GivenOption> given) {
     if (options.inputs.empty()) throw UsageError("no input file");
+    refuseOverriddenOptions(given);
     const std::optional<unsigned>& levels = options.settings.levels;
     const std::optional<unsigned>& rows = options.settings.rows;
     if (levels && rows && *rows > limits::maxEncoderRows(*levels)) {
@@ -140,7 +176,7 @@ EncodeOptions parseEncodeOptions(std::span<const std::string> arguments) {
     for (const GivenOption& given : parsed.options)
         apply(given, options);
     options.inputs = parsed.operands;
-    if (options.action == EncodeOptions::Action::Encode) refuseConflicts(options);
+    if (options.action == EncodeOptions::Action::Encode) refuseConflicts(options, parsed.options);
     return options;
 }
 
@@ -167,6 +203,9 @@ std::string encodeUsageText() {
            "  -h, --help          show this text\n"
            "  -V, --version       show the version\n"
            "  --                  end of options: every later argument is a FILE\n"
+           "\n"
+           "-q and -b do not go together, nor --like with --levels or --rows, nor -o with -c;\n"
+           "--strict-rate needs -b.\n"
            "\n"
            "Short options bundle (-fs) and take values attached (-q5); long options take them\n"
            "after = (--quality=5) or as the next argument.\n"

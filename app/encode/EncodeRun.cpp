@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <new>
@@ -20,6 +19,7 @@
 #include "app/encode/OutputTarget.h"
 #include "app/encode/SoundFileReader.h"
 #include "platform/Failure.h"
+#include "platform/InputFile.h"
 #include "talveco/encoder.h"
 
 namespace talveco {
@@ -176,6 +176,58 @@ void warnAboutLosses(Console& messages, const std::string& input, const EncoderR
         messages.write(std::string(kProgram) + ": " + input + ": note: " + note + "\n");
 }
 
+// The SNR constant quality aims at: the encoder puts its noise 10 dB below the sound at -q 0
+// and 4 dB further a point.
+double aimedSnrDb(double quality) {
+    return 10 + 4 * quality;
+}
+
+// What makes the geometry of --levels or --rows far worse than one chosen to suit the sound,
+// or nothing. Blocks so small that their codes outweigh their values cost more than the
+// samples as 16-bit PCM (the header of the stream left out). Geometries of many levels reach
+// an SNR they cannot pass at any quality (about 21 dB at 9 levels, 3 dB at 15): one short by
+// more than kGeometryShortfallDb of the quality's aim is named, but never one above
+// kFairSnrDb, since the chosen geometry too falls up to 12 dB short at the top qualities on
+// dense noise, and whole-number steps limit a quiet input's SNR.
+std::vector<std::string> geometryFaults(const EncoderReport& report,
+                                        const EncoderSettings& settings) {
+    constexpr std::uint64_t kHeaderBytes = 14;
+    constexpr double kPcmBitsPerSample = 16;
+    constexpr double kGeometryShortfallDb = 15;
+    constexpr double kFairSnrDb = 20;
+    std::vector<std::string> faults;
+    if ((!settings.levels && !settings.rows) || report.sampleCount == 0) return faults;
+    const double aimed = aimedSnrDb(settings.quality);
+    if (!settings.bitrateKbps &&
+        report.snrDb < std::min(aimed - kGeometryShortfallDb, kFairSnrDb)) {
+        faults.push_back(snrText(report.snrDb) + " where -q " + shortest(settings.quality) +
+                         " aims at about " + fixed(aimed, 0) + " dB");
+    }
+    const double blockBits = static_cast<double>(report.streamBytes - kHeaderBytes) * 8 /
+                             static_cast<double>(report.sampleCount);
+    if (blockBits > kPcmBitsPerSample) {
+        faults.push_back(fixed(report.bitsPerSample, 2) +
+                         " bits/sample, more than the samples as 16-bit PCM");
+    }
+    return faults;
+}
+
+void warnAboutForcedGeometry(Console& messages, const std::string& input,
+                             const EncoderReport& report, const EncoderSettings& settings) {
+    const std::vector<std::string> faults = geometryFaults(report, settings);
+    if (faults.empty()) return;
+    std::string text;
+    if (settings.levels) text += "--levels " + std::to_string(*settings.levels) + " ";
+    if (settings.rows) text += "--rows " + std::to_string(*settings.rows) + " ";
+    text.back() = ':';
+    for (std::size_t i = 0; i < faults.size(); ++i)
+        text += (i == 0 ? " " : ", and ") + faults[i];
+    const bool both = settings.levels && settings.rows;
+    warn(messages, input,
+         text + (both ? "; leave them out" : "; leave it out") +
+             " to have the geometry chosen to suit the sound");
+}
+
 // Feeds the whole input to the encoder and finishes it. The encoder codes everything in
 // finish(), after the last piece: the progress line shows the reading, then the share of
 // the coding the encoder reports done.
@@ -217,10 +269,14 @@ EncoderReport encodeToStandardOutput(SoundFileReader& reader, const EncoderSetti
 EncoderSettings settingsFor(const EncodeOptions& options) {
     EncoderSettings settings = options.settings;
     if (!options.likePath) return settings;
-    std::ifstream file(*options.likePath, std::ios::binary);
-    if (file) settings.likeStream.assign(std::istreambuf_iterator<char>(file), {});
-    if (!file || settings.likeStream.empty()) {
-        throw InputRefused("--like " + *options.likePath + ": cannot be read");
+    try {
+        InputFile file(*options.likePath);
+        std::vector<std::uint8_t> piece(std::size_t{1} << 16);
+        while (const std::size_t got = file.readSome(piece))
+            settings.likeStream.insert(settings.likeStream.end(), piece.begin(),
+                                       piece.begin() + static_cast<std::ptrdiff_t>(got));
+    } catch (const Failure& failure) {
+        throw InputRefused("--like " + *options.likePath + ": " + openFailureReason(failure));
     }
     const std::uint8_t signature[] = {0x97, 0x28, 0x03, 0x01};
     if (settings.likeStream.size() < 14 ||
@@ -260,6 +316,7 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
             summaryLine(inputName, outputName, report, reader, options.likePath.has_value()));
     }
     warnAboutLosses(messages, inputName, report, reader);
+    warnAboutForcedGeometry(messages, inputName, report, settings);
     const std::string missed = missedRate(report, reader, settings);
     if (missed.empty()) return;
     if (options.strictRate) {

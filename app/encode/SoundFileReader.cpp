@@ -1,17 +1,18 @@
 #include "app/encode/SoundFileReader.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <exception>
 #include <optional>
 #include <string_view>
 #include <utility>
 
 #include "encoder/FullScale.h"
+#include "platform/Failure.h"
+#include "platform/ScratchFile.h"
 #include "talveco/limits.h"
 
 namespace talveco {
@@ -68,41 +69,86 @@ unsigned bytesPerSample(int format) {
     }
 }
 
-// Whether the file behind `fd` starts as an ACM stream does; a pipe cannot be looked into
-// without taking the bytes from libsndfile, and is left to it.
-bool startsAsAcm(int fd) {
-    std::uint8_t start[4] = {};
-    const std::uint8_t signature[4] = {0x97, 0x28, 0x03, 0x01};
-    return ::pread(fd, start, sizeof start, 0) == sizeof start &&
-           std::equal(std::begin(start), std::end(start), std::begin(signature));
-}
-
-FileIdentity identityOf(int fd) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) return {};
-    return FileIdentity{info.st_dev, info.st_ino};
-}
-
 }  // namespace
 
-SoundFileReader::SoundFileReader(const std::string& path) {
-    int fd = 0;  // standard input
-    if (path != "-") {
-        file_ = std::make_unique<InputFile>(path);
-        fd = file_->descriptor();
+// All of an input that cannot be read at will (a pipe), held in a scratch file (its first MiB in
+// memory) so that libsndfile can seek in it and the ACM signature can be looked for without
+// taking bytes from either reader.
+struct SoundFileReader::Copy {
+    // More than any input an ACM file can carry takes (2^30 samples of 8 bytes, and room for a
+    // header): an endless pipe stops here rather than filling the disk.
+    static constexpr std::uint64_t kMostBytes = (std::uint64_t{8} << 30) + (std::uint64_t{1} << 20);
+
+    ScratchFile bytes{""};  // in $TMPDIR: an input has no folder of its own
+    std::uint64_t size = 0;
+    std::uint64_t position = 0;  // where libsndfile reads next
+    std::exception_ptr failure;  // of a read under libsndfile, raised once it returns
+
+    explicit Copy(ByteSource& input) {
+        std::vector<std::uint8_t> piece(std::size_t{1} << 16);
+        while (const std::size_t got = input.readSome(piece)) {
+            if (size + got > kMostBytes) {
+                throw InputRefused("too long: more than " + std::to_string(kMostBytes >> 30) +
+                                   " GiB, more than an ACM file can carry in any format");
+            }
+            hold(std::span(piece).first(got));
+        }
     }
-    identity_ = file_ ? file_->identity() : identityOf(fd);
-    if (startsAsAcm(fd)) {
-        openAcm(fd);
+
+    // A full disk or a $TMPDIR that cannot take the copy is no fault of the input.
+    void hold(std::span<const std::uint8_t> piece) {
+        try {
+            bytes.append(std::as_bytes(piece));
+        } catch (const Failure& scratchFailure) {
+            throw InputRefused(std::string("holding the input in a scratch file: ") +
+                               scratchFailure.what());
+        }
+        size += piece.size();
+    }
+
+    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+        const auto count = static_cast<std::size_t>(
+            std::min<std::uint64_t>(out.size(), size - std::min(offset, size)));
+        bytes.read(offset, std::as_writable_bytes(out.first(count)));
+        return count;
+    }
+
+    static Copy& of(void* user) { return *static_cast<Copy*>(user); }
+    static sf_count_t length(void* user) { return static_cast<sf_count_t>(of(user).size); }
+    static sf_count_t tell(void* user) { return static_cast<sf_count_t>(of(user).position); }
+    static sf_count_t seek(sf_count_t offset, int whence, void* user) {
+        Copy& copy = of(user);
+        const auto base = static_cast<sf_count_t>(whence == SEEK_CUR   ? copy.position
+                                                  : whence == SEEK_END ? copy.size
+                                                                       : 0);
+        if (base + offset < 0) return -1;
+        copy.position = static_cast<std::uint64_t>(base + offset);
+        return base + offset;
+    }
+    // No exception may pass through libsndfile: a failure ends the data here and is kept.
+    static sf_count_t read(void* data, sf_count_t count, void* user) {
+        Copy& copy = of(user);
+        try {
+            const std::size_t got = copy.readAt(
+                copy.position, {static_cast<std::uint8_t*>(data), static_cast<std::size_t>(count)});
+            copy.position += got;
+            return static_cast<sf_count_t>(got);
+        } catch (...) {
+            copy.failure = std::current_exception();
+            return 0;
+        }
+    }
+    static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
+};
+
+SoundFileReader::SoundFileReader(const std::string& path)
+    : file_(path == "-" ? InputFile::standardInput() : std::make_unique<InputFile>(path)) {
+    if (!file_->seekable()) copy_ = std::make_unique<Copy>(*file_);
+    if (startsAsAcm()) {
+        openAcm();
         return;
     }
-    // The descriptor stays InputFile's (or the process's): it was opened read-only, and
-    // libsndfile must not close it.
-    sound_ = ::sf_open_fd(fd, SFM_READ, &info_, SF_FALSE);
-    if (sound_ == nullptr) {
-        throw InputRefused(std::string("not a readable audio file (") + ::sf_strerror(nullptr) +
-                           ")");
-    }
+    openSound();
     try {
         checkAnnouncedLength();
         refuseUnencodable();
@@ -116,14 +162,59 @@ SoundFileReader::~SoundFileReader() {
     if (sound_ != nullptr) ::sf_close(sound_);
 }
 
-void SoundFileReader::openAcm(int fd) {
-    // Read where the file starts (pread left the offset alone), on this thread only.
-    acm_ = AcmStream::openReader([fd](std::span<std::uint8_t> buffer) -> std::size_t {
-        for (;;) {
-            const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-            if (got >= 0) return static_cast<std::size_t>(got);
-            if (errno != EINTR) throw Failure(FailureKind::IoError, errno);
+std::size_t SoundFileReader::readAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+    return copy_ ? copy_->readAt(offset, out) : file_->readAt(offset, out);
+}
+
+// A device that seeks but cannot be read at an offset is left to libsndfile.
+bool SoundFileReader::startsAsAcm() {
+    std::array<std::uint8_t, 4> start{};
+    const std::array<std::uint8_t, 4> signature{0x97, 0x28, 0x03, 0x01};
+    try {
+        return readAt(0, start) == start.size() && start == signature;
+    } catch (const Failure&) {
+        return false;
+    }
+}
+
+void SoundFileReader::openSound() {
+    if (copy_) {
+        static SF_VIRTUAL_IO callbacks{Copy::length, Copy::seek, Copy::read, Copy::write,
+                                       Copy::tell};
+        sound_ = ::sf_open_virtual(&callbacks, SFM_READ, &info_, copy_.get());
+        if (copy_->failure && sound_ != nullptr) {
+            ::sf_close(sound_);
+            sound_ = nullptr;
         }
+        raiseCopyFailure();
+    } else {
+        // The descriptor stays InputFile's: it was opened read-only, and libsndfile must not
+        // close it.
+        sound_ = ::sf_open_fd(file_->descriptor(), SFM_READ, &info_, SF_FALSE);
+    }
+    if (sound_ == nullptr) {
+        throw InputRefused(std::string("not a readable audio file (") + ::sf_strerror(nullptr) +
+                           ")");
+    }
+}
+
+// A scratch file that failed under libsndfile made it see the end of the data: that is no
+// end of the input, nor anything the output is to blame for.
+void SoundFileReader::raiseCopyFailure() {
+    if (!copy_ || !copy_->failure) return;
+    try {
+        std::rethrow_exception(std::exchange(copy_->failure, nullptr));
+    } catch (const Failure& failure) {
+        throw InputRefused(std::string("reading: ") + failure.what());
+    }
+}
+
+void SoundFileReader::openAcm() {
+    // The stream reads from the start, on this thread only, and takes the bytes in turn.
+    acm_ = AcmStream::openReader([this](std::span<std::uint8_t> buffer) {
+        const std::size_t got = readAt(acmBytesRead_, buffer);
+        acmBytesRead_ += got;
+        return got;
     });
     info_.channels = static_cast<int>(acm_->channels());
     info_.samplerate = static_cast<int>(acm_->sampleRate());
@@ -155,8 +246,10 @@ std::size_t SoundFileReader::readAcm(std::span<std::int16_t> out) {
     return got;
 }
 
+// libsndfile states the length it cannot find (an Ogg stream whose last page is missing) as
+// the largest count there is.
 std::optional<std::uint64_t> SoundFileReader::frames() const noexcept {
-    if (!seekable() || info_.frames < 0) return std::nullopt;
+    if (info_.frames < 0 || info_.frames == SF_COUNT_MAX) return std::nullopt;
     return static_cast<std::uint64_t>(info_.frames);
 }
 
@@ -169,7 +262,8 @@ void SoundFileReader::refuseUnencodable() const {
         throw InputRefused(std::to_string(info_.samplerate) +
                            " Hz: an ACM file states rates from 1 to 65535 Hz; resample first");
     }
-    // A pipe's length is not known before its end; the encoder refuses the sample too many.
+    // A length the file does not state is known only at its end; the encoder refuses the
+    // sample too many.
     if (frames() && *frames() > limits::maxSamples / channels()) {
         throw InputRefused(
             "too long: an ACM file holds fewer than 2^30 samples (all channels "
@@ -225,38 +319,44 @@ sf_count_t SoundFileReader::readConverted(std::span<std::int16_t> out, sf_count_
     return got;
 }
 
-// MP3 lengths are libsndfile's estimate, and a pipe's header could not be corrected at its end;
-// other formats state their length exactly, so a shortfall means damage.
+// MP3 lengths are libsndfile's estimate; other formats state their length exactly, so a
+// shortfall means damage.
 bool SoundFileReader::lengthIsAnEstimate() const {
-    return !seekable() || (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+    return (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
 }
 
 void SoundFileReader::endedEarly(sf_count_t got) {
     const std::uint64_t held = framesRead_ + static_cast<std::uint64_t>(got);
     const std::string announced = std::to_string(info_.frames);
     const int error = ::sf_error(sound_);
+    if (!frames()) {
+        if (error != SF_ERR_NO_ERROR) {
+            throw InputRefused("damaged: after " + std::to_string(held) + " frames (" +
+                               ::sf_strerror(sound_) + ")");
+        }
+        ended_ = true;
+        return;
+    }
     if (error != SF_ERR_NO_ERROR || !lengthIsAnEstimate()) {
         throw InputRefused("damaged or cut short: " + std::to_string(held) + " of " + announced +
                            " frames could be read (" + ::sf_strerror(sound_) + ")");
     }
     ended_ = true;
     if (!notes_.empty()) return;  // said already, on a first pass
-    notes_.push_back(seekable() ? "libsndfile estimated " + announced + " frames, the file holds " +
-                                      std::to_string(held) + "; encoded those"
-                                : "the header announces " + announced + " frames, the input held " +
-                                      std::to_string(held) +
-                                      " (as a program writing to a pipe leaves it); encoded those");
+    notes_.push_back("libsndfile estimated " + announced + " frames, the file holds " +
+                     std::to_string(held) + "; encoded those");
 }
 
 std::size_t SoundFileReader::read(std::span<std::int16_t> out) {
     if (acm_) return readAcm(out);
     if (ended_) return 0;
     const std::uint64_t frameCapacity = out.size() / channels();
-    const std::uint64_t framesLeft = static_cast<std::uint64_t>(
-        std::max<sf_count_t>(0, info_.frames - static_cast<sf_count_t>(framesRead_)));
+    const std::uint64_t framesLeft =
+        frames() ? *frames() - std::min(*frames(), framesRead_) : frameCapacity;
     const auto wanted = static_cast<sf_count_t>(std::min(frameCapacity, framesLeft));
     if (wanted == 0) return 0;
     const sf_count_t got = readConverted(out, wanted);
+    raiseCopyFailure();
     if (got < wanted) endedEarly(got);
     framesRead_ += static_cast<std::uint64_t>(got);
     return static_cast<std::size_t>(got) * channels();

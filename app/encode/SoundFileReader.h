@@ -29,8 +29,11 @@ class InputRefused : public std::runtime_error {
 
 class SoundFileReader {
   public:
-    // "-" reads standard input. Raises a Failure when the file cannot be opened and
-    // InputRefused when it is no audio file libsndfile knows, or one an ACM file cannot carry.
+    // "-" reads standard input. An input that cannot be read at will (a pipe, a FIFO) is
+    // first copied whole into a scratch file (see ScratchFile), so that every format reads
+    // from standard input as from a file. Raises a Failure when the file cannot be opened or
+    // copied and InputRefused when it is no audio file libsndfile knows, or one an ACM file
+    // cannot carry.
     explicit SoundFileReader(const std::string& path);
     ~SoundFileReader();
     SoundFileReader(const SoundFileReader&) = delete;
@@ -38,12 +41,11 @@ class SoundFileReader {
 
     unsigned channels() const noexcept { return static_cast<unsigned>(info_.channels); }
     unsigned sampleRate() const noexcept { return static_cast<unsigned>(info_.samplerate); }
-    // The frames the file announces; an estimate for MP3, unknown (nothing) for a pipe.
+    // The frames the file announces; an estimate for MP3, unknown (nothing) where the file
+    // states none, as an Ogg stream cut short.
     std::optional<std::uint64_t> frames() const noexcept;
     // Standard input has the identity of whatever it is (a file, a pipe).
-    FileIdentity identity() const noexcept { return identity_; }
-    // Whether the input is a file, which announces its length.
-    bool seekable() const noexcept { return info_.seekable != 0; }
+    FileIdentity identity() const noexcept { return file_->identity(); }
 
     // Fills `out` with whole frames and returns how many samples it stored; 0 at the end.
     // Raises InputRefused when the file is damaged or cut short.
@@ -57,7 +59,13 @@ class SoundFileReader {
     const std::vector<std::string>& notes() const noexcept { return notes_; }
 
   private:
-    void openAcm(int fd);
+    struct Copy;
+
+    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out);
+    bool startsAsAcm();
+    void openAcm();
+    void openSound();
+    void raiseCopyFailure();
     std::size_t readAcm(std::span<std::int16_t> out);
     void checkAnnouncedLength();
     void refuseUnencodable() const;
@@ -67,11 +75,12 @@ class SoundFileReader {
     void endedEarly(sf_count_t got);
     std::int16_t toSixteenBits(double value);
 
-    std::unique_ptr<InputFile> file_;  // none for standard input
-    FileIdentity identity_{};
+    std::unique_ptr<InputFile> file_;  // standard input too
+    std::unique_ptr<Copy> copy_;       // all of file_, when it cannot seek
     SF_INFO info_{};
-    SNDFILE* sound_ = nullptr;      // none for an ACM file
-    std::optional<AcmStream> acm_;  // an ACM file's stream
+    SNDFILE* sound_ = nullptr;        // none for an ACM file
+    std::optional<AcmStream> acm_;    // an ACM file's stream
+    std::uint64_t acmBytesRead_ = 0;  // where its stream reads on
     std::vector<double> buffer_;
     std::uint64_t framesRead_ = 0;
     bool ended_ = false;

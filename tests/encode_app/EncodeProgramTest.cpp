@@ -316,6 +316,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"Directory", [](const fs::path& d) { fs::create_directory(d / "in"); },
                     "File access denied"},
         RefusedCase{"Missing", [](const fs::path&) {}, "File not found"},
+        // A device that seeks is read in place, not copied first (without end, here).
+        RefusedCase{"EndlessDevice",
+                    [](const fs::path& d) { fs::create_symlink("/dev/zero", d / "in"); },
+                    "not a readable audio file"},
         RefusedCase{"TwoToTheThirtySamples",
                     [](const fs::path& d) { writeHugeWav(d / "in", std::uint64_t{1} << 30); },
                     "too long"}),
@@ -382,13 +386,105 @@ INSTANTIATE_TEST_SUITE_P(
                    "pipe.wav: note: the header announces 2147483632 bytes of audio, the file "
                    "holds 40000 (as a program writing to a pipe leaves it)"},
         StreamCase{"StdinToStdout", "cat pipe.wav | \"$0\" - > out.acm", "out.acm",
-                   "(standard input): note: the header announces 1073741816 frames, the input "
-                   "held 20000"},
+                   "(standard input): note: the header announces 2147483632 bytes of audio, the "
+                   "file holds 40000 (as a program writing to a pipe leaves it)"},
         StreamCase{"StdinToFile", "\"$0\" -o out.acm - < pipe.wav", "out.acm", "-> out.acm"},
         StreamCase{"DashC", "\"$0\" -Qc pipe.wav > out.acm", "out.acm", "note:"},
         StreamCase{"DashODash", "\"$0\" --output=- pipe.wav > out.acm", "out.acm",
                    "pipe.wav -> (standard output)"}),
     caseLabel<StreamCase>);
+
+// Every format reads from a pipe as from the file itself: the same stream comes out, and
+// nothing is left in the scratch folder.
+struct PipedFormatCase {
+    const char* label;
+    std::function<void(const fs::path&)> write;
+};
+
+class EncodePipedFormat : public EncodeProgram,
+                          public ::testing::WithParamInterface<PipedFormatCase> {};
+
+TEST_P(EncodePipedFormat, EncodesAsFromTheFile) {
+    GetParam().write(dir / "in");
+    fs::create_directory(dir / "tmp");
+    RunOptions options;
+    options.program = "/bin/sh";
+    options.environment = {"TMPDIR=" + (dir / "tmp").string()};
+    const ProgramResult fromFile = testing::runProgram(
+        {"-c", "\"$0\" -s -o file.acm in", TALVECO_ENCODE_BINARY}, dir.path(), options);
+    ASSERT_EQ(fromFile.exitStatus, 0) << fromFile.errors;
+    const ProgramResult fromPipe = testing::runProgram(
+        {"-c", "cat in | \"$0\" -s - > pipe.acm", TALVECO_ENCODE_BINARY}, dir.path(), options);
+    EXPECT_EQ(fromPipe.exitStatus, 0);
+    EXPECT_EQ(fromPipe.errors, "");
+    EXPECT_EQ(readFileBytes(dir / "pipe.acm"), readFileBytes(dir / "file.acm"));
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}
+
+// Twelve seconds of stereo: beyond the part of a scratch file held in memory, as WAV and as
+// FLAC.
+std::vector<std::int16_t> twelveSeconds() {
+    return testSignal(12 * 44100, 2, 21);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, EncodePipedFormat,
+    ::testing::Values(
+        PipedFormatCase{"Wav", [](const fs::path& p) { writeWav16(p, 2, 44100, twelveSeconds()); }},
+        PipedFormatCase{"Flac",
+                        [](const fs::path& p) {
+                            testing::writeSoundFile(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100,
+                                                    twelveSeconds());
+                        }},
+        PipedFormatCase{"OggVorbis",
+                        [](const fs::path& p) {
+                            testing::writeSoundFile(p, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2, 44100,
+                                                    twelveSeconds());
+                        }},
+        PipedFormatCase{"Acm",
+                        [](const fs::path& p) {
+                            testing::writeFileBytes(
+                                p, testing::encodeInMemory(testSignal(30000, 1, 5), 1, {}).bytes);
+                        }}),
+    caseLabel<PipedFormatCase>);
+
+// A pipe that cannot be held for want of a scratch folder fails with the reason, as no fault
+// of the input's.
+TEST_F(EncodeProgram, PipeWithoutRoomToHoldItFailsWithTheReason) {
+    writeWav16(dir / "in.wav", 2, 44100, twelveSeconds());
+    RunOptions options;
+    options.program = "/bin/sh";
+    options.environment = {"TMPDIR=" + (dir / "gone").string()};
+    const ProgramResult result = testing::runProgram(
+        {"-c", "cat in.wav | \"$0\" -o out.acm -", TALVECO_ENCODE_BINARY}, dir.path(), options);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.errors.rfind("talveco-encode: (standard input): holding the input in a "
+                                  "scratch file: no scratch file could be made in " +
+                                      (dir / "gone").string(),
+                                  0),
+              0U)
+        << result.errors;
+    EXPECT_FALSE(fs::exists(dir / "out.acm"));
+}
+
+// An Ogg Vorbis stream cut short states no length (libsndfile gives the largest count there
+// is): what it holds is encoded, from a file and from a pipe alike.
+TEST_F(EncodeProgram, OggCutShortEncodesWhatItHolds) {
+    testing::writeSoundFile(dir / "in.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, kRate,
+                            testSignal(3 * kRate, 1, 8));
+    fs::resize_file(dir / "in.ogg", fs::file_size(dir / "in.ogg") * 2 / 3);
+    RunOptions options;
+    options.program = "/bin/sh";
+    const ProgramResult result = testing::runProgram(
+        {"-c", "\"$0\" in.ogg && cat in.ogg | \"$0\" -o pipe.acm -", TALVECO_ENCODE_BINARY},
+        dir.path(), options);
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors.find("9223372036854775807"), std::string::npos) << result.errors;
+    const AcmStream stream = AcmStream::openFile((dir / "in.acm").string());
+    EXPECT_GT(stream.sampleCount(), kRate);
+    EXPECT_LT(stream.sampleCount(), 3U * kRate);
+    EXPECT_EQ(readFileBytes(dir / "pipe.acm"), readFileBytes(dir / "in.acm"));
+}
 
 // libsndfile's length of an MP3 is an estimate: one cut short encodes what it holds.
 TEST_F(EncodeProgram, MpegShorterThanItsEstimateIsEncodedWithANote) {
@@ -591,7 +687,23 @@ INSTANTIATE_TEST_SUITE_P(
                         "a.wav and ./a.flac would both be written to ./a.acm"},
         CommandLineCase{
             "OutputAndFolder", {"-o", "x.acm", "-d", ".", "a.wav"}, "-o (or -c) and -d"},
-        CommandLineCase{"QuietBundleBadQuality", {"-Qq", "11", "a.wav"}, "-q wants a number"}),
+        CommandLineCase{"QuietBundleBadQuality", {"-Qq", "11", "a.wav"}, "-q wants a number"},
+        // Options the run would silently override are named, as the user spelt them.
+        CommandLineCase{"LikeWithLevels",
+                        {"--like", "a.wav", "--levels", "3", "a.wav"},
+                        "--like codes with the old stream's levels and rows; --levels does not"},
+        CommandLineCase{"LikeWithRows",
+                        {"--rows=16", "--like=b.wav", "a.wav"},
+                        "--like codes with the old stream's levels and rows; --rows does not"},
+        CommandLineCase{
+            "QualityWithBitrate", {"--quality", "7", "-b", "30", "a.wav"}, "--quality and -b do"},
+        CommandLineCase{"BitrateWithQuality", {"--bitrate=30", "-q7", "a.wav"}, "-q and --bitrate"},
+        CommandLineCase{"StrictRateWithoutBitrate",
+                        {"--strict-rate", "-q", "3", "a.wav"},
+                        "--strict-rate holds the bitrate to -b, which is not given"},
+        CommandLineCase{"OutputAndStdout", {"-c", "-o", "x.acm", "a.wav"}, "-o and -c do not go"},
+        CommandLineCase{
+            "StdoutAndOutputDash", {"--output=-", "--stdout", "a.wav"}, "--output and"}),
     caseLabel<CommandLineCase>);
 
 // A start the format garbles (a beep forced to many levels) is reported with what helps, and
@@ -625,7 +737,8 @@ TEST_P(EncodeOnset, IsReportedOnlyWhereTheStartComesBackGarbled) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_TRUE(isAcm(dir / "in.acm"));
     if (!GetParam().warns) {
-        EXPECT_EQ(result.errors, "");
+        // A square forced to five levels is warned of, but for what it costs, not its start.
+        EXPECT_EQ(result.errors.find("starts too loud"), std::string::npos) << result.errors;
         return;
     }
     EXPECT_EQ(result.errors.rfind("talveco-encode: in.wav: warning: the sound starts too loud "
@@ -655,6 +768,62 @@ INSTANTIATE_TEST_SUITE_P(
             "SquareAtFiveLevels", testing::fullScaleSquare(4000, 50), {"--levels", "5"}, false}),
     caseLabel<OnsetCase>);
 
+// A forced geometry far worse than a chosen one is named with what it cost, the stream still
+// written; one that codes the sound fairly, or a bitrate's, is not.
+struct GeometryCase {
+    const char* label;
+    std::vector<std::string> options;
+    const char* warning;  // how it starts after "warning: "; none when nothing is to be said
+};
+
+class EncodeForcedGeometry : public EncodeProgram,
+                             public ::testing::WithParamInterface<GeometryCase> {};
+
+TEST_P(EncodeForcedGeometry, IsNamedWhereItCodesBadly) {
+    writeSpeechLike("in.wav", 44100);
+    std::vector<std::string> arguments{"-s"};
+    arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
+    arguments.push_back("in.wav");
+    const ProgramResult result = encode(arguments);
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_TRUE(isAcm(dir / "in.acm"));
+    // The line naming options, apart from a warning about the onset.
+    const std::string prefix = "talveco-encode: in.wav: warning: --";
+    const auto at = result.errors.find(prefix);
+    if (GetParam().warning == nullptr) {
+        EXPECT_EQ(at, std::string::npos) << result.errors;
+        return;
+    }
+    ASSERT_NE(at, std::string::npos) << result.errors;
+    const std::size_t start = at + prefix.size() - 2;
+    const std::string said = result.errors.substr(start, result.errors.find('\n', at) - start);
+    EXPECT_EQ(said.rfind(GetParam().warning, 0), 0U) << said;
+    const std::string advice = " out to have the geometry chosen to suit the sound";
+    EXPECT_EQ(said.find(advice), said.size() - advice.size()) << said;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Geometries, EncodeForcedGeometry,
+    ::testing::Values(
+        GeometryCase{"ManyLevels",
+                     {"--levels", "13"},
+                     "--levels 13: SNR 7.3 dB where -q 5 aims at about 30 dB; leave it out"},
+        GeometryCase{"ManyLevelsAtLowQuality",
+                     {"-q", "2.5", "--levels=15"},
+                     "--levels 15: SNR 1.9 dB where -q 2.5 aims at about 20 dB; leave it"},
+        GeometryCase{"TinyBlocks", {"--levels", "0", "--rows", "1"}, "--levels 0 --rows 1: 26.9"},
+        GeometryCase{"ManyLevelsAndTinyBlocks",
+                     {"--rows", "16", "--levels", "15"},
+                     "--levels 15 --rows 16: SNR 1.9 dB where -q 5 aims at about 30 dB, and 17.20 "
+                     "bits/sample, more than the samples as 16-bit PCM; leave them out"},
+        GeometryCase{"Fair", {"--levels", "3", "--rows", "16"}, nullptr},
+        // 34 dB, short of the 50 dB aimed at as the chosen geometry can be on noise.
+        GeometryCase{"FairAtTopQuality", {"-q", "10", "--levels", "8", "--rows", "16"}, nullptr},
+        GeometryCase{"LowestQualityKeepsItsLowAim", {"-q", "0", "--levels", "13"}, nullptr},
+        GeometryCase{"BitrateSetsTheQuality", {"-b", "150", "--levels", "13"}, nullptr},
+        GeometryCase{"Chosen", {"-q", "10"}, nullptr}),
+    caseLabel<GeometryCase>);
+
 // A bitrate that cannot be reached is named; --strict-rate makes it a failure of the file,
 // whose stream is still written.
 TEST_F(EncodeProgram, MissedBitrateIsNamedAndFailsWithStrictRate) {
@@ -678,8 +847,7 @@ TEST_F(EncodeProgram, MissedBitrateIsNamedAndFailsWithStrictRate) {
 }
 
 // A decoded file coded again like its stream comes back whole, and the summary says so, as
-// does the stream itself taken as the input; a --like file that is no ACM stream fails the
-// input.
+// does the stream itself taken as the input.
 TEST_F(EncodeProgram, LikeCodesADecodedFileBackExactly) {
     writeSpeechLike("speech.wav", 30000);
     ASSERT_EQ(encode({"-s", "-o", "old.acm", "speech.wav"}).exitStatus, 0);
@@ -690,10 +858,31 @@ TEST_F(EncodeProgram, LikeCodesADecodedFileBackExactly) {
         EXPECT_NE(result.errors.find(", exact, 30000 of 30000 samples exact\n"), std::string::npos)
             << result.errors;
     }
-    ProgramResult result;
-    result = encode({"--like", "speech.wav", "-o", "other.acm", "old.wav"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.errors, "talveco-encode: old.wav: --like speech.wav: not an ACM file\n");
+    // -b chooses the quality of what is coded afresh, with the old stream's geometry.
+    const ProgramResult result =
+        encode({"-s", "--like", "old.acm", "-b", "60", "-o", "rate.acm", "old.wav"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(AcmStream::openFile((dir / "rate.acm").string()).sampleCount(), 30000U);
+}
+
+// A --like file that cannot serve fails each input with the reason, and writes nothing.
+TEST_F(EncodeProgram, LikeFileThatCannotServeIsNamedWithItsReason) {
+    writeSpeechLike("in.wav");
+    fs::create_directory(dir / "folder");
+    testing::writeFileBytes(dir / "empty.acm", {});
+    const std::pair<std::string, std::string> cases[] = {
+        {"missing.acm", "File not found"},
+        {"gone/old.acm", "Invalid filename"},
+        {"folder", "File access denied (a directory)"},
+        {"empty.acm", "not an ACM file"},
+        {"in.wav", "not an ACM file"},
+    };
+    for (const auto& [like, reason] : cases) {
+        const ProgramResult result = encode({"-s", "--like", like, "in.wav"});
+        EXPECT_EQ(result.exitStatus, 1) << like;
+        EXPECT_EQ(result.errors, "talveco-encode: in.wav: --like " + like + ": " + reason + "\n");
+        EXPECT_FALSE(fs::exists(dir / "in.acm")) << like;
+    }
 }
 
 // Where the file system has no nameless files, an input too long to wait in memory waits in

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -52,6 +54,42 @@ TEST(InputFile, ReadsAReadOnlyFileToTheEnd) {
     EXPECT_EQ(buffer[2], 3);
     EXPECT_EQ(file.readSome(buffer), 2u);
     EXPECT_EQ(file.readSome(buffer), 0u);
+}
+
+TEST(InputFile, ReadsAtAnOffsetAndLeavesItsPositionAlone) {
+    TempDir dir;
+    writeFileBytes(dir / "in", {1, 2, 3, 4, 5});
+    InputFile file((dir / "in").string());
+    EXPECT_TRUE(file.seekable());
+    std::uint8_t buffer[3] = {};
+    EXPECT_EQ(file.readAt(3, buffer), 2u);
+    EXPECT_EQ(buffer[0], 4);
+    EXPECT_EQ(buffer[1], 5);
+    EXPECT_EQ(file.readAt(7, buffer), 0u);
+    EXPECT_EQ(file.readSome(buffer), 3u);
+    EXPECT_EQ(buffer[0], 1);
+}
+
+// A pipe is read in turn only, and the reason a directory cannot be opened says what it is.
+TEST(InputFile, PipesCannotSeekAndDirectoriesAreNamed) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    {
+        InputFile pipe("/proc/self/fd/" + std::to_string(ends[0]));
+        EXPECT_FALSE(pipe.seekable());
+        std::uint8_t buffer[1];
+        EXPECT_THROW(pipe.readAt(0, buffer), Failure);
+    }
+    ::close(ends[0]);
+    ::close(ends[1]);
+    TempDir dir;
+    try {
+        InputFile folder(dir.path().string());
+        ADD_FAILURE() << "a directory opened";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(openFailureReason(failure), "File access denied (a directory)");
+    }
+    EXPECT_EQ(openFailureReason(Failure(FailureKind::AccessDenied, EACCES)), "File access denied");
 }
 
 TEST(InputFile, IdentityFollowsLinks) {
