@@ -5,11 +5,8 @@
 namespace talveco {
 
 QualityControl::QualityControl(double quality) {
-    // A uniform quantiser's noise is step / sqrt(12); quality 0 puts it
-    // `lowestSnrDb` below the level, and each quality point 4 dB further.
-    constexpr double lowestSnrDb = 10.0;
-    constexpr double dbPerPoint = 4.0;
-    const double snrDb = lowestSnrDb + dbPerPoint * std::clamp(quality, 0.0, 10.0);
+    // A uniform quantiser's noise is step / sqrt(12).
+    const double snrDb = qualityAimSnrDb(quality);
     noiseShare_ = std::sqrt(12.0) * std::pow(10.0, -snrDb / 20.0);
     // Two bits at quality 5, and the 4 dB a point asks for (2/3 bit) more
     // or less on either side; half a bit at least.

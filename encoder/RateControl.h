@@ -10,6 +10,14 @@
 
 namespace talveco {
 
+// The signal-to-noise ratio constant quality aims at: the quantisation noise
+// 10 dB below the level at quality 0, and 4 dB further each point.
+constexpr double qualityAimSnrDb(double quality) noexcept {
+    constexpr double lowestSnrDb = 10.0;
+    constexpr double dbPerPoint = 4.0;
+    return lowestSnrDb + dbPerPoint * std::clamp(quality, 0.0, 10.0);
+}
+
 // Constant quality, 0 (coarsest) to 10: quantisation noise a fixed distance
 // below the level of the material around it. One step for all blocks spends
 // the bits best (see stepsForBudget), so the level is a slow one, taken over

@@ -18,6 +18,7 @@
 #include "app/encode/EncodeOptions.h"
 #include "app/encode/OutputTarget.h"
 #include "app/encode/SoundFileReader.h"
+#include "encoder/RateControl.h"
 #include "platform/Failure.h"
 #include "platform/InputFile.h"
 #include "talveco/encoder.h"
@@ -176,12 +177,6 @@ void warnAboutLosses(Console& messages, const std::string& input, const EncoderR
         messages.write(std::string(kProgram) + ": " + input + ": note: " + note + "\n");
 }
 
-// The SNR constant quality aims at: the encoder puts its noise 10 dB below the sound at -q 0
-// and 4 dB further a point.
-double aimedSnrDb(double quality) {
-    return 10 + 4 * quality;
-}
-
 // What makes the geometry of --levels or --rows far worse than one chosen to suit the sound,
 // or nothing. Blocks so small that their codes outweigh their values cost more than the
 // samples as 16-bit PCM (the header of the stream left out). Geometries of many levels reach
@@ -197,7 +192,7 @@ std::vector<std::string> geometryFaults(const EncoderReport& report,
     constexpr double kFairSnrDb = 20;
     std::vector<std::string> faults;
     if ((!settings.levels && !settings.rows) || report.sampleCount == 0) return faults;
-    const double aimed = aimedSnrDb(settings.quality);
+    const double aimed = qualityAimSnrDb(settings.quality);
     if (!settings.bitrateKbps &&
         report.snrDb < std::min(aimed - kGeometryShortfallDb, kFairSnrDb)) {
         faults.push_back(snrText(report.snrDb) + " where -q " + shortest(settings.quality) +
