@@ -1,11 +1,41 @@
 #include "app/common/OutputPaths.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
+#include <map>
 #include <system_error>
 
+#include "app/common/CommandLine.h"
+#include "platform/Failure.h"
+
 namespace talveco {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool isStandardStream(const std::string& name) {
+    return name == kStandardStreamName;
+}
+
+// One name per file, whatever way the command line spells it: "./a.acm",
+// "a.acm" and "dir/../a.acm" are one output, as is a path through a link to
+// its folder.
+std::string sameFileKey(const std::string& output) {
+    if (isStandardStream(output)) return output;
+    std::error_code ignored;
+    return fs::weakly_canonical(fs::absolute(output), ignored).string();
+}
+
+void refuseTerminals(const std::string& input, const std::string& output) {
+    if (isStandardStream(input) && isTerminal(StandardStream::Input)) {
+        throw UsageError("will not read a stream from a terminal; redirect standard input");
+    }
+    if (isStandardStream(output) && isTerminal(StandardStream::Output)) {
+        throw UsageError(
+            "will not write to a terminal; redirect standard output or name an output with -o");
+    }
+}
+
+}  // namespace
 
 std::string withExtension(const std::string& path, std::string_view extension) {
     const auto slash = path.find_last_of('/');
@@ -15,31 +45,79 @@ std::string withExtension(const std::string& path, std::string_view extension) {
     return path.substr(0, hasExtension ? dot : path.size()) + std::string(extension);
 }
 
-void refuseUnsafeOutput(const std::string& target, std::optional<FileIdentity> input, bool force) {
-    struct stat info {};
-    if (::stat(target.c_str(), &info) != 0) return;  // nothing there yet, or reported at create
-    if (input && *input == FileIdentity{info.st_dev, info.st_ino}) {
+std::string outputFor(const std::string& input, const OutputNaming& naming) {
+    if (naming.outputPath) return *naming.outputPath;
+    if (isStandardStream(input)) return input;
+    const std::string beside = withExtension(input, naming.extension);
+    if (!naming.outputFolder) return beside;
+    return (fs::path(*naming.outputFolder) / fs::path(beside).filename()).string();
+}
+
+void refuseClashingOutputs(std::span<const std::string> inputs,
+                           std::span<const std::string> outputs) {
+    std::map<FileIdentity, std::string, IdentityOrder> inputNamed;
+    for (const std::string& input : inputs) {
+        if (isStandardStream(input)) continue;
+        if (const auto status = statusOf(input)) inputNamed.emplace(status->identity, input);
+    }
+    std::map<std::string, std::string> writerOf;
+    for (std::size_t i = 0; i < inputs.size() && i < outputs.size(); ++i) {
+        const std::string& input = inputs[i];
+        const std::string& output = outputs[i];
+        refuseTerminals(input, output);
+        const auto [first, fresh] = writerOf.emplace(sameFileKey(output), input);
+        if (!fresh) {
+            throw UsageError(first->second + " and " + input + " would both be written to " +
+                             (isStandardStream(output) ? "standard output" : output));
+        }
+        const auto existing = isStandardStream(output) ? std::nullopt : statusOf(output);
+        const auto other = existing ? inputNamed.find(existing->identity) : inputNamed.end();
+        // The output that is its own input is refused with that file alone.
+        if (other != inputNamed.end() && other->second != input &&
+            statusOf(input).value_or(FileStatus{}).identity != existing->identity) {
+            throw UsageError("the output " + output + " of " + input + " is " + other->second +
+                             ", another input of this run");
+        }
+    }
+}
+
+void checkOutput(const std::string& target, std::optional<FileIdentity> input, bool force) {
+    const auto status = statusOf(target);
+    if (!status) return;  // nothing there yet, or reported at create
+    if (input && *input == status->identity) {
         throw FileRefused("the output " + target + " is the input itself; not overwritten");
     }
-    if (S_ISDIR(info.st_mode)) throw FileRefused("the output " + target + " is a directory");
+    if (status->kind == FileKind::Directory) {
+        throw FileRefused("the output " + target + " is a directory");
+    }
     // The finished file is renamed over the target: a device or pipe of that
     // name (-o /dev/null) would be replaced by a regular file, not written to.
-    if (!S_ISREG(info.st_mode)) {
+    if (status->kind != FileKind::Regular) {
         throw FileRefused("the output " + target + " is not a regular file; not replaced");
     }
     if (!force) throw FileRefused("the output " + target + " exists (-f replaces it)");
 }
 
-void makeOutputFolder(const std::string& folder) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) throw FileRefused("cannot create the folder " + folder + ": " + error.message());
+void refuseStandardOutputAsInput(std::optional<FileIdentity> input) {
+    const auto status = statusOf(StandardStream::Output);
+    if (input && status && status->identity == *input) {
+        throw FileRefused("standard output is the input itself; not written");
+    }
 }
 
-std::optional<FileIdentity> identityOf(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-    return FileIdentity{info.st_dev, info.st_ino};
+void writeToStandardOutput(std::span<const std::uint8_t> bytes,
+                           std::optional<std::uint64_t> offset) {
+    try {
+        writeStandardOutput(bytes, offset);
+    } catch (const Failure& failure) {
+        throw FileRefused(std::string("writing standard output: ") + failure.what());
+    }
+}
+
+void makeOutputFolder(const std::string& folder) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error) throw FileRefused("cannot create the folder " + folder + ": " + error.message());
 }
 
 }  // namespace talveco

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "platform/FileIdentity.h"
+#include "platform/Files.h"
 #include "platform/OutputFile.h"
 
 namespace talveco {
@@ -52,7 +54,7 @@ class FileOutput final : public OutputStream {
 // place, and not when it is a pipe, a terminal or a file opened to append.
 class StandardOutput final : public OutputStream {
   public:
-    StandardOutput();
+    StandardOutput() : start_(rewritableStandardOutputStart()) {}
 
     int descriptor() const override { return 1; }
     void write(std::span<const std::uint8_t> bytes) override;
@@ -63,8 +65,9 @@ class StandardOutput final : public OutputStream {
     std::optional<std::uint64_t> start_;  // where the output began in the file
 };
 
-// Raises FileRefused when standard output is a terminal (audio there is
-// noise) or the input itself (`>> input`: the input would grow as it is read).
-void refuseUnsafeStandardOutput(FileIdentity input);
+// The output `target` of a file whose identity is `input` ("-": standard
+// output), after the checks of app/common/OutputPaths.h.
+std::unique_ptr<OutputStream> openOutput(const std::string& target,
+                                         std::optional<FileIdentity> input, bool force);
 
 }  // namespace talveco

@@ -267,10 +267,6 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const fs::path& d) { fs::create_hard_link(d / "s.acm", d / "s.wav"); },
                     {"-f", "s.acm"},
                     "the output s.wav is the input itself"},
-        RefusalCase{"AnotherInputOfTheRun",
-                    [](const fs::path& d) { fs::copy_file(d / "s.acm", d / "t.wav"); },
-                    {"-f", "t.acm", "t.wav"},
-                    "the output t.wav is the input t.wav"},
         RefusalCase{"UnwritableOutput",
                     [](const fs::path& d) {
                         writeFileBytes(d / "s.wav", {1});
@@ -300,6 +296,55 @@ INSTANTIATE_TEST_SUITE_P(
                     {"h.acm"},
                     "h.acm: the header states 5 channels; only mono and stereo"}),
     caseLabel<RefusalCase>);
+
+// ---- outputs that clash within the run ---------------------------------------------------
+
+struct ClashCase {
+    const char* label;
+    std::vector<std::string> arguments;
+    const char* message;
+};
+
+class DecodeClash : public DecodeProgram, public ::testing::WithParamInterface<ClashCase> {};
+
+// The run is refused before any work: exit status 2, both inputs named, no file written and
+// no -d folder made. Decoding the first and failing the second would leave a run half done
+// that the user cannot repeat as it was.
+TEST_P(DecodeClash, RefusesTheRunBeforeAnyWork) {
+    fs::create_directories(dir / "a");
+    fs::create_directories(dir / "b");
+    writeAcm("a/x.acm");
+    writeAcm("b/x.acm");
+    writeAcm("s.acm");
+    writeAcm("t.acm");
+    writeAcm("t.wav");  // an ACM stream under another extension, the output of t.acm
+    fs::create_directory_symlink(".", dir / "here");
+    const auto before = directoryEntries(dir.path());
+    const ProgramResult result = decode(GetParam().arguments);
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(result.errors.rfind(std::string("talveco-decode: ") + GetParam().message, 0), 0U)
+        << result.errors;
+    EXPECT_EQ(directoryEntries(dir.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DecodeClash,
+    ::testing::Values(ClashCase{"SameNameInTwoFolders",
+                                {"-d", "out", "a/x.acm", "b/x.acm"},
+                                "a/x.acm and b/x.acm would both be written to out/x.wav"},
+                      ClashCase{"OneFileSpelledTwice",
+                                {"s.acm", "./s.acm"},
+                                "s.acm and ./s.acm would both be written to ./s.wav"},
+                      ClashCase{"OneFolderThroughALink",
+                                {"-j1", "s.acm", "here/s.acm"},
+                                "s.acm and here/s.acm would both be written to here/s.wav"},
+                      ClashCase{"OutputIsAnotherInput",
+                                {"-f", "t.acm", "t.wav"},
+                                "the output t.wav of t.acm is t.wav, another input of this run"},
+                      ClashCase{"OwnOutputAndAnothers",
+                                {"-f", "-j1", "t.wav", "t.acm"},
+                                "t.wav and t.acm would both be written to t.wav"}),
+    caseLabel<ClashCase>);
 
 TEST_F(DecodeProgram, ForceReplacesAnExistingOutputAndOverridesFixLyingHeaders) {
     writeAcm("s.acm");

@@ -519,6 +519,24 @@ TEST_F(EncodeProgram, NeverOverwritesItsInputEvenThroughALinkOrWithForce) {
               (std::vector<std::string>{"hard.acm", "in.wav", "link.acm"}));
 }
 
+// An output that is another input of the run would be replaced before that input is read:
+// the run is refused before any work, as two inputs with one output are.
+TEST_F(EncodeProgram, OutputThatIsAnotherInputRefusesTheRun) {
+    writeSpeechLike("a.wav");
+    writeSpeechLike("b.wav");
+    ASSERT_EQ(encode({"-s", "b.wav"}).exitStatus, 0);
+    fs::rename(dir / "b.acm", dir / "a.acm");
+    const auto before = readFileBytes(dir / "a.acm");
+    const ProgramResult result = encode({"-f", "a.wav", "a.acm"});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(
+        result.errors.rfind(
+            "talveco-encode: the output a.acm of a.wav is a.acm, another input of this run", 0),
+        0U)
+        << result.errors;
+    EXPECT_EQ(readFileBytes(dir / "a.acm"), before);
+}
+
 // Renaming the finished file over a device would replace the device node itself.
 TEST_F(EncodeProgram, DeviceAsOutputIsRefusedEvenWithForce) {
     writeSpeechLike("in.wav");
