@@ -48,7 +48,11 @@ std::string plural(std::uint64_t count, const std::string& noun) {
 class CountedSource {
   public:
     explicit CountedSource(const std::string& path) {
-        source_ = std::make_unique<InputFile>(path == kStandardStreamName ? "/dev/stdin" : path);
+        if (path == kStandardStreamName) {
+            source_ = std::make_unique<StandardInput>();
+        } else {
+            source_ = std::make_unique<InputFile>(path);
+        }
     }
 
     std::size_t readSome(std::span<std::uint8_t> buffer) {
@@ -73,8 +77,9 @@ class CountedSource {
 // read through it.
 class OpenedInput {
   public:
-    // A named file may unpack on a second thread; standard input and --info
-    // read through a count of the bytes.
+    // A named file may unpack on a second thread; standard input is read
+    // through descriptor 0 as it is (a socket cannot be opened by name), and
+    // --info reads through a count of the bytes.
     OpenedInput(const std::string& path, bool secondThread, bool counted)
         : status_(path == kStandardStreamName ? statusOf(StandardStream::Input) : statusOf(path)),
           stream_(open(path, secondThread, counted)) {}

@@ -209,6 +209,24 @@ TEST_F(DecodeProgram, StandardInputAndOutput) {
     EXPECT_EQ(readSound(dir / "in.flac").samples, expected);
 }
 
+// Standard input is read as it is: a socket (from a program that serves the stream) cannot
+// be opened again by name, as a file or pipe can.
+TEST_F(DecodeProgram, StandardInputMayBeASocket) {
+    writeAcm("s.acm", 2, 22050, 3000);
+    RunOptions fromSocket;
+    fromSocket.standardInputSocket = readFileBytes(dir / "s.acm");
+    const ProgramResult result = decode({"-s", "-o", "out.wav", "-"}, fromSocket);
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(readSound(dir / "out.wav").samples, libraryDecode(dir / "s.acm"));
+
+    fromSocket.standardInputSocket = readFileBytes(dir / "s.acm");
+    const ProgramResult info = decode({"--info", "-"}, fromSocket);
+    ASSERT_EQ(info.exitStatus, 0) << info.errors;
+    EXPECT_NE(info.output.find(std::to_string(fs::file_size(dir / "s.acm")) + " bytes"),
+              std::string::npos)
+        << info.output;
+}
+
 // ---- outputs that must not be replaced, inputs that cannot be decoded -------------------
 
 struct RefusalCase {
