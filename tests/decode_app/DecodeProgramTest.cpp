@@ -535,6 +535,17 @@ TEST_F(DecodeProgram, InfoAndTestWriteNothing) {
     EXPECT_EQ(directoryEntries(dir.path()), std::vector<std::string>{"s.acm"});
 }
 
+// The largest header fields: the frame rate (65535 x 65535) does not fit an int, and the
+// duration of the most samples the decoder takes is a quarter of a second.
+TEST_F(DecodeProgram, InfoOfTheLargestHeaderStatesItsDuration) {
+    writeFileBytes(dir / "h.acm", testing::acmHeaderBytes(limits::maxSamples, 3, 16, 65535, 65535));
+    const ProgramResult result = decode({"--info", "h.acm"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.output,
+              "h.acm: 65535 channels, 65535 Hz, 1073741823 samples, 0.25 s, 3 levels, 16 rows, "
+              "14 bytes, 0.00 bits/sample\n");
+}
+
 // ---- the command line -------------------------------------------------------------------
 
 TEST_F(DecodeProgram, BadCommandLinesExitWithTwoAndWriteNothing) {
