@@ -82,18 +82,22 @@ void refuseClashingOutputs(std::span<const std::string> inputs,
 }
 
 void checkOutput(const std::string& target, std::optional<FileIdentity> input, bool force) {
-    const auto status = statusOf(target);
-    if (!status) return;  // nothing there yet, or reported at create
-    if (input && *input == status->identity) {
-        throw FileRefused("the output " + target + " is the input itself; not overwritten");
-    }
-    if (status->kind == FileKind::Directory) {
-        throw FileRefused("the output " + target + " is a directory");
-    }
-    // The finished file is renamed over the target: a device or pipe of that
-    // name (-o /dev/null) would be replaced by a regular file, not written to.
-    if (status->kind != FileKind::Regular) {
-        throw FileRefused("the output " + target + " is not a regular file; not replaced");
+    // A symbolic link counts as an existing output even when it leads
+    // nowhere: replacing it without -f would lose it as surely as a file.
+    if (!linkStatusOf(target)) return;  // nothing there yet
+    if (const auto status = statusOf(target)) {
+        if (input && *input == status->identity) {
+            throw FileRefused("the output " + target + " is the input itself; not overwritten");
+        }
+        if (status->kind == FileKind::Directory) {
+            throw FileRefused("the output " + target + " is a directory");
+        }
+        // The finished file is renamed over the target: a device or pipe of
+        // that name (-o /dev/null) would be replaced by a regular file, not
+        // written to.
+        if (status->kind != FileKind::Regular) {
+            throw FileRefused("the output " + target + " is not a regular file; not replaced");
+        }
     }
     if (!force) throw FileRefused("the output " + target + " exists (-f replaces it)");
 }

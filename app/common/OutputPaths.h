@@ -53,7 +53,8 @@ void refuseClashingOutputs(std::span<const std::string> inputs,
 
 // Checks the output just before it is written. Raises FileRefused when
 // `target` is the input itself (also through a link), a directory, a device,
-// pipe or socket, or an existing file that `force` does not allow to replace.
+// pipe or socket, or a name that exists (a file, or a link, even one that
+// leads nowhere) that `force` does not allow to replace.
 void checkOutput(const std::string& target, std::optional<FileIdentity> input, bool force);
 
 // Raises FileRefused when standard output is the input (`>> input`: the input

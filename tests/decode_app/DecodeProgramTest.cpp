@@ -273,6 +273,10 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const fs::path& d) { writeFileBytes(d / "s.wav", {1}); },
                     {"s.acm"},
                     "talveco-decode: s.acm: the output s.wav exists (-f replaces it)"},
+        RefusalCase{"DanglingSymlink",
+                    [](const fs::path& d) { fs::create_symlink("gone.wav", d / "s.wav"); },
+                    {"s.acm"},
+                    "talveco-decode: s.acm: the output s.wav exists (-f replaces it)"},
         RefusalCase{"InputItself",
                     [](const fs::path&) {},
                     {"-f", "-o", "s.acm", "s.acm"},
@@ -371,6 +375,12 @@ TEST_F(DecodeProgram, ForceReplacesAnExistingOutputAndOverridesFixLyingHeaders) 
     EXPECT_EQ(result.exitStatus, 0) << result.errors;
     EXPECT_EQ(result.errors, "");
     EXPECT_EQ(readSound(dir / "s.wav").samples, libraryDecode(dir / "s.acm"));
+
+    fs::create_symlink("gone.wav", dir / "link.wav");
+    result = decode({"-fs", "-o", "link.wav", "s.acm"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_FALSE(fs::is_symlink(dir / "link.wav"));
+    EXPECT_EQ(readSound(dir / "link.wav").samples, libraryDecode(dir / "s.acm"));
 
     writeFileBytes(dir / "h.acm", testing::acmHeaderBytes(0, 0, 1, 5, 0));
     result = decode({"--rate=8000", "--channels", "1", "h.acm"});
