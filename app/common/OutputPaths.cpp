@@ -114,6 +114,9 @@ void writeToStandardOutput(std::span<const std::uint8_t> bytes,
     try {
         writeStandardOutput(bytes, offset);
     } catch (const Failure& failure) {
+        if (failure.kind() == FailureKind::IoError && isReaderGone(failure.errorNumber())) {
+            throw FileRefused("standard output was closed");
+        }
         throw FileRefused(std::string("writing standard output: ") + failure.what());
     }
 }

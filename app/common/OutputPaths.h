@@ -61,8 +61,9 @@ void checkOutput(const std::string& target, std::optional<FileIdentity> input, b
 // would grow as it is read, or be appended to after it was read).
 void refuseStandardOutputAsInput(std::optional<FileIdentity> input);
 
-// Writes to standard output (at `offset` when given); a failure is reported as
-// "writing standard output: ..." (FileRefused).
+// Writes to standard output (at `offset` when given); a reader that went away
+// is reported as "standard output was closed", anything else as
+// "writing standard output: ...", both as FileRefused.
 void writeToStandardOutput(std::span<const std::uint8_t> bytes,
                            std::optional<std::uint64_t> offset = std::nullopt);
 

@@ -227,6 +227,25 @@ TEST_F(DecodeProgram, StandardInputMayBeASocket) {
         << info.output;
 }
 
+// A reader that went away (`| head -c 10`) is named as such, by both programs, not by the
+// system's error number.
+TEST_F(DecodeProgram, ClosedStandardOutputIsNamed) {
+    writeAcm("s.acm");
+    testing::writeWav16(dir / "in.wav", 1, 22050, testSignal(3000, 1, 2));
+    RunOptions encoder = RunOptions::closedStdout();
+    encoder.program = TALVECO_ENCODE_BINARY;
+    const ProgramResult runs[] = {
+        decode({"-c", "s.acm"}, RunOptions::closedStdout()),
+        testing::runProgram({"-c", "in.wav"}, dir.path(), encoder),
+    };
+    for (const ProgramResult& result : runs) {
+        EXPECT_EQ(result.exitStatus, 1) << result.errors;
+        EXPECT_NE(result.errors.find(": standard output was closed\n"), std::string::npos)
+            << result.errors;
+        EXPECT_EQ(result.errors.find("I/O error"), std::string::npos) << result.errors;
+    }
+}
+
 // ---- outputs that must not be replaced, inputs that cannot be decoded -------------------
 
 struct RefusalCase {
