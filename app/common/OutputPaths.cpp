@@ -6,6 +6,7 @@
 
 #include "app/common/CommandLine.h"
 #include "platform/Failure.h"
+#include "platform/PathErrors.h"
 
 namespace talveco {
 namespace {
@@ -32,6 +33,17 @@ void refuseTerminals(const std::string& input, const std::string& output) {
     if (isStandardStream(output) && isTerminal(StandardStream::Output)) {
         throw UsageError(
             "will not write to a terminal; redirect standard output or name an output with -o");
+    }
+}
+
+// The folder an output goes into must be there: the write would fail only
+// after the decoding, and with a message that does not name the folder.
+void refuseMissingFolder(const std::string& target) {
+    const std::string folder = directoryOf(target);
+    const auto status = statusOf(folder);
+    if (!status) throw FileRefused("the folder " + folder + " does not exist");
+    if (status->kind != FileKind::Directory) {
+        throw FileRefused("the output " + target + " is in " + folder + ", which is no folder");
     }
 }
 
@@ -84,7 +96,10 @@ void refuseClashingOutputs(std::span<const std::string> inputs,
 void checkOutput(const std::string& target, std::optional<FileIdentity> input, bool force) {
     // A symbolic link counts as an existing output even when it leads
     // nowhere: replacing it without -f would lose it as surely as a file.
-    if (!linkStatusOf(target)) return;  // nothing there yet
+    if (!linkStatusOf(target)) {
+        refuseMissingFolder(target);
+        return;
+    }
     if (const auto status = statusOf(target)) {
         if (input && *input == status->identity) {
             throw FileRefused("the output " + target + " is the input itself; not overwritten");
@@ -125,6 +140,14 @@ void makeOutputFolder(const std::string& folder) {
     std::error_code error;
     fs::create_directories(folder, error);
     if (error) throw FileRefused("cannot create the folder " + folder + ": " + error.message());
+}
+
+void refuseFolderAsInput(const std::string& input) {
+    if (isStandardStream(input)) return;
+    const auto status = statusOf(input);
+    if (status && status->kind == FileKind::Directory) {
+        throw FileRefused(input + " is a directory, not a file");
+    }
 }
 
 }  // namespace talveco

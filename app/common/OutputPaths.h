@@ -54,7 +54,8 @@ void refuseClashingOutputs(std::span<const std::string> inputs,
 // Checks the output just before it is written. Raises FileRefused when
 // `target` is the input itself (also through a link), a directory, a device,
 // pipe or socket, or a name that exists (a file, or a link, even one that
-// leads nowhere) that `force` does not allow to replace.
+// leads nowhere) that `force` does not allow to replace; and when the folder
+// it would go into is missing or no folder.
 void checkOutput(const std::string& target, std::optional<FileIdentity> input, bool force);
 
 // Raises FileRefused when standard output is the input (`>> input`: the input
@@ -66,6 +67,10 @@ void refuseStandardOutputAsInput(std::optional<FileIdentity> input);
 // "writing standard output: ...", both as FileRefused.
 void writeToStandardOutput(std::span<const std::uint8_t> bytes,
                            std::optional<std::uint64_t> offset = std::nullopt);
+
+// Raises FileRefused when `input` is a folder, before it is opened: what the
+// open would report ("File access denied") does not say what is wrong.
+void refuseFolderAsInput(const std::string& input);
 
 // Creates `folder` and its missing parents, so that -d may name a folder that
 // does not exist yet; raises FileRefused, saying why, when it cannot be made.

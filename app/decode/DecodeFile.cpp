@@ -97,6 +97,7 @@ class OpenedInput {
 
   private:
     AcmStream open(const std::string& path, bool secondThread, bool counted) {
+        refuseFolderAsInput(path);
         if (!counted && path != kStandardStreamName) {
             return AcmStream::openFile(path, OpenOptions{.secondThread = secondThread});
         }
