@@ -17,6 +17,7 @@ enum OptionId {
     kForce,
     kKeepDamaged,
     kSilent,
+    kQuiet,
     kTest,
     kInfo,
     kJobs,
@@ -34,6 +35,7 @@ constexpr OptionSpec kOptions[] = {
     {kForce, 'f', "force"},
     {kKeepDamaged, 'F', "decode-through-errors"},
     {kSilent, 's', "silent"},
+    {kQuiet, 'Q', "quiet"},  // as talveco-encode has it
     {kTest, 't', "test"},
     {kInfo, '\0', "info"},
     {kJobs, 'j', "jobs", true},
@@ -83,6 +85,7 @@ void applyOption(const GivenOption& option, DecodeOptions& options, Requests& re
             options.keepDamaged = true;
             break;
         case kSilent:
+        case kQuiet:
             options.silent = true;
             break;
         case kTest:
@@ -167,6 +170,7 @@ std::string decodeUsageText() {
            "      --info              print each file's format, write nothing\n"
            "  -t, --test              decode fully, write nothing, report damage\n"
            "  -s, --silent            no summary lines\n"
+           "  -Q, --quiet             the same as -s\n"
            "  -h, --help              show this text\n"
            "  -V, --version           show the version\n"
            "\n"

@@ -427,6 +427,22 @@ TEST_F(DecodeProgram, ForceReplacesAnExistingOutputAndOverridesFixLyingHeaders) 
     EXPECT_EQ(sound.rate, 8000);
 }
 
+// -Q and --quiet silence the summary as -s does, as they do in talveco-encode; problems are
+// still told.
+TEST_F(DecodeProgram, QuietOptionsLeaveOnlyProblems) {
+    writeAcm("s.acm");
+    for (const char* quiet : {"-s", "-Q", "--quiet", "--silent"}) {
+        fs::remove(dir / "s.wav");
+        const ProgramResult result = decode({quiet, "s.acm"});
+        EXPECT_EQ(result.exitStatus, 0) << quiet << ": " << result.errors;
+        EXPECT_EQ(result.errors, "") << quiet;
+        EXPECT_TRUE(fs::exists(dir / "s.wav")) << quiet;
+    }
+    const ProgramResult refused = decode({"-Q", "s.acm"});
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.errors, "talveco-decode: s.acm: the output s.wav exists (-f replaces it)\n");
+}
+
 // ---- damaged input ----------------------------------------------------------------------
 
 struct DamageCase {
