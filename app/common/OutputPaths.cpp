@@ -93,12 +93,12 @@ void refuseClashingOutputs(std::span<const std::string> inputs,
     }
 }
 
-void checkOutput(const std::string& target, std::optional<FileIdentity> input, bool force) {
+OutputPlace checkOutput(const std::string& target, std::optional<FileIdentity> input, bool force) {
     // A symbolic link counts as an existing output even when it leads
     // nowhere: replacing it without -f would lose it as surely as a file.
     if (!linkStatusOf(target)) {
         refuseMissingFolder(target);
-        return;
+        return OutputPlace::NewFile;
     }
     if (const auto status = statusOf(target)) {
         if (input && *input == status->identity) {
@@ -107,14 +107,15 @@ void checkOutput(const std::string& target, std::optional<FileIdentity> input, b
         if (status->kind == FileKind::Directory) {
             throw FileRefused("the output " + target + " is a directory");
         }
+        if (status->kind == FileKind::NullDevice) return OutputPlace::NullDevice;
         // The finished file is renamed over the target: a device or pipe of
-        // that name (-o /dev/null) would be replaced by a regular file, not
-        // written to.
+        // that name would be replaced by a regular file, not written to.
         if (status->kind != FileKind::Regular) {
             throw FileRefused("the output " + target + " is not a regular file; not replaced");
         }
     }
     if (!force) throw FileRefused("the output " + target + " exists (-f replaces it)");
+    return OutputPlace::NewFile;
 }
 
 void refuseStandardOutputAsInput(std::optional<FileIdentity> input) {

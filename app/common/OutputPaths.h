@@ -51,12 +51,18 @@ std::string outputFor(const std::string& input, const OutputNaming& naming);
 void refuseClashingOutputs(std::span<const std::string> inputs,
                            std::span<const std::string> outputs);
 
+// Where an output that passed the checks is written.
+enum class OutputPlace {
+    NewFile,     // through a temporary file renamed over the name at the end
+    NullDevice,  // written directly: nothing there to protect or rename over
+};
+
 // Checks the output just before it is written. Raises FileRefused when
 // `target` is the input itself (also through a link), a directory, a device,
-// pipe or socket, or a name that exists (a file, or a link, even one that
-// leads nowhere) that `force` does not allow to replace; and when the folder
-// it would go into is missing or no folder.
-void checkOutput(const std::string& target, std::optional<FileIdentity> input, bool force);
+// pipe or socket other than the null device, or a name that exists (a file, or a link, even one
+// that leads nowhere) that `force` does not allow to replace; and when the folder it would go into
+// is missing or no folder.
+OutputPlace checkOutput(const std::string& target, std::optional<FileIdentity> input, bool force);
 
 // Raises FileRefused when standard output is the input (`>> input`: the input
 // would grow as it is read, or be appended to after it was read).

@@ -33,6 +33,17 @@ void FileOutput::commit() {
     naming(path_, [&] { file_.commit(); });
 }
 
+NullDeviceOutput::NullDeviceOutput(const std::string& path)
+    : path_(path), device_(naming(path, [&] { return DeviceOutput(path); })) {}
+
+void NullDeviceOutput::write(std::span<const std::uint8_t> bytes) {
+    naming(path_, [&] { device_.write(bytes); });
+}
+
+void NullDeviceOutput::rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    naming(path_, [&] { device_.writeAt(offset, bytes); });
+}
+
 void StandardOutput::write(std::span<const std::uint8_t> bytes) {
     writeToStandardOutput(bytes);
 }
@@ -47,7 +58,9 @@ std::unique_ptr<OutputStream> openOutput(const std::string& target,
         refuseStandardOutputAsInput(input);
         return std::make_unique<StandardOutput>();
     }
-    checkOutput(target, input, force);
+    if (checkOutput(target, input, force) == OutputPlace::NullDevice) {
+        return std::make_unique<NullDeviceOutput>(target);
+    }
     return std::make_unique<FileOutput>(target, input);
 }
 

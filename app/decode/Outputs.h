@@ -50,6 +50,22 @@ class FileOutput final : public OutputStream {
     OutputFile file_;
 };
 
+// The null device, written directly: people send the output there to time
+// the decoder, and there is nothing to protect or to rename over.
+class NullDeviceOutput final : public OutputStream {
+  public:
+    explicit NullDeviceOutput(const std::string& path);
+
+    int descriptor() const override { return device_.descriptor(); }
+    void write(std::span<const std::uint8_t> bytes) override;
+    bool canRewrite() const override { return true; }
+    void rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
+
+  private:
+    std::string path_;
+    DeviceOutput device_;
+};
+
 // Standard output: rewritable when it is a regular file written from a known
 // place, and not when it is a pipe, a terminal or a file opened to append.
 class StandardOutput final : public OutputStream {

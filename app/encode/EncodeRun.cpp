@@ -209,6 +209,17 @@ EncoderReport encodeToStandardOutput(SoundFileReader& reader, const EncoderSetti
     return report;
 }
 
+// The null device (-o /dev/null, to time the encoder) is written directly, as standard output
+// is: there is nothing to protect, and no temporary file may be renamed over it.
+EncoderReport encodeToNullDevice(SoundFileReader& reader, const std::string& output,
+                                 const EncoderSettings& settings, ProgressLine& progress) {
+    DeviceOutput device(output);
+    AcmEncoder encoder = AcmEncoder::toMemory(reader.channels(), reader.sampleRate(), settings);
+    const EncoderReport report = encodeAll(reader, encoder, progress);
+    device.write(encoder.bytes());
+    return report;
+}
+
 // The settings of the command line, with the stream of --like read in.
 EncoderSettings settingsFor(const EncodeOptions& options) {
     EncoderSettings settings = options.settings;
@@ -230,7 +241,7 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
                 Console& messages, std::optional<unsigned> progressColumns) {
     SoundFileReader reader(input);
     const bool toStandardOutput = output == kStandardStream;
-    refuseUnsafeTarget(output, reader.identity(), options.force);
+    const OutputPlace place = refuseUnsafeTarget(output, reader.identity(), options.force);
     const std::string inputName = shownName(input, "(standard input)");
     const std::string outputName = shownName(output, "(standard output)");
     const bool longFile = reader.frames() && static_cast<double>(*reader.frames()) >
@@ -240,8 +251,13 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
     const EncoderSettings settings = settingsFor(options);
     EncoderReport report;
     try {
-        report = toStandardOutput ? encodeToStandardOutput(reader, settings, progress)
-                                  : encodeToFile(reader, output, settings, progress);
+        if (toStandardOutput) {
+            report = encodeToStandardOutput(reader, settings, progress);
+        } else if (place == OutputPlace::NullDevice) {
+            report = encodeToNullDevice(reader, output, settings, progress);
+        } else {
+            report = encodeToFile(reader, output, settings, progress);
+        }
     } catch (const Failure& failure) {
         progress.clear();
         // Only failures of the file system are about the output file.

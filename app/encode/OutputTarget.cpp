@@ -2,12 +2,12 @@
 
 namespace talveco {
 
-void refuseUnsafeTarget(const std::string& target, FileIdentity input, bool force) {
+OutputPlace refuseUnsafeTarget(const std::string& target, FileIdentity input, bool force) {
     if (target == kStandardStreamName) {
         refuseStandardOutputAsInput(input);
-        return;
+        return OutputPlace::NewFile;
     }
-    checkOutput(target, input, force);
+    return checkOutput(target, input, force);
 }
 
 }  // namespace talveco

@@ -246,6 +246,24 @@ TEST_F(DecodeProgram, ClosedStandardOutputIsNamed) {
     }
 }
 
+// The null device is written to directly, in every format: a temporary file renamed over
+// it would replace the device itself.
+TEST_F(DecodeProgram, NullDeviceIsWrittenDirectly) {
+    writeAcm("s.acm");
+    for (const char* format : {"wav", "flac"}) {
+        const ProgramResult result =
+            decode({std::string("--format=") + format, "-o", "/dev/null", "s.acm"});
+        EXPECT_EQ(result.exitStatus, 0) << result.errors;
+        EXPECT_EQ(result.errors, "s.acm -> /dev/null: 0.14 s, stereo, 22050 Hz\n");
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat("/dev/null", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+    EXPECT_EQ(directoryEntries(dir.path()), std::vector<std::string>{"s.acm"});
+    for (const auto& entry : fs::directory_iterator("/dev"))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".talveco-")) << entry.path();
+}
+
 // ---- outputs that must not be replaced, inputs that cannot be decoded -------------------
 
 struct RefusalCase {
@@ -335,10 +353,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {"-f", "s.acm"},
                     "s.acm: writing s.wav: File access denied",
                     true},
-        RefusalCase{"Device",
-                    [](const fs::path&) {},
-                    {"-f", "-o", "/dev/null", "s.acm"},
-                    "the output /dev/null is not a regular file"},
+        RefusalCase{"Fifo",
+                    [](const fs::path& d) { ASSERT_EQ(::mkfifo((d / "p.wav").c_str(), 0600), 0); },
+                    {"-f", "-o", "p.wav", "s.acm"},
+                    "the output p.wav is not a regular file; not replaced"},
         RefusalCase{"NotAcm",
                     [](const fs::path& d) {
                         writeFileBytes(d / "n.acm", {'R', 'I'});

@@ -537,13 +537,20 @@ TEST_F(EncodeProgram, OutputThatIsAnotherInputRefusesTheRun) {
     EXPECT_EQ(readFileBytes(dir / "a.acm"), before);
 }
 
-// Renaming the finished file over a device would replace the device node itself.
-TEST_F(EncodeProgram, DeviceAsOutputIsRefusedEvenWithForce) {
+// Renaming the finished file over a pipe or device would replace the node itself: they are
+// refused, all but the null device, which is written to directly (to time the encoder).
+TEST_F(EncodeProgram, OnlyTheNullDeviceIsWrittenAsADevice) {
     writeSpeechLike("in.wav");
-    const ProgramResult result = encode({"-f", "-o", "/dev/null", "in.wav"});
+    ASSERT_EQ(::mkfifo((dir / "p.acm").c_str(), 0600), 0);
+    ProgramResult result = encode({"-f", "-o", "p.acm", "in.wav"});
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_NE(result.errors.find("the output /dev/null is not a regular file"), std::string::npos)
+    EXPECT_NE(result.errors.find("the output p.acm is not a regular file"), std::string::npos)
         << result.errors;
+    EXPECT_TRUE(fs::is_fifo(dir / "p.acm"));
+
+    result = encode({"-o", "/dev/null", "in.wav"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors.rfind("in.wav -> /dev/null: 0.91 s, mono", 0), 0U) << result.errors;
     struct stat info {};
     ASSERT_EQ(::stat("/dev/null", &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode));
