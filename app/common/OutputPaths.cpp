@@ -1,5 +1,6 @@
 #include "app/common/OutputPaths.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -71,6 +72,9 @@ void refuseClashingOutputs(std::span<const std::string> inputs,
     for (const std::string& input : inputs) {
         if (isStandardStream(input)) continue;
         if (const auto status = statusOf(input)) inputNamed.emplace(status->identity, input);
+    }
+    if (std::count_if(inputs.begin(), inputs.end(), isStandardStream) > 1) {
+        throw UsageError("standard input can be read only once");
     }
     std::map<std::string, std::string> writerOf;
     for (std::size_t i = 0; i < inputs.size() && i < outputs.size(); ++i) {

@@ -59,6 +59,8 @@ struct Requests {
     bool version = false;
     bool info = false;
     bool test = false;
+    std::string standardOutputName;  // -c as written, when given
+    std::string outputName;          // -o as written, when given
 };
 
 void applyOption(const GivenOption& option, DecodeOptions& options, Requests& requests) {
@@ -71,12 +73,14 @@ void applyOption(const GivenOption& option, DecodeOptions& options, Requests& re
             break;
         case kOutput:
             options.outputPath = option.value;
+            requests.outputName = option.name;
             break;
         case kOutputDir:
             options.outputDir = option.value;
             break;
         case kStdout:
             options.outputPath.emplace(1, '-');  // (assigning "-" trips a false GCC 12 warning)
+            requests.standardOutputName = option.name;
             break;
         case kForce:
             options.force = true;
@@ -142,6 +146,11 @@ DecodeOptions parseDecodeOptions(std::span<const std::string> arguments) {
         return options;
     }
     if (requests.info && requests.test) throw UsageError("--info and --test exclude each other");
+    // Whichever came last would silently win.
+    if (!requests.standardOutputName.empty() && !requests.outputName.empty()) {
+        throw UsageError(requests.standardOutputName + " and " + requests.outputName +
+                         " exclude each other");
+    }
     if (requests.info) options.action = DecodeOptions::Action::Info;
     if (requests.test) options.action = DecodeOptions::Action::Test;
     if (options.inputs.empty()) throw UsageError("no input file");

@@ -641,6 +641,11 @@ TEST_F(DecodeProgram, BadCommandLinesExitWithTwoAndWriteNothing) {
         {{"--channels=3", "a.acm"}, "--channels wants a whole number from 1 to 2"},
         {{"-d", "out", "-"}, "standard input has no name"},
         {{"--info", "-t", "a.acm"}, "--info and --test exclude each other"},
+        {{"-c", "-o", "x.wav", "a.acm"}, "-c and -o exclude each other"},
+        {{"--output=x.wav", "--stdout", "a.acm"}, "--stdout and --output exclude each other"},
+        {{"-", "-"}, "standard input can be read only once"},
+        {{"--=1", "a.acm"}, "unknown option '--=1'"},
+        {{"--rate", "0", "a.acm"}, "--rate wants a whole number from 1 to 65535, not '0'"},
     };
     for (const auto& [arguments, message] : cases) {
         const ProgramResult result = decode(arguments);

@@ -616,7 +616,9 @@ INSTANTIATE_TEST_SUITE_P(
                         "a.wav and ./a.flac would both be written to ./a.acm"},
         CommandLineCase{
             "OutputAndFolder", {"-o", "x.acm", "-d", ".", "a.wav"}, "-o (or -c) and -d"},
-        CommandLineCase{"QuietBundleBadQuality", {"-Qq", "11", "a.wav"}, "-q wants a number"}),
+        CommandLineCase{"QuietBundleBadQuality", {"-Qq", "11", "a.wav"}, "-q wants a number"},
+        CommandLineCase{"StandardInputTwice", {"-", "-"}, "standard input can be read only once"},
+        CommandLineCase{"EmptyLongName", {"--=1", "a.wav"}, "unknown option '--=1'"}),
     caseLabel<CommandLineCase>);
 
 // A start the format garbles (a beep forced to many levels) is reported with what helps, and
