@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 #include <tuple>
 
 #include "platform/Console.h"
@@ -120,6 +121,42 @@ void DeviceOutput::write(std::span<const std::uint8_t> bytes) {
 
 void DeviceOutput::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     writeAllAt(fd_, offset, bytes);
+}
+
+MadeFolders::~MadeFolders() {
+    for (Made& folder : made_) {
+        folder.pending.release();
+        ::close(folder.parentFd);
+    }
+}
+
+void MadeFolders::make(const std::string& path) {
+    // Each folder on the way, from the first: "a/b/c" is "a", "a/b", "a/b/c".
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string folder = path.substr(0, end);
+        if (!folder.empty() && folder.back() != '/') {
+            if (::mkdir(folder.c_str(), 0777) == 0) {
+                remember(folder);
+            } else if (errno != EEXIST) {
+                throw std::system_error(errno, std::generic_category(), folder);
+            } else if (struct stat info{};
+                       ::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+                throw std::system_error(ENOTDIR, std::generic_category(), folder);
+            }
+        }
+        if (end == std::string::npos) return;
+    }
+}
+
+// Registered only once it exists: an interrupt just before would leave an
+// empty folder, which is harmless, while one registered before mkdir could
+// remove a folder someone else had just made.
+void MadeFolders::remember(const std::string& folder) {
+    const auto slash = folder.find_last_of('/');
+    const std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
+    const int parentFd = ::open(directoryOf(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (parentFd < 0) return;  // it stays, as it would have without the clean-up
+    made_.push_back(Made{parentFd, PendingRemoval(parentFd, name, Removal::EmptyFolder)});
 }
 
 }  // namespace talveco

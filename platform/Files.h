@@ -7,9 +7,11 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/ByteSource.h"
 #include "platform/FileIdentity.h"
+#include "platform/Interrupts.h"
 
 namespace talveco {
 
@@ -85,6 +87,31 @@ class DeviceOutput {
 
   private:
     int fd_ = -1;
+};
+
+// The folders a run made for its outputs. Each is removed again if the run is
+// interrupted while the folder is still empty, so that a run stopped before
+// it wrote anything leaves nothing behind; folders that were there before are
+// never touched.
+class MadeFolders {
+  public:
+    MadeFolders() = default;
+    ~MadeFolders();
+    MadeFolders(MadeFolders&&) noexcept = default;
+    MadeFolders& operator=(MadeFolders&&) noexcept = default;
+
+    // Makes `path` and its missing parents. Raises std::system_error, whose
+    // code says why, when one cannot be made or is no folder.
+    void make(const std::string& path);
+
+  private:
+    struct Made {
+        int parentFd = -1;
+        PendingRemoval pending;
+    };
+    void remember(const std::string& folder);
+
+    std::vector<Made> made_;
 };
 
 }  // namespace talveco

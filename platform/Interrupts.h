@@ -15,6 +15,10 @@ namespace talveco {
 // would have.
 void installInterruptCleanup();
 
+// What an interrupt removes: a file, or a folder only while it is empty
+// (after the files, so that a folder emptied by their removal goes too).
+enum class Removal { File, EmptyFolder };
+
 // While it is armed, the file `name` in the directory open as `directoryFd` is
 // removed if one of those signals arrives, so that it goes even if the
 // directory was moved meanwhile. Registration and release are safe from any
@@ -24,7 +28,8 @@ void installInterruptCleanup();
 class PendingRemoval {
   public:
     PendingRemoval() = default;
-    PendingRemoval(int directoryFd, const std::string& name) noexcept;
+    PendingRemoval(int directoryFd, const std::string& name,
+                   Removal removal = Removal::File) noexcept;
     ~PendingRemoval() { release(); }
     PendingRemoval(PendingRemoval&& other) noexcept : slot_(other.slot_) { other.slot_ = -1; }
     PendingRemoval& operator=(PendingRemoval&& other) noexcept;

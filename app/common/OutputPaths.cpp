@@ -141,10 +141,12 @@ void writeToStandardOutput(std::span<const std::uint8_t> bytes,
     }
 }
 
-void makeOutputFolder(const std::string& folder) {
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error) throw FileRefused("cannot create the folder " + folder + ": " + error.message());
+void makeOutputFolder(const std::string& folder, MadeFolders& folders) {
+    try {
+        folders.make(folder);
+    } catch (const std::system_error& error) {
+        throw FileRefused("cannot create the folder " + folder + ": " + error.code().message());
+    }
 }
 
 void refuseFolderAsInput(const std::string& input) {

@@ -78,8 +78,10 @@ void writeToStandardOutput(std::span<const std::uint8_t> bytes,
 // open would report ("File access denied") does not say what is wrong.
 void refuseFolderAsInput(const std::string& input);
 
-// Creates `folder` and its missing parents, so that -d may name a folder that
-// does not exist yet; raises FileRefused, saying why, when it cannot be made.
-void makeOutputFolder(const std::string& folder);
+// Makes the -d folder (and its missing parents, so that -d may name a folder
+// that does not exist yet) into `folders`, which removes those it made should
+// the run be interrupted while they are empty. Raises FileRefused, saying why,
+// when it cannot be made.
+void makeOutputFolder(const std::string& folder, MadeFolders& folders);
 
 }  // namespace talveco

@@ -73,9 +73,10 @@ int runDecoder(std::span<const std::string> arguments, Console& out, Console& me
         out.write(std::string(kProgram) + " " TALVECO_VERSION "\n");
         return kDecodeSuccess;
     }
+    MadeFolders folders;
     if (options.outputDir && options.action == DecodeOptions::Action::Decode) {
         try {
-            makeOutputFolder(*options.outputDir);
+            makeOutputFolder(*options.outputDir, folders);
         } catch (const FileRefused& refusal) {
             messages.write(std::string(kProgram) + ": " + refusal.what() + "\n");
             return kDecodeFileFailed;

@@ -344,9 +344,10 @@ int runEncoder(std::span<const std::string> arguments, Console& out, Console& me
         out.write(std::string(kProgram) + " " TALVECO_VERSION "\n");
         return kEncodeSuccess;
     }
+    MadeFolders folders;
     if (options.outputDirectory) {
         try {
-            makeOutputFolder(*options.outputDirectory);
+            makeOutputFolder(*options.outputDirectory, folders);
         } catch (const FileRefused& refusal) {
             messages.write(std::string(kProgram) + ": " + refusal.what() + "\n");
             return kEncodeFileFailed;

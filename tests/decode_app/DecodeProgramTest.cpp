@@ -583,6 +583,36 @@ TEST_F(DecodeProgram, InterruptRemovesEveryUnfinishedOutput) {
     EXPECT_EQ(directoryEntries(dir / "out"), std::vector<std::string>{});
 }
 
+// A run interrupted before it wrote anything takes back the -d folders it made, and only
+// those: the folder that was there before stays. Both programs, each stalled reading a FIFO
+// that has given nothing yet.
+TEST_F(DecodeProgram, InterruptBeforeAnyOutputRemovesTheFoldersItMade) {
+    for (const char* program : {TALVECO_DECODE_BINARY, TALVECO_ENCODE_BINARY}) {
+        fs::remove_all(dir / "old");
+        fs::create_directory(dir / "old");
+        const fs::path input = dir / "in.acm";
+        fs::remove(input);
+        ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
+        const int writer = ::open(input.c_str(), O_RDWR);  // the reads wait instead of ending
+        ASSERT_GE(writer, 0);
+        RunOptions options;
+        options.program = program;
+        options.whileRunning = [&](pid_t running) {
+            for (int tries = 0; tries < 1000 && !fs::exists(dir / "old/new/deeper"); ++tries)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ::kill(running, SIGINT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            ::close(writer);  // should the signal not end it, the input ends
+        };
+        const ProgramResult result =
+            testing::runProgram({"-d", "old/new/deeper", "in.acm"}, dir.path(), options);
+        EXPECT_EQ(result.terminatingSignal, SIGINT) << program << ": " << result.errors;
+        EXPECT_TRUE(fs::is_directory(dir / "old")) << program;
+        EXPECT_FALSE(fs::exists(dir / "old/new")) << program;
+    }
+}
+
 // A stereo header with an odd sample count: whole frames only, and a note.
 TEST_F(DecodeProgram, OddStereoSampleCountLosesTheLastHalfFrame) {
     const auto samples = testSignal(2001, 1, 2);
