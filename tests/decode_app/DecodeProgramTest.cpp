@@ -499,6 +499,75 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"TruncatedKept", {"--decode-through-errors"}, "truncated: the last", true}),
     caseLabel<DamageCase>);
 
+std::uint32_t littleEndian32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+           static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+// Blocks of 5 values (no transform levels, 5 rows) in a stereo stream: the first block ends
+// inside a frame, and two damaged blocks in a row end the stream there. What -F keeps is
+// whole frames, and the WAV's lengths are those of its bytes.
+TEST_F(DecodeProgram, KeptDamagedStreamGivesWholeFramesAndTrueLengths) {
+    writeFileBytes(dir / "d.acm", testing::layoutStream("gbbg", 0, 5, 4));
+    const ProgramResult result = decode({"-F", "d.acm"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.errors.find("d.acm: ends after 4 of the 10 samples announced"),
+              std::string::npos)
+        << result.errors;
+    const auto wav = readFileBytes(dir / "d.wav");
+    ASSERT_EQ(wav.size(), 44U + 4 * 2);
+    EXPECT_EQ(littleEndian32(wav, 4), wav.size() - 8);
+    EXPECT_EQ(littleEndian32(wav, 40), wav.size() - 44);
+    const Sound sound = readSound(dir / "d.wav");
+    EXPECT_EQ(sound.channels, 2);
+    const auto decoded = libraryDecode(dir / "d.acm");
+    ASSERT_GE(decoded.size(), 4U);
+    EXPECT_EQ(sound.samples, std::vector<std::int16_t>(decoded.begin(), decoded.begin() + 4));
+}
+
+// Standard output opened to append (`>> file`) cannot go back to the header: what the file
+// held stays in front, and the WAV behind it states an unknown length.
+TEST_F(DecodeProgram, AppendedStandardOutputKeepsTheEarlierBytes) {
+    writeFileBytes(dir / "d.acm", testing::layoutStream("gbg", 3, 5, 9));
+    const std::vector<std::uint8_t> earlier{'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    writeFileBytes(dir / "log.bin", earlier);
+    RunOptions appending;
+    appending.standardOutputFile = dir / "log.bin";
+    appending.appendStandardOutput = true;
+    const ProgramResult result = decode({"-c", "-F", "d.acm"}, appending);
+    EXPECT_EQ(result.exitStatus, 1) << result.errors;
+    const auto bytes = readFileBytes(dir / "log.bin");
+    ASSERT_GE(bytes.size(), earlier.size() + 44);
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 7), earlier);
+    EXPECT_EQ(std::string(bytes.begin() + 7, bytes.begin() + 11), "RIFF");
+    EXPECT_EQ(littleEndian32(bytes, 7 + 40), 0xFFFFFFFFU);
+    const std::size_t samples = (bytes.size() - earlier.size() - 44) / 2;
+    EXPECT_EQ(samples, libraryDecode(dir / "d.acm").size());
+}
+
+// `>> input`: the input would grow as it is read (or after, for the encoder, which reads it
+// all first). Neither program writes, and the input stays as it was.
+TEST_F(DecodeProgram, StandardOutputThatIsTheInputIsRefused) {
+    writeAcm("s.acm");
+    testing::writeWav16(dir / "in.wav", 1, 22050, testSignal(3000, 1, 2));
+    RunOptions decoder;
+    decoder.program = TALVECO_DECODE_BINARY;
+    RunOptions encoder;
+    encoder.program = TALVECO_ENCODE_BINARY;
+    const std::pair<RunOptions, std::string> runs[] = {{decoder, "s.acm"}, {encoder, "in.wav"}};
+    for (auto [options, input] : runs) {
+        const auto before = readFileBytes(dir / input);
+        options.standardOutputFile = dir / input;
+        options.appendStandardOutput = true;
+        const ProgramResult result = testing::runProgram({"-c", input}, dir.path(), options);
+        EXPECT_EQ(result.exitStatus, 1) << input;
+        EXPECT_NE(result.errors.find(input + ": standard output is the input itself"),
+                  std::string::npos)
+            << result.errors;
+        EXPECT_EQ(readFileBytes(dir / input), before) << input;
+    }
+}
+
 // ---- several files ----------------------------------------------------------------------
 
 // Every file is tried, one line each in input order, and the outputs and messages do not
