@@ -29,7 +29,7 @@ std::string sameFileKey(const std::string& output) {
 
 void refuseTerminals(const std::string& input, const std::string& output) {
     if (isStandardStream(input) && isTerminal(StandardStream::Input)) {
-        throw UsageError("will not read a stream from a terminal; redirect standard input");
+        throw UsageError("will not read from a terminal; redirect standard input");
     }
     if (isStandardStream(output) && isTerminal(StandardStream::Output)) {
         throw UsageError(

@@ -430,6 +430,15 @@ TEST_F(DecodeProgram, ForceReplacesAnExistingOutputAndOverridesFixLyingHeaders) 
     EXPECT_EQ(result.errors, "");
     EXPECT_EQ(readSound(dir / "s.wav").samples, libraryDecode(dir / "s.acm"));
 
+    // The new file is renamed over the old one: another hard link keeps the old contents.
+    fs::create_hard_link(dir / "s.wav", dir / "other.wav");
+    const auto previous = readFileBytes(dir / "s.wav");
+    writeAcm("s.acm", 1, 8000, 500);
+    result = decode({"-fs", "s.acm"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(readFileBytes(dir / "other.wav"), previous);
+    EXPECT_EQ(readSound(dir / "s.wav").samples, libraryDecode(dir / "s.acm"));
+
     fs::create_symlink("gone.wav", dir / "link.wav");
     result = decode({"-fs", "-o", "link.wav", "s.acm"});
     EXPECT_EQ(result.exitStatus, 0) << result.errors;
