@@ -48,6 +48,47 @@ void refuseMissingFolder(const std::string& target) {
     }
 }
 
+// The outputs of a run so far, and the files it reads.
+class RunPlan {
+  public:
+    explicit RunPlan(std::span<const std::string> inputs) {
+        for (const std::string& input : inputs) {
+            if (isStandardStream(input)) continue;
+            if (const auto status = statusOf(input)) inputNamed_.emplace(status->identity, input);
+        }
+    }
+
+    // Raises UsageError when `output` is already written by another input,
+    // or is another input of the run.
+    void add(const std::string& input, const std::string& output) {
+        const auto [first, fresh] = writerOf_.emplace(sameFileKey(output), input);
+        if (!fresh) {
+            throw UsageError(first->second + " and " + input + " would both be written to " +
+                             (isStandardStream(output) ? "standard output" : output));
+        }
+        if (const auto other = otherInputAt(input, output)) {
+            throw UsageError("the output " + output + " of " + input + " is " + *other +
+                             ", another input of this run");
+        }
+    }
+
+  private:
+    // The input of the run that `output` is, unless it is `input` itself
+    // (refused with that file alone, as for a run of one file).
+    std::optional<std::string> otherInputAt(const std::string& input, const std::string& output) {
+        const auto existing = isStandardStream(output) ? std::nullopt : statusOf(output);
+        if (!existing) return std::nullopt;
+        const auto other = inputNamed_.find(existing->identity);
+        if (other == inputNamed_.end() || other->second == input) return std::nullopt;
+        const auto own = statusOf(input);
+        if (own && own->identity == existing->identity) return std::nullopt;
+        return other->second;
+    }
+
+    std::map<FileIdentity, std::string, IdentityOrder> inputNamed_;
+    std::map<std::string, std::string> writerOf_;  // by sameFileKey
+};
+
 }  // namespace
 
 std::string withExtension(const std::string& path, std::string_view extension) {
@@ -68,32 +109,13 @@ std::string outputFor(const std::string& input, const OutputNaming& naming) {
 
 void refuseClashingOutputs(std::span<const std::string> inputs,
                            std::span<const std::string> outputs) {
-    std::map<FileIdentity, std::string, IdentityOrder> inputNamed;
-    for (const std::string& input : inputs) {
-        if (isStandardStream(input)) continue;
-        if (const auto status = statusOf(input)) inputNamed.emplace(status->identity, input);
-    }
     if (std::count_if(inputs.begin(), inputs.end(), isStandardStream) > 1) {
         throw UsageError("standard input can be read only once");
     }
-    std::map<std::string, std::string> writerOf;
+    RunPlan plan(inputs);
     for (std::size_t i = 0; i < inputs.size() && i < outputs.size(); ++i) {
-        const std::string& input = inputs[i];
-        const std::string& output = outputs[i];
-        refuseTerminals(input, output);
-        const auto [first, fresh] = writerOf.emplace(sameFileKey(output), input);
-        if (!fresh) {
-            throw UsageError(first->second + " and " + input + " would both be written to " +
-                             (isStandardStream(output) ? "standard output" : output));
-        }
-        const auto existing = isStandardStream(output) ? std::nullopt : statusOf(output);
-        const auto other = existing ? inputNamed.find(existing->identity) : inputNamed.end();
-        // The output that is its own input is refused with that file alone.
-        if (other != inputNamed.end() && other->second != input &&
-            statusOf(input).value_or(FileStatus{}).identity != existing->identity) {
-            throw UsageError("the output " + output + " of " + input + " is " + other->second +
-                             ", another input of this run");
-        }
+        refuseTerminals(inputs[i], outputs[i]);
+        plan.add(inputs[i], outputs[i]);
     }
 }
 
