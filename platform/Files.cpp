@@ -16,8 +16,6 @@
 namespace talveco {
 namespace {
 
-constexpr int kDescriptors[] = {0, 1};
-
 // The null device by its device number rather than its name: any name or
 // link that leads to it is the same harmless sink.
 bool isNullDevice(const struct stat& info) {
@@ -43,7 +41,7 @@ FileStatus statusFrom(const struct stat& info) {
 }
 
 int descriptorOf(StandardStream stream) {
-    return kDescriptors[stream == StandardStream::Input ? 0 : 1];
+    return stream == StandardStream::Input ? 0 : 1;
 }
 
 }  // namespace
