@@ -18,15 +18,6 @@ bool isStandardStream(const std::string& name) {
     return name == kStandardStreamName;
 }
 
-// One name per file, whatever way the command line spells it: "./a.acm",
-// "a.acm" and "dir/../a.acm" are one output, as is a path through a link to
-// its folder.
-std::string sameFileKey(const std::string& output) {
-    if (isStandardStream(output)) return output;
-    std::error_code ignored;
-    return fs::weakly_canonical(fs::absolute(output), ignored).string();
-}
-
 void refuseTerminals(const std::string& input, const std::string& output) {
     if (isStandardStream(input) && isTerminal(StandardStream::Input)) {
         throw UsageError("will not read from a terminal; redirect standard input");
@@ -73,6 +64,27 @@ class RunPlan {
     }
 
   private:
+    // One name per output, whatever way the command line spells it: "./a.wav",
+    // "a.wav" and "dir/../a.wav" are one output, as is a path through a link to
+    // its folder. The last component stays as it is: the finished file is
+    // renamed over a link of that name, not written where the link leads. Each
+    // folder is resolved once, which a run of many files into one folder needs.
+    std::string sameFileKey(const std::string& output) {
+        if (isStandardStream(output)) return output;
+        const fs::path path(output);
+        const fs::path name = path.filename();
+        if (name.empty() || name == "." || name == "..") return resolved(path).string();
+        const std::string folder = directoryOf(output);
+        auto known = folderKey_.find(folder);
+        if (known == folderKey_.end()) known = folderKey_.emplace(folder, resolved(folder)).first;
+        return (known->second / name).string();
+    }
+
+    static fs::path resolved(const fs::path& path) {
+        std::error_code ignored;
+        return fs::weakly_canonical(fs::absolute(path), ignored);
+    }
+
     // The input of the run that `output` is, unless it is `input` itself
     // (refused with that file alone, as for a run of one file).
     std::optional<std::string> otherInputAt(const std::string& input, const std::string& output) {
@@ -87,6 +99,7 @@ class RunPlan {
 
     std::map<FileIdentity, std::string, IdentityOrder> inputNamed_;
     std::map<std::string, std::string> writerOf_;  // by sameFileKey
+    std::map<std::string, fs::path> folderKey_;    // each output folder, resolved
 };
 
 }  // namespace
@@ -171,9 +184,7 @@ void makeOutputFolder(const std::string& folder, MadeFolders& folders) {
     }
 }
 
-void refuseFolderAsInput(const std::string& input) {
-    if (isStandardStream(input)) return;
-    const auto status = statusOf(input);
+void refuseFolderAsInput(const std::string& input, const std::optional<FileStatus>& status) {
     if (status && status->kind == FileKind::Directory) {
         throw FileRefused(input + " is a directory, not a file");
     }

@@ -74,9 +74,10 @@ void refuseStandardOutputAsInput(std::optional<FileIdentity> input);
 void writeToStandardOutput(std::span<const std::uint8_t> bytes,
                            std::optional<std::uint64_t> offset = std::nullopt);
 
-// Raises FileRefused when `input` is a folder, before it is opened: what the
-// open would report ("File access denied") does not say what is wrong.
-void refuseFolderAsInput(const std::string& input);
+// Raises FileRefused when `input`, whose status is `status`, is a folder,
+// before it is opened: what the open would report ("File access denied")
+// does not say what is wrong.
+void refuseFolderAsInput(const std::string& input, const std::optional<FileStatus>& status);
 
 // Makes the -d folder (and its missing parents, so that -d may name a folder
 // that does not exist yet) into `folders`, which removes those it made should

@@ -97,7 +97,7 @@ class OpenedInput {
 
   private:
     AcmStream open(const std::string& path, bool secondThread, bool counted) {
-        refuseFolderAsInput(path);
+        refuseFolderAsInput(path, status_);
         if (!counted && path != kStandardStreamName) {
             return AcmStream::openFile(path, OpenOptions{.secondThread = secondThread});
         }
