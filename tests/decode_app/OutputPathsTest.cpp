@@ -96,6 +96,8 @@ TEST_F(InDirectory, ClashesNameBothInputs) {
     touch("b.acm");
     touch("a.wav");
     fs::create_directory_symlink(".", "here");
+    fs::create_symlink("a.wav", "alink.wav");
+    fs::create_directory("sub");
     struct Case {
         std::vector<std::string> inputs;
         std::vector<std::string> outputs;
@@ -113,6 +115,11 @@ TEST_F(InDirectory, ClashesNameBothInputs) {
          {"a.wav", "a.flac"},
          "the output a.wav of b.acm is a.wav, another input of this run"},
         {{"a.wav"}, {"a.wav"}, ""},  // its own input: refused with that file alone
+        {{"a.acm", "b.acm"},
+         {"x.wav", "./sub/../x.wav"},
+         "a.acm and b.acm would both be written to ./sub/../x.wav"},
+        // The finished file replaces the link itself, not the file it leads to.
+        {{"a.acm", "b.acm"}, {"a.wav", "alink.wav"}, ""},
         {{"-", "-"}, {"x", "y"}, "standard input can be read only once"},
     };
     for (const Case& c : cases) {
