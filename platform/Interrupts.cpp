@@ -1,5 +1,6 @@
 #include "platform/Interrupts.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@ enum SlotState : int { Free, Claimed, Armed };
 struct Slot {
     std::atomic<int> state{Free};
     int directoryFd = -1;
+    int removeFlags = 0;  // for unlinkat: AT_REMOVEDIR for a folder
     char name[NAME_MAX + 1] = {};
 };
 static_assert(std::atomic<int>::is_always_lock_free);
@@ -30,8 +32,18 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void removePendingAndDie(int signalNumber) {
     for (Slot& slot : slots) {
-        if (slot.state.load(std::memory_order_acquire) == Armed) {
+        if (slot.state.load(std::memory_order_acquire) == Armed && slot.removeFlags == 0) {
             ::unlinkat(slot.directoryFd, slot.name, 0);
+        }
+    }
+    // Folders last, once their files are gone; a folder empties only when the
+    // one inside it has gone, so passes repeat while they remove something.
+    for (bool removed = true; removed;) {
+        removed = false;
+        for (const Slot& slot : slots) {
+            if (slot.state.load(std::memory_order_acquire) == Armed && slot.removeFlags != 0) {
+                removed |= ::unlinkat(slot.directoryFd, slot.name, slot.removeFlags) == 0;
+            }
         }
     }
     std::signal(signalNumber, SIG_DFL);
@@ -67,12 +79,13 @@ void installInterruptCleanup() {
         ::sigaction(signalNumber, &action, nullptr);
 }
 
-PendingRemoval::PendingRemoval(int directoryFd, const std::string& name) noexcept {
+PendingRemoval::PendingRemoval(int directoryFd, const std::string& name, Removal removal) noexcept {
     if (name.empty() || name.size() > NAME_MAX) return;
     slot_ = claimSlot();
     if (slot_ < 0) return;
     Slot& slot = slots[slot_];
     slot.directoryFd = directoryFd;
+    slot.removeFlags = removal == Removal::EmptyFolder ? AT_REMOVEDIR : 0;
     std::memcpy(slot.name, name.data(), name.size());
     slot.name[name.size()] = '\0';
     slot.state.store(Armed, std::memory_order_release);

@@ -22,6 +22,10 @@ constexpr int kMostJobsCleanedUp = 1024;
 // and for a moment each of the two scratch files an encoder names.
 constexpr int kPendingFilesPerJob = 3;
 
+// What an interrupt removes: a file, or a folder only while it is empty
+// (after the files, so that a folder emptied by their removal goes too).
+enum class Removal { File, EmptyFolder };
+
 // While it is armed, the file `name` in the directory open as `directoryFd` is
 // removed if one of those signals arrives, so that it goes even if the
 // directory was moved meanwhile. Registration and release are safe from any
@@ -31,7 +35,8 @@ constexpr int kPendingFilesPerJob = 3;
 class PendingRemoval {
   public:
     PendingRemoval() = default;
-    PendingRemoval(int directoryFd, const std::string& name) noexcept;
+    PendingRemoval(int directoryFd, const std::string& name,
+                   Removal removal = Removal::File) noexcept;
     ~PendingRemoval() { release(); }
     PendingRemoval(PendingRemoval&& other) noexcept : slot_(other.slot_) { other.slot_ = -1; }
     PendingRemoval& operator=(PendingRemoval&& other) noexcept;

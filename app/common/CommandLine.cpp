@@ -43,6 +43,8 @@ void parseLong(const std::string& argument, ArgumentCursor& cursor,
                std::span<const OptionSpec> specs, ParsedCommandLine& parsed) {
     const auto equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
+    // "--=1" names no option at all; the whole argument shows what was typed.
+    if (name.size() == 2) throw UsageError("unknown option '" + argument + "'");
     const OptionSpec* known = findLong(specs, std::string_view(name).substr(2));
     if (known == nullptr) throw UsageError("unknown option '" + name + "'");
     if (!known->takesValue) {

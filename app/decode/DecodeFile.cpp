@@ -1,7 +1,5 @@
 #include "app/decode/DecodeFile.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -9,12 +7,13 @@
 #include <new>
 #include <vector>
 
-#include "acm/StreamReader.h"
 #include "app/common/OutputPaths.h"
 #include "app/decode/Outputs.h"
 #include "app/decode/SampleSinks.h"
 #include "platform/Failure.h"
+#include "platform/Files.h"
 #include "platform/InputFile.h"
+#include "talveco/talveco.h"
 
 namespace talveco {
 namespace {
@@ -45,25 +44,24 @@ std::string plural(std::uint64_t count, const std::string& noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
-// The input file as the decoder reads it, counting the bytes that pass.
-class CountedInput final : public ByteSource {
+// The bytes of the input as the decoder reads them, counted.
+class CountedSource {
   public:
-    explicit CountedInput(const std::string& path) : file_(path == "-" ? "/dev/stdin" : path) {}
+    explicit CountedSource(const std::string& path) {
+        if (path == kStandardStreamName) {
+            source_ = std::make_unique<StandardInput>();
+        } else {
+            source_ = std::make_unique<InputFile>(path);
+        }
+    }
 
-    std::size_t readSome(std::span<std::uint8_t> buffer) override {
-        const std::size_t got = file_.readSome(buffer);
+    std::size_t readSome(std::span<std::uint8_t> buffer) {
+        const std::size_t got = source_->readSome(buffer);
         count_ += got;
         return got;
     }
-    FileIdentity identity() const noexcept { return file_.identity(); }
-
-    // The whole input's size: a regular file's from the file system, any
-    // other's (a pipe) by reading it to its end.
-    std::uint64_t totalBytes() {
-        struct stat info {};
-        if (::fstat(file_.descriptor(), &info) == 0 && S_ISREG(info.st_mode)) {
-            return static_cast<std::uint64_t>(info.st_size);
-        }
+    // Everything there is, by reading the rest to its end.
+    std::uint64_t countToEnd() {
         std::vector<std::uint8_t> buffer(65536);
         while (readSome(buffer) > 0) {
         }
@@ -71,28 +69,55 @@ class CountedInput final : public ByteSource {
     }
 
   private:
-    InputFile file_;
+    std::unique_ptr<ByteSource> source_;
     std::uint64_t count_ = 0;
 };
 
-// An opened input: the stream, and the file under it.
-struct OpenedInput {
-    CountedInput* file;  // owned by the reader
-    std::unique_ptr<StreamReader> reader;
-};
+// An opened input: the stream, what the file is, and for --info the bytes
+// read through it.
+class OpenedInput {
+  public:
+    // A named file may unpack on a second thread; standard input is read
+    // through descriptor 0 as it is (a socket cannot be opened by name), and
+    // --info reads through a count of the bytes.
+    OpenedInput(const std::string& path, bool secondThread, bool counted)
+        : status_(path == kStandardStreamName ? statusOf(StandardStream::Input) : statusOf(path)),
+          stream_(open(path, secondThread, counted)) {}
 
-OpenedInput openInput(const std::string& path, DecodeThreads threads) {
-    auto file = std::make_unique<CountedInput>(path);
-    CountedInput* raw = file.get();
-    return {raw, std::make_unique<StreamReader>(std::move(file), threads)};
-}
+    AcmStream& stream() { return stream_; }
+    std::optional<FileIdentity> identity() const {
+        return status_ ? std::optional(status_->identity) : std::nullopt;
+    }
+    // The whole input's size: a regular file's from the file system, any
+    // other's (a pipe) by reading it to its end.
+    std::uint64_t totalBytes() {
+        if (status_ && status_->kind == FileKind::Regular) return status_->size;
+        return counted_->countToEnd();
+    }
+
+  private:
+    AcmStream open(const std::string& path, bool secondThread, bool counted) {
+        refuseFolderAsInput(path, status_);
+        if (!counted && path != kStandardStreamName) {
+            return AcmStream::openFile(path, OpenOptions{.secondThread = secondThread});
+        }
+        counted_ = std::make_unique<CountedSource>(path);
+        return AcmStream::openReader([source = counted_.get()](std::span<std::uint8_t> buffer) {
+            return source->readSome(buffer);
+        });
+    }
+
+    std::optional<FileStatus> status_;
+    std::unique_ptr<CountedSource> counted_;  // before the stream: it outlives it
+    AcmStream stream_;
+};
 
 // The output's channels and rate (the header's unless the command line says
 // otherwise), and the samples it gets: whole frames only.
-SoundShape shapeOf(const AcmHeader& header, const DecodeOptions& options) {
+SoundShape shapeOf(const AcmStream& stream, const DecodeOptions& options) {
     SoundShape shape;
-    shape.channels = options.channels.value_or(header.channels);
-    shape.rate = options.rate.value_or(header.sampleRate);
+    shape.channels = options.channels.value_or(stream.channels());
+    shape.rate = options.rate.value_or(stream.sampleRate());
     if (shape.rate == 0) {
         throw FileRefused("the header states a rate of 0 Hz; --rate HZ sets the right one");
     }
@@ -101,13 +126,13 @@ SoundShape shapeOf(const AcmHeader& header, const DecodeOptions& options) {
                           " channels; only mono and stereo are decoded (--channels N sets the "
                           "right count)");
     }
-    shape.samples = header.sampleCount - header.sampleCount % shape.channels;
+    shape.samples = stream.sampleCount() - stream.sampleCount() % shape.channels;
     return shape;
 }
 
 // Passes the stream's samples, up to the shape's count and in whole frames,
 // to `sink` (none when testing); returns how many there were.
-std::uint64_t pumpSamples(StreamReader& reader, const SoundShape& shape, SampleSink* sink) {
+std::uint64_t pumpSamples(AcmStream& reader, const SoundShape& shape, SampleSink* sink) {
     std::vector<std::int16_t> chunk(kChunkSamples);
     std::uint64_t total = 0;
     for (;;) {
@@ -124,7 +149,7 @@ std::uint64_t pumpSamples(StreamReader& reader, const SoundShape& shape, SampleS
 }
 
 // What went wrong in a stream that was read to its end, one line each.
-std::vector<std::string> problemsOf(const StreamReader& reader, const SoundShape& shape,
+std::vector<std::string> problemsOf(const AcmStream& reader, const SoundShape& shape,
                                     std::uint64_t decoded) {
     std::vector<std::string> problems;
     if (reader.damagedBlocks() > 0) {
@@ -173,21 +198,11 @@ class FileMessages {
 };
 
 // An odd number of samples cannot fill the last stereo frame.
-bool dropsHalfFrame(const AcmHeader& header, const SoundShape& shape, FileMessages& messages) {
-    if (header.sampleCount == shape.samples) return false;
-    messages.say("note: the header announces " + std::to_string(header.sampleCount) +
+bool dropsHalfFrame(const AcmStream& stream, const SoundShape& shape, FileMessages& messages) {
+    if (stream.sampleCount() == shape.samples) return false;
+    messages.say("note: the header announces " + std::to_string(stream.sampleCount()) +
                  " samples, not whole stereo frames; the last half frame is dropped");
     return true;
-}
-
-std::unique_ptr<OutputStream> openOutput(const FileTask& task, const DecodeOptions& options,
-                                         FileIdentity input) {
-    if (task.output == "-") {
-        refuseUnsafeStandardOutput(input);
-        return std::make_unique<StandardOutput>();
-    }
-    refuseUnsafeOutput(task.output, input, options.force);
-    return std::make_unique<FileOutput>(task.output, input);
 }
 
 // Puts the output in place when it decoded cleanly or -F keeps it; returns
@@ -204,23 +219,24 @@ bool settleOutput(const FileTask& task, const DecodeOptions& options, OutputStre
     return true;
 }
 
-void decodeToOutput(const FileTask& task, const DecodeOptions& options, DecodeThreads threads,
+void decodeToOutput(const FileTask& task, const DecodeOptions& options, bool secondThread,
                     FileMessages& messages) {
-    OpenedInput input = openInput(task.input, threads);
-    const AcmHeader& header = input.reader->header();
-    const SoundShape shape = shapeOf(header, options);
-    const std::unique_ptr<OutputStream> out = openOutput(task, options, input.file->identity());
+    OpenedInput input(task.input, secondThread, false);
+    AcmStream& stream = input.stream();
+    const SoundShape shape = shapeOf(stream, options);
+    const std::unique_ptr<OutputStream> out =
+        openOutput(task.output, input.identity(), options.force);
     std::uint64_t decoded = 0;
     {
         const std::unique_ptr<SampleSink> sink = makeSampleSink(task.format, *out, shape);
-        decoded = pumpSamples(*input.reader, shape, sink.get());
+        decoded = pumpSamples(stream, shape, sink.get());
         sink->finish();
     }
-    const std::vector<std::string> problems = problemsOf(*input.reader, shape, decoded);
+    const std::vector<std::string> problems = problemsOf(stream, shape, decoded);
     for (const std::string& problem : problems)
         messages.fail(problem);
     std::vector<std::string> remarks;
-    if (dropsHalfFrame(header, shape, messages)) remarks.push_back("last half frame dropped");
+    if (dropsHalfFrame(stream, shape, messages)) remarks.push_back("last half frame dropped");
     if (!settleOutput(task, options, *out, !problems.empty(), messages)) return;
     if (!problems.empty()) remarks.push_back("damaged, kept (-F)");
     if (!options.silent) {
@@ -229,12 +245,12 @@ void decodeToOutput(const FileTask& task, const DecodeOptions& options, DecodeTh
     }
 }
 
-void testStream(const FileTask& task, const DecodeOptions& options, DecodeThreads threads,
+void testStream(const FileTask& task, const DecodeOptions& options, bool secondThread,
                 FileMessages& messages) {
-    OpenedInput input = openInput(task.input, threads);
-    const SoundShape shape = shapeOf(input.reader->header(), options);
-    const std::uint64_t decoded = pumpSamples(*input.reader, shape, nullptr);
-    const std::vector<std::string> problems = problemsOf(*input.reader, shape, decoded);
+    OpenedInput input(task.input, secondThread, false);
+    const SoundShape shape = shapeOf(input.stream(), options);
+    const std::uint64_t decoded = pumpSamples(input.stream(), shape, nullptr);
+    const std::vector<std::string> problems = problemsOf(input.stream(), shape, decoded);
     for (const std::string& problem : problems)
         messages.fail(problem);
     if (!options.silent) {
@@ -242,43 +258,48 @@ void testStream(const FileTask& task, const DecodeOptions& options, DecodeThread
     }
 }
 
+// Seconds of `samples` values at `channels` x `rate`, in floating point: the
+// product of two 16-bit header fields need not fit an int.
+std::string durationText(std::uint64_t samples, unsigned channels, unsigned rate) {
+    const double frameRate = static_cast<double>(channels) * static_cast<double>(rate);
+    if (frameRate == 0) return "unknown duration";
+    return fixed(static_cast<double>(samples) / frameRate, 2) + " s";
+}
+
 // "NAME: stereo, 22050 Hz, 44100 samples, 1.00 s, 7 levels, 16 rows, 12345
 // bytes, 2.24 bits/sample"
 std::string infoLine(const std::string& input) {
-    OpenedInput opened = openInput(input, DecodeThreads::sequential);
-    const AcmHeader& header = opened.reader->header();
-    const std::uint64_t bytes = opened.file->totalBytes();
-    std::string line = displayName(input) + ": " + channelWord(header.channels) + ", " +
-                       std::to_string(header.sampleRate) + " Hz, " +
-                       plural(header.sampleCount, "sample") + ", ";
-    const unsigned frameRate = header.channels * header.sampleRate;
-    line += frameRate == 0 ? "unknown duration"
-                           : fixed(double(header.sampleCount) / frameRate, 2) + " s";
-    line += ", " + plural(header.levels, "level") + ", " + plural(header.rows, "row") + ", " +
+    OpenedInput opened(input, false, true);
+    const AcmStream& stream = opened.stream();
+    const std::uint64_t bytes = opened.totalBytes();
+    std::string line = displayName(input) + ": " + channelWord(stream.channels()) + ", " +
+                       std::to_string(stream.sampleRate()) + " Hz, " +
+                       plural(stream.sampleCount(), "sample") + ", " +
+                       durationText(stream.sampleCount(), stream.channels(), stream.sampleRate());
+    line += ", " + plural(stream.levels(), "level") + ", " + plural(stream.rows(), "row") + ", " +
             plural(bytes, "byte");
-    if (header.sampleCount > 0 && bytes >= kHeaderBytes) {
-        line +=
-            ", " + fixed(double(bytes - kHeaderBytes) * 8 / header.sampleCount, 2) + " bits/sample";
+    if (stream.sampleCount() > 0 && bytes >= kHeaderBytes) {
+        line += ", " + fixed(double(bytes - kHeaderBytes) * 8 / stream.sampleCount(), 2) +
+                " bits/sample";
     }
     return line + "\n";
 }
 
 }  // namespace
 
-FileReport runFileTask(const FileTask& task, const DecodeOptions& options, DecodeThreads threads) {
+FileReport runFileTask(const FileTask& task, const DecodeOptions& options, bool secondThread) {
     FileReport report;
     FileMessages messages(task.input, report);
     try {
-        if (!task.refusal.empty()) throw FileRefused(task.refusal);
         switch (options.action) {
             case DecodeOptions::Action::Info:
                 report.info = infoLine(task.input);
                 break;
             case DecodeOptions::Action::Test:
-                testStream(task, options, threads, messages);
+                testStream(task, options, secondThread, messages);
                 break;
             default:
-                decodeToOutput(task, options, threads, messages);
+                decodeToOutput(task, options, secondThread, messages);
                 break;
         }
     } catch (const Failure& failure) {

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "acm/AcmDecoder.h"
 #include "app/decode/DecodeOptions.h"
 #include "app/decode/OutputFormat.h"
 
@@ -14,7 +13,6 @@ struct FileTask {
     std::string input;   // as given; "-" is standard input
     std::string output;  // "-" is standard output; empty for --info and --test
     OutputFormat format = OutputFormat::Wav;
-    std::string refusal;  // why the output was refused when the run was planned
 };
 
 struct FileReport {
@@ -23,8 +21,8 @@ struct FileReport {
     bool failed = false;
 };
 
-// Never throws: every failure ends up in the report. `threads` tells whether
-// the file's stream may unpack on a second thread.
-FileReport runFileTask(const FileTask& task, const DecodeOptions& options, DecodeThreads threads);
+// Never throws: every failure ends up in the report. `secondThread` tells
+// whether the file's stream may unpack on a second thread.
+FileReport runFileTask(const FileTask& task, const DecodeOptions& options, bool secondThread);
 
 }  // namespace talveco

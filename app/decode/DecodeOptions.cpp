@@ -17,6 +17,7 @@ enum OptionId {
     kForce,
     kKeepDamaged,
     kSilent,
+    kQuiet,
     kTest,
     kInfo,
     kJobs,
@@ -34,6 +35,7 @@ constexpr OptionSpec kOptions[] = {
     {kForce, 'f', "force"},
     {kKeepDamaged, 'F', "decode-through-errors"},
     {kSilent, 's', "silent"},
+    {kQuiet, 'Q', "quiet"},  // as talveco-encode has it
     {kTest, 't', "test"},
     {kInfo, '\0', "info"},
     {kJobs, 'j', "jobs", true},
@@ -57,6 +59,8 @@ struct Requests {
     bool version = false;
     bool info = false;
     bool test = false;
+    std::string standardOutputName;  // -c as written, when given
+    std::string outputName;          // -o as written, when given
 };
 
 void applyOption(const GivenOption& option, DecodeOptions& options, Requests& requests) {
@@ -69,12 +73,14 @@ void applyOption(const GivenOption& option, DecodeOptions& options, Requests& re
             break;
         case kOutput:
             options.outputPath = option.value;
+            requests.outputName = option.name;
             break;
         case kOutputDir:
             options.outputDir = option.value;
             break;
         case kStdout:
             options.outputPath.emplace(1, '-');  // (assigning "-" trips a false GCC 12 warning)
+            requests.standardOutputName = option.name;
             break;
         case kForce:
             options.force = true;
@@ -83,6 +89,7 @@ void applyOption(const GivenOption& option, DecodeOptions& options, Requests& re
             options.keepDamaged = true;
             break;
         case kSilent:
+        case kQuiet:
             options.silent = true;
             break;
         case kTest:
@@ -139,6 +146,11 @@ DecodeOptions parseDecodeOptions(std::span<const std::string> arguments) {
         return options;
     }
     if (requests.info && requests.test) throw UsageError("--info and --test exclude each other");
+    // Whichever came last would silently win.
+    if (!requests.standardOutputName.empty() && !requests.outputName.empty()) {
+        throw UsageError(requests.standardOutputName + " and " + requests.outputName +
+                         " exclude each other");
+    }
     if (requests.info) options.action = DecodeOptions::Action::Info;
     if (requests.test) options.action = DecodeOptions::Action::Test;
     if (options.inputs.empty()) throw UsageError("no input file");
@@ -167,6 +179,7 @@ std::string decodeUsageText() {
            "      --info              print each file's format, write nothing\n"
            "  -t, --test              decode fully, write nothing, report damage\n"
            "  -s, --silent            no summary lines\n"
+           "  -Q, --quiet             the same as -s\n"
            "  -h, --help              show this text\n"
            "  -V, --version           show the version\n"
            "\n"

@@ -23,7 +23,7 @@ struct DecodeOptions {
     unsigned jobs = 0;                      // -j: files decoded at once; 0 chooses
     bool force = false;                     // -f: replace existing outputs
     bool keepDamaged = false;               // -F: keep what a damaged file decodes to
-    bool silent = false;                    // -s: no summary lines
+    bool silent = false;                    // -s, -Q: no summary lines
 
     bool toStandardOutput() const { return outputPath == "-"; }
 };

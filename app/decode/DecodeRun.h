@@ -17,8 +17,8 @@ inline constexpr int kDecodeSuccess = 0;
 inline constexpr int kDecodeFileFailed = 1;
 inline constexpr int kDecodeUsageError = 2;
 
-// Each input's output, format and any refusal known before decoding: an
-// output that another input of the run also writes, or that is another input.
+// Each input's output and format. Raises UsageError, before any work, when two
+// inputs would write one output or an output is another input of the run.
 std::vector<FileTask> planTasks(const DecodeOptions& options);
 
 // `arguments` are the command-line arguments without the program's name.

@@ -1,13 +1,6 @@
 #include "app/decode/Outputs.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "app/common/OutputPaths.h"
-#include "platform/Console.h"
 #include "platform/Failure.h"
 
 namespace talveco {
@@ -40,32 +33,35 @@ void FileOutput::commit() {
     naming(path_, [&] { file_.commit(); });
 }
 
-StandardOutput::StandardOutput() {
-    struct stat info {};
-    const int flags = ::fcntl(1, F_GETFL);
-    if (::fstat(1, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 || (flags & O_APPEND)) {
-        return;
-    }
-    const off_t position = ::lseek(1, 0, SEEK_CUR);
-    if (position >= 0) start_ = static_cast<std::uint64_t>(position);
+NullDeviceOutput::NullDeviceOutput(const std::string& path)
+    : path_(path), device_(naming(path, [&] { return DeviceOutput(path); })) {}
+
+void NullDeviceOutput::write(std::span<const std::uint8_t> bytes) {
+    naming(path_, [&] { device_.write(bytes); });
+}
+
+void NullDeviceOutput::rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    naming(path_, [&] { device_.writeAt(offset, bytes); });
 }
 
 void StandardOutput::write(std::span<const std::uint8_t> bytes) {
-    naming("standard output", [&] { writeAll(1, bytes); });
+    writeToStandardOutput(bytes);
 }
 
 void StandardOutput::rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-    naming("standard output", [&] { writeAllAt(1, *start_ + offset, bytes); });
+    writeToStandardOutput(bytes, *start_ + offset);
 }
 
-void refuseUnsafeStandardOutput(FileIdentity input) {
-    if (::isatty(1) == 1) {
-        throw FileRefused("standard output is a terminal; redirect it to a file or a pipe");
+std::unique_ptr<OutputStream> openOutput(const std::string& target,
+                                         std::optional<FileIdentity> input, bool force) {
+    if (target == kStandardStreamName) {
+        refuseStandardOutputAsInput(input);
+        return std::make_unique<StandardOutput>();
     }
-    struct stat info {};
-    if (::fstat(1, &info) == 0 && FileIdentity{info.st_dev, info.st_ino} == input) {
-        throw FileRefused("standard output is the input itself; not written");
+    if (checkOutput(target, input, force) == OutputPlace::NullDevice) {
+        return std::make_unique<NullDeviceOutput>(target);
     }
+    return std::make_unique<FileOutput>(target, input);
 }
 
 }  // namespace talveco

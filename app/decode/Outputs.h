@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "platform/FileIdentity.h"
+#include "platform/Files.h"
 #include "platform/OutputFile.h"
 
 namespace talveco {
@@ -48,11 +50,27 @@ class FileOutput final : public OutputStream {
     OutputFile file_;
 };
 
+// The null device, written directly: people send the output there to time
+// the decoder, and there is nothing to protect or to rename over.
+class NullDeviceOutput final : public OutputStream {
+  public:
+    explicit NullDeviceOutput(const std::string& path);
+
+    int descriptor() const override { return device_.descriptor(); }
+    void write(std::span<const std::uint8_t> bytes) override;
+    bool canRewrite() const override { return true; }
+    void rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
+
+  private:
+    std::string path_;
+    DeviceOutput device_;
+};
+
 // Standard output: rewritable when it is a regular file written from a known
 // place, and not when it is a pipe, a terminal or a file opened to append.
 class StandardOutput final : public OutputStream {
   public:
-    StandardOutput();
+    StandardOutput() : start_(rewritableStandardOutputStart()) {}
 
     int descriptor() const override { return 1; }
     void write(std::span<const std::uint8_t> bytes) override;
@@ -63,8 +81,9 @@ class StandardOutput final : public OutputStream {
     std::optional<std::uint64_t> start_;  // where the output began in the file
 };
 
-// Raises FileRefused when standard output is a terminal (audio there is
-// noise) or the input itself (`>> input`: the input would grow as it is read).
-void refuseUnsafeStandardOutput(FileIdentity input);
+// The output `target` of a file whose identity is `input` ("-": standard
+// output), after the checks of app/common/OutputPaths.h.
+std::unique_ptr<OutputStream> openOutput(const std::string& target,
+                                         std::optional<FileIdentity> input, bool force);
 
 }  // namespace talveco

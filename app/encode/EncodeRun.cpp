@@ -1,15 +1,11 @@
 #include "app/encode/EncodeRun.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <iterator>
-#include <map>
 #include <new>
 #include <optional>
 #include <vector>
@@ -256,7 +252,18 @@ EncoderReport encodeToStandardOutput(SoundFileReader& reader, const EncoderSetti
                                      ProgressLine& progress) {
     AcmEncoder encoder = AcmEncoder::toMemory(reader.channels(), reader.sampleRate(), settings);
     const EncoderReport report = encodeAll(reader, encoder, progress);
-    writeAll(1, encoder.bytes());
+    writeToStandardOutput(encoder.bytes());
+    return report;
+}
+
+// The null device (-o /dev/null, to time the encoder) is written directly, as standard output
+// is: there is nothing to protect, and no temporary file may be renamed over it.
+EncoderReport encodeToNullDevice(SoundFileReader& reader, const std::string& output,
+                                 const EncoderSettings& settings, ProgressLine& progress) {
+    DeviceOutput device(output);
+    AcmEncoder encoder = AcmEncoder::toMemory(reader.channels(), reader.sampleRate(), settings);
+    const EncoderReport report = encodeAll(reader, encoder, progress);
+    device.write(encoder.bytes());
     return report;
 }
 
@@ -285,7 +292,7 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
                 Console& messages, std::optional<unsigned> progressColumns) {
     SoundFileReader reader(input);
     const bool toStandardOutput = output == kStandardStream;
-    if (!toStandardOutput) refuseUnsafeTarget(output, reader.identity(), options.force);
+    const OutputPlace place = refuseUnsafeTarget(output, reader.identity(), options.force);
     const std::string inputName = shownName(input, "(standard input)");
     const std::string outputName = shownName(output, "(standard output)");
     const bool longFile = reader.frames() && static_cast<double>(*reader.frames()) >
@@ -295,8 +302,13 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
     const EncoderSettings settings = settingsFor(options);
     EncoderReport report;
     try {
-        report = toStandardOutput ? encodeToStandardOutput(reader, settings, progress)
-                                  : encodeToFile(reader, output, settings, progress);
+        if (toStandardOutput) {
+            report = encodeToStandardOutput(reader, settings, progress);
+        } else if (place == OutputPlace::NullDevice) {
+            report = encodeToNullDevice(reader, output, settings, progress);
+        } else {
+            report = encodeToFile(reader, output, settings, progress);
+        }
     } catch (const Failure& failure) {
         progress.clear();
         // Only failures of the file system are about the output file.
@@ -323,42 +335,19 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
 // Where an input's stream goes: -o, standard output for standard input, else beside the input
 // or in the -d folder.
 std::string outputFor(const std::string& input, const EncodeOptions& options) {
-    if (options.outputPath) return *options.outputPath;
-    if (input == kStandardStream) return kStandardStream;
-    const std::string beside = acmPathFor(input);
-    if (!options.outputDirectory) return beside;
-    return (std::filesystem::path(*options.outputDirectory) /
-            std::filesystem::path(beside).filename())
-        .string();
+    return talveco::outputFor(input, {options.outputPath, options.outputDirectory, ".acm"});
 }
 
-// Two inputs written to one output would leave only the last, after encoding both; standard
-// input can be read only once; and a terminal is no place for a stream, in or out.
+// Two inputs written to one output would leave only the last, after encoding both; an output
+// that is another input would be replaced before it is read; and a terminal is no place for a
+// stream, in or out.
 void refuseCollidingOutputs(const EncodeOptions& options) {
-    std::map<std::string, std::string> inputOf;
-    for (const std::string& input : options.inputs) {
-        if (input == kStandardStream && ::isatty(0) == 1) {
-            throw UsageError("will not read audio from a terminal; redirect standard input");
-        }
-        const std::string output = outputFor(input, options);
-        std::error_code ignored;
-        const std::string key =
-            output == kStandardStream
-                ? output
-                : std::filesystem::weakly_canonical(std::filesystem::absolute(output), ignored)
-                      .string();
-        const auto [at, added] = inputOf.emplace(key, input);
-        if (!added) {
-            throw UsageError(at->second + " and " + input + " would both be written to " +
-                             shownName(output, "standard output"));
-        }
-        if (output == kStandardStream && ::isatty(1) == 1) {
-            throw UsageError(
-                "will not write an ACM stream to a terminal; redirect standard "
-                "output or name an output with -o");
-        }
-    }
-    if (options.outputDirectory && inputOf.count(kStandardStream) > 0) {
+    std::vector<std::string> outputs;
+    for (const std::string& input : options.inputs)
+        outputs.push_back(outputFor(input, options));
+    refuseClashingOutputs(options.inputs, outputs);
+    if (options.outputDirectory &&
+        std::count(options.inputs.begin(), options.inputs.end(), kStandardStream) > 0) {
         throw UsageError("standard input has no name to put in the -d folder; use -o");
     }
 }
@@ -407,9 +396,10 @@ int runEncoder(std::span<const std::string> arguments, Console& out, Console& me
         out.write(std::string(kProgram) + " " TALVECO_VERSION "\n");
         return kEncodeSuccess;
     }
+    MadeFolders folders;
     if (options.outputDirectory) {
         try {
-            makeOutputFolder(*options.outputDirectory);
+            makeOutputFolder(*options.outputDirectory, folders);
         } catch (const FileRefused& refusal) {
             messages.write(std::string(kProgram) + ": " + refusal.what() + "\n");
             return kEncodeFileFailed;

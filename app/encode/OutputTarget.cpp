@@ -1,20 +1,13 @@
 #include "app/encode/OutputTarget.h"
 
-#include "app/common/OutputPaths.h"
-#include "app/encode/SoundFileReader.h"
-
 namespace talveco {
 
-std::string acmPathFor(const std::string& inputPath) {
-    return withExtension(inputPath, ".acm");
-}
-
-void refuseUnsafeTarget(const std::string& target, FileIdentity input, bool force) {
-    try {
-        refuseUnsafeOutput(target, input, force);
-    } catch (const FileRefused& refusal) {
-        throw InputRefused(refusal.what());  // what this program reports per file
+OutputPlace refuseUnsafeTarget(const std::string& target, FileIdentity input, bool force) {
+    if (target == kStandardStreamName) {
+        refuseStandardOutputAsInput(input);
+        return OutputPlace::NewFile;
     }
+    return checkOutput(target, input, force);
 }
 
 }  // namespace talveco

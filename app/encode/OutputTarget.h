@@ -1,19 +1,17 @@
-// Where an input's ACM file goes, and the checks made before any of it is written.
+// The checks made on an input's ACM output before any of it is written.
 #pragma once
 
-#include <optional>
 #include <string>
 
+#include "app/common/OutputPaths.h"
 #include "platform/FileIdentity.h"
 
 namespace talveco {
 
-// The input path with the extension of its last component replaced by ".acm" (appended
-// when it has none), so the file lands beside its input.
-std::string acmPathFor(const std::string& inputPath);
-
-// Raises InputRefused when `target` is the input itself (also through a link), a directory,
-// a device or pipe, or an existing file that `force` does not allow to replace.
-void refuseUnsafeTarget(const std::string& target, FileIdentity input, bool force);
+// Raises FileRefused when `target` is standard output and that is the input, or when the file
+// `target` is the input itself (also through a link), a directory, a device or pipe other than
+// the null device, or exists and `force` does not allow to replace it. Returns where the
+// stream goes.
+OutputPlace refuseUnsafeTarget(const std::string& target, FileIdentity input, bool force);
 
 }  // namespace talveco

@@ -51,10 +51,16 @@ TEST(CommandLine, RefusesWhatItCannotRead) {
         const char* message;
     };
     const Case cases[] = {
-        {{"-x"}, "unknown option '-x'"},         {{"-fx"}, "unknown option '-x'"},
-        {{"--forc"}, "unknown option '--forc'"}, {{"--force=yes"}, "--force takes no value"},
-        {{"a", "-o"}, "-o needs a value"},       {{"--output"}, "--output needs a value"},
+        {{"-x"}, "unknown option '-x'"},
+        {{"-fx"}, "unknown option '-x'"},
+        {{"--forc"}, "unknown option '--forc'"},
+        {{"--force=yes"}, "--force takes no value"},
+        {{"a", "-o"}, "-o needs a value"},
+        {{"--output"}, "--output needs a value"},
         {{"--j=2"}, "unknown option '--j'"},
+        // No option has an empty long name; the whole argument says what was meant.
+        {{"--=1"}, "unknown option '--=1'"},
+        {{"--="}, "unknown option '--='"},
     };
     for (const Case& c : cases) {
         try {

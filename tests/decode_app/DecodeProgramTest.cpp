@@ -209,6 +209,61 @@ TEST_F(DecodeProgram, StandardInputAndOutput) {
     EXPECT_EQ(readSound(dir / "in.flac").samples, expected);
 }
 
+// Standard input is read as it is: a socket (from a program that serves the stream) cannot
+// be opened again by name, as a file or pipe can.
+TEST_F(DecodeProgram, StandardInputMayBeASocket) {
+    writeAcm("s.acm", 2, 22050, 3000);
+    RunOptions fromSocket;
+    fromSocket.standardInputSocket = readFileBytes(dir / "s.acm");
+    const ProgramResult result = decode({"-s", "-o", "out.wav", "-"}, fromSocket);
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(readSound(dir / "out.wav").samples, libraryDecode(dir / "s.acm"));
+
+    fromSocket.standardInputSocket = readFileBytes(dir / "s.acm");
+    const ProgramResult info = decode({"--info", "-"}, fromSocket);
+    ASSERT_EQ(info.exitStatus, 0) << info.errors;
+    EXPECT_NE(info.output.find(std::to_string(fs::file_size(dir / "s.acm")) + " bytes"),
+              std::string::npos)
+        << info.output;
+}
+
+// A reader that went away (`| head -c 10`) is named as such, by both programs, not by the
+// system's error number.
+TEST_F(DecodeProgram, ClosedStandardOutputIsNamed) {
+    writeAcm("s.acm");
+    testing::writeWav16(dir / "in.wav", 1, 22050, testSignal(3000, 1, 2));
+    RunOptions encoder = RunOptions::closedStdout();
+    encoder.program = TALVECO_ENCODE_BINARY;
+    const ProgramResult runs[] = {
+        decode({"-c", "s.acm"}, RunOptions::closedStdout()),
+        testing::runProgram({"-c", "in.wav"}, dir.path(), encoder),
+    };
+    for (const ProgramResult& result : runs) {
+        EXPECT_EQ(result.exitStatus, 1) << result.errors;
+        EXPECT_NE(result.errors.find(": standard output was closed\n"), std::string::npos)
+            << result.errors;
+        EXPECT_EQ(result.errors.find("I/O error"), std::string::npos) << result.errors;
+    }
+}
+
+// The null device is written to directly, in every format: a temporary file renamed over
+// it would replace the device itself.
+TEST_F(DecodeProgram, NullDeviceIsWrittenDirectly) {
+    writeAcm("s.acm");
+    for (const char* format : {"wav", "flac"}) {
+        const ProgramResult result =
+            decode({std::string("--format=") + format, "-o", "/dev/null", "s.acm"});
+        EXPECT_EQ(result.exitStatus, 0) << result.errors;
+        EXPECT_EQ(result.errors, "s.acm -> /dev/null: 0.14 s, stereo, 22050 Hz\n");
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat("/dev/null", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+    EXPECT_EQ(directoryEntries(dir.path()), std::vector<std::string>{"s.acm"});
+    for (const auto& entry : fs::directory_iterator("/dev"))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".talveco-")) << entry.path();
+}
+
 // ---- outputs that must not be replaced, inputs that cannot be decoded -------------------
 
 struct RefusalCase {
@@ -255,6 +310,27 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const fs::path& d) { writeFileBytes(d / "s.wav", {1}); },
                     {"s.acm"},
                     "talveco-decode: s.acm: the output s.wav exists (-f replaces it)"},
+        RefusalCase{"DanglingSymlink",
+                    [](const fs::path& d) { fs::create_symlink("gone.wav", d / "s.wav"); },
+                    {"s.acm"},
+                    "talveco-decode: s.acm: the output s.wav exists (-f replaces it)"},
+        RefusalCase{"MissingFolder",
+                    [](const fs::path&) {},
+                    {"-o", "none/sub/x.wav", "s.acm"},
+                    "talveco-decode: s.acm: the folder none/sub does not exist"},
+        RefusalCase{
+            "FileAsFolder",
+            [](const fs::path&) {},
+            {"-o", "s.acm/x.wav", "s.acm"},
+            "talveco-decode: s.acm: the output s.acm/x.wav is in s.acm, which is no folder"},
+        RefusalCase{"DirectoryAsOutput",
+                    [](const fs::path& d) { fs::create_directory(d / "out.wav"); },
+                    {"-f", "-o", "out.wav", "s.acm"},
+                    "talveco-decode: s.acm: the output out.wav is a directory"},
+        RefusalCase{"DirectoryAsInput",
+                    [](const fs::path& d) { fs::create_directory(d / "d.acm"); },
+                    {"d.acm"},
+                    "talveco-decode: d.acm: d.acm is a directory, not a file"},
         RefusalCase{"InputItself",
                     [](const fs::path&) {},
                     {"-f", "-o", "s.acm", "s.acm"},
@@ -267,10 +343,6 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const fs::path& d) { fs::create_hard_link(d / "s.acm", d / "s.wav"); },
                     {"-f", "s.acm"},
                     "the output s.wav is the input itself"},
-        RefusalCase{"AnotherInputOfTheRun",
-                    [](const fs::path& d) { fs::copy_file(d / "s.acm", d / "t.wav"); },
-                    {"-f", "t.acm", "t.wav"},
-                    "the output t.wav is the input t.wav"},
         RefusalCase{"UnwritableOutput",
                     [](const fs::path& d) {
                         writeFileBytes(d / "s.wav", {1});
@@ -281,10 +353,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {"-f", "s.acm"},
                     "s.acm: writing s.wav: File access denied",
                     true},
-        RefusalCase{"Device",
-                    [](const fs::path&) {},
-                    {"-f", "-o", "/dev/null", "s.acm"},
-                    "the output /dev/null is not a regular file"},
+        RefusalCase{"Fifo",
+                    [](const fs::path& d) { ASSERT_EQ(::mkfifo((d / "p.wav").c_str(), 0600), 0); },
+                    {"-f", "-o", "p.wav", "s.acm"},
+                    "the output p.wav is not a regular file; not replaced"},
         RefusalCase{"NotAcm",
                     [](const fs::path& d) {
                         writeFileBytes(d / "n.acm", {'R', 'I'});
@@ -301,6 +373,55 @@ INSTANTIATE_TEST_SUITE_P(
                     "h.acm: the header states 5 channels; only mono and stereo"}),
     caseLabel<RefusalCase>);
 
+// ---- outputs that clash within the run ---------------------------------------------------
+
+struct ClashCase {
+    const char* label;
+    std::vector<std::string> arguments;
+    const char* message;
+};
+
+class DecodeClash : public DecodeProgram, public ::testing::WithParamInterface<ClashCase> {};
+
+// The run is refused before any work: exit status 2, both inputs named, no file written and
+// no -d folder made. Decoding the first and failing the second would leave a run half done
+// that the user cannot repeat as it was.
+TEST_P(DecodeClash, RefusesTheRunBeforeAnyWork) {
+    fs::create_directories(dir / "a");
+    fs::create_directories(dir / "b");
+    writeAcm("a/x.acm");
+    writeAcm("b/x.acm");
+    writeAcm("s.acm");
+    writeAcm("t.acm");
+    writeAcm("t.wav");  // an ACM stream under another extension, the output of t.acm
+    fs::create_directory_symlink(".", dir / "here");
+    const auto before = directoryEntries(dir.path());
+    const ProgramResult result = decode(GetParam().arguments);
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(result.errors.rfind(std::string("talveco-decode: ") + GetParam().message, 0), 0U)
+        << result.errors;
+    EXPECT_EQ(directoryEntries(dir.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DecodeClash,
+    ::testing::Values(ClashCase{"SameNameInTwoFolders",
+                                {"-d", "out", "a/x.acm", "b/x.acm"},
+                                "a/x.acm and b/x.acm would both be written to out/x.wav"},
+                      ClashCase{"OneFileSpelledTwice",
+                                {"s.acm", "./s.acm"},
+                                "s.acm and ./s.acm would both be written to ./s.wav"},
+                      ClashCase{"OneFolderThroughALink",
+                                {"-j1", "s.acm", "here/s.acm"},
+                                "s.acm and here/s.acm would both be written to here/s.wav"},
+                      ClashCase{"OutputIsAnotherInput",
+                                {"-f", "t.acm", "t.wav"},
+                                "the output t.wav of t.acm is t.wav, another input of this run"},
+                      ClashCase{"OwnOutputAndAnothers",
+                                {"-f", "-j1", "t.wav", "t.acm"},
+                                "t.wav and t.acm would both be written to t.wav"}),
+    caseLabel<ClashCase>);
+
 TEST_F(DecodeProgram, ForceReplacesAnExistingOutputAndOverridesFixLyingHeaders) {
     writeAcm("s.acm");
     writeFileBytes(dir / "s.wav", {1});
@@ -309,6 +430,21 @@ TEST_F(DecodeProgram, ForceReplacesAnExistingOutputAndOverridesFixLyingHeaders) 
     EXPECT_EQ(result.errors, "");
     EXPECT_EQ(readSound(dir / "s.wav").samples, libraryDecode(dir / "s.acm"));
 
+    // The new file is renamed over the old one: another hard link keeps the old contents.
+    fs::create_hard_link(dir / "s.wav", dir / "other.wav");
+    const auto previous = readFileBytes(dir / "s.wav");
+    writeAcm("s.acm", 1, 8000, 500);
+    result = decode({"-fs", "s.acm"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(readFileBytes(dir / "other.wav"), previous);
+    EXPECT_EQ(readSound(dir / "s.wav").samples, libraryDecode(dir / "s.acm"));
+
+    fs::create_symlink("gone.wav", dir / "link.wav");
+    result = decode({"-fs", "-o", "link.wav", "s.acm"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_FALSE(fs::is_symlink(dir / "link.wav"));
+    EXPECT_EQ(readSound(dir / "link.wav").samples, libraryDecode(dir / "s.acm"));
+
     writeFileBytes(dir / "h.acm", testing::acmHeaderBytes(0, 0, 1, 5, 0));
     result = decode({"--rate=8000", "--channels", "1", "h.acm"});
     EXPECT_EQ(result.exitStatus, 0) << result.errors;
@@ -316,6 +452,22 @@ TEST_F(DecodeProgram, ForceReplacesAnExistingOutputAndOverridesFixLyingHeaders) 
     const Sound sound = readSound(dir / "h.wav");
     EXPECT_EQ(sound.channels, 1);
     EXPECT_EQ(sound.rate, 8000);
+}
+
+// -Q and --quiet silence the summary as -s does, as they do in talveco-encode; problems are
+// still told.
+TEST_F(DecodeProgram, QuietOptionsLeaveOnlyProblems) {
+    writeAcm("s.acm");
+    for (const char* quiet : {"-s", "-Q", "--quiet", "--silent"}) {
+        fs::remove(dir / "s.wav");
+        const ProgramResult result = decode({quiet, "s.acm"});
+        EXPECT_EQ(result.exitStatus, 0) << quiet << ": " << result.errors;
+        EXPECT_EQ(result.errors, "") << quiet;
+        EXPECT_TRUE(fs::exists(dir / "s.wav")) << quiet;
+    }
+    const ProgramResult refused = decode({"-Q", "s.acm"});
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.errors, "talveco-decode: s.acm: the output s.wav exists (-f replaces it)\n");
 }
 
 // ---- damaged input ----------------------------------------------------------------------
@@ -355,6 +507,75 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"Truncated", {}, "d.wav removed (-F keeps what decodes)", false},
         DamageCase{"TruncatedKept", {"--decode-through-errors"}, "truncated: the last", true}),
     caseLabel<DamageCase>);
+
+std::uint32_t littleEndian32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+           static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+// Blocks of 5 values (no transform levels, 5 rows) in a stereo stream: the first block ends
+// inside a frame, and two damaged blocks in a row end the stream there. What -F keeps is
+// whole frames, and the WAV's lengths are those of its bytes.
+TEST_F(DecodeProgram, KeptDamagedStreamGivesWholeFramesAndTrueLengths) {
+    writeFileBytes(dir / "d.acm", testing::layoutStream("gbbg", 0, 5, 4));
+    const ProgramResult result = decode({"-F", "d.acm"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.errors.find("d.acm: ends after 4 of the 10 samples announced"),
+              std::string::npos)
+        << result.errors;
+    const auto wav = readFileBytes(dir / "d.wav");
+    ASSERT_EQ(wav.size(), 44U + 4 * 2);
+    EXPECT_EQ(littleEndian32(wav, 4), wav.size() - 8);
+    EXPECT_EQ(littleEndian32(wav, 40), wav.size() - 44);
+    const Sound sound = readSound(dir / "d.wav");
+    EXPECT_EQ(sound.channels, 2);
+    const auto decoded = libraryDecode(dir / "d.acm");
+    ASSERT_GE(decoded.size(), 4U);
+    EXPECT_EQ(sound.samples, std::vector<std::int16_t>(decoded.begin(), decoded.begin() + 4));
+}
+
+// Standard output opened to append (`>> file`) cannot go back to the header: what the file
+// held stays in front, and the WAV behind it states an unknown length.
+TEST_F(DecodeProgram, AppendedStandardOutputKeepsTheEarlierBytes) {
+    writeFileBytes(dir / "d.acm", testing::layoutStream("gbg", 3, 5, 9));
+    const std::vector<std::uint8_t> earlier{'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    writeFileBytes(dir / "log.bin", earlier);
+    RunOptions appending;
+    appending.standardOutputFile = dir / "log.bin";
+    appending.appendStandardOutput = true;
+    const ProgramResult result = decode({"-c", "-F", "d.acm"}, appending);
+    EXPECT_EQ(result.exitStatus, 1) << result.errors;
+    const auto bytes = readFileBytes(dir / "log.bin");
+    ASSERT_GE(bytes.size(), earlier.size() + 44);
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 7), earlier);
+    EXPECT_EQ(std::string(bytes.begin() + 7, bytes.begin() + 11), "RIFF");
+    EXPECT_EQ(littleEndian32(bytes, 7 + 40), 0xFFFFFFFFU);
+    const std::size_t samples = (bytes.size() - earlier.size() - 44) / 2;
+    EXPECT_EQ(samples, libraryDecode(dir / "d.acm").size());
+}
+
+// `>> input`: the input would grow as it is read (or after, for the encoder, which reads it
+// all first). Neither program writes, and the input stays as it was.
+TEST_F(DecodeProgram, StandardOutputThatIsTheInputIsRefused) {
+    writeAcm("s.acm");
+    testing::writeWav16(dir / "in.wav", 1, 22050, testSignal(3000, 1, 2));
+    RunOptions decoder;
+    decoder.program = TALVECO_DECODE_BINARY;
+    RunOptions encoder;
+    encoder.program = TALVECO_ENCODE_BINARY;
+    const std::pair<RunOptions, std::string> runs[] = {{decoder, "s.acm"}, {encoder, "in.wav"}};
+    for (auto [options, input] : runs) {
+        const auto before = readFileBytes(dir / input);
+        options.standardOutputFile = dir / input;
+        options.appendStandardOutput = true;
+        const ProgramResult result = testing::runProgram({"-c", input}, dir.path(), options);
+        EXPECT_EQ(result.exitStatus, 1) << input;
+        EXPECT_NE(result.errors.find(input + ": standard output is the input itself"),
+                  std::string::npos)
+            << result.errors;
+        EXPECT_EQ(readFileBytes(dir / input), before) << input;
+    }
+}
 
 // ---- several files ----------------------------------------------------------------------
 
@@ -440,6 +661,36 @@ TEST_F(DecodeProgram, InterruptRemovesEveryUnfinishedOutput) {
     EXPECT_EQ(directoryEntries(dir / "out"), std::vector<std::string>{});
 }
 
+// A run interrupted before it wrote anything takes back the -d folders it made, and only
+// those: the folder that was there before stays. Both programs, each stalled reading a FIFO
+// that has given nothing yet.
+TEST_F(DecodeProgram, InterruptBeforeAnyOutputRemovesTheFoldersItMade) {
+    for (const char* program : {TALVECO_DECODE_BINARY, TALVECO_ENCODE_BINARY}) {
+        fs::remove_all(dir / "old");
+        fs::create_directory(dir / "old");
+        const fs::path input = dir / "in.acm";
+        fs::remove(input);
+        ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
+        const int writer = ::open(input.c_str(), O_RDWR);  // the reads wait instead of ending
+        ASSERT_GE(writer, 0);
+        RunOptions options;
+        options.program = program;
+        options.whileRunning = [&](pid_t running) {
+            for (int tries = 0; tries < 1000 && !fs::exists(dir / "old/new/deeper"); ++tries)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ::kill(running, SIGINT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            ::close(writer);  // should the signal not end it, the input ends
+        };
+        const ProgramResult result =
+            testing::runProgram({"-d", "old/new/deeper", "in.acm"}, dir.path(), options);
+        EXPECT_EQ(result.terminatingSignal, SIGINT) << program << ": " << result.errors;
+        EXPECT_TRUE(fs::is_directory(dir / "old")) << program;
+        EXPECT_FALSE(fs::exists(dir / "old/new")) << program;
+    }
+}
+
 // A stereo header with an odd sample count: whole frames only, and a note.
 TEST_F(DecodeProgram, OddStereoSampleCountLosesTheLastHalfFrame) {
     const auto samples = testSignal(2001, 1, 2);
@@ -472,6 +723,17 @@ TEST_F(DecodeProgram, InfoAndTestWriteNothing) {
     EXPECT_EQ(directoryEntries(dir.path()), std::vector<std::string>{"s.acm"});
 }
 
+// The largest header fields: the frame rate (65535 x 65535) does not fit an int, and the
+// duration of the most samples the decoder takes is a quarter of a second.
+TEST_F(DecodeProgram, InfoOfTheLargestHeaderStatesItsDuration) {
+    writeFileBytes(dir / "h.acm", testing::acmHeaderBytes(limits::maxSamples, 3, 16, 65535, 65535));
+    const ProgramResult result = decode({"--info", "h.acm"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.output,
+              "h.acm: 65535 channels, 65535 Hz, 1073741823 samples, 0.25 s, 3 levels, 16 rows, "
+              "14 bytes, 0.00 bits/sample\n");
+}
+
 // ---- the command line -------------------------------------------------------------------
 
 TEST_F(DecodeProgram, BadCommandLinesExitWithTwoAndWriteNothing) {
@@ -487,6 +749,11 @@ TEST_F(DecodeProgram, BadCommandLinesExitWithTwoAndWriteNothing) {
         {{"--channels=3", "a.acm"}, "--channels wants a whole number from 1 to 2"},
         {{"-d", "out", "-"}, "standard input has no name"},
         {{"--info", "-t", "a.acm"}, "--info and --test exclude each other"},
+        {{"-c", "-o", "x.wav", "a.acm"}, "-c and -o exclude each other"},
+        {{"--output=x.wav", "--stdout", "a.acm"}, "--stdout and --output exclude each other"},
+        {{"-", "-"}, "standard input can be read only once"},
+        {{"--=1", "a.acm"}, "unknown option '--=1'"},
+        {{"--rate", "0", "a.acm"}, "--rate wants a whole number from 1 to 65535, not '0'"},
     };
     for (const auto& [arguments, message] : cases) {
         const ProgramResult result = decode(arguments);

@@ -615,13 +615,38 @@ TEST_F(EncodeProgram, NeverOverwritesItsInputEvenThroughALinkOrWithForce) {
               (std::vector<std::string>{"hard.acm", "in.wav", "link.acm"}));
 }
 
-// Renaming the finished file over a device would replace the device node itself.
-TEST_F(EncodeProgram, DeviceAsOutputIsRefusedEvenWithForce) {
-    writeSpeechLike("in.wav");
-    const ProgramResult result = encode({"-f", "-o", "/dev/null", "in.wav"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_NE(result.errors.find("the output /dev/null is not a regular file"), std::string::npos)
+// An output that is another input of the run would be replaced before that input is read:
+// the run is refused before any work, as two inputs with one output are.
+TEST_F(EncodeProgram, OutputThatIsAnotherInputRefusesTheRun) {
+    writeSpeechLike("a.wav");
+    writeSpeechLike("b.wav");
+    ASSERT_EQ(encode({"-s", "b.wav"}).exitStatus, 0);
+    fs::rename(dir / "b.acm", dir / "a.acm");
+    const auto before = readFileBytes(dir / "a.acm");
+    const ProgramResult result = encode({"-f", "a.wav", "a.acm"});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_EQ(
+        result.errors.rfind(
+            "talveco-encode: the output a.acm of a.wav is a.acm, another input of this run", 0),
+        0U)
         << result.errors;
+    EXPECT_EQ(readFileBytes(dir / "a.acm"), before);
+}
+
+// Renaming the finished file over a pipe or device would replace the node itself: they are
+// refused, all but the null device, which is written to directly (to time the encoder).
+TEST_F(EncodeProgram, OnlyTheNullDeviceIsWrittenAsADevice) {
+    writeSpeechLike("in.wav");
+    ASSERT_EQ(::mkfifo((dir / "p.acm").c_str(), 0600), 0);
+    ProgramResult result = encode({"-f", "-o", "p.acm", "in.wav"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.errors.find("the output p.acm is not a regular file"), std::string::npos)
+        << result.errors;
+    EXPECT_TRUE(fs::is_fifo(dir / "p.acm"));
+
+    result = encode({"-o", "/dev/null", "in.wav"});
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(result.errors.rfind("in.wav -> /dev/null: 0.91 s, mono", 0), 0U) << result.errors;
     struct stat info {};
     ASSERT_EQ(::stat("/dev/null", &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode));
@@ -703,7 +728,9 @@ INSTANTIATE_TEST_SUITE_P(
                         "--strict-rate holds the bitrate to -b, which is not given"},
         CommandLineCase{"OutputAndStdout", {"-c", "-o", "x.acm", "a.wav"}, "-o and -c do not go"},
         CommandLineCase{
-            "StdoutAndOutputDash", {"--output=-", "--stdout", "a.wav"}, "--output and"}),
+            "StdoutAndOutputDash", {"--output=-", "--stdout", "a.wav"}, "--output and"},
+        CommandLineCase{"StandardInputTwice", {"-", "-"}, "standard input can be read only once"},
+        CommandLineCase{"EmptyLongName", {"--=1", "a.wav"}, "unknown option '--=1'"}),
     caseLabel<CommandLineCase>);
 
 // A start the format garbles (a beep forced to many levels) is reported with what helps, and

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,7 +31,8 @@ bool redirect(const std::filesystem::path& path, int flags, int fd) noexcept {
 // would go on running the parent's tests.
 [[noreturn]] void runChild(const std::string& program, std::vector<char*>& argv,
                            std::vector<char*>& envp, const std::filesystem::path& workDir,
-                           const RunOptions& options, int outputFd, int errorFd) noexcept {
+                           const RunOptions& options, int outputFd, int errorFd,
+                           int socketFd) noexcept {
     const int devNull = ::open("/dev/null", O_RDONLY);
     if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(outputFd, 1) < 0 ||
         ::dup2(errorFd, 2) < 0) {
@@ -41,10 +43,13 @@ bool redirect(const std::filesystem::path& path, int flags, int fd) noexcept {
             ::close(fd);
     }
     if (::chdir(workDir.c_str()) != 0) ::_exit(126);
+    const int outputFlags =
+        O_WRONLY | O_CREAT | (options.appendStandardOutput ? O_APPEND : O_TRUNC);
     if (!redirect(options.standardInput, O_RDONLY, 0) ||
-        !redirect(options.standardOutputFile, O_WRONLY | O_CREAT | O_TRUNC, 1)) {
+        !redirect(options.standardOutputFile, outputFlags, 1)) {
         ::_exit(126);
     }
+    if (socketFd >= 0 && ::dup2(socketFd, 0) < 0) ::_exit(126);
     if (options.fileSizeLimit) {
         const rlimit limit{static_cast<rlim_t>(*options.fileSizeLimit),
                            static_cast<rlim_t>(*options.fileSizeLimit)};
@@ -110,6 +115,22 @@ std::string readAll(int fd) {
     return text;
 }
 
+// The reading end of a socket pair that holds all of the options' bytes and
+// then ends (-1 when there is none). The bytes must fit the socket's buffer.
+int standardInputSocket(const RunOptions& options) {
+    if (!options.standardInputSocket) return -1;
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        throw std::runtime_error("socketpair failed");
+    }
+    const std::vector<std::uint8_t>& bytes = *options.standardInputSocket;
+    const bool sent =
+        ::write(ends[0], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    ::close(ends[0]);
+    if (!sent) throw std::runtime_error("the socket took not all of the bytes");
+    return ends[1];
+}
+
 }  // namespace
 
 std::string programPath() {
@@ -136,9 +157,12 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     const int errorFd = ::memfd_create("stderr", MFD_CLOEXEC);
     if (errorFd < 0) throw std::runtime_error("memfd_create failed");
 
+    const int socketFd = standardInputSocket(options);
+
     const pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) runChild(program, argv, envp, workDir, options, pipeFds[1], errorFd);
+    if (child == 0) runChild(program, argv, envp, workDir, options, pipeFds[1], errorFd, socketFd);
+    if (socketFd >= 0) ::close(socketFd);
 
     ::close(pipeFds[1]);
     std::thread helper;

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -32,6 +33,10 @@ struct RunOptions {
     // Standard output goes to this file (created or emptied), which can be
     // sought, instead of the pipe whose text becomes `output`.
     std::filesystem::path standardOutputFile;
+    // standardOutputFile is opened to append (`>>`), keeping what it holds.
+    bool appendStandardOutput = false;
+    // Standard input is a socket that carries these bytes and then ends.
+    std::optional<std::vector<std::uint8_t>> standardInputSocket;
     // Called on a thread of its own with the program's process id while the
     // program runs (to signal it at a moment the test chooses); joined once
     // the program has ended.
