@@ -226,6 +226,11 @@ void decodeToOutput(const FileTask& task, const DecodeOptions& options, bool sec
     const SoundShape shape = shapeOf(stream, options);
     const std::unique_ptr<OutputStream> out =
         openOutput(task.output, input.identity(), options.force);
+    // Only -o names an extension of no format; the refusal names it, once the
+    // checks that protect the input have spoken.
+    if (task.format == OutputFormat::Unlisted) {
+        throw FileRefused(refusalOfName(task.output).value_or("no format for " + task.output));
+    }
     std::uint64_t decoded = 0;
     {
         const std::unique_ptr<SampleSink> sink = makeSampleSink(task.format, *out, shape);

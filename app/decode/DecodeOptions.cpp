@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/common/CommandLine.h"
+#include "platform/Interrupts.h"
 #include "talveco/limits.h"
 
 namespace talveco {
@@ -44,13 +45,14 @@ constexpr OptionSpec kOptions[] = {
     {kChannels, '\0', "channels", true},
 };
 
-// Far more than any machine has processors; a number beyond it is a typo.
-constexpr unsigned kMostJobs = 1024;
+// Far more than any machine has processors, and no more than the interrupt
+// clean-up can follow: every job's unfinished output is removed on Ctrl-C.
+constexpr unsigned kMostJobs = kMostJobsCleanedUp;
 
 OutputFormat parseFormat(const GivenOption& option) {
     if (const auto format = formatNamed(option.value)) return *format;
-    throw UsageError(option.name + " wants one of wav, flac, aiff, ogg, w64, caf, raw, not '" +
-                     option.value + "'");
+    throw UsageError(option.name + " wants one of " + formatNameList() + ", not '" + option.value +
+                     "'");
 }
 
 // What the options ask for, before it is settled into one action.
@@ -167,8 +169,8 @@ std::string decodeUsageText() {
            "  -o, --output=OUT        write the single input's output to OUT ('-': stdout)\n"
            "  -d, --output-dir=DIR    write the outputs into DIR (created when missing)\n"
            "  -c, --stdout            write the single input's output to standard output\n"
-           "      --format=FMT        wav, flac, aiff, ogg, w64, caf or raw (default: from the\n"
-           "                          output's extension, else wav)\n"
+           "      --format=FMT        wav, flac, aiff, ogg, w64, caf, raw, mp3 or opus\n"
+           "                          (default: from the output's extension, else wav)\n"
            "  -f, --force             replace existing output files\n"
            "  -F, --decode-through-errors\n"
            "                          keep what a damaged or truncated file decodes to\n"

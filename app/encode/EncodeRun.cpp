@@ -290,6 +290,7 @@ EncoderSettings settingsFor(const EncodeOptions& options) {
 
 void encodeFile(const std::string& input, const std::string& output, const EncodeOptions& options,
                 Console& messages, std::optional<unsigned> progressColumns) {
+    if (input != kStandardStream) refuseFolderAsInput(input, statusOf(input));
     SoundFileReader reader(input);
     const bool toStandardOutput = output == kStandardStream;
     const OutputPlace place = refuseUnsafeTarget(output, reader.identity(), options.force);
