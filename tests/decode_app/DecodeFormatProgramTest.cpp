@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "talveco/talveco.h"
+#include "tests/decode_app/DecodedSounds.h"
 #include "tests/decode_app/FlacReading.h"
 #include "tests/encode_app/SoundFiles.h"
 #include "tests/support/ProgramRunner.h"
@@ -27,52 +28,10 @@ using testing::RunOptions;
 using testing::TempDir;
 using testing::writeFileBytes;
 
-template <typename Case>
-std::string caseLabel(const ::testing::TestParamInfo<Case>& test) {
-    return test.param.label;
-}
-
-struct Sound {
-    int channels = 0;
-    int rate = 0;
-    int format = 0;  // libsndfile's major format
-    std::vector<std::int16_t> samples;
-};
-
-// A sound file as libsndfile reads it; raw as 16-bit little-endian at the
-// shape given.
-Sound readSound(const fs::path& path, int rawChannels = 0, int rawRate = 0) {
-    SF_INFO info{};
-    if (rawChannels != 0) {
-        info = SF_INFO{0, rawRate, rawChannels, SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE,
-                       0, 0};
-    }
-    SNDFILE* file = ::sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) return {};
-    Sound sound{info.channels, info.samplerate, info.format & SF_FORMAT_TYPEMASK, {}};
-    std::vector<std::int16_t> block(4096);
-    const auto frames = static_cast<sf_count_t>(block.size()) / info.channels;
-    for (sf_count_t got; (got = ::sf_readf_short(file, block.data(), frames)) > 0;)
-        sound.samples.insert(sound.samples.end(), block.begin(),
-                             block.begin() + got * info.channels);
-    ::sf_close(file);
-    return sound;
-}
-
-std::vector<std::int16_t> libraryDecode(const fs::path& path) {
-    AcmStream stream = AcmStream::openFile(path.string());
-    std::vector<std::int16_t> samples(stream.sampleCount());
-    samples.resize(stream.read(samples));
-    return samples;
-}
-
-std::vector<std::string> entriesOf(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(dir))
-        names.push_back(entry.path().lexically_relative(dir).string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using testing::caseLabel;
+using testing::libraryDecode;
+using testing::readSound;
+using testing::Sound;
 
 std::string leadingBytes(const fs::path& path, std::size_t count) {
     const auto bytes = readFileBytes(path);
@@ -80,19 +39,7 @@ std::string leadingBytes(const fs::path& path, std::size_t count) {
             bytes.begin() + static_cast<std::ptrdiff_t>(std::min(count, bytes.size()))};
 }
 
-class DecodeFormats : public ::testing::Test {
-  protected:
-    ProgramResult decode(const std::vector<std::string>& arguments, RunOptions options = {}) {
-        options.program = TALVECO_DECODE_BINARY;
-        return testing::runProgram(arguments, dir.path(), options);
-    }
-    void writeAcm(const std::string& name, unsigned channels, unsigned rate, std::size_t frames) {
-        const auto samples = testing::testSignal(frames, channels, 5);
-        writeFileBytes(dir / name, testing::encodeWithLibrary(samples, channels, rate, {}).bytes);
-    }
-
-    TempDir dir;
-};
+class DecodeFormats : public testing::DecodeProgramTest {};
 
 // The stream into the pipe decodes in sync to its end, to the library's
 // samples (libsndfile appended a rewritten header to it, which broke sync).
@@ -182,7 +129,8 @@ TEST_P(DecodeByName, WritesTheFormatTheNameAsksForOrNothing) {
     if (std::string(c.output).empty()) {
         EXPECT_EQ(result.exitStatus, 1);
         EXPECT_NE(result.errors.find(c.message), std::string::npos) << result.errors;
-        EXPECT_EQ(entriesOf(dir.path()), (std::vector<std::string>{"dir.flac", "s.acm"}));
+        EXPECT_EQ(testing::directoryEntries(dir.path()),
+                  (std::vector<std::string>{"dir.flac", "s.acm"}));
         return;
     }
     ASSERT_EQ(result.exitStatus, 0) << result.errors;

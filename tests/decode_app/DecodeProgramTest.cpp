@@ -18,6 +18,7 @@
 #include <map>
 
 #include "talveco/talveco.h"
+#include "tests/decode_app/DecodedSounds.h"
 #include "tests/encode_app/SoundFiles.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/RandomStreams.h"
@@ -34,65 +35,13 @@ using testing::TempDir;
 using testing::testSignal;
 using testing::writeFileBytes;
 
-template <typename Case>
-std::string caseLabel(const ::testing::TestParamInfo<Case>& test) {
-    return test.param.label;
-}
+using testing::caseLabel;
+using testing::directoryEntries;
+using testing::libraryDecode;
+using testing::readSound;
+using testing::Sound;
 
-std::vector<std::string> directoryEntries(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(dir))
-        names.push_back(entry.path().lexically_relative(dir).string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-struct Sound {
-    int channels = 0;
-    int rate = 0;
-    std::vector<std::int16_t> samples;
-};
-
-// A sound file as libsndfile reads it; raw files are taken as 16-bit little-endian stereo at
-// 22050 Hz.
-Sound readSound(const fs::path& path) {
-    SF_INFO info{};
-    if (path.extension() == ".raw") {
-        info = SF_INFO{0, 22050, 2, SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE, 0, 0};
-    }
-    SNDFILE* file = ::sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) return {};
-    Sound sound{info.channels, info.samplerate,
-                std::vector<std::int16_t>(static_cast<std::size_t>(info.frames * info.channels))};
-    const sf_count_t got = ::sf_readf_short(file, sound.samples.data(), info.frames);
-    sound.samples.resize(static_cast<std::size_t>(got * info.channels));
-    ::sf_close(file);
-    return sound;
-}
-
-// What the library decodes the ACM file to.
-std::vector<std::int16_t> libraryDecode(const fs::path& path) {
-    AcmStream stream = AcmStream::openFile(path.string());
-    std::vector<std::int16_t> samples(stream.sampleCount());
-    samples.resize(stream.read(samples));
-    return samples;
-}
-
-class DecodeProgram : public ::testing::Test {
-  protected:
-    ProgramResult decode(const std::vector<std::string>& arguments, RunOptions options = {}) {
-        options.program = TALVECO_DECODE_BINARY;
-        return testing::runProgram(arguments, dir.path(), options);
-    }
-    // An ACM file of `frames` frames of the test signal, encoded by the library.
-    void writeAcm(const std::string& name, unsigned channels = 2, unsigned rate = 22050,
-                  std::size_t frames = 3000, std::uint32_t seed = 1) {
-        const auto samples = testSignal(frames, channels, seed);
-        writeFileBytes(dir / name, testing::encodeWithLibrary(samples, channels, rate, {}).bytes);
-    }
-
-    TempDir dir;
-};
+class DecodeProgram : public testing::DecodeProgramTest {};
 
 // ---- round trips ------------------------------------------------------------------------
 
