@@ -16,6 +16,7 @@
 
 #include "app/common/OutputPaths.h"
 #include "app/encode/EncodeOptions.h"
+#include "app/encode/InputFitting.h"
 #include "app/encode/OutputTarget.h"
 #include "app/encode/SoundFileReader.h"
 #include "encoder/RateControl.h"
@@ -67,14 +68,21 @@ std::string shownName(const std::string& path, const char* standardStream) {
 }
 
 std::string summaryLine(const std::string& input, const std::string& output,
-                        const EncoderReport& report, const SoundFileReader& reader,
-                        bool countExact) {
+                        const EncoderReport& report, const FittedInput& reader, bool countExact) {
     const unsigned channels = reader.channels();
     const unsigned rate = reader.sampleRate();
     const double seconds =
         static_cast<double>(report.sampleCount) / (static_cast<double>(channels) * rate);
     std::string line = input + " -> " + output + ": " + fixed(seconds, 2) + " s, " +
-                       (channels == 1 ? "mono" : "stereo") + ", " + std::to_string(rate) + " Hz";
+                       (channels == 1 ? "mono" : "stereo");
+    // What was fitted is named beside what was coded.
+    if (reader.inputChannels() != channels) {
+        line += " from " + (reader.inputChannels() == 1 ? std::string("mono")
+                            : reader.inputChannels() == 2
+                                ? std::string("stereo")
+                                : std::to_string(reader.inputChannels()) + " channels");
+    }
+    line += ", " + std::to_string(rate) + " Hz";
     if (report.sampleCount == 0) return line + ", no samples\n";
     const double kbps = static_cast<double>(report.streamBytes) * 8 / seconds / 1000;
     // What was encoded is the input as read: clipped, NaN made 0.
@@ -131,7 +139,7 @@ void warn(Console& messages, const std::string& input, const std::string& text) 
 
 // Empty when the stream's bitrate is within kRateTolerance of -b (or there is no -b);
 // otherwise what was reached.
-std::string missedRate(const EncoderReport& report, const SoundFileReader& reader,
+std::string missedRate(const EncoderReport& report, const FittedInput& reader,
                        const EncoderSettings& settings) {
     if (!settings.bitrateKbps || report.sampleCount == 0) return {};
     const double asked = *settings.bitrateKbps;
@@ -154,7 +162,7 @@ bool startsBadly(const EncoderReport& report) {
 }
 
 void warnAboutLosses(Console& messages, const std::string& input, const EncoderReport& report,
-                     const SoundFileReader& reader) {
+                     const FittedInput& reader) {
     if (startsBadly(report)) {
         warn(messages, input,
              "the sound starts too loud for the format; the first " +
@@ -226,7 +234,7 @@ void warnAboutForcedGeometry(Console& messages, const std::string& input,
 // Feeds the whole input to the encoder and finishes it. The encoder codes everything in
 // finish(), after the last piece: the progress line shows the reading, then the share of
 // the coding the encoder reports done.
-EncoderReport encodeAll(SoundFileReader& reader, AcmEncoder& encoder, ProgressLine& progress) {
+EncoderReport encodeAll(FittedInput& reader, AcmEncoder& encoder, ProgressLine& progress) {
     const std::uint64_t total = reader.frames().value_or(0) * reader.channels();
     encoder.onProgress([&](double done) {
         progress.show("coding ", static_cast<std::uint64_t>(done * double(total)), total);
@@ -243,7 +251,7 @@ EncoderReport encodeAll(SoundFileReader& reader, AcmEncoder& encoder, ProgressLi
     return report;
 }
 
-EncoderReport encodeToFile(SoundFileReader& reader, const std::string& output,
+EncoderReport encodeToFile(FittedInput& reader, const std::string& output,
                            const EncoderSettings& settings, ProgressLine& progress) {
     AcmEncoder encoder =
         AcmEncoder::toFile(output, reader.channels(), reader.sampleRate(), settings);
@@ -252,7 +260,7 @@ EncoderReport encodeToFile(SoundFileReader& reader, const std::string& output,
 
 // The header's sample count is known only at the end, and standard output may be a pipe that
 // cannot go back to it: the stream is held (about a tenth of the input) and written at once.
-EncoderReport encodeToStandardOutput(SoundFileReader& reader, const EncoderSettings& settings,
+EncoderReport encodeToStandardOutput(FittedInput& reader, const EncoderSettings& settings,
                                      ProgressLine& progress) {
     AcmEncoder encoder = AcmEncoder::toMemory(reader.channels(), reader.sampleRate(), settings);
     const EncoderReport report = encodeAll(reader, encoder, progress);
@@ -283,7 +291,7 @@ EncoderSettings settingsFor(const EncodeOptions& options) {
 
 void encodeFile(const std::string& input, const std::string& output, const EncodeOptions& options,
                 Console& messages, std::optional<unsigned> progressColumns) {
-    SoundFileReader reader(input);
+    FittedInput reader(input, FitRequest{options.channels});
     const bool toStandardOutput = output == kStandardStream;
     if (!toStandardOutput) refuseUnsafeTarget(output, reader.identity(), options.force);
     const std::string inputName = shownName(input, "(standard input)");
