@@ -25,7 +25,8 @@ enum OptionId {
     kRows,
     kStrictRate,
     kLike,
-    kChannels
+    kChannels,
+    kResample
 };
 
 constexpr OptionSpec kOptions[] = {
@@ -44,6 +45,7 @@ constexpr OptionSpec kOptions[] = {
     {kStrictRate, '\0', "strict-rate"},
     {kLike, '\0', "like", true},
     {kChannels, '\0', "channels", true},
+    {kResample, '\0', "resample", true},
 };
 
 std::string shortest(double value) {
@@ -116,6 +118,10 @@ void apply(const GivenOption& given, EncodeOptions& options) {
             break;
         case kChannels:
             options.channels = parseWholeNumber(given.name, given.value, 1, 2);
+            break;
+        case kResample:
+            options.sampleRate =
+                parseWholeNumber(given.name, given.value, 1, limits::maxSampleRate);
             break;
     }
 }
@@ -199,6 +205,8 @@ std::string encodeUsageText() {
            "  --channels N        1 or 2: fold the input's channels to mono (their average)\n"
            "                      or stereo (5.1 and 4 channels by the standard downmix),\n"
            "                      or copy mono to both sides\n"
+           "  --resample HZ       resample to HZ, 1 to 65535, before coding (libsoxr, high\n"
+           "                      quality)\n"
            "  --levels N          transform levels, 0 to 15 (default: chosen from the material)\n"
            "  --rows N            rows per block, 1 to 4095 (default: chosen from the material)\n"
            "  -o, --output OUT    write the single input's output to OUT (- for standard output)\n"

@@ -83,6 +83,7 @@ std::string summaryLine(const std::string& input, const std::string& output,
                                 : std::to_string(reader.inputChannels()) + " channels");
     }
     line += ", " + std::to_string(rate) + " Hz";
+    if (reader.inputRate() != rate) line += " from " + std::to_string(reader.inputRate()) + " Hz";
     if (report.sampleCount == 0) return line + ", no samples\n";
     const double kbps = static_cast<double>(report.streamBytes) * 8 / seconds / 1000;
     // What was encoded is the input as read: clipped, NaN made 0.
@@ -291,7 +292,7 @@ EncoderSettings settingsFor(const EncodeOptions& options) {
 
 void encodeFile(const std::string& input, const std::string& output, const EncodeOptions& options,
                 Console& messages, std::optional<unsigned> progressColumns) {
-    FittedInput reader(input, FitRequest{options.channels});
+    FittedInput reader(input, FitRequest{options.channels, options.sampleRate});
     const bool toStandardOutput = output == kStandardStream;
     if (!toStandardOutput) refuseUnsafeTarget(output, reader.identity(), options.force);
     const std::string inputName = shownName(input, "(standard input)");

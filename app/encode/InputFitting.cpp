@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "encoder/FullScale.h"
 #include "talveco/limits.h"
@@ -71,11 +72,21 @@ void ChannelFold::apply(std::span<const double> in, std::vector<double>& out) co
     }
 }
 
-FittedInput::FittedInput(const std::string& path, const FitRequest& request) : reader_(path) {
+FittedInput::FittedInput(const std::string& path, const FitRequest& request)
+    : reader_(path), sampleRate_(request.sampleRate.value_or(reader_.sampleRate())) {
     refuseUnfitting(request);
     if (request.channels && *request.channels != reader_.channels()) {
         fold_ = ChannelFold::between(reader_.channels(), *request.channels);
     }
+    if (sampleRate_ != reader_.sampleRate()) {
+        resampler_ = std::make_unique<Resampler>(reader_.sampleRate(), sampleRate_, channels());
+    }
+}
+
+std::optional<std::uint64_t> FittedInput::frames() const noexcept {
+    const std::optional<std::uint64_t> input = reader_.frames();
+    if (!input || !resampler_) return input;
+    return Resampler::outputFrames(*input, reader_.sampleRate(), sampleRate_);
 }
 
 void FittedInput::refuseUnfitting(const FitRequest& request) const {
@@ -86,7 +97,8 @@ void FittedInput::refuseUnfitting(const FitRequest& request) const {
     }
     if (sampleRate() > limits::maxSampleRate) {
         throw InputRefused(std::to_string(sampleRate()) +
-                           " Hz: an ACM file states rates from 1 to 65535 Hz; resample first");
+                           " Hz: an ACM file states rates from 1 to 65535 Hz; --resample HZ "
+                           "resamples it");
     }
     // A length the file does not state is known only at its end; the encoder refuses the
     // sample too many.
@@ -109,27 +121,40 @@ void FittedInput::dropNotNumbers(std::span<double> samples) {
     }
 }
 
-// Reads and fits the next piece of the input; false once the input has ended.
+void FittedInput::fit(std::span<const double> input) {
+    std::span<const double> folded = input;
+    if (fold_) {
+        fold_->apply(input, folded_);
+        folded = folded_;
+    }
+    if (resampler_) {
+        resampler_->process(folded, pending_);
+    } else {
+        pending_.insert(pending_.end(), folded.begin(), folded.end());
+    }
+}
+
+// Reads and fits the next piece of the input; false once the input has ended and all of it
+// has been fitted.
 bool FittedInput::fillPending() {
     if (inputEnded_) return false;
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pendingStart_));
+    pendingStart_ = 0;
     input_.resize(kPieceFrames * reader_.channels());
     const std::size_t got = reader_.read(std::span(input_));
     if (got == 0) {
         inputEnded_ = true;
-        return false;
+        if (resampler_) resampler_->finish(pending_);
+        return true;
     }
     input_.resize(got);
     dropNotNumbers(input_);
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pendingStart_));
-    pendingStart_ = 0;
-    std::vector<double> folded;
-    fold_->apply(input_, folded);
-    pending_.insert(pending_.end(), folded.begin(), folded.end());
+    fit(input_);
     return true;
 }
 
 std::size_t FittedInput::read(std::span<std::int16_t> out) {
-    if (!fold_) return reader_.read(out);
+    if (!fitting()) return reader_.read(out);
     while (pending_.size() == pendingStart_ && fillPending()) {
     }
     const std::size_t count =

@@ -1,22 +1,25 @@
 // An input fitted to the stream an ACM file is to carry: its channels folded to mono or
-// stereo (or mono copied to both sides). Fitting works on the samples at full scale and rounds
-// to 16 bits last, so that a fold of loud channels is rounded once and clipped only where the
-// result itself lies beyond full scale.
+// stereo (or mono copied to both sides), then resampled to the rate asked for. Fitting works on the
+// samples at full scale and rounds to 16 bits last, so that a fold of loud channels is rounded once
+// and clipped only where the result itself lies beyond full scale.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "app/encode/Resampler.h"
 #include "app/encode/SoundFileReader.h"
 
 namespace talveco {
 
 // What the stream is to hold; what is not given is taken from the input.
 struct FitRequest {
-    std::optional<unsigned> channels;  // 1 or 2
+    std::optional<unsigned> channels;    // 1 or 2
+    std::optional<unsigned> sampleRate;  // 1 to 65535 Hz
 };
 
 // How each output channel is made of the input's: weights[out * inputs + in].
@@ -42,9 +45,11 @@ class FittedInput {
     FittedInput(const std::string& path, const FitRequest& request);
 
     unsigned channels() const noexcept { return fold_ ? fold_->outputs : reader_.channels(); }
-    unsigned sampleRate() const noexcept { return reader_.sampleRate(); }
+    unsigned sampleRate() const noexcept { return sampleRate_; }
     unsigned inputChannels() const noexcept { return reader_.channels(); }
-    std::optional<std::uint64_t> frames() const noexcept { return reader_.frames(); }
+    unsigned inputRate() const noexcept { return reader_.sampleRate(); }
+    // The frames the stream will hold, as far as the input states its length.
+    std::optional<std::uint64_t> frames() const noexcept;
     FileIdentity identity() const noexcept { return reader_.identity(); }
 
     // Fills `out` with whole frames and returns how many samples it stored; 0 at the end.
@@ -58,13 +63,18 @@ class FittedInput {
 
   private:
     void refuseUnfitting(const FitRequest& request) const;
+    bool fitting() const noexcept { return fold_ || resampler_; }
     bool fillPending();
+    void fit(std::span<const double> input);
     void dropNotNumbers(std::span<double> samples);
 
     SoundFileReader reader_;
-    std::optional<ChannelFold> fold_;  // none: the input's channels are kept
-    std::vector<double> input_;        // a piece of the input, at full scale
-    std::vector<double> pending_;      // fitted samples not yet delivered
+    std::optional<ChannelFold> fold_;       // none: the input's channels are kept
+    std::unique_ptr<Resampler> resampler_;  // none: the input's rate is kept
+    unsigned sampleRate_ = 0;
+    std::vector<double> input_;    // a piece of the input, at full scale
+    std::vector<double> folded_;   // that piece folded
+    std::vector<double> pending_;  // fitted samples not yet delivered
     std::size_t pendingStart_ = 0;
     bool inputEnded_ = false;
     std::uint64_t clipped_ = 0;

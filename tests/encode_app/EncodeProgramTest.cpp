@@ -690,6 +690,11 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{
             "NoChannels", {"--channels", "0", "a.wav"}, "--channels wants a whole number from 1"},
         CommandLineCase{"ThreeChannels", {"--channels=3", "a.wav"}, "--channels wants a whole"},
+        CommandLineCase{
+            "ResampleToZero", {"--resample", "0", "a.wav"}, "--resample wants a whole number"},
+        CommandLineCase{"ResampleAboveHeaderField",
+                        {"--resample=65536", "a.wav"},
+                        "--resample wants a whole number from 1 to 65535"},
         CommandLineCase{"QuietBundleBadQuality", {"-Qq", "11", "a.wav"}, "-q wants a number"},
         // Options the run would silently override are named, as the user spelt them.
         CommandLineCase{"LikeWithLevels",

@@ -1,13 +1,19 @@
-// talveco-encode fitting its input to the stream wanted (--channels), run as a user runs it:
-// the stream it writes is the library's stream of the input folded as a listener expects.
+// talveco-encode fitting its input to the stream wanted (--channels, --resample), run as a
+// user runs it: the stream it writes is the library's stream of the input folded as a
+// listener expects, and resampled as sox resamples it.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <numbers>
+#include <sstream>
 
 #include "app/encode/InputFitting.h"
+#include "app/encode/Resampler.h"
 #include "talveco/talveco.h"
 #include "tests/encode_app/SoundFiles.h"
 #include "tests/support/ProgramRunner.h"
@@ -34,6 +40,42 @@ class FitProgram : public ::testing::Test {
 
     testing::TempDir dir;
 };
+
+// The SNR the summary line reports, or NaN.
+double reportedSnr(const std::string& summary) {
+    const auto at = summary.find(", SNR ");
+    return at == std::string::npos ? std::nan("") : std::strtod(summary.c_str() + at + 6, nullptr);
+}
+
+// The SNR of `decoded` against `reference`, over the samples from `first` to `last`.
+double snrDb(std::span<const std::int16_t> decoded, std::span<const double> reference,
+             std::size_t first, std::size_t last) {
+    double signal = 0;
+    double noise = 0;
+    for (std::size_t i = first; i < last; ++i) {
+        signal += reference[i] * reference[i];
+        noise += (decoded[i] - reference[i]) * (decoded[i] - reference[i]);
+    }
+    return 10 * std::log10(signal / noise);
+}
+
+std::vector<std::int16_t> decodeAll(const fs::path& path) {
+    AcmStream stream = AcmStream::openFile(path.string());
+    std::vector<std::int16_t> samples(stream.sampleCount());
+    samples.resize(stream.read(samples));
+    return samples;
+}
+
+// A program on the PATH, or nothing.
+std::optional<fs::path> onPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path == nullptr ? "" : path);
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const fs::path candidate = fs::path(folder) / name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return std::nullopt;
+}
 
 // The 16-bit sample nearest `value` (in 16-bit units), clipped, as the program rounds.
 std::int16_t rounded(double value) {
@@ -146,6 +188,7 @@ TEST_F(FitProgram, LoudFoldIsClippedAndNotANumberSilencesOneSample) {
 struct RefusedFitCase {
     const char* label;
     int channels;
+    int rate;
     std::vector<std::string> options;
     const char* message;
 };
@@ -156,7 +199,7 @@ class FitRefusal : public FitProgram, public ::testing::WithParamInterface<Refus
 // nothing is written.
 TEST_P(FitRefusal, NamesTheOptionThatHelps) {
     const RefusedFitCase& c = GetParam();
-    testing::writeWav16(dir / "in.wav", c.channels, kRate,
+    testing::writeWav16(dir / "in.wav", c.channels, c.rate,
                         std::vector<std::int16_t>(300 * static_cast<std::size_t>(c.channels)));
     std::vector<std::string> arguments = c.options;
     arguments.push_back("in.wav");
@@ -171,15 +214,172 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RefusedFitCase{"SixChannelsUnasked",
                        6,
+                       kRate,
                        {},
                        "6 channels: an ACM file carries mono or stereo; --channels 1 or 2 folds "
                        "them"},
         RefusedFitCase{"FiveChannelsToStereo",
                        5,
+                       kRate,
                        {"--channels", "2"},
                        "5 channels: there is no standard fold of them to stereo (only of 4 "
-                       "channels and 5.1); --channels 1 averages them"}),
+                       "channels and 5.1); --channels 1 averages them"},
+        RefusedFitCase{"RateAboveHeaderFieldUnasked",
+                       1,
+                       96000,
+                       {"--channels", "1"},
+                       "96000 Hz: an ACM file states rates from 1 to 65535 Hz; --resample HZ "
+                       "resamples it"}),
     [](const auto& test) { return std::string(test.param.label); });
+
+// A 48 kHz stereo sweep coded at 22050 Hz mono decodes to what sox's very-high-quality
+// resampling and channel averaging of it gives, to within the coding noise the summary reports,
+// and has as many samples.
+TEST_F(FitProgram, SweepResampledAndFoldedMatchesSox) {
+    const std::optional<fs::path> sox = onPath("sox");
+    if (!sox) GTEST_SKIP() << "sox is not installed";
+    constexpr int kInputRate = 48000;
+    constexpr std::size_t kFrames = 3 * kInputRate + 17;
+    std::vector<std::int16_t> sweep(2 * kFrames);
+    for (std::size_t i = 0; i < kFrames; ++i) {
+        // Left sweeps 20 Hz to 20 kHz, right 30 Hz to 15 kHz, both linearly, at -6 dBFS.
+        const double t = static_cast<double>(i) / kInputRate;
+        const double seconds = static_cast<double>(kFrames) / kInputRate;
+        for (const auto& [channel, high] : {std::pair{0, 20000.0}, std::pair{1, 15000.0}}) {
+            const double low = channel == 0 ? 20.0 : 30.0;
+            const double phase =
+                2 * std::numbers::pi * (low * t + (high - low) * t * t / seconds / 2);
+            sweep[2 * i + static_cast<std::size_t>(channel)] =
+                static_cast<std::int16_t>(std::lround(16384 * std::sin(phase)));
+        }
+    }
+    testing::writeWav16(dir / "sweep.wav", 2, kInputRate, sweep);
+
+    const ProgramResult result =
+        encode({"--resample", "22050", "--channels", "1", "-o", "out.acm", "sweep.wav"});
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_NE(result.errors.find(": 3.00 s, mono from stereo, 22050 Hz from 48000 Hz, "),
+              std::string::npos)
+        << result.errors;
+    testing::RunOptions soxRun;
+    soxRun.program = sox->string();
+    const ProgramResult soxResult = testing::runProgram(
+        {"-D", "sweep.wav", "-b", "16", "sox.wav", "rate", "-v", "22050", "channels", "1"},
+        dir.path(), soxRun);
+    ASSERT_EQ(soxResult.exitStatus, 0) << soxResult.errors;
+
+    const std::vector<std::int16_t> decoded = decodeAll(dir / "out.acm");
+    const std::vector<std::int16_t> bySox = testing::wavDataSamples(dir / "sox.wav");
+    ASSERT_EQ(decoded.size(), bySox.size());
+    const std::vector<double> reference(bySox.begin(), bySox.end());
+    const double reported = reportedSnr(result.errors);
+    EXPECT_GE(snrDb(decoded, reference, 0, reference.size()), reported - 1) << result.errors;
+}
+
+struct RateCase {
+    const char* label;
+    int inputRate;
+    int channels;
+    std::size_t frames;
+    const char* outputRate;  // --resample
+    std::size_t outputFrames;
+    const char* summary;
+};
+
+class FitRate : public FitProgram, public ::testing::WithParamInterface<RateCase> {};
+
+// A 1 kHz tone at -10 dBFS comes out at the rate asked for, as long as sox would make it
+// (a half frame rounded up), and decodes to that tone sampled at the new rate to within the
+// coding noise reported (its first and last milliseconds left out, where it starts and stops).
+TEST_P(FitRate, ToneComesOutAtTheRateAskedFor) {
+    const RateCase& c = GetParam();
+    const double amplitude = 0.316 * 32768;
+    const auto tone = [&](std::size_t frame, int rate) {
+        return amplitude *
+               std::sin(2 * std::numbers::pi * 1000 * static_cast<double>(frame) / rate);
+    };
+    std::vector<std::int16_t> input;
+    for (std::size_t i = 0; i < c.frames; ++i)
+        input.insert(input.end(), static_cast<std::size_t>(c.channels),
+                     static_cast<std::int16_t>(std::lround(tone(i, c.inputRate))));
+    testing::writeWav16(dir / "in.wav", c.channels, c.inputRate, input);
+
+    const ProgramResult result = encode({"--resample", c.outputRate, "-o", "out.acm", "in.wav"});
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_NE(result.errors.find(c.summary), std::string::npos) << result.errors;
+    AcmStream stream = AcmStream::openFile((dir / "out.acm").string());
+    const unsigned rate = static_cast<unsigned>(std::stoul(c.outputRate));
+    EXPECT_EQ(stream.sampleRate(), rate);
+    ASSERT_EQ(stream.sampleCount(), c.outputFrames * static_cast<std::size_t>(c.channels));
+    const std::vector<std::int16_t> decoded = decodeAll(dir / "out.acm");
+    std::vector<double> expected;
+    for (std::size_t i = 0; i < c.outputFrames; ++i)
+        expected.insert(expected.end(), static_cast<std::size_t>(c.channels),
+                        tone(i, static_cast<int>(rate)));
+    const std::size_t edge = rate / 1000 * static_cast<std::size_t>(c.channels);
+    EXPECT_GE(snrDb(decoded, expected, edge, expected.size() - edge),
+              reportedSnr(result.errors) - 1)
+        << result.errors;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, FitRate,
+    ::testing::Values(
+        // 96160 x 44100 / 96000 = 44173.5
+        RateCase{"From96kHz", 96000, 1, 96160, "44100", 44174, "mono, 44100 Hz from 96000 Hz, "},
+        // 8080 x 22050 / 8000 = 22270.5
+        RateCase{"From8kHz", 8000, 2, 8080, "22050", 22271, "stereo, 22050 Hz from 8000 Hz, "},
+        // 48159 x 22050 / 48000 = 22123.04
+        RateCase{"From48kHz", 48000, 2, 48159, "22050", 22123, "stereo, 22050 Hz from 48000 Hz, "}),
+    [](const auto& test) { return std::string(test.param.label); });
+
+// Resampling in pieces of any size gives what resampling all at once gives, as many frames
+// as sox rounds to.
+TEST(Resampler, PiecesGiveWhatTheWholeGives) {
+    constexpr unsigned kChannels = 2;
+    std::vector<double> input(2 * 10007);
+    for (std::size_t i = 0; i < input.size(); ++i)
+        input[i] = 0.5 * std::sin(0.01 * static_cast<double>(i)) * (i % 2 == 0 ? 1 : -0.5);
+    const auto resample = [&](std::size_t pieceFrames) {
+        Resampler resampler(44100, 22050, kChannels);
+        std::vector<double> out;
+        for (std::size_t at = 0; at < input.size(); at += pieceFrames * kChannels) {
+            const std::size_t count = std::min(pieceFrames * kChannels, input.size() - at);
+            resampler.process(std::span(input).subspan(at, count), out);
+        }
+        resampler.finish(out);
+        return out;
+    };
+    const std::vector<double> whole = resample(input.size());
+    EXPECT_EQ(whole.size(), 2 * Resampler::outputFrames(10007, 44100, 22050));
+    for (const std::size_t piece : {1U, 7U, 4096U}) {
+        const std::vector<double> pieces = resample(piece);
+        ASSERT_EQ(pieces.size(), whole.size()) << piece;
+        double largest = 0;
+        for (std::size_t i = 0; i < whole.size(); ++i)
+            largest = std::max(largest, std::abs(pieces[i] - whole[i]));
+        EXPECT_LT(largest, 1e-9) << piece;
+    }
+}
+
+TEST(Resampler, OutputFramesRoundAsSoxDoes) {
+    struct Case {
+        std::uint64_t frames;
+        unsigned from, to;
+        std::uint64_t expected;
+    };
+    const Case cases[] = {
+        {160, 48000, 22050, 74},                 // 73.5: halves go up
+        {159, 48000, 22050, 73},                 // 73.04
+        {3, 44100, 22050, 2},                    // 1.5
+        {0, 48000, 8000, 0},                     //
+        {1, 8000, 65535, 8},                     // 8.19
+        {8589934592, 65535, 65535, 8589934592},  // the longest input a pipe may bring
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Resampler::outputFrames(c.frames, c.from, c.to), c.expected)
+            << c.frames << " at " << c.from << " to " << c.to;
+}
 
 // The fold's weights, each output channel's summing to what a listener expects: unity for
 // the fronts, -3 dB for centre and surrounds, an average for mono.
