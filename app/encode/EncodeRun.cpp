@@ -23,6 +23,7 @@
 #include "platform/Failure.h"
 #include "platform/InputFile.h"
 #include "talveco/encoder.h"
+#include "talveco/talveco.h"
 
 namespace talveco {
 namespace {
@@ -290,9 +291,39 @@ EncoderSettings settingsFor(const EncodeOptions& options) {
     return settings;
 }
 
+// The stream to fit the input to: what --channels and --resample ask for, else, with --like,
+// the old stream's channels and rate, since the edit is to replace it.
+FitRequest fitRequestFor(const EncodeOptions& options, const EncoderSettings& settings) {
+    FitRequest request{options.channels, options.sampleRate};
+    if (settings.likeStream.empty()) return request;
+    try {
+        std::size_t offset = 0;
+        const std::span<const std::uint8_t> old = settings.likeStream;
+        AcmStream header = AcmStream::openReader([&](std::span<std::uint8_t> buffer) {
+            const std::size_t count = std::min(buffer.size(), old.size() - offset);
+            std::copy_n(old.begin() + static_cast<std::ptrdiff_t>(offset), count, buffer.begin());
+            offset += count;
+            return count;
+        });
+        // A header no encoder writes would make a fit to nothing (no channels, no rate).
+        if (header.channels() < 1 || header.channels() > 2 || header.sampleRate() < 1) {
+            throw InputRefused("--like " + *options.likePath + ": the header states " +
+                               std::to_string(header.channels()) + " channels at " +
+                               std::to_string(header.sampleRate()) +
+                               " Hz; an ACM file carries mono or stereo at 1 to 65535 Hz");
+        }
+        if (!request.channels) request.channels = header.channels();
+        if (!request.sampleRate) request.sampleRate = header.sampleRate();
+    } catch (const Failure& failure) {
+        throw InputRefused("--like " + *options.likePath + ": " + failure.what());
+    }
+    return request;
+}
+
 void encodeFile(const std::string& input, const std::string& output, const EncodeOptions& options,
                 Console& messages, std::optional<unsigned> progressColumns) {
-    FittedInput reader(input, FitRequest{options.channels, options.sampleRate});
+    const EncoderSettings settings = settingsFor(options);
+    FittedInput reader(input, fitRequestFor(options, settings));
     const bool toStandardOutput = output == kStandardStream;
     if (!toStandardOutput) refuseUnsafeTarget(output, reader.identity(), options.force);
     const std::string inputName = shownName(input, "(standard input)");
@@ -301,7 +332,6 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
                                                  kProgressSeconds * reader.sampleRate();
     ProgressLine progress(messages, inputName,
                           options.silent || !longFile ? std::nullopt : progressColumns);
-    const EncoderSettings settings = settingsFor(options);
     EncoderReport report;
     try {
         report = toStandardOutput ? encodeToStandardOutput(reader, settings, progress)

@@ -333,6 +333,72 @@ INSTANTIATE_TEST_SUITE_P(
         RateCase{"From48kHz", 48000, 2, 48159, "22050", 22123, "stereo, 22050 Hz from 48000 Hz, "}),
     [](const auto& test) { return std::string(test.param.label); });
 
+struct LikeCase {
+    const char* label;
+    std::vector<std::string> options;
+    unsigned channels;
+    unsigned rate;
+    const char* summary;
+};
+
+class FitLike : public FitProgram, public ::testing::WithParamInterface<LikeCase> {};
+
+// An edit at 48 kHz stereo coded --like a 22050 Hz mono stream takes that stream's rate and
+// channels, unless --channels or --resample say otherwise.
+TEST_P(FitLike, TakesTheOldStreamsRateAndChannels) {
+    const LikeCase& c = GetParam();
+    testing::writeWav16(dir / "old.wav", 1, kRate, testSignal(11025, 1, 5));
+    ASSERT_EQ(encode({"-s", "-o", "old.acm", "old.wav"}).exitStatus, 0);
+    testing::writeWav16(dir / "edit.wav", 2, 48000, testSignal(24000, 2, 6));
+    std::vector<std::string> arguments = {"--like", "old.acm"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    arguments.insert(arguments.end(), {"-o", "new.acm", "edit.wav"});
+
+    const ProgramResult result = encode(arguments);
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_NE(result.errors.find(std::string(": 0.50 s, ") + c.summary), std::string::npos)
+        << result.errors;
+    AcmStream stream = AcmStream::openFile((dir / "new.acm").string());
+    EXPECT_EQ(stream.channels(), c.channels);
+    EXPECT_EQ(stream.sampleRate(), c.rate);
+    EXPECT_EQ(stream.sampleCount(), Resampler::outputFrames(24000, 48000, c.rate) * c.channels);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, FitLike,
+    ::testing::Values(
+        LikeCase{"OldRateAndChannels", {}, 1, 22050, "mono from stereo, 22050 Hz from 48000 Hz, "},
+        LikeCase{
+            "ChannelsGiven", {"--channels", "2"}, 2, 22050, "stereo, 22050 Hz from 48000 Hz, "},
+        LikeCase{"RateGiven",
+                 {"--resample", "11025"},
+                 1,
+                 11025,
+                 "mono from stereo, 11025 Hz from 48000 Hz, "},
+        LikeCase{
+            "BothGiven", {"--resample=48000", "--channels=2"}, 2, 48000, "stereo, 48000 Hz, "}),
+    [](const auto& test) { return std::string(test.param.label); });
+
+// An old stream whose header states no channels or no rate has nothing to fit the input to:
+// it is refused with what it states, and nothing is written.
+TEST_F(FitProgram, LikeStreamOfNoChannelsOrRateIsRefused) {
+    testing::writeWav16(dir / "in.wav", 1, kRate, testSignal(1000, 1, 2));
+    const std::pair<std::vector<std::uint8_t>, std::string> cases[] = {
+        {{0x97, 0x28, 0x03, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "0 channels at 0 Hz"},
+        {{0x97, 0x28, 0x03, 0x01, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}, "1 channels at 0 Hz"},
+        {{0x97, 0x28, 0x03, 0x01, 0, 0, 0, 0, 3, 0, 0x22, 0x56, 0, 0}, "3 channels at 22050 Hz"},
+    };
+    for (const auto& [header, states] : cases) {
+        testing::writeFileBytes(dir / "old.acm", header);
+        const ProgramResult result = encode({"--like", "old.acm", "in.wav"});
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.errors, "talveco-encode: in.wav: --like old.acm: the header states " +
+                                     states +
+                                     "; an ACM file carries mono or stereo at 1 to 65535 Hz\n");
+        EXPECT_FALSE(fs::exists(dir / "in.acm"));
+    }
+}
+
 // Resampling in pieces of any size gives what resampling all at once gives, as many frames
 // as sox rounds to.
 TEST(Resampler, PiecesGiveWhatTheWholeGives) {
