@@ -74,13 +74,14 @@ void ChannelFold::apply(std::span<const double> in, std::vector<double>& out) co
 
 FittedInput::FittedInput(const std::string& path, const FitRequest& request)
     : reader_(path), sampleRate_(request.sampleRate.value_or(reader_.sampleRate())) {
-    refuseUnfitting(request);
     if (request.channels && *request.channels != reader_.channels()) {
         fold_ = ChannelFold::between(reader_.channels(), *request.channels);
     }
     if (sampleRate_ != reader_.sampleRate()) {
         resampler_ = std::make_unique<Resampler>(reader_.sampleRate(), sampleRate_, channels());
     }
+    // After the fitting is set up: the length that counts is the fitted one.
+    refuseUnfitting(request);
 }
 
 std::optional<std::uint64_t> FittedInput::frames() const noexcept {
@@ -102,12 +103,12 @@ void FittedInput::refuseUnfitting(const FitRequest& request) const {
     }
     // A length the file does not state is known only at its end; the encoder refuses the
     // sample too many.
-    const unsigned wanted = request.channels.value_or(reader_.channels());
-    if (frames() && *frames() > limits::maxSamples / wanted) {
+    if (frames() && *frames() > limits::maxSamples / channels()) {
         throw InputRefused(
             "too long: an ACM file holds fewer than 2^30 samples (all channels "
             "together), this one has " +
-            std::to_string(*frames()) + " frames of " + std::to_string(wanted) + " channels");
+            std::to_string(*frames()) + " frames of " + std::to_string(channels()) + " channels" +
+            (resampler_ ? " at " + std::to_string(sampleRate_) + " Hz" : ""));
     }
 }
 

@@ -399,6 +399,45 @@ TEST_F(FitProgram, LikeStreamOfNoChannelsOrRateIsRefused) {
     }
 }
 
+// The length an ACM file can announce is that of the fitted input: an input that fits as it
+// is but not resampled to a higher rate is refused before anything is coded.
+TEST_F(FitProgram, InputTooLongOnceResampledIsRefused) {
+    // 2^27 frames of 16-bit mono at 8000 Hz, the file sparse: 1.1 billion frames at 65535 Hz.
+    constexpr std::uint64_t kFrames = std::uint64_t{1} << 27;
+    testing::writeWav16(dir / "in.wav", 1, 8000, std::vector<std::int16_t>(8));
+    std::vector<std::uint8_t> bytes = readFileBytes(dir / "in.wav");
+    bytes.resize(44);
+    const auto dataBytes = static_cast<std::uint32_t>(kFrames * 2);
+    for (int i = 0; i < 4; ++i) {
+        bytes[40 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(dataBytes >> (8 * i));
+        bytes[4 + static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>((dataBytes + 36) >> (8 * i));
+    }
+    testing::writeFileBytes(dir / "in.wav", bytes);
+    fs::resize_file(dir / "in.wav", 44 + kFrames * 2);
+
+    const ProgramResult result = encode({"--resample", "65535", "in.wav"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.errors,
+              "talveco-encode: in.wav: too long: an ACM file holds fewer than 2^30 samples (all "
+              "channels together), this one has 1099494851 frames of 1 channels at 65535 Hz\n");
+    EXPECT_FALSE(fs::exists(dir / "in.acm"));
+}
+
+// An ACM file as the input is fitted from what talveco's decoder makes of it, exactly.
+TEST_F(FitProgram, AcmInputIsFittedFromItsDecodedSamples) {
+    testing::writeWav16(dir / "old.wav", 1, kRate, testSignal(9000, 1, 8));
+    ASSERT_EQ(encode({"-s", "-o", "old.acm", "old.wav"}).exitStatus, 0);
+    const std::vector<std::int16_t> decoded = decodeAll(dir / "old.acm");
+    std::vector<std::int16_t> both;
+    for (const std::int16_t sample : decoded)
+        both.insert(both.end(), {sample, sample});
+
+    const ProgramResult result = encode({"--channels", "2", "-o", "new.acm", "old.acm"});
+    ASSERT_EQ(result.exitStatus, 0) << result.errors;
+    EXPECT_EQ(readFileBytes(dir / "new.acm"), testing::encodeWithLibrary(both, 2, kRate, {}).bytes);
+}
+
 // Resampling in pieces of any size gives what resampling all at once gives, as many frames
 // as sox rounds to.
 TEST(Resampler, PiecesGiveWhatTheWholeGives) {
