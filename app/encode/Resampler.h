@@ -1,7 +1,7 @@
-// Sample-rate conversion of interleaved full-scale samples with libsoxr at its high-quality
-// setting, the resampler sox uses, in pieces as they are read. The output holds as many
-// frames as sox's rate effect gives for the same input, so that a stream resampled here lines
-// up with one resampled by sox.
+// Sample-rate conversion of interleaved full-scale samples with libsoxr (the SoX project's
+// resampler library) at its high-quality setting, in pieces as they are read. The output
+// holds as many frames as sox's rate effect gives for the same input, so that a stream
+// resampled here lines up with one resampled by sox.
 #pragma once
 
 #include <cstdint>
