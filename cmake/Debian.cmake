@@ -84,8 +84,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The project has no mail address; the reserved .invalid domain says so.
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "talveco developers <talveco@talveco.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-# talveco-encode reads its inputs, talveco-decode writes FLAC and others, through libsndfile.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, libsndfile1")
+# talveco-encode reads its inputs, talveco-decode writes FLAC and others, through libsndfile;
+# talveco-encode resamples through libsoxr.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12), libgcc-s1, libsndfile1, libsoxr0")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_GENERATOR DEB)

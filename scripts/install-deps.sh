@@ -4,7 +4,7 @@
 #
 #   scripts/install-deps.sh demo   build the programs and the sample tool
 #   scripts/install-deps.sh test   also the tests: GoogleTest, the independent
-#                                  WAV readers, the man page and package checks,
+#                                  WAV readers, sox, the man page and package checks,
 #                                  the Python module's numpy, pytest and packaging
 #   scripts/install-deps.sh ci     also the fuzzers: clang and libFuzzer's runtime
 set -euo pipefail
@@ -29,15 +29,19 @@ needs_package() {
 needs_command cmake cmake
 needs_command make make
 needs_command g++ g++
-# talveco-encode reads its inputs with libsndfile; talveco-decode writes FLAC
-# into pipes with libFLAC (which libsndfile1-dev already pulls in).
+# talveco-encode reads its inputs with libsndfile and resamples them with
+# libsoxr; talveco-decode writes FLAC into pipes with libFLAC (which
+# libsndfile1-dev already pulls in).
 needs_package libsndfile1-dev
+needs_package libsoxr-dev
 needs_package libflac-dev
 if [ "$use" != demo ]; then
     needs_package libgtest-dev
     needs_package libgmock-dev
     needs_command python3 python3
     needs_command sndfile-info sndfile-programs
+    # sox resamples the reference that talveco-encode --resample is checked against.
+    needs_command sox sox
     needs_command man man-db
     needs_command pkg-config pkg-config
     needs_command lintian lintian

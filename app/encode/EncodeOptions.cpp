@@ -24,7 +24,9 @@ enum OptionId {
     kLevels,
     kRows,
     kStrictRate,
-    kLike
+    kLike,
+    kChannels,
+    kResample
 };
 
 constexpr OptionSpec kOptions[] = {
@@ -42,6 +44,8 @@ constexpr OptionSpec kOptions[] = {
     {kRows, '\0', "rows", true},
     {kStrictRate, '\0', "strict-rate"},
     {kLike, '\0', "like", true},
+    {kChannels, '\0', "channels", true},
+    {kResample, '\0', "resample", true},
 };
 
 std::string shortest(double value) {
@@ -111,6 +115,13 @@ void apply(const GivenOption& given, EncodeOptions& options) {
             break;
         case kLike:
             options.likePath = given.value;
+            break;
+        case kChannels:
+            options.channels = parseWholeNumber(given.name, given.value, 1, 2);
+            break;
+        case kResample:
+            options.sampleRate =
+                parseWholeNumber(given.name, given.value, 1, limits::maxSampleRate);
             break;
     }
 }
@@ -182,8 +193,7 @@ EncodeOptions parseEncodeOptions(std::span<const std::string> arguments) {
 
 std::string encodeUsageText() {
     return "Usage: talveco-encode [options] FILE...\n"
-           "Encodes audio files (WAV, AIFF, FLAC, Ogg Vorbis, MP3, ACM, ...; mono or stereo)\n"
-           "as ACM.\n"
+           "Encodes audio files (WAV, AIFF, FLAC, Ogg Vorbis, MP3, ACM, ...) as ACM.\n"
            "Each FILE becomes FILE with its extension replaced by .acm, beside it. A FILE of -\n"
            "is standard input, encoded to standard output unless -o or -d say otherwise.\n"
            "\n"
@@ -191,7 +201,14 @@ std::string encodeUsageText() {
            "  -b, --bitrate KBPS  average bitrate in kbit/s, all channels together\n"
            "  --strict-rate       fail a file whose bitrate is not within 2 % of -b\n"
            "  --like OLD          code an edit of OLD.acm: its geometry, and its blocks where\n"
-           "                      the input still decodes as OLD does, which come back exact\n"
+           "                      the input still decodes as OLD does, which come back exact;\n"
+           "                      the input takes OLD's channels and rate unless\n"
+           "                      --channels or --resample say otherwise\n"
+           "  --channels N        1 or 2: fold the input's channels to mono (their average)\n"
+           "                      or stereo (5.1 and 4 channels by the standard downmix),\n"
+           "                      or copy mono to both sides\n"
+           "  --resample HZ       resample to HZ, 1 to 65535, before coding (libsoxr, high\n"
+           "                      quality)\n"
            "  --levels N          transform levels, 0 to 15 (default: chosen from the material)\n"
            "  --rows N            rows per block, 1 to 4095 (default: chosen from the material)\n"
            "  -o, --output OUT    write the single input's output to OUT (- for standard output)\n"

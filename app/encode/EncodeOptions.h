@@ -25,6 +25,8 @@ struct EncodeOptions {
     bool silent = false;                         // -s, -Q: no summary lines, no progress
     bool strictRate = false;                     // --strict-rate: a missed -b rate fails the file
     std::optional<std::string> likePath;         // --like OLD.acm: code an edit of OLD.acm
+    std::optional<unsigned> channels;            // --channels: fold or copy the input's to 1|2
+    std::optional<unsigned> sampleRate;          // --resample HZ
     std::vector<std::string> inputs;             // "-": standard input
 };
 

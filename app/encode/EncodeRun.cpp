@@ -12,12 +12,14 @@
 
 #include "app/common/OutputPaths.h"
 #include "app/encode/EncodeOptions.h"
+#include "app/encode/InputFitting.h"
 #include "app/encode/OutputTarget.h"
 #include "app/encode/SoundFileReader.h"
 #include "encoder/RateControl.h"
 #include "platform/Failure.h"
 #include "platform/InputFile.h"
 #include "talveco/encoder.h"
+#include "talveco/talveco.h"
 
 namespace talveco {
 namespace {
@@ -63,14 +65,22 @@ std::string shownName(const std::string& path, const char* standardStream) {
 }
 
 std::string summaryLine(const std::string& input, const std::string& output,
-                        const EncoderReport& report, const SoundFileReader& reader,
-                        bool countExact) {
+                        const EncoderReport& report, const FittedInput& reader, bool countExact) {
     const unsigned channels = reader.channels();
     const unsigned rate = reader.sampleRate();
     const double seconds =
         static_cast<double>(report.sampleCount) / (static_cast<double>(channels) * rate);
     std::string line = input + " -> " + output + ": " + fixed(seconds, 2) + " s, " +
-                       (channels == 1 ? "mono" : "stereo") + ", " + std::to_string(rate) + " Hz";
+                       (channels == 1 ? "mono" : "stereo");
+    // What was fitted is named beside what was coded.
+    if (reader.inputChannels() != channels) {
+        line += " from " + (reader.inputChannels() == 1 ? std::string("mono")
+                            : reader.inputChannels() == 2
+                                ? std::string("stereo")
+                                : std::to_string(reader.inputChannels()) + " channels");
+    }
+    line += ", " + std::to_string(rate) + " Hz";
+    if (reader.inputRate() != rate) line += " from " + std::to_string(reader.inputRate()) + " Hz";
     if (report.sampleCount == 0) return line + ", no samples\n";
     const double kbps = static_cast<double>(report.streamBytes) * 8 / seconds / 1000;
     // What was encoded is the input as read: clipped, NaN made 0.
@@ -127,7 +137,7 @@ void warn(Console& messages, const std::string& input, const std::string& text) 
 
 // Empty when the stream's bitrate is within kRateTolerance of -b (or there is no -b);
 // otherwise what was reached.
-std::string missedRate(const EncoderReport& report, const SoundFileReader& reader,
+std::string missedRate(const EncoderReport& report, const FittedInput& reader,
                        const EncoderSettings& settings) {
     if (!settings.bitrateKbps || report.sampleCount == 0) return {};
     const double asked = *settings.bitrateKbps;
@@ -150,7 +160,7 @@ bool startsBadly(const EncoderReport& report) {
 }
 
 void warnAboutLosses(Console& messages, const std::string& input, const EncoderReport& report,
-                     const SoundFileReader& reader) {
+                     const FittedInput& reader) {
     if (startsBadly(report)) {
         warn(messages, input,
              "the sound starts too loud for the format; the first " +
@@ -222,7 +232,7 @@ void warnAboutForcedGeometry(Console& messages, const std::string& input,
 // Feeds the whole input to the encoder and finishes it. The encoder codes everything in
 // finish(), after the last piece: the progress line shows the reading, then the share of
 // the coding the encoder reports done.
-EncoderReport encodeAll(SoundFileReader& reader, AcmEncoder& encoder, ProgressLine& progress) {
+EncoderReport encodeAll(FittedInput& reader, AcmEncoder& encoder, ProgressLine& progress) {
     const std::uint64_t total = reader.frames().value_or(0) * reader.channels();
     encoder.onProgress([&](double done) {
         progress.show("coding ", static_cast<std::uint64_t>(done * double(total)), total);
@@ -239,7 +249,7 @@ EncoderReport encodeAll(SoundFileReader& reader, AcmEncoder& encoder, ProgressLi
     return report;
 }
 
-EncoderReport encodeToFile(SoundFileReader& reader, const std::string& output,
+EncoderReport encodeToFile(FittedInput& reader, const std::string& output,
                            const EncoderSettings& settings, ProgressLine& progress) {
     AcmEncoder encoder =
         AcmEncoder::toFile(output, reader.channels(), reader.sampleRate(), settings);
@@ -248,7 +258,7 @@ EncoderReport encodeToFile(SoundFileReader& reader, const std::string& output,
 
 // The header's sample count is known only at the end, and standard output may be a pipe that
 // cannot go back to it: the stream is held (about a tenth of the input) and written at once.
-EncoderReport encodeToStandardOutput(SoundFileReader& reader, const EncoderSettings& settings,
+EncoderReport encodeToStandardOutput(FittedInput& reader, const EncoderSettings& settings,
                                      ProgressLine& progress) {
     AcmEncoder encoder = AcmEncoder::toMemory(reader.channels(), reader.sampleRate(), settings);
     const EncoderReport report = encodeAll(reader, encoder, progress);
@@ -258,7 +268,7 @@ EncoderReport encodeToStandardOutput(SoundFileReader& reader, const EncoderSetti
 
 // The null device (-o /dev/null, to time the encoder) is written directly, as standard output
 // is: there is nothing to protect, and no temporary file may be renamed over it.
-EncoderReport encodeToNullDevice(SoundFileReader& reader, const std::string& output,
+EncoderReport encodeToNullDevice(FittedInput& reader, const std::string& output,
                                  const EncoderSettings& settings, ProgressLine& progress) {
     DeviceOutput device(output);
     AcmEncoder encoder = AcmEncoder::toMemory(reader.channels(), reader.sampleRate(), settings);
@@ -288,10 +298,40 @@ EncoderSettings settingsFor(const EncodeOptions& options) {
     return settings;
 }
 
+// The stream to fit the input to: what --channels and --resample ask for, else, with --like,
+// the old stream's channels and rate, since the edit is to replace it.
+FitRequest fitRequestFor(const EncodeOptions& options, const EncoderSettings& settings) {
+    FitRequest request{options.channels, options.sampleRate};
+    if (settings.likeStream.empty()) return request;
+    try {
+        std::size_t offset = 0;
+        const std::span<const std::uint8_t> old = settings.likeStream;
+        AcmStream header = AcmStream::openReader([&](std::span<std::uint8_t> buffer) {
+            const std::size_t count = std::min(buffer.size(), old.size() - offset);
+            std::copy_n(old.begin() + static_cast<std::ptrdiff_t>(offset), count, buffer.begin());
+            offset += count;
+            return count;
+        });
+        // A header no encoder writes would make a fit to nothing (no channels, no rate).
+        if (header.channels() < 1 || header.channels() > 2 || header.sampleRate() < 1) {
+            throw InputRefused("--like " + *options.likePath + ": the header states " +
+                               std::to_string(header.channels()) + " channels at " +
+                               std::to_string(header.sampleRate()) +
+                               " Hz; an ACM file carries mono or stereo at 1 to 65535 Hz");
+        }
+        if (!request.channels) request.channels = header.channels();
+        if (!request.sampleRate) request.sampleRate = header.sampleRate();
+    } catch (const Failure& failure) {
+        throw InputRefused("--like " + *options.likePath + ": " + failure.what());
+    }
+    return request;
+}
+
 void encodeFile(const std::string& input, const std::string& output, const EncodeOptions& options,
                 Console& messages, std::optional<unsigned> progressColumns) {
+    const EncoderSettings settings = settingsFor(options);
     if (input != kStandardStream) refuseFolderAsInput(input, statusOf(input));
-    SoundFileReader reader(input);
+    FittedInput reader(input, fitRequestFor(options, settings));
     const bool toStandardOutput = output == kStandardStream;
     const OutputPlace place = refuseUnsafeTarget(output, reader.identity(), options.force);
     const std::string inputName = shownName(input, "(standard input)");
@@ -300,7 +340,6 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
                                                  kProgressSeconds * reader.sampleRate();
     ProgressLine progress(messages, inputName,
                           options.silent || !longFile ? std::nullopt : progressColumns);
-    const EncoderSettings settings = settingsFor(options);
     EncoderReport report;
     try {
         if (toStandardOutput) {

@@ -13,7 +13,6 @@
 #include "encoder/FullScale.h"
 #include "platform/Failure.h"
 #include "platform/ScratchFile.h"
-#include "talveco/limits.h"
 
 namespace talveco {
 namespace {
@@ -254,22 +253,8 @@ std::optional<std::uint64_t> SoundFileReader::frames() const noexcept {
 }
 
 void SoundFileReader::refuseUnencodable() const {
-    if (info_.channels > 2) {
-        throw InputRefused(std::to_string(info_.channels) +
-                           " channels: only mono and stereo files can be encoded");
-    }
-    if (info_.samplerate < 1 || static_cast<unsigned>(info_.samplerate) > limits::maxSampleRate) {
-        throw InputRefused(std::to_string(info_.samplerate) +
-                           " Hz: an ACM file states rates from 1 to 65535 Hz; resample first");
-    }
-    // A length the file does not state is known only at its end; the encoder refuses the
-    // sample too many.
-    if (frames() && *frames() > limits::maxSamples / channels()) {
-        throw InputRefused(
-            "too long: an ACM file holds fewer than 2^30 samples (all channels "
-            "together), this one has " +
-            std::to_string(info_.frames) + " frames of " + std::to_string(info_.channels) +
-            " channels");
+    if (info_.samplerate < 1) {
+        throw InputRefused(std::to_string(info_.samplerate) + " Hz: not a sample rate");
     }
 }
 
@@ -307,6 +292,10 @@ bool SoundFileReader::sixteenBitsOrFewer() const {
         default:
             return false;
     }
+}
+
+sf_count_t SoundFileReader::readConverted(std::span<double> out, sf_count_t frames) {
+    return ::sf_readf_double(sound_, out.data(), frames);
 }
 
 sf_count_t SoundFileReader::readConverted(std::span<std::int16_t> out, sf_count_t frames) {
@@ -347,8 +336,16 @@ void SoundFileReader::endedEarly(sf_count_t got) {
                      std::to_string(held) + "; encoded those");
 }
 
-std::size_t SoundFileReader::read(std::span<std::int16_t> out) {
-    if (acm_) return readAcm(out);
+std::size_t SoundFileReader::readAcm(std::span<double> out) {
+    acmBuffer_.resize(out.size());
+    const std::size_t got = readAcm(std::span(acmBuffer_));
+    std::transform(acmBuffer_.begin(), acmBuffer_.begin() + static_cast<std::ptrdiff_t>(got),
+                   out.begin(), [](std::int16_t sample) { return sample / 32768.0; });
+    return got;
+}
+
+template <typename Sample>
+std::size_t SoundFileReader::readSound(std::span<Sample> out) {
     if (ended_) return 0;
     const std::uint64_t frameCapacity = out.size() / channels();
     const std::uint64_t framesLeft =
@@ -360,6 +357,14 @@ std::size_t SoundFileReader::read(std::span<std::int16_t> out) {
     if (got < wanted) endedEarly(got);
     framesRead_ += static_cast<std::uint64_t>(got);
     return static_cast<std::size_t>(got) * channels();
+}
+
+std::size_t SoundFileReader::read(std::span<std::int16_t> out) {
+    return acm_ ? readAcm(out) : readSound(out);
+}
+
+std::size_t SoundFileReader::read(std::span<double> out) {
+    return acm_ ? readAcm(out) : readSound(out);
 }
 
 }  // namespace talveco

@@ -1,7 +1,9 @@
 // An audio file of any format libsndfile reads, or an ACM file, which talveco's own decoder
 // reads (so that a stream can be coded again at another rate or geometry), opened read-only
-// and delivered as interleaved 16-bit samples: wider and floating-point samples are rounded to
-// 16 bits, floating-point samples beyond full scale clipped and NaN made 0.
+// and delivered as interleaved samples: as 16-bit samples (wider and floating-point samples
+// rounded, those beyond full scale clipped and NaN made 0), or at full scale as they are, for
+// whatever fits them to the stream wanted first. Any channel count and rate is read; whether
+// an ACM file can carry them is for the caller to say.
 #pragma once
 
 #include <sndfile.h>
@@ -50,6 +52,9 @@ class SoundFileReader {
     // Fills `out` with whole frames and returns how many samples it stored; 0 at the end.
     // Raises InputRefused when the file is damaged or cut short.
     std::size_t read(std::span<std::int16_t> out);
+    // The same at full scale (-1 to 1), as the file holds the samples: nothing is clipped or
+    // counted, and NaN stays NaN.
+    std::size_t read(std::span<double> out);
 
     // Samples so far that lay beyond full scale and were clipped, and that were no number.
     std::uint64_t clippedSamples() const noexcept { return clipped_; }
@@ -67,11 +72,15 @@ class SoundFileReader {
     void openSound();
     void raiseCopyFailure();
     std::size_t readAcm(std::span<std::int16_t> out);
+    std::size_t readAcm(std::span<double> out);
+    template <typename Sample>
+    std::size_t readSound(std::span<Sample> out);
     void checkAnnouncedLength();
     void refuseUnencodable() const;
     bool sixteenBitsOrFewer() const;
     bool lengthIsAnEstimate() const;
     sf_count_t readConverted(std::span<std::int16_t> out, sf_count_t frames);
+    sf_count_t readConverted(std::span<double> out, sf_count_t frames);
     void endedEarly(sf_count_t got);
     std::int16_t toSixteenBits(double value);
 
@@ -82,6 +91,7 @@ class SoundFileReader {
     std::optional<AcmStream> acm_;    // an ACM file's stream
     std::uint64_t acmBytesRead_ = 0;  // where its stream reads on
     std::vector<double> buffer_;
+    std::vector<std::int16_t> acmBuffer_;  // an ACM file's samples, read at full scale
     std::uint64_t framesRead_ = 0;
     bool ended_ = false;
     std::uint64_t clipped_ = 0;

@@ -309,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "damaged or cut short: samples past the end of the file"},
         RefusedCase{"ThreeChannels", [](const fs::path& d) { writeSilence(d / "in", 3, kRate); },
-                    "3 channels: only mono and stereo"},
+                    "3 channels: an ACM file carries mono or stereo; --channels 1 or 2 folds them"},
         RefusedCase{"RateAboveHeaderField",
                     [](const fs::path& d) { writeSilence(d / "in", 1, 96000); },
                     "96000 Hz: an ACM file states rates from 1 to 65535 Hz"},
@@ -712,6 +712,14 @@ INSTANTIATE_TEST_SUITE_P(
                         "a.wav and ./a.flac would both be written to ./a.acm"},
         CommandLineCase{
             "OutputAndFolder", {"-o", "x.acm", "-d", ".", "a.wav"}, "-o (or -c) and -d"},
+        CommandLineCase{
+            "NoChannels", {"--channels", "0", "a.wav"}, "--channels wants a whole number from 1"},
+        CommandLineCase{"ThreeChannels", {"--channels=3", "a.wav"}, "--channels wants a whole"},
+        CommandLineCase{
+            "ResampleToZero", {"--resample", "0", "a.wav"}, "--resample wants a whole number"},
+        CommandLineCase{"ResampleAboveHeaderField",
+                        {"--resample=65536", "a.wav"},
+                        "--resample wants a whole number from 1 to 65535"},
         CommandLineCase{"QuietBundleBadQuality", {"-Qq", "11", "a.wav"}, "-q wants a number"},
         // Options the run would silently override are named, as the user spelt them.
         CommandLineCase{"LikeWithLevels",
