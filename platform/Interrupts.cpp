@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 
@@ -31,6 +32,9 @@ Slot slots[PendingRemoval::kCapacity];
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void removePendingAndDie(int signalNumber) {
+    // The signal raised again below is blocked until the handler returns, so
+    // the interrupted code may run on for a moment: it gets its errno back.
+    const int interruptedErrno = errno;
     for (Slot& slot : slots) {
         if (slot.state.load(std::memory_order_acquire) == Armed && slot.removeFlags == 0) {
             ::unlinkat(slot.directoryFd, slot.name, 0);
@@ -48,6 +52,7 @@ extern "C" void removePendingAndDie(int signalNumber) {
     }
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
+    errno = interruptedErrno;
 }
 
 sigset_t handledSignals() {
