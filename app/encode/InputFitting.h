@@ -5,14 +5,13 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "app/encode/Resampler.h"
 #include "app/encode/SoundFileReader.h"
+#include "fit/SampleFitter.h"
 
 namespace talveco {
 
@@ -22,29 +21,13 @@ struct FitRequest {
     std::optional<unsigned> sampleRate;  // 1 to 65535 Hz
 };
 
-// How each output channel is made of the input's: weights[out * inputs + in].
-struct ChannelFold {
-    unsigned inputs = 0;
-    unsigned outputs = 0;
-    std::vector<double> weights;
-
-    // Mono is the average of the channels heard (all but 5.1's LFE), so it never clips;
-    // stereo of mono is mono on both sides; stereo of 4 channels (L R Ls Rs) and 5.1 (L R C
-    // LFE Ls Rs, as WAV and FLAC order them) takes the centre and surrounds at -3 dB and
-    // drops the LFE. Raises InputRefused for folds with no standard answer.
-    static ChannelFold between(unsigned inputs, unsigned outputs);
-
-    // Folds whole frames of `in` into `out` (resized to hold them).
-    void apply(std::span<const double> in, std::vector<double>& out) const;
-};
-
 class FittedInput {
   public:
     // Opens `path` as SoundFileReader does. Raises InputRefused, naming the option that would
     // help, when the input does not fit an ACM file and the request does not fit it.
     FittedInput(const std::string& path, const FitRequest& request);
 
-    unsigned channels() const noexcept { return fold_ ? fold_->outputs : reader_.channels(); }
+    unsigned channels() const noexcept { return fitter_.outputChannels(); }
     unsigned sampleRate() const noexcept { return sampleRate_; }
     unsigned inputChannels() const noexcept { return reader_.channels(); }
     unsigned inputRate() const noexcept { return reader_.sampleRate(); }
@@ -58,22 +41,19 @@ class FittedInput {
     // Samples beyond full scale once fitted, clipped, and input samples that were no number
     // (made 0 before fitting, so that they silence one sample and no more).
     std::uint64_t clippedSamples() const noexcept { return reader_.clippedSamples() + clipped_; }
-    std::uint64_t notNumbers() const noexcept { return reader_.notNumbers() + notNumbers_; }
+    std::uint64_t notNumbers() const noexcept {
+        return reader_.notNumbers() + fitter_.notNumbers() + notNumbers_;
+    }
     const std::vector<std::string>& notes() const noexcept { return reader_.notes(); }
 
   private:
     void refuseUnfitting(const FitRequest& request) const;
-    bool fitting() const noexcept { return fold_ || resampler_; }
     bool fillPending();
-    void fit(std::span<const double> input);
-    void dropNotNumbers(std::span<double> samples);
 
     SoundFileReader reader_;
-    std::optional<ChannelFold> fold_;       // none: the input's channels are kept
-    std::unique_ptr<Resampler> resampler_;  // none: the input's rate is kept
     unsigned sampleRate_ = 0;
+    SampleFitter fitter_;
     std::vector<double> input_;    // a piece of the input, at full scale
-    std::vector<double> folded_;   // that piece folded
     std::vector<double> pending_;  // fitted samples not yet delivered
     std::size_t pendingStart_ = 0;
     bool inputEnded_ = false;

@@ -16,18 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "fit/InputRefused.h"
 #include "platform/FileIdentity.h"
 #include "platform/InputFile.h"
 #include "talveco/talveco.h"
 
 namespace talveco {
-
-// An input that opens but cannot be encoded (not audio, too many channels, ...); what() says
-// why.
-class InputRefused : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
 
 class SoundFileReader {
   public:

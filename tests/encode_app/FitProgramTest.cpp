@@ -13,7 +13,8 @@
 #include <sstream>
 
 #include "app/encode/InputFitting.h"
-#include "app/encode/Resampler.h"
+#include "fit/ChannelFold.h"
+#include "fit/Resampler.h"
 #include "talveco/talveco.h"
 #include "tests/encode_app/SoundFiles.h"
 #include "tests/support/ProgramRunner.h"
@@ -510,6 +511,9 @@ TEST(ChannelFold, WeightsOfEachOutputChannel) {
     }
     for (const unsigned inputs : {3U, 5U, 7U, 8U})
         EXPECT_THROW(ChannelFold::between(inputs, 2), InputRefused) << inputs;
+    // A stream of more channels is no fold: the C interface may ask for one.
+    for (const unsigned outputs : {0U, 3U, 4U})
+        EXPECT_THROW(ChannelFold::between(6, outputs), InputRefused) << outputs;
 }
 
 }  // namespace

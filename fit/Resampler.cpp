@@ -1,11 +1,11 @@
-#include "app/encode/Resampler.h"
+#include "fit/Resampler.h"
 
 #include <soxr.h>
 
 #include <algorithm>
 #include <string>
 
-#include "app/encode/SoundFileReader.h"
+#include "fit/InputRefused.h"
 
 namespace talveco {
 namespace {
