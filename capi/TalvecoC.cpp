@@ -11,6 +11,7 @@
 #include <climits>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <new>
 #include <optional>
 #include <span>
@@ -20,8 +21,11 @@
 #include <vector>
 
 #include "encoder/FullScale.h"
+#include "fit/InputRefused.h"
+#include "fit/SampleFitter.h"
 #include "platform/Failure.h"
 #include "talveco/encoder.h"
+#include "talveco/limits.h"
 #include "talveco/talveco.h"
 
 using talveco::Failure;
@@ -36,14 +40,26 @@ struct talveco_encoder {
     // Opens the C++ encoder again with other settings, as the C encoder was opened.
     using Opener = std::function<talveco::AcmEncoder(const talveco::EncoderSettings&)>;
 
-    talveco_encoder(Opener open, const talveco::EncoderSettings& given, Target to)
-        : reopen(std::move(open)), settings(given), encoder(reopen(settings)), target(to) {}
+    talveco_encoder(Opener open, const talveco::EncoderSettings& given, Target to,
+                    unsigned streamChannels, unsigned streamRate)
+        : reopen(std::move(open)),
+          settings(given),
+          encoder(reopen(settings)),
+          target(to),
+          channels(streamChannels),
+          rate(streamRate) {}
 
     Opener reopen;
     talveco::EncoderSettings settings;
     talveco::AcmEncoder encoder;
     Target target;
-    bool started = false;  // a write or finish has been called
+    unsigned channels;  // the stream's, as opened
+    unsigned rate;
+    // Set by talveco_encoder_set_input when the samples written are of other channels or
+    // another rate than the stream's: they are fitted to it before coding.
+    std::unique_ptr<talveco::SampleFitter> fitter;
+    std::vector<double> fitted;  // a written piece once fitted, before rounding
+    bool started = false;        // a write or finish has been called
     talveco_write_fn write = nullptr;
     void* user = nullptr;
     std::uint64_t clipped = 0;
@@ -54,6 +70,10 @@ struct talveco_encoder {
     // so that the calls this layer answers itself (set_like, report, bytes)
     // refuse a failed encoder as the C++ encoder refuses its own calls.
     std::optional<std::string> failure;
+
+    std::uint64_t notNumbersSeen() const noexcept {
+        return notNumbers + (fitter ? fitter->notNumbers() : 0);
+    }
 
     void refuseIfFailed() const {
         if (failure) {
@@ -178,7 +198,7 @@ int openEncoder(const char* call, talveco_encoder** out, talveco_encoder::Target
                           const talveco::EncoderSettings& settings) {
             return make(channels, rate, settings, where.c_str());
         };
-        *out = new talveco_encoder(std::move(reopen), settingsFrom(s), target);
+        *out = new talveco_encoder(std::move(reopen), settingsFrom(s), target, channels, rate);
     });
 }
 
@@ -222,8 +242,60 @@ talveco_encoder_report reportOf(const talveco::EncoderReport& report, const talv
     out.levels = report.levels;
     out.rows = report.rows;
     out.clipped = e.clipped;
-    out.not_numbers = e.notNumbers;
+    out.not_numbers = e.notNumbersSeen();
     return out;
+}
+
+[[noreturn]] void refuseOutsideLimits(const std::string& message) {
+    throw Failure(FailureKind::OutsideLimits, message);
+}
+
+// The fitting of `channels` at `rate` to the encoder's stream, none when they are the
+// stream's. Refused as talveco-encode refuses such an input, in its words.
+std::unique_ptr<talveco::SampleFitter> fitterFor(const talveco_encoder& e, unsigned channels,
+                                                 unsigned rate) {
+    using namespace talveco::limits;
+    if (channels < minChannels || channels > maxChannels) {
+        refuseOutsideLimits("input channels must be from " + std::to_string(minChannels) + " to " +
+                            std::to_string(maxChannels) + ", not " + std::to_string(channels));
+    }
+    if (rate < minSampleRate || rate > maxInputSampleRate) {
+        refuseOutsideLimits("the input rate must be from " + std::to_string(minSampleRate) +
+                            " to " + std::to_string(maxInputSampleRate) + " Hz, not " +
+                            std::to_string(rate));
+    }
+    if (channels == e.channels && rate == e.rate) return nullptr;
+    try {
+        return std::make_unique<talveco::SampleFitter>(channels, rate, e.channels, e.rate);
+    } catch (const talveco::InputRefused& refused) {
+        refuseOutsideLimits(refused.what());
+    }
+}
+
+// Rounds what the fitter gave to the 16 bits the encoder takes, as talveco-encode rounds
+// its fitted input, and codes it.
+void writeFitted(talveco_encoder& e) {
+    std::vector<std::int16_t> rounded(e.fitted.size());
+    for (std::size_t i = 0; i < rounded.size(); ++i)
+        rounded[i] = talveco::sixteenBitsFromFullScale(e.fitted[i], e.clipped, e.notNumbers);
+    e.fitted.clear();
+    e.encoder.write(rounded);
+}
+
+// Whole frames of the input's channels, fitted to the stream's and coded. `samples` is the
+// caller's piece at full scale, a copy the fitter may change.
+void writeThroughFitter(talveco_encoder& e, std::vector<double> samples) {
+    const unsigned channels = e.fitter->inputChannels();
+    if (samples.size() % channels != 0) {
+        throw Failure(FailureKind::PartialFrame, std::to_string(samples.size()) +
+                                                     " samples do not make whole frames of " +
+                                                     std::to_string(channels) + " channels");
+    }
+    // A write after the finish is refused by the encoder, in its words, before the fitter
+    // (flushed by the finish) takes anything.
+    e.encoder.write({});
+    e.fitter->fit(samples, e.fitted);
+    writeFitted(e);
 }
 
 }  // namespace
@@ -390,11 +462,32 @@ int talveco_encoder_set_like(talveco_encoder* e, const void* stream, size_t size
     });
 }
 
+int talveco_encoder_set_input(talveco_encoder* e, unsigned channels, unsigned rate) {
+    return guarded("talveco_encoder_set_input", [&] {
+        require(e != nullptr, "the encoder is NULL");
+        e->refuseIfFailed();
+        if (e->started) {
+            throw Failure(FailureKind::InvalidCall,
+                          "talveco_encoder_set_input after the first write or finish");
+        }
+        e->fitter = fitterFor(*e, channels, rate);
+    });
+}
+
 int talveco_encoder_write(talveco_encoder* e, const int16_t* samples, size_t count) {
     return guarded("talveco_encoder_write", [&] {
         require(e != nullptr, "the encoder is NULL");
         require(samples != nullptr || count == 0, "samples is NULL");
         e->started = true;
+        if (e->fitter) {
+            // Scaled as libsndfile reads a 16-bit file, so that the samples fit as
+            // talveco-encode fits such a file.
+            std::vector<double> scaled(samples, samples + count);
+            for (double& sample : scaled)
+                sample /= 32768.0;
+            e->run([&](talveco::AcmEncoder&) { writeThroughFitter(*e, std::move(scaled)); });
+            return;
+        }
         e->run([&](talveco::AcmEncoder& encoder) {
             encoder.write(std::span<const std::int16_t>(samples, count));
         });
@@ -405,6 +498,13 @@ int talveco_encoder_write_double(talveco_encoder* e, const double* samples, size
     return guarded("talveco_encoder_write_double", [&] {
         require(e != nullptr, "the encoder is NULL");
         require(samples != nullptr || count == 0, "samples is NULL");
+        if (e->fitter) {
+            e->started = true;
+            e->run([&](talveco::AcmEncoder&) {
+                writeThroughFitter(*e, std::vector<double>(samples, samples + count));
+            });
+            return;
+        }
         std::uint64_t clipped = 0;
         std::uint64_t notNumbers = 0;
         std::vector<std::int16_t> rounded(count);
@@ -421,8 +521,14 @@ int talveco_encoder_finish(talveco_encoder* e, double* snr_db, double* bits_per_
     return guarded("talveco_encoder_finish", [&] {
         require(e != nullptr, "the encoder is NULL");
         e->started = true;
-        const talveco_encoder_report report =
-            reportOf(e->run([](talveco::AcmEncoder& encoder) { return encoder.finish(); }), *e);
+        const talveco_encoder_report report = reportOf(e->run([&](talveco::AcmEncoder& encoder) {
+            if (e->fitter && !e->fitter->finished()) {  // a second finish: the encoder refuses it
+                e->fitter->finish(e->fitted);
+                writeFitted(*e);
+            }
+            return encoder.finish();
+        }),
+                                                       *e);
         if (e->target == talveco_encoder::Target::callback) deliver(*e);
         e->report = report;
         if (snr_db != nullptr) *snr_db = report.snr_db;

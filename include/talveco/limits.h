@@ -18,6 +18,9 @@ inline constexpr unsigned minChannels = 1;
 inline constexpr unsigned maxChannels = 65535;
 inline constexpr unsigned minSampleRate = 1;
 inline constexpr unsigned maxSampleRate = 65535;
+// The rates of samples the C interface resamples to the stream's: any that
+// studio equipment records at, up to 16 times 48 kHz.
+inline constexpr unsigned maxInputSampleRate = 768000;
 
 // The block geometry: 4 bits of levels (2^levels columns), 12 bits of rows.
 // A stream with samples needs at least one row.

@@ -198,6 +198,27 @@ int talveco_encoder_open_callbacks(unsigned channels, unsigned rate,
  * Blocks from a damaged one on, or cut short, are not reused. Since 1.2.0. */
 int talveco_encoder_set_like(talveco_encoder* e, const void* stream, size_t size);
 
+/* Makes the encoder take samples of `channels` (1 to 65535) interleaved
+ * channels at `rate` Hz (1 to 768000, the limits of talveco/limits.h) from
+ * the next write on, and fit them to the stream's channels and rate (those
+ * of the open) as talveco-encode --channels and --resample fit an input
+ * file: channels folded to mono (their average, 5.1's LFE left out) or
+ * stereo (mono on both sides; 4 channels and 5.1 with centre and surrounds
+ * at -3 dB, LFE dropped), then resampled with libsoxr at its high quality
+ * to as many frames as sox makes, and rounded to 16 bits. The stream is then
+ * talveco-encode's of the same samples with the same settings. Writes take
+ * whole frames of the input's channels; finish codes what the resampler
+ * still holds; the report counts the stream's samples, and among clipped the
+ * fitted samples beyond full scale. The stream's own channels and rate
+ * drop an earlier call's fitting. Call it after the open and before the
+ * first write or finish (later: TALVECO_E_INVALID_CALL; on a failed encoder
+ * TALVECO_E_FAILED_EARLIER, as every call). Values outside the limits, and a
+ * fold with no standard answer (3 channels to stereo, anything to more than
+ * two channels), are refused with TALVECO_E_OUTSIDE_LIMITS and
+ * talveco-encode's words; a refusal leaves the encoder as it was.
+ * Since 1.3.0. */
+int talveco_encoder_set_input(talveco_encoder* e, unsigned channels, unsigned rate);
+
 /* Appends interleaved samples in pieces of whole frames (a multiple of the
  * channel count, else TALVECO_E_PARTIAL_FRAME); the stream does not depend
  * on how the samples are cut into pieces. A failure is final: every later

@@ -431,6 +431,7 @@ static void check_failed_for_good(talveco_encoder* e, const char* what) {
     check_failure(talveco_encoder_report_get(e, &report), failed, NULL, 0, what);
     check_failure(talveco_encoder_bytes(e, &data, &size), failed, NULL, 0, what);
     check_failure(talveco_encoder_set_like(e, no_stream, 0), failed, NULL, 0, what);
+    check_failure(talveco_encoder_set_input(e, 2, 44100), failed, NULL, 0, what);
 }
 
 /* A write function's failure, as a negated system error number or, as the
@@ -459,6 +460,140 @@ static void check_write_function_failures(void) {
         check_failed_for_good(e, "after the write function failed");
         talveco_encoder_close(e);
     }
+}
+
+/* ---- samples of other channels and rates ---- */
+
+/* Frames out of `frames` frames in, rounded as sox rounds: what talveco-encode
+ * promises, computed apart from the library. */
+static uint64_t resampled_frames(uint64_t frames, unsigned from, unsigned to) {
+    return (2 * frames * to + from) / (2 * (uint64_t)from);
+}
+
+/* Samples written at their own channels and rate, fitted by the library to the
+ * stream's: talveco-encode's bytes of the same samples with --channels and
+ * --resample, through each way out. */
+static void check_fit(char** field) {
+    const char* name = field[1];
+    unsigned channels = (unsigned)atoi(field[2]), rate = (unsigned)atoi(field[3]);
+    int floating = strcmp(field[4], "float32") == 0;
+    unsigned to_channels = (unsigned)atoi(field[5]), to_rate = (unsigned)atoi(field[6]);
+    bytes input = load(path_of(name, floating ? ".f32" : ".pcm"));
+    bytes expected = load(path_of(name, ".acm"));
+    size_t frames = input.size / (floating ? sizeof(float) : sizeof(int16_t)) / channels;
+    for (int way = 0; way < 2; ++way) {
+        talveco_encoder* e = NULL;
+        bytes collected = {NULL, 0};
+        int code = way == 0 ? talveco_encoder_open_memory(to_channels, to_rate, NULL, &e)
+                            : talveco_encoder_open_callbacks(to_channels, to_rate, NULL, collect,
+                                                             &collected, &e);
+        if (code == 0) code = talveco_encoder_set_input(e, channels, rate);
+        if (code == 0) code = write_pieces(e, &input, floating, channels);
+        if (code == 0) code = talveco_encoder_finish(e, NULL, NULL);
+        CHECK(code == 0, "%s, way %d: %s", name, way, talveco_error_message());
+        talveco_encoder_report report = {0};
+        talveco_encoder_report_get(e, &report);
+        CHECK(report.samples == resampled_frames(frames, rate, to_rate) * to_channels,
+              "%s: %llu samples in the report", name, (unsigned long long)report.samples);
+        CHECK((report.clipped > 0) == floating, "%s: %llu clipped", name,
+              (unsigned long long)report.clipped);
+        bytes made = collected;
+        if (way == 0) talveco_encoder_bytes(e, (const uint8_t**)&made.data, &made.size);
+        CHECK(made.size == expected.size && memcmp(made.data, expected.data, made.size) == 0,
+              "%s, way %d: %zu bytes unlike talveco-encode's %zu", name, way, made.size,
+              expected.size);
+        free(collected.data);
+        talveco_encoder_close(e);
+    }
+    free(input.data);
+    free(expected.data);
+}
+
+/* The stream of `count` mono samples at 8000 Hz, after set_input(channels, rate). */
+static bytes encode_after_set_input(const int16_t* samples, size_t count, unsigned channels,
+                                    unsigned rate) {
+    talveco_encoder* e = NULL;
+    bytes stream = {NULL, 0};
+    CHECK(talveco_encoder_open_callbacks(1, 8000, NULL, collect, &stream, &e) == 0, "open");
+    CHECK(talveco_encoder_set_input(e, 2, 16000) == 0, "%s", talveco_error_message());
+    CHECK(talveco_encoder_set_input(e, channels, rate) == 0, "%s", talveco_error_message());
+    CHECK(
+        talveco_encoder_write(e, samples, count) == 0 && talveco_encoder_finish(e, NULL, NULL) == 0,
+        "%s", talveco_error_message());
+    talveco_encoder_close(e);
+    return stream;
+}
+
+static void check_fit_refusals(void) {
+    const int outside = TALVECO_E_OUTSIDE_LIMITS, wrong = TALVECO_E_INVALID_CALL;
+    static const struct {
+        unsigned stream_channels, channels, rate;
+        const char* message;
+    } refused[] = {
+        {2, 3, 44100,
+         "3 channels: there is no standard fold of them to stereo (only of 4 channels and 5.1); "
+         "--channels 1 averages them"},
+        {3, 6, 44100, "6 channels to 3: channels are folded to mono or stereo only"},
+        {2, 0, 44100, "input channels must be from 1 to 65535, not 0"},
+        {2, 65536, 44100, "input channels must be from 1 to 65535, not 65536"},
+        {2, 2, 0, "the input rate must be from 1 to 768000 Hz, not 0"},
+        {2, 2, 768001, "the input rate must be from 1 to 768000 Hz, not 768001"},
+    };
+    int16_t samples[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    for (size_t i = 0; i < sizeof refused / sizeof refused[0]; ++i) {
+        talveco_encoder* e = NULL;
+        CHECK(talveco_encoder_open_memory(refused[i].stream_channels, 22050, NULL, &e) == 0,
+              "open");
+        check_failure(talveco_encoder_set_input(e, refused[i].channels, refused[i].rate), outside,
+                      refused[i].message, 0, "set_input refused");
+        /* The refusal left the encoder taking the stream's own frames. */
+        CHECK(talveco_encoder_write(e, samples, 6) == 0, "%s", talveco_error_message());
+        talveco_encoder_close(e);
+    }
+
+    talveco_encoder* e = NULL;
+    CHECK(talveco_encoder_open_memory(1, 22050, NULL, &e) == 0, "open");
+    check_failure(talveco_encoder_set_input(NULL, 2, 44100), TALVECO_E_INVALID_ARGUMENT, NULL, 0,
+                  "NULL encoder");
+    CHECK(talveco_encoder_set_input(e, 65535, 1) == 0 &&
+              talveco_encoder_set_input(e, 2, 768000) == 0,
+          "the largest input: %s", talveco_error_message());
+    /* Whole frames of the input's channels, not the stream's. */
+    check_failure(talveco_encoder_write(e, samples, 3), TALVECO_E_PARTIAL_FRAME,
+                  "3 samples do not make whole frames of 2 channels", 0, "partial frame");
+    check_failed_for_good(e, "after a partial frame");
+    talveco_encoder_close(e);
+
+    CHECK(talveco_encoder_open_memory(1, 22050, NULL, &e) == 0, "open");
+    CHECK(talveco_encoder_set_input(e, 2, 44100) == 0, "%s", talveco_error_message());
+    CHECK(talveco_encoder_write(e, samples, 8) == 0, "%s", talveco_error_message());
+    check_failure(talveco_encoder_set_input(e, 2, 48000), wrong, NULL, 0, "after a write");
+    CHECK(talveco_encoder_finish(e, NULL, NULL) == 0, "%s", talveco_error_message());
+    check_failure(talveco_encoder_write(e, samples, 8), wrong, NULL, 0, "write after finish");
+    check_failure(talveco_encoder_finish(e, NULL, NULL), wrong, NULL, 0, "finish twice");
+    talveco_encoder_report report;
+    CHECK(talveco_encoder_report_get(e, &report) == 0 && report.samples == 2,
+          "4 frames at 44100 Hz are 2 at 22050 Hz, not %llu", (unsigned long long)report.samples);
+    talveco_encoder_close(e);
+
+    /* The stream's own channels and rate drop an earlier fitting. */
+    int16_t speech[4000];
+    for (size_t i = 0; i < 4000; ++i)
+        speech[i] = (int16_t)(8000 * sin((double)i * 0.05) + (double)(i % 17) * 40);
+    bytes plain = encode_after_set_input(speech, 4000, 1, 8000);
+    bytes resampled = encode_after_set_input(speech, 4000, 1, 16000);
+    CHECK(talveco_encoder_open_memory(1, 8000, NULL, &e) == 0, "open");
+    CHECK(talveco_encoder_write(e, speech, 4000) == 0 && talveco_encoder_finish(e, NULL, NULL) == 0,
+          "%s", talveco_error_message());
+    const uint8_t* data = NULL;
+    size_t size = 0;
+    talveco_encoder_bytes(e, &data, &size);
+    CHECK(plain.size == size && memcmp(plain.data, data, size) == 0,
+          "the stream's own rate fits nothing");
+    CHECK(resampled.size < size, "16000 Hz input halved: %zu bytes of %zu", resampled.size, size);
+    talveco_encoder_close(e);
+    free(plain.data);
+    free(resampled.data);
 }
 
 static void check_misuse(void) {
@@ -580,6 +715,8 @@ int main(int argc, char** argv) {
             check_decode(field[1], strtoull(field[2], NULL, 10), strtoull(field[3], NULL, 10));
         else if (n == 9 && strcmp(field[0], "encode") == 0)
             check_encode(field);
+        else if (n == 7 && strcmp(field[0], "fit") == 0)
+            check_fit(field);
         else
             CHECK(0, "bad table line");
         ++streams;
@@ -587,6 +724,7 @@ int main(int argc, char** argv) {
     fclose(table);
     CHECK(streams >= 10, "only %d streams", streams);
     check_failures();
+    check_fit_refusals();
     check_like();
     check_damage();
     check_misuse();

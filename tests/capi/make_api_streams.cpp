@@ -11,6 +11,10 @@
 //                            NAME.pcm (int16) or NAME.f32 (float), and
 //                            NAME.acm, what talveco-encode makes of NAME.wav
 //                            with those settings ('-' for the default)
+//   fit NAME CHANNELS RATE FORMAT TO_CHANNELS TO_RATE
+//                            as encode, with the default settings, and
+//                            NAME.acm what talveco-encode makes of NAME.wav
+//                            with --channels TO_CHANNELS --resample TO_RATE
 //   make_api_streams DIR TALVECO_ENCODE
 #include <sndfile.h>
 
@@ -67,6 +71,7 @@ struct EncodeCase {
     unsigned channels, rate, frames;
     bool floating;  // a float WAV with peaks beyond full scale
     const char *quality, *bitrate, *levels, *rows;
+    unsigned toChannels = 0, toRate = 0;  // fitted to these (0: as the input)
 };
 
 const EncodeCase encodeCases[] = {
@@ -76,6 +81,14 @@ const EncodeCase encodeCases[] = {
     {"fixed-geometry", 2, 22050, 9000, false, "2", "-", "3", "20"},
     {"float-clipped", 2, 22050, 20000, true, "-", "-", "-", "-"},
     {"short", 1, 8000, 37, false, "-", "-", "-", "-"},
+};
+
+// Inputs fitted to the stream: downsampled and folded, folded alone (5.1, beyond full
+// scale), upsampled and copied to both sides.
+const EncodeCase fitCases[] = {
+    {"fit-48k-stereo-to-22k-mono", 2, 48000, 30011, false, "-", "-", "-", "-", 1, 22050},
+    {"fit-5.1-float-to-stereo", 6, 32000, 12000, true, "-", "-", "-", "-", 2, 32000},
+    {"fit-8k-mono-to-22k-stereo", 1, 8000, 5000, false, "-", "-", "-", "-", 2, 22050},
 };
 
 template <typename T>
@@ -109,6 +122,12 @@ std::string option(const char* flag, const char* value) {
     return std::string(value) == "-" ? "" : std::string(" ") + flag + " " + value;
 }
 
+std::string fitOptions(const EncodeCase& c) {
+    if (c.toChannels == 0) return "";
+    return " --channels " + std::to_string(c.toChannels) + " --resample " +
+           std::to_string(c.toRate);
+}
+
 void writeEncodeCase(const fs::path& dir, const std::string& encoder, const EncodeCase& c,
                      std::ostream& table) {
     const fs::path wav = dir / (std::string(c.name) + ".wav");
@@ -126,15 +145,20 @@ void writeEncodeCase(const fs::path& dir, const std::string& encoder, const Enco
     }
     const std::string command = "'" + encoder + "' -s -f -o '" + (dir / c.name).string() + ".acm'" +
                                 option("-q", c.quality) + option("-b", c.bitrate) +
-                                option("--levels", c.levels) + option("--rows", c.rows) + " '" +
-                                wav.string() + "'";
+                                option("--levels", c.levels) + option("--rows", c.rows) +
+                                fitOptions(c) + " '" + wav.string() + "'";
     if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
     // What the program made is one more stream to decode.
     writeDecodeCase(dir, std::string(c.name) + "-encoded",
                     readRaw(dir / (std::string(c.name) + ".acm")), table);
-    table << "encode\t" << c.name << "\t" << c.channels << "\t" << c.rate << "\t"
-          << (c.floating ? "float32" : "int16") << "\t" << c.quality << "\t" << c.bitrate << "\t"
-          << c.levels << "\t" << c.rows << "\n";
+    const char* format = c.floating ? "float32" : "int16";
+    if (c.toChannels != 0) {
+        table << "fit\t" << c.name << "\t" << c.channels << "\t" << c.rate << "\t" << format << "\t"
+              << c.toChannels << "\t" << c.toRate << "\n";
+        return;
+    }
+    table << "encode\t" << c.name << "\t" << c.channels << "\t" << c.rate << "\t" << format << "\t"
+          << c.quality << "\t" << c.bitrate << "\t" << c.levels << "\t" << c.rows << "\n";
 }
 
 }  // namespace
@@ -152,6 +176,8 @@ int main(int argc, char** argv) {
         for (const DecodeCase& c : decodeCases)
             writeDecodeCase(dir, c.name, c.make(), table);
         for (const EncodeCase& c : encodeCases)
+            writeEncodeCase(dir, argv[2], c, table);
+        for (const EncodeCase& c : fitCases)
             writeEncodeCase(dir, argv[2], c, table);
         if (!table.flush()) throw std::runtime_error("cannot write the table");
     } catch (const std::exception& failure) {

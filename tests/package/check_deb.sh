@@ -37,6 +37,9 @@ if dpkg-deb --ctrl-tarfile "$runtime" | tar -t | grep -q -E 'post(inst|rm)'; the
     echo "the library's package has maintainer scripts"
     exit 1
 fi
+# The library resamples through libsoxr, which its package must bring.
+[[ "$(dpkg-deb --field "$runtime" Depends)" == *libsoxr0* ]] ||
+    { echo "the library's package does not depend on libsoxr0"; exit 1; }
 [ "$(dpkg-deb --field "$dev" Depends)" = "libtalveco1 (= $(dpkg-deb --field "$runtime" Version))" ]
 [ -L "$work/root/${library%.so.*}.so" ] && [ -f "$work/root/usr/include/talveco/talveco_c.h" ]
 
