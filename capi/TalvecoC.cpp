@@ -282,19 +282,31 @@ void writeFitted(talveco_encoder& e) {
     e.encoder.write(rounded);
 }
 
+// A failure of this layer's own (not the C++ encoder's) ends the C++ encoder too, so that a
+// file encoder's temporary file goes at once, as when the encoder fails by itself: it is
+// replaced by an empty one in memory, which the failure keeps every later call from.
+void abandonEncoder(talveco_encoder& e) {
+    e.encoder = talveco::AcmEncoder::toMemory(1, talveco::limits::minSampleRate, {});
+}
+
 // Whole frames of the input's channels, fitted to the stream's and coded. `samples` is the
 // caller's piece at full scale, a copy the fitter may change.
 void writeThroughFitter(talveco_encoder& e, std::vector<double> samples) {
-    const unsigned channels = e.fitter->inputChannels();
-    if (samples.size() % channels != 0) {
-        throw Failure(FailureKind::PartialFrame, std::to_string(samples.size()) +
-                                                     " samples do not make whole frames of " +
-                                                     std::to_string(channels) + " channels");
-    }
     // A write after the finish is refused by the encoder, in its words, before the fitter
     // (flushed by the finish) takes anything.
     e.encoder.write({});
-    e.fitter->fit(samples, e.fitted);
+    try {
+        const unsigned channels = e.fitter->inputChannels();
+        if (samples.size() % channels != 0) {
+            throw Failure(FailureKind::PartialFrame, std::to_string(samples.size()) +
+                                                         " samples do not make whole frames of " +
+                                                         std::to_string(channels) + " channels");
+        }
+        e.fitter->fit(samples, e.fitted);
+    } catch (...) {
+        abandonEncoder(e);
+        throw;
+    }
     writeFitted(e);
 }
 

@@ -402,7 +402,12 @@ class _Arguments:
     refusal then quotes the value given."""
 
     # One stand-in for each argument, so that a refusal shows whose it was.
-    STAND_INS = {"samplerate": 0xFFFFFFFE, "levels": 0xFFFFFFFD, "rows": 0xFFFFFFFC}
+    STAND_INS = {
+        "samplerate": 0xFFFFFFFE,
+        "levels": 0xFFFFFFFD,
+        "rows": 0xFFFFFFFC,
+        "resample": 0xFFFFFFFB,
+    }
     BITRATE_STAND_IN = -1.0
 
     def __init__(self):
@@ -448,26 +453,43 @@ class _Arguments:
         raise error
 
 
-def _refuse_unencodable_channels(data):
+# More channels than any surround layout has (7.1), in no more than two
+# frames: a (channels, frames) array, which a fold would silently average.
+_MOST_LAYOUT_CHANNELS = 8
+
+
+def _transposed_hint(data):
+    return (
+        f"data shaped {data.shape} looks like (channels, frames), and write() takes"
+        " (frames, channels): pass data.T"
+    )
+
+
+def _refuse_unencodable_channels(data, folded):
     channels = data.shape[1]
+    if folded:
+        if data.shape[0] <= 2 and channels > _MOST_LAYOUT_CHANNELS:
+            raise ValueError(_transposed_hint(data))
+        return
     if channels <= 2:
         return
-    refused = f"{channels} channels: only mono and stereo files can be encoded"
+    refused = (
+        f"{channels} channels: only mono and stereo files can be encoded;"
+        " channels=1 or 2 folds them"
+    )
     if data.shape[0] <= 2:
-        refused += (
-            f"; data shaped {data.shape} looks like (channels, frames), and write() takes"
-            " (frames, channels): pass data.T"
-        )
+        refused += "; " + _transposed_hint(data)
     raise ValueError(refused)
 
 
-def _frames_of(data):
+def _frames_of(data, folded):
+    """data as (frames, channels); more than two channels only when `folded`."""
     data = numpy.asarray(data)
     if data.ndim == 1:
         data = data.reshape(-1, 1)
     if data.ndim != 2 or data.shape[1] < 1:
         raise ValueError("data must be 1-D (mono) or shaped (frames, channels)")
-    _refuse_unencodable_channels(data)
+    _refuse_unencodable_channels(data, folded)
     # Any byte order and any strides: the library takes native int16 in rows
     # of whole frames, and floating point goes through a native copy anyway.
     if data.dtype.kind == "i" and data.dtype.itemsize == 2:
@@ -507,7 +529,34 @@ def _set_like(handle, like):
     return set_like(handle, stream, len(stream))
 
 
-def write(file, data, samplerate, quality=None, bitrate=None, levels=None, rows=None, like=None):
+def _stream_channels(channels, data):
+    """The channels of the stream: `channels` (1 or 2), else the data's."""
+    if channels is None:
+        return data.shape[1]
+    if _whole_number("channels", channels) not in (1, 2):
+        raise ValueError(f"channels must be 1 (mono) or 2 (stereo), not {channels!r}")
+    return int(channels)
+
+
+def _set_input(handle, channels, rate):
+    set_input = getattr(lib, "talveco_encoder_set_input", None)
+    if set_input is None:
+        raise NotImplementedError("resample= and channels= need libtalveco 1.3.0 or later")
+    return set_input(handle, channels, rate)
+
+
+def write(
+    file,
+    data,
+    samplerate,
+    quality=None,
+    bitrate=None,
+    levels=None,
+    rows=None,
+    like=None,
+    resample=None,
+    channels=None,
+):
     """Encodes `data` (int16, or floating point with full scale at 1.0: beyond
     it clipped, NaN taken as 0, both counted) to an ACM stream at `file` (a path, written
     through a temporary file; or a binary file object). quality 0 to 10
@@ -517,23 +566,39 @@ def write(file, data, samplerate, quality=None, bitrate=None, levels=None, rows=
     taken, and the blocks the edit left alone are coded as they were there, so
     that they decode exactly as before. Returns a Report.
 
+    samplerate is the rate of `data`. resample=HZ gives the stream that rate
+    (1 to 65535; data at 1 to 768000 Hz) and channels=1 or 2 that many
+    channels, as talveco-encode --resample and --channels: channels folded
+    (mono their average, 5.1's LFE left out; stereo of 4 channels or 5.1 with
+    centre and surrounds at -3 dB), then resampled with libsoxr at its high
+    quality, so that the stream is the program's of the same samples. The
+    Report then counts the stream's samples. Both need libtalveco 1.3.0
+    (else NotImplementedError).
+
     data is 1-D (mono) or shaped (frames, channels), mono or stereo as
-    talveco-encode encodes, in any byte order and with any strides. Numbers are checked, not wrapped or
-    read as a default: a value outside the format's limits raises Error
-    (kind "OutsideLimits") with the library's bounds and the value given;
-    samplerate, levels and rows must be whole numbers, quality and bitrate
-    numbers, and bool is neither."""
-    data = _frames_of(data)
+    talveco-encode encodes (more channels only with channels=), in any byte
+    order and with any strides. Numbers are checked, not wrapped or read as a
+    default: a value outside the format's limits raises Error (kind
+    "OutsideLimits") with the library's bounds and the value given;
+    samplerate, resample, channels, levels and rows must be whole numbers,
+    quality and bitrate numbers, and bool is neither."""
+    fitted = resample is not None or channels is not None
+    data = _frames_of(data, folded=channels is not None)
     arguments = _Arguments()
     rate = arguments.unsigned("samplerate", samplerate)
+    stream_rate = rate if resample is None else arguments.unsigned("resample", resample)
+    stream_channels = _stream_channels(channels, data)
     settings = arguments.settings(quality, bitrate, levels, rows)
     handle = ctypes.c_void_p()
     callback = None
-    channels = data.shape[1]
     if isinstance(file, (str, os.PathLike)):
         arguments.check(
             lib.talveco_encoder_open_file(
-                os.fsencode(file), channels, rate, ctypes.byref(settings), ctypes.byref(handle)
+                os.fsencode(file),
+                stream_channels,
+                stream_rate,
+                ctypes.byref(settings),
+                ctypes.byref(handle),
             )
         )
     elif hasattr(file, "write"):
@@ -541,12 +606,19 @@ def write(file, data, samplerate, quality=None, bitrate=None, levels=None, rows=
         write_fn = callback.writer()
         arguments.check(
             lib.talveco_encoder_open_callbacks(
-                channels, rate, ctypes.byref(settings), write_fn, None, ctypes.byref(handle)
+                stream_channels,
+                stream_rate,
+                ctypes.byref(settings),
+                write_fn,
+                None,
+                ctypes.byref(handle),
             )
         )
     else:
         raise TypeError("file must be a path or a binary file object")
     try:
+        if fitted:
+            arguments.check(_set_input(handle, data.shape[1], rate))
         if like is not None:
             _check(_set_like(handle, like))
         _check(_write_samples(handle, data))

@@ -101,6 +101,7 @@ _SIGNATURES = {
 _LATER_SIGNATURES = {
     "talveco_encoder_set_like": (_int, [_void_p, _void_p, _size]),  # 1.2.0
     "talveco_decoder_damage": (_int, [_void_p, _P(ctypes.c_uint64), _P(ctypes.c_uint64)]),  # 1.3.0
+    "talveco_encoder_set_input": (_int, [_void_p, ctypes.c_uint, ctypes.c_uint]),  # 1.3.0
 }
 for _name, (_result, _arguments) in _SIGNATURES.items():
     _function = getattr(lib, _name)

@@ -136,6 +136,99 @@ def test_encodes_as_the_program_does(row, tmp_path):
     assert decoded.shape == (len(data), channels)
 
 
+def input_frames(name, channels, sample_format):
+    if sample_format == "float32":
+        return numpy.fromfile(stream_path(name, ".f32"), "<f4").reshape(-1, channels)
+    return expected_frames(name, channels)
+
+
+@pytest.mark.parametrize("row", table("fit"), ids=lambda row: row[0])
+def test_fits_as_the_program_does(row, tmp_path):
+    """Data at its own rate and channels, resampled and folded to the stream's:
+    the bytes talveco-encode --resample --channels made of the same samples."""
+    name, channels, rate, sample_format = row[0], int(row[1]), int(row[2]), row[3]
+    to_channels, to_rate = int(row[4]), int(row[5])
+    data = input_frames(name, channels, sample_format)
+    with open(stream_path(name, ".acm"), "rb") as f:
+        expected = f.read()
+
+    path = tmp_path / "out.acm"
+    report = talveco.write(str(path), data, rate, resample=to_rate, channels=to_channels)
+    assert path.read_bytes() == expected
+    buffer = io.BytesIO()
+    assert talveco.write(buffer, data, rate, resample=to_rate, channels=to_channels) == report
+    assert buffer.getvalue() == expected
+    # The stream's samples, at its rate, rounded as sox rounds the length.
+    frames = (2 * len(data) * to_rate + rate) // (2 * rate)
+    assert report.samples == frames * to_channels
+    decoded, samplerate = talveco.read(expected)
+    assert (decoded.shape, samplerate) == ((frames, to_channels), to_rate)
+
+
+def snr_db(signal, reference):
+    noise = signal - reference
+    return 10 * numpy.log10(numpy.mean(reference**2) / numpy.mean(noise**2))
+
+
+def sweep(frames, rate, channels):
+    t = numpy.arange(frames) / rate
+    tone = 0.5 * numpy.sin(2 * numpy.pi * (200 + 2000 * t) * t)
+    return numpy.stack([tone * (0.5 + 0.5 * c / channels) for c in range(channels)], axis=1)
+
+
+def test_resample_and_channels_keep_the_sound(tmp_path):
+    """A 48 kHz stereo sweep to 22,050 Hz mono decodes to the sweep at that rate;
+    each argument alone changes only its own side."""
+    stereo = sweep(48000, 48000, 2)
+    decoded, rate = talveco.read(
+        encoded(stereo, 48000, resample=22050, channels=1), dtype="float32"
+    )
+    assert (decoded.shape, rate) == ((22050, 1), 22050)
+    reference = sweep(22050, 22050, 2).mean(axis=1)
+    middle = slice(1000, 21000)  # away from the filter's edges
+    assert snr_db(decoded[middle, 0], reference[middle]) > 20
+    assert talveco.read(encoded(stereo, 48000, resample=16000))[0].shape == (16000, 2)
+    folded, rate = talveco.read(encoded(stereo, 48000, channels=1))
+    assert (folded.shape, rate) == ((48000, 1), 48000)
+    # The data's own rate and channels: the stream of no fitting at all.
+    assert encoded(stereo, 48000, resample=48000, channels=2) == encoded(stereo, 48000)
+    mono = stereo[:, 0]
+    both = talveco.read(encoded(mono, 48000, channels=2), dtype="float32")[0]
+    assert both.shape == (48000, 2)
+    assert min(snr_db(both[:, side], mono) for side in (0, 1)) > 20
+
+
+def test_channels_fold_more_than_two(tmp_path):
+    surround = sweep(8000, 16000, 6)
+    front = surround.copy()
+    front[:, 2:] = 0  # only the front channels differ in the centre, LFE and surrounds
+    assert encoded(surround, 16000, channels=1) != encoded(front, 16000, channels=1)
+    lfe_only = numpy.zeros_like(surround)
+    lfe_only[:, 3] = surround[:, 3]
+    assert not talveco.read(encoded(lfe_only, 16000, channels=2))[0].any()
+    with pytest.raises(ValueError, match="channels=1 or 2 folds them"):
+        talveco.write(io.BytesIO(), surround, 16000)
+
+
+def test_set_input_failing_a_file_encoder_leaves_no_file_behind(tmp_path):
+    """A partial frame of the input's channels ends a file encoder at once."""
+    lib = talveco._library.lib
+    handle = talveco.ctypes.c_void_p()
+    path = tmp_path / "out.acm"
+    opened = lib.talveco_encoder_open_file(
+        os.fsencode(path), 1, 22050, None, talveco.ctypes.byref(handle)
+    )
+    assert opened == 0
+    try:
+        assert os.listdir(tmp_path) != []  # the temporary file
+        assert lib.talveco_encoder_set_input(handle, 2, 44100) == 0
+        samples = numpy.zeros(3, numpy.int16)
+        assert lib.talveco_encoder_write(handle, samples.ctypes.data, 3) == 11  # partial frame
+        assert os.listdir(tmp_path) == []
+    finally:
+        lib.talveco_encoder_close(handle)
+
+
 def test_edit_coded_like_the_original_keeps_its_untouched_blocks(tmp_path):
     # A stream of the table decoded, a stretch of it halved and coded again like
     # it, to a file: the blocks the edit left alone, but the one right after it,
@@ -380,6 +473,24 @@ ZEROS = numpy.zeros(1000, "i2")
         # Channels first, and more channels than the programs encode.
         ((numpy.zeros((2, 22050), "i2"), 22050), ValueError, ("22050 channels: only", "data.T")),
         ((numpy.zeros((500, 3), "i2"), 8000), ValueError, "3 channels: only mono and stereo"),
+        ((numpy.zeros((2, 500), "i2"), 8000, {"channels": 1}), ValueError, "pass data.T"),
+        # Fitting: the stream's channels are mono or stereo, its rate the format's; the
+        # data's rate the library's bound for it; folds the program refuses.
+        ((ZEROS, 8000, {"channels": 3}), ValueError, "channels must be 1 (mono) or 2"),
+        ((ZEROS, 8000, {"channels": 0}), ValueError, "not 0"),
+        ((ZEROS, 8000, {"channels": True}), TypeError, "channels wants a whole number, not True"),
+        ((ZEROS, 8000, {"channels": 1.0}), TypeError, "channels wants a whole number"),
+        ((ZEROS, 8000, {"resample": "22050"}), TypeError, "resample wants a whole number"),
+        ((ZEROS, 8000, {"resample": 70000}), talveco.Error, "65535 Hz (resample first), not 70000"),
+        ((ZEROS, 8000, {"resample": -1}), talveco.Error, "65535 Hz (resample first), not -1"),
+        ((ZEROS, 800000, {"resample": 8000}), talveco.Error, "768000 Hz, not 800000"),
+        ((ZEROS, -5, {"resample": 8000}), talveco.Error, "input rate must be from 1 to 768000"),
+        ((ZEROS, 2**32, {"resample": 8000}), talveco.Error, "768000 Hz, not 4294967296"),
+        (
+            (numpy.zeros((500, 3), "i2"), 8000, {"channels": 2}),
+            talveco.Error,
+            "3 channels: there is no standard fold of them to stereo",
+        ),
         # Numbers ctypes would wrap, and what the library would read as "automatic" or
         # "constant quality": refused with the library's bounds and the value given.
         ((ZEROS, 2**32 + 8000), talveco.Error, "to 65535 Hz (resample first), not 4294975296"),
