@@ -210,6 +210,16 @@ def test_channels_fold_more_than_two(tmp_path):
         talveco.write(io.BytesIO(), surround, 16000)
 
 
+def test_without_set_input_only_fitting_is_refused(tmp_path, monkeypatch):
+    # A library older than the fitting: it would take the data as the stream's.
+    monkeypatch.setattr(talveco.lib, "talveco_encoder_set_input", None)
+    for fitting in ({"resample": 8000}, {"channels": 1}):
+        with pytest.raises(NotImplementedError, match="libtalveco 1.3.0"):
+            talveco.write(str(tmp_path / "out.acm"), ZEROS, 16000, **fitting)
+    assert os.listdir(tmp_path) == []
+    assert talveco.read(encoded(ZEROS, 16000))[1] == 16000
+
+
 def test_set_input_failing_a_file_encoder_leaves_no_file_behind(tmp_path):
     """A partial frame of the input's channels ends a file encoder at once."""
     lib = talveco._library.lib
