@@ -208,6 +208,14 @@ def test_channels_fold_more_than_two(tmp_path):
     assert not talveco.read(encoded(lfe_only, 16000, channels=2))[0].any()
     with pytest.raises(ValueError, match="channels=1 or 2 folds them"):
         talveco.write(io.BytesIO(), surround, 16000)
+    # A NaN silences its own sample before the fold, and is counted, as the program counts it.
+    holed = surround.copy()
+    holed[[10, 20, 30], [0, 3, 5]] = numpy.nan
+    report = talveco.write(io.BytesIO(), holed, 16000, channels=2, resample=8000)
+    assert (report.not_numbers, report.samples) == (3, 8000)
+    assert encoded(holed, 16000, channels=2, resample=8000) == encoded(
+        numpy.nan_to_num(holed), 16000, channels=2, resample=8000
+    )
 
 
 def test_without_set_input_only_fitting_is_refused(tmp_path, monkeypatch):
