@@ -58,8 +58,9 @@ struct talveco_encoder {
     // Set by talveco_encoder_set_input when the samples written are of other channels or
     // another rate than the stream's: they are fitted to it before coding.
     std::unique_ptr<talveco::SampleFitter> fitter;
-    std::vector<double> fitted;  // a written piece once fitted, before rounding
-    bool started = false;        // a write or finish has been called
+    std::vector<double> fitInput;  // a piece of a write, at full scale
+    std::vector<double> fitted;    // that piece once fitted, before rounding
+    bool started = false;          // a write or finish has been called
     talveco_write_fn write = nullptr;
     void* user = nullptr;
     std::uint64_t clipped = 0;
@@ -289,9 +290,15 @@ void abandonEncoder(talveco_encoder& e) {
     e.encoder = talveco::AcmEncoder::toMemory(1, talveco::limits::minSampleRate, {});
 }
 
-// Whole frames of the input's channels, fitted to the stream's and coded. `samples` is the
-// caller's piece at full scale, a copy the fitter may change.
-void writeThroughFitter(talveco_encoder& e, std::vector<double> samples) {
+// Frames fitted at a time. A caller's piece may hold minutes of sound, which fitted at once
+// would take several times its own size in memory, and run through libsoxr several times
+// slower than in pieces that stay in the cache.
+constexpr std::size_t kFitPieceFrames = 8192;
+
+// Whole frames of the input's channels, scaled to full scale by `scale` (exact: a power of
+// two), fitted to the stream's and coded piece by piece.
+template <typename Sample>
+void writeThroughFitter(talveco_encoder& e, std::span<const Sample> samples, double scale) {
     // A write after the finish is refused by the encoder, in its words, before the fitter
     // (flushed by the finish) takes anything.
     e.encoder.write({});
@@ -302,12 +309,19 @@ void writeThroughFitter(talveco_encoder& e, std::vector<double> samples) {
                                                          " samples do not make whole frames of " +
                                                          std::to_string(channels) + " channels");
         }
-        e.fitter->fit(samples, e.fitted);
+        const std::size_t piece = kFitPieceFrames * channels;
+        for (std::size_t at = 0; at < samples.size(); at += piece) {
+            const auto part = samples.subspan(at, std::min(piece, samples.size() - at));
+            e.fitInput.assign(part.begin(), part.end());
+            for (double& sample : e.fitInput)
+                sample *= scale;
+            e.fitter->fit(e.fitInput, e.fitted);
+            writeFitted(e);
+        }
     } catch (...) {
         abandonEncoder(e);
         throw;
     }
-    writeFitted(e);
 }
 
 }  // namespace
@@ -494,10 +508,9 @@ int talveco_encoder_write(talveco_encoder* e, const int16_t* samples, size_t cou
         if (e->fitter) {
             // Scaled as libsndfile reads a 16-bit file, so that the samples fit as
             // talveco-encode fits such a file.
-            std::vector<double> scaled(samples, samples + count);
-            for (double& sample : scaled)
-                sample /= 32768.0;
-            e->run([&](talveco::AcmEncoder&) { writeThroughFitter(*e, std::move(scaled)); });
+            e->run([&](talveco::AcmEncoder&) {
+                writeThroughFitter(*e, std::span<const std::int16_t>(samples, count), 1 / 32768.0);
+            });
             return;
         }
         e->run([&](talveco::AcmEncoder& encoder) {
@@ -513,7 +526,7 @@ int talveco_encoder_write_double(talveco_encoder* e, const double* samples, size
         if (e->fitter) {
             e->started = true;
             e->run([&](talveco::AcmEncoder&) {
-                writeThroughFitter(*e, std::vector<double>(samples, samples + count));
+                writeThroughFitter(*e, std::span<const double>(samples, count), 1.0);
             });
             return;
         }
