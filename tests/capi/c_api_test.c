@@ -555,9 +555,9 @@ static void check_fit_refusals(void) {
     CHECK(talveco_encoder_open_memory(1, 22050, NULL, &e) == 0, "open");
     check_failure(talveco_encoder_set_input(NULL, 2, 44100), TALVECO_E_INVALID_ARGUMENT, NULL, 0,
                   "NULL encoder");
-    CHECK(talveco_encoder_set_input(e, 65535, 1) == 0 &&
-              talveco_encoder_set_input(e, 2, 768000) == 0,
-          "the largest input: %s", talveco_error_message());
+    CHECK(
+        talveco_encoder_set_input(e, 65535, 1) == 0 && talveco_encoder_set_input(e, 2, 768000) == 0,
+        "the largest input: %s", talveco_error_message());
     /* Whole frames of the input's channels, not the stream's. */
     check_failure(talveco_encoder_write(e, samples, 3), TALVECO_E_PARTIAL_FRAME,
                   "3 samples do not make whole frames of 2 channels", 0, "partial frame");
