@@ -95,15 +95,6 @@ bool isReaderGone(int errorNumber) noexcept {
     return errorNumber == EPIPE;
 }
 
-std::size_t StandardInput::readSome(std::span<std::uint8_t> buffer) {
-    for (;;) {
-        const ssize_t got = ::read(0, buffer.data(), buffer.size());
-        if (got >= 0) return static_cast<std::size_t>(got);
-        if (errno == EINTR) continue;
-        throw Failure(FailureKind::IoError, errno);
-    }
-}
-
 DeviceOutput::DeviceOutput(const std::string& path) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (fd_ < 0) throwPathError(path, errno);

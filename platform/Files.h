@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/ByteSource.h"
 #include "platform/FileIdentity.h"
 #include "platform/Interrupts.h"
 
@@ -63,13 +62,6 @@ void writeStandardOutput(std::span<const std::uint8_t> bytes,
 // Whether a failure raised by a write means the reader of the pipe or
 // socket has gone.
 bool isReaderGone(int errorNumber) noexcept;
-
-// Standard input read as it is, whatever it is (a file, a pipe, a socket),
-// without opening anything by name.
-class StandardInput final : public ByteSource {
-  public:
-    std::size_t readSome(std::span<std::uint8_t> buffer) override;
-};
 
 // An existing file that is written in place, without a temporary file (the
 // null device: nothing there to protect, and nothing to rename over it).

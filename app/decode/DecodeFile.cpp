@@ -48,11 +48,8 @@ std::string plural(std::uint64_t count, const std::string& noun) {
 class CountedSource {
   public:
     explicit CountedSource(const std::string& path) {
-        if (path == kStandardStreamName) {
-            source_ = std::make_unique<StandardInput>();
-        } else {
-            source_ = std::make_unique<InputFile>(path);
-        }
+        source_ = path == kStandardStreamName ? InputFile::standardInput()
+                                              : std::make_unique<InputFile>(path);
     }
 
     std::size_t readSome(std::span<std::uint8_t> buffer) {
@@ -69,7 +66,7 @@ class CountedSource {
     }
 
   private:
-    std::unique_ptr<ByteSource> source_;
+    std::unique_ptr<InputFile> source_;
     std::uint64_t count_ = 0;
 };
 
