@@ -5,6 +5,7 @@
 #include <cmath>
 #include <optional>
 
+#include "platform/Interrupts.h"
 #include "talveco/limits.h"
 
 namespace talveco {
@@ -26,7 +27,8 @@ enum OptionId {
     kStrictRate,
     kLike,
     kChannels,
-    kResample
+    kResample,
+    kJobs
 };
 
 constexpr OptionSpec kOptions[] = {
@@ -46,7 +48,12 @@ constexpr OptionSpec kOptions[] = {
     {kLike, '\0', "like", true},
     {kChannels, '\0', "channels", true},
     {kResample, '\0', "resample", true},
+    {kJobs, 'j', "jobs", true},
 };
+
+// As talveco-decode has it: far more than any machine has processors, and no more than the
+// interrupt clean-up can follow, so that every job's unfinished output is removed on Ctrl-C.
+constexpr unsigned kMostJobs = kMostJobsCleanedUp;
 
 std::string shortest(double value) {
     char text[32];
@@ -122,6 +129,9 @@ void apply(const GivenOption& given, EncodeOptions& options) {
         case kResample:
             options.sampleRate =
                 parseWholeNumber(given.name, given.value, 1, limits::maxSampleRate);
+            break;
+        case kJobs:
+            options.jobs = parseWholeNumber(given.name, given.value, 1, kMostJobs);
             break;
     }
 }
@@ -215,6 +225,8 @@ std::string encodeUsageText() {
            "  -c, --stdout        write the single input's output to standard output\n"
            "  -d, --output-dir DIR  write the outputs into DIR (created when missing)\n"
            "  -f, --force         replace existing output files\n"
+           "  -j, --jobs N        encode N files at once (default: the usable processors);\n"
+           "                      the messages come in the files' order all the same\n"
            "  -s, --silent        no summary lines, no progress\n"
            "  -Q, --quiet         the same as -s\n"
            "  -h, --help          show this text\n"

@@ -27,6 +27,7 @@ struct EncodeOptions {
     std::optional<std::string> likePath;         // --like OLD.acm: code an edit of OLD.acm
     std::optional<unsigned> channels;            // --channels: fold or copy the input's to 1|2
     std::optional<unsigned> sampleRate;          // --resample HZ
+    unsigned jobs = 0;                           // -j: files encoded at once; 0 chooses
     std::vector<std::string> inputs;             // "-": standard input
 };
 

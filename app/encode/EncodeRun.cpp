@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/common/OrderedJobs.h"
 #include "app/common/OutputPaths.h"
 #include "app/encode/EncodeOptions.h"
 #include "app/encode/InputFitting.h"
@@ -18,6 +19,7 @@
 #include "encoder/RateControl.h"
 #include "platform/Failure.h"
 #include "platform/InputFile.h"
+#include "platform/Processors.h"
 #include "talveco/encoder.h"
 #include "talveco/talveco.h"
 
@@ -131,8 +133,8 @@ class ProgressLine {
     const char* phase_ = "";
 };
 
-void warn(Console& messages, const std::string& input, const std::string& text) {
-    messages.write(std::string(kProgram) + ": " + input + ": warning: " + text + "\n");
+void warn(std::string& said, const std::string& input, const std::string& text) {
+    said += std::string(kProgram) + ": " + input + ": warning: " + text + "\n";
 }
 
 // Empty when the stream's bitrate is within kRateTolerance of -b (or there is no -b);
@@ -159,10 +161,10 @@ bool startsBadly(const EncoderReport& report) {
            report.onsetStray > kOnsetStrayShare * report.onsetPeak;
 }
 
-void warnAboutLosses(Console& messages, const std::string& input, const EncoderReport& report,
+void warnAboutLosses(std::string& said, const std::string& input, const EncoderReport& report,
                      const FittedInput& reader) {
     if (startsBadly(report)) {
-        warn(messages, input,
+        warn(said, input,
              "the sound starts too loud for the format; the first " +
                  std::to_string(1U << (report.levels + 1)) + " samples are off by up to " +
                  std::to_string(report.onsetError) + " where the sound reaches " +
@@ -170,17 +172,17 @@ void warnAboutLosses(Console& messages, const std::string& input, const EncoderR
                  "; a fade-in of a few milliseconds, or fewer levels, brings them closer");
     }
     if (reader.clippedSamples() > 0) {
-        warn(messages, input,
+        warn(said, input,
              std::to_string(reader.clippedSamples()) + " samples beyond full scale were clipped");
     }
     if (reader.notNumbers() > 0) {
-        warn(messages, input,
+        warn(said, input,
              std::to_string(reader.notNumbers()) +
                  " samples were not numbers (NaN) and were "
                  "made silent");
     }
     for (const std::string& note : reader.notes())
-        messages.write(std::string(kProgram) + ": " + input + ": note: " + note + "\n");
+        said += std::string(kProgram) + ": " + input + ": note: " + note + "\n";
 }
 
 // What makes the geometry of --levels or --rows far worse than one chosen to suit the sound,
@@ -213,7 +215,7 @@ std::vector<std::string> geometryFaults(const EncoderReport& report,
     return faults;
 }
 
-void warnAboutForcedGeometry(Console& messages, const std::string& input,
+void warnAboutForcedGeometry(std::string& said, const std::string& input,
                              const EncoderReport& report, const EncoderSettings& settings) {
     const std::vector<std::string> faults = geometryFaults(report, settings);
     if (faults.empty()) return;
@@ -224,7 +226,7 @@ void warnAboutForcedGeometry(Console& messages, const std::string& input,
     for (std::size_t i = 0; i < faults.size(); ++i)
         text += (i == 0 ? " " : ", and ") + faults[i];
     const bool both = settings.levels && settings.rows;
-    warn(messages, input,
+    warn(said, input,
          text + (both ? "; leave them out" : "; leave it out") +
              " to have the geometry chosen to suit the sound");
 }
@@ -327,8 +329,10 @@ FitRequest fitRequestFor(const EncodeOptions& options, const EncoderSettings& se
     return request;
 }
 
+// What the file's encoding says goes to `said`; only the progress line goes straight to
+// `console`, and only when `progressColumns` allow it.
 void encodeFile(const std::string& input, const std::string& output, const EncodeOptions& options,
-                Console& messages, std::optional<unsigned> progressColumns) {
+                std::string& said, Console& console, std::optional<unsigned> progressColumns) {
     const EncoderSettings settings = settingsFor(options);
     if (input != kStandardStream) refuseFolderAsInput(input, statusOf(input));
     FittedInput reader(input, fitRequestFor(options, settings));
@@ -338,7 +342,7 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
     const std::string outputName = shownName(output, "(standard output)");
     const bool longFile = reader.frames() && static_cast<double>(*reader.frames()) >
                                                  kProgressSeconds * reader.sampleRate();
-    ProgressLine progress(messages, inputName,
+    ProgressLine progress(console, inputName,
                           options.silent || !longFile ? std::nullopt : progressColumns);
     EncoderReport report;
     try {
@@ -359,17 +363,16 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
         throw;
     }
     if (!options.silent) {
-        messages.write(
-            summaryLine(inputName, outputName, report, reader, options.likePath.has_value()));
+        said += summaryLine(inputName, outputName, report, reader, options.likePath.has_value());
     }
-    warnAboutLosses(messages, inputName, report, reader);
-    warnAboutForcedGeometry(messages, inputName, report, settings);
+    warnAboutLosses(said, inputName, report, reader);
+    warnAboutForcedGeometry(said, inputName, report, settings);
     const std::string missed = missedRate(report, reader, settings);
     if (missed.empty()) return;
     if (options.strictRate) {
         throw InputRefused(missed + " (--strict-rate; " + outputName + " is kept)");
     }
-    warn(messages, inputName, missed);
+    warn(said, inputName, missed);
 }
 
 // Where an input's stream goes: -o, standard output for standard input, else beside the input
@@ -392,13 +395,21 @@ void refuseCollidingOutputs(const EncodeOptions& options) {
     }
 }
 
-// Encodes one input; reports its failure and returns false.
-bool encodeReportingFailure(const std::string& input, const EncodeOptions& options,
-                            Console& messages, std::optional<unsigned> progressColumns) {
+// What encoding one input said, to be shown once the inputs before it have had their say.
+struct FileReport {
+    std::string messages;
+    bool failed = false;
+};
+
+// Encodes one input, its failure reported with the rest of what it says.
+FileReport encodeReportingFailure(const std::string& input, const EncodeOptions& options,
+                                  Console& console, std::optional<unsigned> progressColumns) {
+    FileReport report;
     std::string problem;
     try {
-        encodeFile(input, outputFor(input, options), options, messages, progressColumns);
-        return true;
+        encodeFile(input, outputFor(input, options), options, report.messages, console,
+                   progressColumns);
+        return report;
     } catch (const Failure& failure) {
         problem = failure.what();
     } catch (const InputRefused& refusal) {
@@ -410,9 +421,15 @@ bool encodeReportingFailure(const std::string& input, const EncodeOptions& optio
         // its temporary file.
         problem = error.what();
     }
-    messages.write(std::string(kProgram) + ": " + shownName(input, "(standard input)") + ": " +
-                   problem + "\n");
-    return false;
+    report.messages +=
+        std::string(kProgram) + ": " + shownName(input, "(standard input)") + ": " + problem + "\n";
+    report.failed = true;
+    return report;
+}
+
+unsigned jobCount(const EncodeOptions& options) {
+    const unsigned wanted = options.jobs != 0 ? options.jobs : usableProcessors();
+    return static_cast<unsigned>(std::min<std::size_t>(wanted, options.inputs.size()));
 }
 
 }  // namespace
@@ -445,10 +462,18 @@ int runEncoder(std::span<const std::string> arguments, Console& out, Console& me
             return kEncodeFileFailed;
         }
     }
+    // Files coded side by side would share one progress line: only a run of one job has it.
+    const unsigned jobs = jobCount(options);
+    const std::optional<unsigned> columns = jobs == 1 ? progressColumns : std::nullopt;
     bool anyFailed = false;
-    for (const std::string& input : options.inputs) {
-        anyFailed |= !encodeReportingFailure(input, options, messages, progressColumns);
-    }
+    auto work = [&](std::size_t i) {
+        return encodeReportingFailure(options.inputs[i], options, messages, columns);
+    };
+    auto deliver = [&](std::size_t, FileReport&& report) {
+        messages.write(report.messages);
+        anyFailed |= report.failed;
+    };
+    runInOrder(options.inputs.size(), jobs, work, deliver);
     return anyFailed ? kEncodeFileFailed : kEncodeSuccess;
 }
 

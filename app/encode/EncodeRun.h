@@ -1,5 +1,6 @@
-// One run of talveco-encode: every input file encoded in turn, each failure reported with the
-// file's name on standard error and turned into the exit status.
+// One run of talveco-encode: every input file encoded, on several threads when asked, each
+// failure reported with the file's name on standard error and turned into the exit status;
+// what the files say comes in their order.
 #pragma once
 
 #include <optional>
