@@ -11,10 +11,9 @@
 #include "encoder/ColumnCoder.h"
 #include "encoder/PreviousStream.h"
 #include "encoder/RateControl.h"
+#include "encoder/ScratchSpace.h"
 #include "platform/Failure.h"
 #include "platform/OutputFile.h"
-#include "platform/PathErrors.h"
-#include "platform/ScratchFile.h"
 #include "talveco/encoder.h"
 
 namespace talveco {
@@ -454,9 +453,8 @@ struct AcmEncoder::State {
     // Everything waits for finish(): the input, and in bitrate mode then its
     // stage-1 values as floats, wait in scratch files rather than in memory,
     // and only windows of them are read back in (`input`, `valueWindow`).
-    std::string scratchDirectory;
-    std::unique_ptr<ScratchFile> inputScratch;
-    std::unique_ptr<ScratchFile> valueScratch;
+    std::unique_ptr<ScratchSpace> inputScratch;
+    std::unique_ptr<ScratchSpace> valueScratch;
     std::vector<float> valueWindow;
     std::uint64_t valueWindowFirst = 0;
     std::uint64_t valuesHeld = 0;  // in valueScratch
@@ -706,7 +704,7 @@ void AcmEncoder::State::codeWholeInputToBudget() {
     const std::size_t blockSize = coder->geometry().blockSize;
     const std::uint64_t total = (received + blockSize - 1) / blockSize * blockSize;
     const std::size_t margin = analysisMargin(coder->geometry().levels);
-    valueScratch = std::make_unique<ScratchFile>(scratchDirectory);
+    valueScratch = std::make_unique<ScratchSpace>();
     const std::size_t blocks = static_cast<std::size_t>(total / blockSize);
     std::vector<float> stageOne;
     double peak = 0.0;
@@ -799,7 +797,7 @@ void AcmEncoder::State::reportProgress(double done) {
 // The input written so far goes to the scratch file: both modes code in
 // finish(), once the whole input is known.
 void AcmEncoder::State::holdForFinish() {
-    if (!inputScratch) inputScratch = std::make_unique<ScratchFile>(scratchDirectory);
+    if (!inputScratch) inputScratch = std::make_unique<ScratchSpace>();
     inputScratch->append(std::as_bytes(std::span<const std::int16_t>(input)));
     input.clear();
     inputFirst = received;
@@ -881,7 +879,6 @@ AcmEncoder AcmEncoder::toFile(const std::string& path, unsigned channels, unsign
     checkSettings(channels, sampleRate, settings);
     auto state = std::make_unique<State>(channels, sampleRate, settings);
     state->file = std::make_unique<OutputFile>(path, std::nullopt);
-    state->scratchDirectory = directoryOf(path);  // "." for a name without a folder
     state->emitBytes(std::vector<std::uint8_t>(headerBytes, 0));  // completed by finish()
     return AcmEncoder(std::move(state));
 }

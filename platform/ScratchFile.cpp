@@ -56,12 +56,12 @@ int openNameless(const std::string& directory) {
     return named;
 }
 
+}  // namespace
+
 std::string temporaryDirectory() {
     const char* dir = std::getenv("TMPDIR");
     return dir && *dir ? dir : "/tmp";
 }
-
-}  // namespace
 
 ScratchFile::ScratchFile(std::string directory) : directory_(std::move(directory)) {}
 

@@ -12,6 +12,9 @@
 
 namespace talveco {
 
+// Where scratch files go unless told otherwise: $TMPDIR, or /tmp when it is unset or empty.
+std::string temporaryDirectory();
+
 class ScratchFile {
   public:
     static constexpr std::size_t kHeldInMemory = std::size_t{1} << 20;

@@ -279,6 +279,14 @@ EncoderReport encodeToNullDevice(FittedInput& reader, const std::string& output,
     return report;
 }
 
+// Only failures of the file system are about the output file, and of those only the ones that
+// do not say what they are about: the encoder's scratch data, which is not beside the output,
+// names its own folder.
+bool isAboutTheOutput(const Failure& failure) {
+    return failure.kind() <= FailureKind::IoError &&
+           failure.what() == failureMessage(failure.kind(), failure.errorNumber());
+}
+
 // The settings of the command line, with the stream of --like read in.
 EncoderSettings settingsFor(const EncodeOptions& options) {
     EncoderSettings settings = options.settings;
@@ -355,8 +363,7 @@ void encodeFile(const std::string& input, const std::string& output, const Encod
         }
     } catch (const Failure& failure) {
         progress.clear();
-        // Only failures of the file system are about the output file.
-        if (failure.kind() > FailureKind::IoError) throw;
+        if (!isAboutTheOutput(failure)) throw;
         throw InputRefused("writing " + outputName + ": " + failure.what());
     } catch (...) {
         progress.clear();

@@ -44,10 +44,11 @@ namespace talveco {
 struct EncoderSettings {
     // In either mode the encoder codes nothing before finish(): the geometry (levels and rows)
     // is chosen to suit the whole input, and until then the input waits: its first MiB in
-    // memory, the rest in a nameless scratch file (2 bytes a value) beside the output of a file
-    // encoder (else in $TMPDIR or /tmp), which vanishes however the process ends. Memory stays
-    // bounded; the disk must hold it. Where no scratch file can be made, write() or finish()
-    // fails with IoError and says where it tried.
+    // memory, the rest in a nameless scratch file (2 bytes a value) in $TMPDIR (or /tmp), never
+    // beside the output, which vanishes however the process ends. Memory stays bounded; the
+    // temporary folder's disk must hold it. Where no scratch file can be made, write() or
+    // finish() fails with IoError and says where it tried; where it runs out of room, with
+    // DiskFull and a text that names the scratch file's folder.
     //
     // Constant quality, 0 (smallest) to 10 (best), fractions allowed; 5 gives about 3 bits per
     // sample on speech. The noise stays a fixed distance below the sound around it, in quiet

@@ -935,20 +935,6 @@ TEST_F(EncodeProgram, ScratchFilesWithoutNamelessFilesLeaveNothingBehind) {
               (std::vector<std::string>{"named.acm", "plain.acm", "speech.wav"}));
 }
 
-// A short input waits in memory, where a long one goes to a scratch file beside the output:
-// a $TMPDIR that does not exist stops neither.
-TEST_F(EncodeProgram, MissingTemporaryFolderStopsNoEncoding) {
-    writeSpeechLike("short.wav", 20000);
-    writeSpeechLike("long.wav", 600000);
-    RunOptions options;
-    options.environment = {"TMPDIR=" + (dir / "gone").string()};
-    const ProgramResult result = encode({"-s", "-q", "5", "short.wav", "long.wav"}, options);
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.errors, "");
-    EXPECT_TRUE(isAcm(dir / "short.acm"));
-    EXPECT_TRUE(isAcm(dir / "long.acm"));
-}
-
 // Every option of the man page's OPTIONS section, as "-q" or "--levels".
 std::vector<std::string> manPageOptions() {
     std::ifstream page(TALVECO_ENCODE_MAN_PAGE);

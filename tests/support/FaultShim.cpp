@@ -23,8 +23,9 @@
 //                                  "lock:DIR" makes a directory read-only
 //
 // Only regular files count, so the console (a pipe or a terminal) is never
-// touched. The counters are process-wide, as every call of the process
-// passes through here.
+// touched; nor is standard error when it is a file (a test's memfd), since it
+// carries the messages that say what failed. The counters are process-wide,
+// as every call of the process passes through here.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -105,7 +106,7 @@ void performAction() {
 // of them as it is given for real.
 template <typename Put>
 ssize_t limitedWrite(int fd, size_t count, Put put) {
-    if (!isRegularFile(fd)) return put(count);
+    if (fd == STDERR_FILENO || !isRegularFile(fd)) return put(count);
     Counters& c = counters();
     const long long failAt = setting("TALVECO_FAULT_WRITE_FAIL_AT", -1);
     if (failAt >= 0) {
