@@ -212,6 +212,8 @@ std::string encodeUsageText() {
            "  --strict-rate       fail a file whose bitrate is not within 2 % of -b\n"
            "  --like OLD          code an edit of OLD.acm: its geometry, and its blocks where\n"
            "                      the input still decodes as OLD does, which come back exact;\n"
+           "                      after a cut or insertion that is not a multiple of 2^levels\n"
+           "                      samples, what follows it is coded afresh, not exact\n"
            "                      the input takes OLD's channels and rate unless\n"
            "                      --channels or --resample say otherwise\n"
            "  --channels N        1 or 2: fold the input's channels to mono (their average)\n"
