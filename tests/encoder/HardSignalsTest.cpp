@@ -67,6 +67,17 @@ Samples quietAfterLoud() {
     out.insert(out.end(), quiet.begin(), quiet.end());
     return out;
 }
+// The same loud tones ending as speech does, in 20 ms and a pause of 50 ms,
+// and the quiet tone right after them: nothing but the loud sound's own end
+// may mask the quiet one.
+Samples quietRightAfterLoud() {
+    Samples out = quietAfterLoud();
+    constexpr std::size_t fadeEnd = 44100 - 1103;
+    constexpr std::size_t fade = 441;
+    for (std::size_t i = fadeEnd - fade; i < 44100; ++i)
+        out[i] = static_cast<std::int16_t>(out[i] * double(std::max(fadeEnd, i) - i) / fade);
+    return out;
+}
 // 25 s of quieter tones rising and falling, then 2 s of a full-scale tone: the levels must
 // suit the loud end, which comes long after the start.
 Samples loudAfterQuiet() {
@@ -120,23 +131,27 @@ const EncoderSettings fourBits = atBitrate(4 * kRate / 1000);
 
 INSTANTIATE_TEST_SUITE_P(
     Table, HardSignal,
-    ::testing::Values(HardCase{"square_q0", square, q0, 0, 10},
-                      HardCase{"square_q5", square, q5, 0, 25},
-                      HardCase{"square_q10", square, q10, 0, 40},
-                      HardCase{"square_4_bits", square, fourBits, 0, 25},
-                      HardCase{"ramped_square_q5", rampedSquare, q5, 0, 30},
-                      HardCase{"full_scale_tone_q0", fullScaleTone, q0, 0, 14},
-                      HardCase{"full_scale_tone_q5", fullScaleTone, q5, 0, 27},
-                      HardCase{"full_scale_tone_4_bits", fullScaleTone, fourBits, 0, 34},
-                      HardCase{"beep_q5", beep, q5, 0, 28},
-                      HardCase{"beep_4_bits", beep, fourBits, 0, 30},
-                      HardCase{"fade_out_q5", fadeOut, q5, 0.75, 8},
-                      HardCase{"quiet_after_loud_q5", quietAfterLoud, q5, 0.55, 25},
-                      HardCase{"loud_after_quiet_q5", loudAfterQuiet, q5, 0.95, 27},
-                      HardCase{"constant_q0", constant, q0, 0, INFINITY},
-                      HardCase{"constant_q5", constant, q5, 0.1, 60},
-                      HardCase{"one_sample_q0", oneSample, q0, 0, 20},
-                      HardCase{"one_sample_q5", oneSample, q5, 0, 30}),
+    ::testing::Values(
+        HardCase{"square_q0", square, q0, 0, 10}, HardCase{"square_q5", square, q5, 0, 25},
+        HardCase{"square_q10", square, q10, 0, 40},
+        HardCase{"square_4_bits", square, fourBits, 0, 25},
+        HardCase{"ramped_square_q5", rampedSquare, q5, 0, 30},
+        HardCase{"full_scale_tone_q0", fullScaleTone, q0, 0, 14},
+        HardCase{"full_scale_tone_q5", fullScaleTone, q5, 0, 27},
+        HardCase{"full_scale_tone_4_bits", fullScaleTone, fourBits, 0, 34},
+        HardCase{"beep_q5", beep, q5, 0, 28}, HardCase{"beep_4_bits", beep, fourBits, 0, 30},
+        HardCase{"fade_out_q5", fadeOut, q5, 0.75, 8},
+        HardCase{"quiet_after_loud_q5", quietAfterLoud, q5, 0.55, 25},
+        HardCase{"quiet_right_after_loud_q5", quietRightAfterLoud, q5, 0.5, 25},
+        HardCase{"quiet_right_after_loud_q6", quietRightAfterLoud, atQuality(6), 0.5, 30},
+        HardCase{"quiet_right_after_loud_q8", quietRightAfterLoud, atQuality(8), 0.5, 30},
+        HardCase{"quiet_right_after_loud_q9", quietRightAfterLoud, atQuality(9), 0.5, 30},
+        HardCase{"quiet_right_after_loud_q10", quietRightAfterLoud, atQuality(10), 0.5, 30},
+        HardCase{"loud_after_quiet_q5", loudAfterQuiet, q5, 0.95, 27},
+        HardCase{"constant_q0", constant, q0, 0, INFINITY},
+        HardCase{"constant_q5", constant, q5, 0.1, 60},
+        HardCase{"one_sample_q0", oneSample, q0, 0, 20},
+        HardCase{"one_sample_q5", oneSample, q5, 0, 30}),
     [](const auto& test) { return test.param.name; });
 
 // A finer quality gives a full-scale tone no less SNR, but for the odd tenths
@@ -157,10 +172,12 @@ TEST(QualityScale, FullScaleToneHoldsItsSoundAsQualityRises) {
 
 // Constant quality spends its bits about as well as the bitrate mode at the
 // rate it chose, where decaying hits alternate with a recording's hiss: the
-// hiss far under them is not coded as finely as a quiet tone would be (at
-// this geometry it cost 1.3 dB, and up to 19 dB at others). Both modes code
-// at one geometry: the steps are compared, not the rows each mode's trials
-// choose.
+// hiss far under them is not coded as finely as a quiet tone would be (coded
+// so it cost 6.7 dB at this geometry, and up to 19 dB at others). The tails
+// of the hits keep the quality asked as they fade, which the bitrate mode
+// does not give them: that costs 1.7 dB of the SNR at the same rate. Both
+// modes code at one geometry: the steps are compared, not the rows each
+// mode's trials choose.
 TEST(QualityScale, SoundsOverHissCostWhatTheBitrateModeWouldGive) {
     Samples input = testing::whiteNoise(88200, 0.0008, 7);  // hiss at -62 dBFS
     const Samples hit = shaped(tones(2205, kRate, {200, 1500}, 0.25),
@@ -176,7 +193,7 @@ TEST(QualityScale, SoundsOverHissCostWhatTheBitrateModeWouldGive) {
     sameRate.levels = quality.levels;
     sameRate.rows = quality.rows;
     const testing::Encoded rateRun = testing::encodeInMemory(input, 1, sameRate);
-    EXPECT_GE(qualityRun.report.snrDb, rateRun.report.snrDb - 0.8);
+    EXPECT_GE(qualityRun.report.snrDb, rateRun.report.snrDb - 2.0);
 }
 
 // A decoded file coded again, four times, with the same settings.
