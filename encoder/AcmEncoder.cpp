@@ -371,6 +371,7 @@ struct Fidelity {
     unsigned onsetError = 0;
     unsigned onsetStray = 0;
     unsigned onsetPeak = 0;
+    unsigned afterOnsetError = 0;
     std::uint64_t exactSamples = 0;
 
     void add(std::int16_t input, std::int16_t decoded, bool inOnset) {
@@ -379,7 +380,11 @@ struct Fidelity {
         signalEnergy += x * x;
         errorEnergy += e * e;
         exactSamples += e == 0 ? 1 : 0;
-        if (inOnset) addOnset(input, decoded);
+        if (inOnset) {
+            addOnset(input, decoded);
+        } else {
+            afterOnsetError = std::max(afterOnsetError, unsigned(std::abs(e)));
+        }
     }
     // The level a listener hears the start at: the ear takes in a few milliseconds at once.
     void addAttack(int input) { onsetPeak = std::max(onsetPeak, unsigned(std::abs(input))); }
@@ -880,6 +885,7 @@ EncoderReport AcmEncoder::State::finish() {
     report.onsetError = fidelity.onsetError;
     report.onsetStray = fidelity.onsetStray;
     report.onsetPeak = fidelity.onsetPeak;
+    report.afterOnsetError = fidelity.afterOnsetError;
     report.exactSamples = fidelity.exactSamples;
     return report;
 }
