@@ -246,10 +246,13 @@ std::vector<std::vector<std::int16_t>> trialPieces(const InputView& samples) {
     constexpr std::size_t pieces = 4;
     constexpr std::size_t fadeValues = 256;
     const std::size_t length = trialValues / pieces;
+    // Pieces start on the block grid of every geometry the trials try, so
+    // that a decoded file coded again finds its own blocks in them.
+    constexpr std::size_t grid = 4096;
     std::vector<std::vector<std::int16_t>> out;
     for (std::size_t i = 0; i < pieces; ++i) {
         const std::size_t first =
-            static_cast<std::size_t>((samples.size - length) / (pieces - 1) * i);
+            static_cast<std::size_t>((samples.size - length) / (pieces - 1) * i) / grid * grid;
         std::vector<std::int16_t> piece = samples.piece(first, first + length);
         for (std::size_t k = 0; i > 0 && k < fadeValues; ++k)
             piece[k] = static_cast<std::int16_t>(piece[k] * double(k) / fadeValues);
