@@ -245,10 +245,13 @@ std::vector<std::vector<std::int16_t>> trialPieces(const InputView& samples) {
     constexpr std::size_t pieces = 4;
     constexpr std::size_t fadeValues = 256;
     const std::size_t length = trialValues / pieces;
+    // Pieces start on the block grid of every geometry the trials try, so
+    // that a decoded file coded again finds its own blocks in them.
+    constexpr std::size_t grid = 4096;
     std::vector<std::vector<std::int16_t>> out;
     for (std::size_t i = 0; i < pieces; ++i) {
         const std::size_t first =
-            static_cast<std::size_t>((samples.size - length) / (pieces - 1) * i);
+            static_cast<std::size_t>((samples.size - length) / (pieces - 1) * i) / grid * grid;
         std::vector<std::int16_t> piece = samples.piece(first, first + length);
         for (std::size_t k = 0; i > 0 && k < fadeValues; ++k)
             piece[k] = static_cast<std::int16_t>(piece[k] * double(k) / fadeValues);
@@ -370,6 +373,7 @@ struct Fidelity {
     unsigned onsetError = 0;
     unsigned onsetStray = 0;
     unsigned onsetPeak = 0;
+    unsigned afterOnsetError = 0;
     std::uint64_t exactSamples = 0;
 
     void add(std::int16_t input, std::int16_t decoded, bool inOnset) {
@@ -378,7 +382,11 @@ struct Fidelity {
         signalEnergy += x * x;
         errorEnergy += e * e;
         exactSamples += e == 0 ? 1 : 0;
-        if (inOnset) addOnset(input, decoded);
+        if (inOnset) {
+            addOnset(input, decoded);
+        } else {
+            afterOnsetError = std::max(afterOnsetError, unsigned(std::abs(e)));
+        }
     }
     // The level a listener hears the start at: the ear takes in a few milliseconds at once.
     void addAttack(int input) { onsetPeak = std::max(onsetPeak, unsigned(std::abs(input))); }
@@ -421,7 +429,7 @@ struct AcmEncoder::State {
     std::span<const double> analyseSegment(std::uint64_t first, std::size_t count);
     void codeSegment(std::uint64_t first, std::size_t count);
     void codeBlock(std::span<const double> values, double step);
-    double affordableStep(std::span<const double> values, double step);
+    double stepOf(std::span<const double> block, std::size_t index);
     std::uint64_t mostBlockBits(std::uint64_t first) const;
     std::size_t carriedValues(std::uint64_t first) const;
     bool codeAsBefore(std::span<const double> values, double step);
@@ -640,21 +648,29 @@ void AcmEncoder::State::dropInputBefore(std::uint64_t position) {
     inputFirst += static_cast<std::uint64_t>(drop);
 }
 
-// A step finer than the level's, kept while the block costs no more a value
-// than the blocks at the level's step have cost so far (before any, what the
-// quality lets a quiet block spend); else coarser grid steps, up to the
-// level's own. A quiet passage that costs what the loud ones cost keeps its
+// The step of a block in constant quality: the finest, from that of its own
+// level up to the slow level's, that the block can afford. Where the sound
+// around masks it (see QualityControl::step), a step finer than the level's
+// is kept while the block costs no more a value than the blocks at the
+// level's step have cost so far (before any, what the quality lets a quiet
+// block spend): a quiet passage that costs what the loud ones cost keeps its
 // sound; dense noise far under the level (a recording's hiss between sounds)
-// is coded coarser, and its bits go where they lower the noise most.
-double AcmEncoder::State::affordableStep(std::span<const double> values, double step) {
+// is coded coarser, and its bits go where they lower the noise most. Any step
+// is kept where the block costs clearly less than noise as loud would (a bit
+// and a half a value): a quiet tone after speech keeps its sound at every
+// quality, while hiss, which costs what noise costs at every step, does not.
+double AcmEncoder::State::stepOf(std::span<const double> block, std::size_t index) {
+    constexpr double belowNoiseBits = 1.5;
     const double ceiling = quality.levelStep();
     const double perValue =
         levelValues > 0 ? levelBits / levelValues : quality.mostQuietBitsPerValue();
-    const double most = perValue * double(values.size());
-    int k = gridIndexOf(step);
+    const double values = double(block.size());
+    int k = gridIndexOf(quality.openStep(index));
+    double step = gridStep(k);
     for (; step < ceiling; step = std::min(ceiling, gridStep(++k))) {
-        const auto blockBits = static_cast<double>(coder->roundedBits(values, step));
-        if (blockBits <= most) break;
+        const auto cost = static_cast<double>(coder->roundedBits(block, step));
+        if (cost <= perValue * values) break;
+        if (cost <= (quality.noiseBitsPerValue(index, step) - belowNoiseBits) * values) break;
     }
     return step;
 }
@@ -666,7 +682,7 @@ void AcmEncoder::State::codeSegment(std::uint64_t first, std::size_t count) {
     quality.observe(values, blockSize);
     for (std::size_t b = 0; b < count; b += blockSize) {
         const std::span<const double> block = values.subspan(b, blockSize);
-        const double step = affordableStep(block, quality.step(b / blockSize));
+        const double step = stepOf(block, b / blockSize);
         const std::uint64_t before = bits.bitCount();
         codeBlock(block, step);
         if (step < quality.levelStep()) continue;
@@ -870,6 +886,7 @@ EncoderReport AcmEncoder::State::finish() {
     report.onsetError = fidelity.onsetError;
     report.onsetStray = fidelity.onsetStray;
     report.onsetPeak = fidelity.onsetPeak;
+    report.afterOnsetError = fidelity.afterOnsetError;
     report.exactSamples = fidelity.exactSamples;
     return report;
 }

@@ -40,12 +40,32 @@ double QualityControl::levelStep() const {
     return onGrid(noiseShare_ * std::sqrt(std::max(0.0, levelEnergy_)));
 }
 
+double QualityControl::stepFor(double energy) const {
+    return onGrid(noiseShare_ * std::sqrt(std::max(0.0, std::min(levelEnergy_, energy))));
+}
+
 double QualityControl::step(std::size_t index) const {
-    const std::size_t first = index >= nearBlocks ? index - nearBlocks : 0;
-    const std::size_t end = std::min(blockEnergy_.size(), index + nearBlocks + 1);
-    const double around = *std::max_element(blockEnergy_.begin() + std::ptrdiff_t(first),
-                                            blockEnergy_.begin() + std::ptrdiff_t(end));
-    return onGrid(noiseShare_ * std::sqrt(std::max(0.0, std::min(levelEnergy_, around))));
+    const auto [before, after] = loudestNear(index);
+    return stepFor(std::max(before, after));
+}
+
+double QualityControl::openStep(std::size_t index) const {
+    // The last block of a segment cannot see what follows it: it keeps the
+    // masked step, as it would between loud neighbours.
+    if (index + 1 >= blockEnergy_.size()) return step(index);
+    return stepFor(loudestNear(index).second);
+}
+
+double QualityControl::noiseBitsPerValue(std::size_t index, double step) const {
+    constexpr double gaussianBits = 2.05;  // log2(sqrt(2 pi e))
+    return std::max(0.0, 0.5 * std::log2(blockEnergy_[index] / (step * step)) + gaussianBits);
+}
+
+std::pair<double, double> QualityControl::loudestNear(std::size_t index) const {
+    const auto at = blockEnergy_.begin() + std::ptrdiff_t(index);
+    const auto first = at - std::ptrdiff_t(std::min(index, nearBlocks));
+    const auto end = at + std::ptrdiff_t(std::min(blockEnergy_.size() - index, nearBlocks + 1));
+    return {*std::max_element(first, at + 1), *std::max_element(at, end)};
 }
 
 }  // namespace talveco

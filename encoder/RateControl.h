@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace talveco {
@@ -38,17 +39,30 @@ class QualityControl {
     // loud neighbours mask, keep the slow level's step. Steps are taken from
     // the grid of gridStep.
     double step(std::size_t index) const;
+    // The step for block `index` where only the sound after it masks it: a
+    // quiet passage right after loud sound is heard on its own, while one
+    // right before loud sound is masked still. As fine as step() or finer.
+    double openStep(std::size_t index) const;
     // The step of the slow level alone, the coarsest step() gives.
     double levelStep() const;
     // The bits a value that a quiet block may spend to keep the finer step
     // of its own level, where nothing louder has been coded yet to say what
     // the sound costs.
     double mostQuietBitsPerValue() const { return quietBits_; }
+    // The bits a value that white noise as loud as block `index` costs at
+    // this step (a Gaussian's entropy quantised, log2(rms / step) + 2.05).
+    double noiseBitsPerValue(std::size_t index, double step) const;
 
   private:
+    double stepFor(double energy) const;
+    // The mean square of the loudest block within nearBlocks before the
+    // block, and after it (the block itself in both).
+    std::pair<double, double> loudestNear(std::size_t index) const;
+
     static constexpr std::size_t nearBlocks = 4;
-    double noiseShare_;                // step over level
-    double quietBits_;                 // see mostQuietBitsPerValue
+    double noiseShare_;  // step over level
+    double quietBits_;   // see mostQuietBitsPerValue
+    double aimSnrDb_;
     double levelEnergy_ = -1;          // mean square of the level; below 0 before the first segment
     std::vector<double> blockEnergy_;  // mean square of each block of the segment
 };

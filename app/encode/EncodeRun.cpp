@@ -29,15 +29,11 @@ namespace {
 constexpr const char* kProgram = "talveco-encode";
 // Samples handed to the encoder at a time (a whole number of frames for mono and stereo).
 constexpr std::size_t kPieceSamples = std::size_t{1} << 16;
-// A decoded start that strays from the span between silence and the input (beyond it, or of
-// the other sign) by more than this (about -30 dBFS) and more than this share of the level
-// the start is heard at is heard as a click or a garbled attack; one that only comes back
-// softer, as from a fade-in of a few samples, is not. Measured with the geometry chosen for
-// them: noise (8 seeds), sines from phase 0, speech and a 1 kHz beep at -10 dBFS stray by
-// at most 0.33 of that level; forced to 5 levels the beep and sines stray by 0.42 to 0.55
-// (a square at -10 dBFS 0.74), noise by 0.17 to 0.43.
-constexpr unsigned kLoudOnsetStray = 1024;
-constexpr double kOnsetStrayShare = 0.4;
+// A decoded start off by more than this (about -30 dBFS) and more than this many times the
+// largest error anywhere after it is heard as a click: the sound starts abruptly where the
+// format's transform starts from silence. Smaller, it is lost in the coding's own noise.
+constexpr unsigned kLoudOnsetError = 1024;
+constexpr unsigned kOnsetErrorFactor = 2;
 // Only files longer than this get a progress line.
 constexpr double kProgressSeconds = 60;
 // A bitrate exceeded by more than this share could not be met at all: the coarsest coding
@@ -155,17 +151,17 @@ std::string missedRate(const EncoderReport& report, const FittedInput& reader,
            shortest(asked);
 }
 
-// Whether the decoded start adds a sound of its own that is loud beside the start itself.
+// Whether the decoded start clicks: off by far more than the coding is anywhere else.
 bool startsBadly(const EncoderReport& report) {
-    return report.onsetStray > kLoudOnsetStray &&
-           report.onsetStray > kOnsetStrayShare * report.onsetPeak;
+    return report.onsetError >
+           std::max(kLoudOnsetError, kOnsetErrorFactor * report.afterOnsetError);
 }
 
 void warnAboutLosses(std::string& said, const std::string& input, const EncoderReport& report,
                      const FittedInput& reader) {
     if (startsBadly(report)) {
         warn(said, input,
-             "the sound starts too loud for the format; the first " +
+             "the sound starts abruptly, where the format starts from silence; the first " +
                  std::to_string(1U << (report.levels + 1)) + " samples are off by up to " +
                  std::to_string(report.onsetError) + " where the sound reaches " +
                  std::to_string(report.onsetPeak) +

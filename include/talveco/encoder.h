@@ -101,6 +101,9 @@ struct EncoderReport {
     // The input's largest magnitude over its first 5 ms, or over those samples if longer:
     // the level the start is heard at.
     unsigned onsetPeak = 0;
+    // Largest |decoded - input| after the first 2^(levels+1) samples: what the coding costs
+    // anywhere else, beside which a start off by far more is heard as a click.
+    unsigned afterOnsetError = 0;
     // Samples decoded exactly as they were given.
     std::uint64_t exactSamples = 0;
 };

@@ -126,6 +126,7 @@ TEST_P(RoundTrip, DecodesToThePredictionWithoutWrapping) {
     const std::size_t onset = std::size_t{2} << encoded.report.levels;
     EXPECT_EQ(largestError(input, decoded, 0, onset), int(encoded.report.onsetError));
     EXPECT_EQ(largestStray(input, decoded, onset), int(encoded.report.onsetStray));
+    EXPECT_EQ(largestError(input, decoded, onset), int(encoded.report.afterOnsetError));
     const std::size_t attack = std::max<std::size_t>(onset, c.channels * ((22050 + 199) / 200));
     EXPECT_EQ(largestError(input, std::vector<std::int16_t>(input.size()), 0, attack),
               int(encoded.report.onsetPeak));
