@@ -24,3 +24,14 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
 # Tests and the programs the build runs go through wine, in a prefix private
 # to this build folder, so that parallel builds and users do not share one.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh ${CMAKE_BINARY_DIR}/wineprefix)
+
+# The prefix with the third-party libraries built for Windows
+# (scripts/windows-deps.sh prints it): searched as a root of its own, and
+# its pkg-config files read with the prefix they were found in, so that the
+# prefix can move (it is a cache).
+set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TALVECO_WINDOWS_PREFIX)
+if(TALVECO_WINDOWS_PREFIX)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${TALVECO_WINDOWS_PREFIX})
+  set(ENV{PKG_CONFIG_LIBDIR} ${TALVECO_WINDOWS_PREFIX}/lib/pkgconfig)
+  set(PKG_CONFIG_ARGN --define-prefix)
+endif()

@@ -130,7 +130,7 @@ DeviceOutput::DeviceOutput(const std::string& path) {
     const HANDLE handle =
         ::CreateFileW(win32::wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) throwPathError(path, win32::errnoFor(::GetLastError()));
+    if (handle == INVALID_HANDLE_VALUE) win32::throwPathFailure(path, ::GetLastError());
     fd_ = win32::descriptorFor(handle, _O_WRONLY);
 }
 
@@ -177,7 +177,7 @@ void MadeFolders::make(const std::string& path) {
             if (::CreateDirectoryW(win32::wide(folder).c_str(), nullptr)) {
                 remember(folder);
             } else if (const DWORD error = ::GetLastError(); error != ERROR_ALREADY_EXISTS) {
-                throw std::system_error(win32::errnoFor(error), std::generic_category(), folder);
+                throw std::system_error(win32::errorCodeFor(error), folder);
             } else if (const DWORD attributes = ::GetFileAttributesW(win32::wide(folder).c_str());
                        attributes == INVALID_FILE_ATTRIBUTES ||
                        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {

@@ -21,7 +21,7 @@ InputFile::InputFile(const std::string& path) {
         win32::wide(path).c_str(), GENERIC_READ,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) throwPathError(path, win32::errnoFor(::GetLastError()));
+    if (handle == INVALID_HANDLE_VALUE) win32::throwPathFailure(path, ::GetLastError());
     fd_ = win32::descriptorFor(handle, _O_RDONLY);
     try {
         learnWhatItIs();
@@ -64,7 +64,7 @@ std::size_t InputFile::readSome(std::span<std::uint8_t> buffer) {
     const DWORD error = ::GetLastError();
     // The writer of a pipe has closed it: the end of the data, as on Linux.
     if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
-    throw Failure(FailureKind::IoError, win32::errnoFor(error));
+    throw Failure(FailureKind::IoError, win32::errorNumberFor(error));
 }
 
 std::size_t InputFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const {
@@ -75,7 +75,8 @@ std::size_t InputFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buff
         DWORD got = 0;
         const DWORD error =
             win32::readAt(win32::handleOf(fd_), offset + filled, buffer.data() + filled, size, got);
-        if (error != ERROR_SUCCESS) throw Failure(FailureKind::IoError, win32::errnoFor(error));
+        if (error != ERROR_SUCCESS)
+            throw Failure(FailureKind::IoError, win32::errorNumberFor(error));
         if (got == 0) break;
         filled += got;
     }

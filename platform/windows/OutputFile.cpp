@@ -97,7 +97,7 @@ void OutputFile::createTemporary() {
         if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 999) {
             temporaryName_.clear();
             temporaryPath_.clear();
-            throwPathError(targetPath_, win32::errnoFor(error));
+            win32::throwPathFailure(targetPath_, error);
         }
     }
 }
@@ -147,7 +147,7 @@ void OutputFile::commit() {
     if (::_close(fd) != 0) throwErrno(errno);
     if (!::MoveFileExW(win32::wide(temporaryPath_).c_str(), win32::wide(targetPath_).c_str(),
                        MOVEFILE_REPLACE_EXISTING)) {
-        throwPathError(targetPath_, win32::errnoFor(::GetLastError()));
+        win32::throwPathFailure(targetPath_, ::GetLastError());
     }
     pendingRemoval_.release();
     committed_ = true;

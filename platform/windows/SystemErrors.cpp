@@ -4,11 +4,12 @@
 #include <cerrno>
 
 #include "platform/Failure.h"
+#include "platform/PathErrors.h"
 #include "platform/windows/Win32.h"
 
 namespace talveco::win32 {
 
-int errnoFor(DWORD code) noexcept {
+std::optional<int> errnoFor(DWORD code) noexcept {
     switch (code) {
         case ERROR_FILE_NOT_FOUND:
             return ENOENT;
@@ -48,15 +49,29 @@ int errnoFor(DWORD code) noexcept {
         case ERROR_NO_DATA:
             return EPIPE;
         default:
-            return static_cast<int>(code);
+            return std::nullopt;
     }
 }
 
+int errorNumberFor(DWORD code) noexcept {
+    return errnoFor(code).value_or(static_cast<int>(code));
+}
+
+// A code without an errno is never read as one: code 23 (a CRC error) is
+// ENFILE's number, and would tell of too many open files.
 void throwSystemError(DWORD code) {
-    const int number = errnoFor(code);
-    // A code with no errno of its own is shown as the system gave it.
-    if (number == static_cast<int>(code)) throw Failure(FailureKind::IoError, number);
-    throwErrno(number);
+    if (const auto number = errnoFor(code)) throwErrno(*number);
+    throw Failure(FailureKind::IoError, static_cast<int>(code));
+}
+
+void throwPathFailure(const std::string& path, DWORD code) {
+    if (const auto number = errnoFor(code)) throwPathError(path, *number);
+    throw Failure(FailureKind::IoError, static_cast<int>(code));
+}
+
+std::error_code errorCodeFor(DWORD code) noexcept {
+    if (const auto number = errnoFor(code)) return {*number, std::generic_category()};
+    return {static_cast<int>(code), std::system_category()};
 }
 
 HANDLE handleOf(int fd) noexcept {

@@ -7,8 +7,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace talveco::win32 {
 
@@ -18,11 +20,21 @@ std::string utf8(std::wstring_view utf16);
 
 // The errno value that means what the Win32 error `code` means, so that the
 // same failure reads the same on both systems ("File not found", "Disk full",
-// ...); a code without one is kept as it is and shown as "I/O error N".
-int errnoFor(DWORD code) noexcept;
+// ...); nothing for a code without one.
+std::optional<int> errnoFor(DWORD code) noexcept;
 
-// Raises the Failure for the Win32 error `code`.
+// The number a failure of `code` carries: its errno value, or the code
+// itself, which is then shown as "I/O error N".
+int errorNumberFor(DWORD code) noexcept;
+
+// Raises the Failure for the Win32 error `code`; the path-related kinds
+// ("Invalid filename" for a missing folder) when it came from using `path`.
 [[noreturn]] void throwSystemError(DWORD code);
+[[noreturn]] void throwPathFailure(const std::string& path, DWORD code);
+
+// The error for std::system_error: its errno value where it has one, so that
+// it reads as on Linux, else the system's own text.
+std::error_code errorCodeFor(DWORD code) noexcept;
 
 // The Win32 handle behind a C runtime descriptor (the descriptors are what
 // libsndfile and the rest of the interface pass around).
