@@ -59,7 +59,9 @@ FailureKind failureKindForErrno(int errorNumber) noexcept {
         case ETXTBSY:
             return FailureKind::AccessDenied;
         case ENOSPC:
+#ifdef EDQUOT  // no quotas in the Windows C runtime's numbers
         case EDQUOT:
+#endif
         case EFBIG:  // a file size limit (ulimit -f) is a full disk to the writer
             return FailureKind::DiskFull;
         case ENOMEM:

@@ -1,14 +1,15 @@
 #pragma once
 
-#include <sys/types.h>
+#include <cstdint>
 
 namespace talveco {
 
-// Device and inode: two paths name the same file exactly when these agree,
-// whatever links lie between them.
+// Two paths name the same file exactly when these agree, whatever links lie
+// between them: the device and inode numbers on POSIX systems, the volume
+// serial number and file index on Windows (whose st_ino is always 0).
 struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };

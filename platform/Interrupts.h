@@ -4,9 +4,11 @@
 // converts several files in parallel, or a library user with two encoders).
 #pragma once
 
-#include <signal.h>
-
 #include <string>
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
 
 namespace talveco {
 
@@ -26,16 +28,27 @@ constexpr int kPendingFilesPerJob = 3;
 // (after the files, so that a folder emptied by their removal goes too).
 enum class Removal { File, EmptyFolder };
 
-// While it is armed, the file `name` in the directory open as `directoryFd` is
-// removed if one of those signals arrives, so that it goes even if the
-// directory was moved meanwhile. Registration and release are safe from any
-// thread. The registry holds a fixed number of files (a signal handler cannot
-// allocate); past that, and for a name longer than a file name can be, the
-// registration is not armed, and the caller must not make the file.
+// Where a pending file lies. POSIX systems remove it through a descriptor of
+// its directory, so that it goes even if the directory was moved meanwhile;
+// Windows has no such removal, and names the directory by its path.
+#ifdef _WIN32
+using PendingDirectory = const std::string&;
+using SignalSet = int;  // no signals there: a control handler runs on a thread of its own
+#else
+using PendingDirectory = int;
+using SignalSet = sigset_t;
+#endif
+
+// While it is armed, the file `name` in `directory` is removed if one of
+// those signals (on Windows: Ctrl-C, Ctrl-Break, the console closing) arrives, so that it goes even
+// if the directory was moved meanwhile. Registration and release are safe from any thread. The
+// registry holds a fixed number of files (a signal handler cannot allocate); past that, and for a
+// name longer than a file name can be, the registration is not armed, and the caller must not make
+// the file.
 class PendingRemoval {
   public:
     PendingRemoval() = default;
-    PendingRemoval(int directoryFd, const std::string& name,
+    PendingRemoval(PendingDirectory directory, const std::string& name,
                    Removal removal = Removal::File) noexcept;
     ~PendingRemoval() { release(); }
     PendingRemoval(PendingRemoval&& other) noexcept : slot_(other.slot_) { other.slot_ = -1; }
@@ -67,7 +80,7 @@ class InterruptsBlocked {
     InterruptsBlocked& operator=(const InterruptsBlocked&) = delete;
 
   private:
-    sigset_t previous_;
+    SignalSet previous_;
 };
 
 }  // namespace talveco

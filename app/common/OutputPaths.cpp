@@ -14,6 +14,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Names are UTF-8 on every system. A path made from a plain string would read
+// it in the system's narrow encoding, which on Windows is a code page that
+// holds few of the names users have; through char8_t it is read as UTF-8.
+fs::path pathOf(const std::string& utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string textOf(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 bool isStandardStream(const std::string& name) {
     return name == kStandardStreamName;
 }
@@ -71,13 +83,14 @@ class RunPlan {
     // folder is resolved once, which a run of many files into one folder needs.
     std::string sameFileKey(const std::string& output) {
         if (isStandardStream(output)) return output;
-        const fs::path path(output);
+        const fs::path path = pathOf(output);
         const fs::path name = path.filename();
-        if (name.empty() || name == "." || name == "..") return resolved(path).string();
+        if (name.empty() || name == "." || name == "..") return textOf(resolved(path));
         const std::string folder = directoryOf(output);
         auto known = folderKey_.find(folder);
-        if (known == folderKey_.end()) known = folderKey_.emplace(folder, resolved(folder)).first;
-        return (known->second / name).string();
+        if (known == folderKey_.end())
+            known = folderKey_.emplace(folder, resolved(pathOf(folder))).first;
+        return textOf(known->second / name);
     }
 
     static fs::path resolved(const fs::path& path) {
@@ -117,7 +130,7 @@ std::string outputFor(const std::string& input, const OutputNaming& naming) {
     if (isStandardStream(input)) return input;
     const std::string beside = withExtension(input, naming.extension);
     if (!naming.outputFolder) return beside;
-    return (fs::path(*naming.outputFolder) / fs::path(beside).filename()).string();
+    return textOf(pathOf(*naming.outputFolder) / pathOf(beside).filename());
 }
 
 void refuseClashingOutputs(std::span<const std::string> inputs,

@@ -1,22 +1,35 @@
-"""libtalveco.so.1, loaded with ctypes, and the C signatures of its functions.
+"""libtalveco (libtalveco.so.1, or talveco.dll on Windows), loaded with ctypes,
+and the C signatures of its functions.
 
 ctypes releases the GIL for the length of every call into the library, so
 decoding and encoding run while other Python threads go on.
 """
 
 import ctypes
+import ntpath
 import os
+import sys
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def _candidates():
+def _library_name(platform):
+    return "talveco.dll" if platform == "win32" else "libtalveco.so.1"
+
+
+def _candidates(platform=sys.platform, environ=os.environ, here=_HERE):
     # TALVECO_LIBRARY names another build (the tests use the build tree's);
     # then the copy the package was installed with; then the system's.
-    named = os.environ.get("TALVECO_LIBRARY")
+    named = environ.get("TALVECO_LIBRARY")
     if named:
         return [named]
-    return [os.path.join(_HERE, "libtalveco.so.1"), "libtalveco.so.1"]
+    name = _library_name(platform)
+    if platform != "win32":
+        return [os.path.join(here, name), name]
+    # Python on Windows no longer looks for DLLs on PATH, where the zip's
+    # bin folder is put, so each folder of PATH is tried by full name.
+    folders = [folder for folder in environ.get("PATH", "").split(";") if folder]
+    return [ntpath.join(here, name)] + [ntpath.join(folder, name) for folder in folders]
 
 
 def _load():
@@ -26,7 +39,8 @@ def _load():
             return ctypes.CDLL(candidate)
         except OSError as error:
             failures.append(str(error))
-    raise ImportError("talveco: cannot load libtalveco.so.1: " + "; ".join(failures))
+    name = _library_name(sys.platform)
+    raise ImportError(f"talveco: cannot load {name}: " + "; ".join(failures))
 
 
 class StreamInfo(ctypes.Structure):

@@ -1,18 +1,29 @@
 #include "tests/support/TempDir.h"
 
-#include <stdlib.h>
-
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 
 namespace talveco::testing {
 
+// A name no other test has taken: create_directory fails on an existing one,
+// so two tests never share a directory (what mkdtemp does, on any system).
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "talveco-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path candidate =
+            base / ("talveco-test-" + std::to_string(random() % 1000000000000u));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary directory could be made");
 }
 
 TempDir::~TempDir() {

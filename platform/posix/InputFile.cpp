@@ -74,9 +74,4 @@ std::size_t InputFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buff
     return filled;
 }
 
-std::string openFailureReason(const Failure& failure) {
-    const std::string text = failure.what();
-    return failure.errorNumber() == EISDIR ? text + " (a directory)" : text;
-}
-
 }  // namespace talveco

@@ -84,7 +84,8 @@ void installInterruptCleanup() {
         ::sigaction(signalNumber, &action, nullptr);
 }
 
-PendingRemoval::PendingRemoval(int directoryFd, const std::string& name, Removal removal) noexcept {
+PendingRemoval::PendingRemoval(PendingDirectory directoryFd, const std::string& name,
+                               Removal removal) noexcept {
     if (name.empty() || name.size() > NAME_MAX) return;
     slot_ = claimSlot();
     if (slot_ < 0) return;

@@ -21,11 +21,6 @@ void Console::write(std::string_view text) {
     }
 }
 
-void Console::line(std::string_view text) {
-    write(text);
-    endLine();
-}
-
 std::optional<unsigned> terminalColumns(int fd) {
     winsize size{};
     if (::isatty(fd) != 1 || ::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {

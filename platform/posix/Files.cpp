@@ -58,10 +58,6 @@ std::optional<FileStatus> linkStatusOf(const std::string& path) {
     return statusFrom(info);
 }
 
-bool IdentityOrder::operator()(const FileIdentity& a, const FileIdentity& b) const noexcept {
-    return std::tie(a.device, a.inode) < std::tie(b.device, b.inode);
-}
-
 std::optional<FileStatus> statusOf(StandardStream stream) {
     struct stat info {};
     if (::fstat(descriptorOf(stream), &info) != 0) return std::nullopt;
