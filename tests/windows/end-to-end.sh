@@ -17,6 +17,10 @@ set -uo pipefail
     echo "usage: tests/windows/end-to-end.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR" >&2
     exit 2
 }
+[ -d "$2" ] || {
+    echo "end-to-end: $2 is no folder: the second argument is the Linux build folder" >&2
+    exit 2
+}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 win_build=$(realpath "$1")
 lin_build=$(realpath "$2")
