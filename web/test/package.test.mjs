@@ -295,3 +295,29 @@ describe('refusals are TalvecoErrors and leave the module working', () => {
     assert.deepEqual(acm, file('speech-default.acm'));
   });
 });
+
+describe('a long input, beyond what the encoder keeps in memory', () => {
+  // The 16-bit stereo samples of make_long_wav.mjs's plain 44-byte WAV header.
+  const input = () => {
+    const wav = file('long.wav');
+    return new Int16Array(wav.buffer, wav.byteOffset + 44, (wav.byteLength - 44) / 2);
+  };
+
+  test('encodes as talveco-encode -q 5', async () => {
+    const acm = await encode(input(), { channels: 2, sampleRate: 22050, quality: 5 });
+    assert.deepEqual(acm, file('long.acm'));
+  });
+
+  test('decodes as talveco-decode, whole and in chunks', async () => {
+    const d = await decode(file('long.acm'));
+    assert.deepEqual(toWav(d), file('long.native.wav'));
+    const native = file('long.native.wav').subarray(44);
+    let at = 0;
+    for await (const chunk of await decoder(file('long.acm'))) {
+      const bytes = new Uint8Array(chunk.buffer, chunk.byteOffset, chunk.byteLength);
+      assert.deepEqual(bytes, native.subarray(at, at + bytes.length), `chunk at byte ${at}`);
+      at += bytes.length;
+    }
+    assert.equal(at, native.length);
+  });
+});
