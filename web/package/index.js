@@ -257,7 +257,8 @@ class StreamReader {
     this.buffer = 0;
   }
 
-  // The next piece of samples (a fresh Int16Array), empty at the end.
+  // The next piece of samples, empty at the end: a view of the module's
+  // memory, valid until the next call into the module.
   read() {
     if (this.ended) return new Int16Array(0);
     const codec = this.codec;
@@ -279,7 +280,7 @@ class StreamReader {
     // A stream that ends early may end inside a frame.
     if (this.ended) kept -= (this.delivered + kept) % this.channels;
     this.delivered += kept;
-    return new Int16Array(codec.c.memory.buffer, this.buffer, kept).slice();
+    return new Int16Array(codec.c.memory.buffer, this.buffer, kept);
   }
 
   damage() {
@@ -410,12 +411,12 @@ export async function decode(bytes, options) {
     let length = 0;
     while (!reader.ended) {
       const piece = reader.read();
-      if (strict) reader.refuseDamage();
       if (length + piece.length > samples.length) {
         samples = grown(samples, Math.min(reader.total, 2 * samples.length + piece.length));
       }
       samples.set(piece, length);
       length += piece.length;
+      if (strict) reader.refuseDamage();
     }
     return {
       channels: reader.channels,
@@ -489,7 +490,7 @@ class ChunkedDecoder {
   async * [Symbol.asyncIterator]() {
     try {
       while (!this.reader.ended) {
-        const chunk = guarded(() => this.reader.read());
+        const chunk = guarded(() => this.reader.read().slice());
         this.problems = guarded(() => this.reader.problems());
         if (this.strict) this.reader.refuseDamage();
         if (chunk.length > 0) yield chunk;
