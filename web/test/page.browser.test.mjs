@@ -1,0 +1,269 @@
+// The built page in headless Chromium, used the way a person uses it: files chosen through
+// #files, results downloaded through their links and the zip, one file played. Every output
+// must be byte for byte what the native programs make of the same input, and no request may
+// leave the page's own origin.
+//
+// Environment: TALVECO_SITE (the built site, default build-web/site), TALVECO_DECODE and
+// TALVECO_ENCODE (the native programs, default from build/), TALVECO_SCREENSHOT (default
+// build-web/page.png), CHROMIUM (default /usr/bin/chromium).
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync, readdirSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import puppeteer from 'puppeteer-core';
+import { unzipSync } from 'fflate';
+import { serveFolder } from './static-server.mjs';
+import { mixture, wavFile } from './sounds.mjs';
+
+const root = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
+const site = process.env.TALVECO_SITE ?? join(root, 'build-web/site');
+const decodeProgram = process.env.TALVECO_DECODE ?? join(root, 'build/app/decode/talveco-decode');
+const encodeProgram = process.env.TALVECO_ENCODE ?? join(root, 'build/app/encode/talveco-encode');
+const screenshotPath = process.env.TALVECO_SCREENSHOT ?? join(root, 'build-web/page.png');
+const SETTLE_MS = 180_000;
+
+const work = mkdtempSync(join(tmpdir(), 'talveco-page-'));
+const inputs = join(work, 'in');
+const expected = new Map();  // input name -> { output name, bytes } for files that must succeed
+const failing = new Map();  // input name -> what its message must say
+let server;
+let browser;
+let page;
+let downloads;
+
+function run(program, args) {
+  execFileSync(program, args, { stdio: ['ignore', 'ignore', 'pipe'] });
+}
+
+function write(name, bytes) {
+  writeFileSync(join(inputs, name), bytes);
+  return join(inputs, name);
+}
+
+// Audio the page encodes, and what talveco-encode -q 5 makes of the same file.
+function encodedInput(name, bytes) {
+  const path = write(name, bytes);
+  const reference = join(work, `${name}.ref.acm`);
+  run(encodeProgram, ['-q', '5', '-s', '-o', reference, path]);
+  expected.set(name, { output: name.replace(/\.[^.]+$/, '.acm'), bytes: readFileSync(reference) });
+}
+
+// An ACM file made by talveco-encode, and what talveco-decode makes of it.
+function decodedInput(name, wav, settings) {
+  const source = join(work, `${name}.source.wav`);
+  writeFileSync(source, wav);
+  const path = join(inputs, name);
+  run(encodeProgram, [...settings, '-s', '-o', path, source]);
+  const reference = join(work, `${name}.ref.wav`);
+  run(decodeProgram, ['-s', '-o', reference, path]);
+  expected.set(name, { output: name.replace(/\.[^.]+$/, '.wav'), bytes: readFileSync(reference) });
+  return readFileSync(path);
+}
+
+function makeInputs() {
+  execFileSync('mkdir', ['-p', inputs]);
+  const stereo = { channels: 2, sampleRate: 22050 };
+  const mono16k = { channels: 1, sampleRate: 16000 };
+  const mono8k = { channels: 1, sampleRate: 8000 };
+  encodedInput('voice.wav', wavFile(mixture({ ...stereo, seconds: 4 }), { ...stereo, format: 'pcm16' }));
+  encodedInput('wide.wav', wavFile(mixture({ ...mono16k, seconds: 1, seed: 2 }), { ...mono16k, format: 'pcm24' }));
+  // Beyond full scale: the page must clip and round exactly as the program does.
+  encodedInput('loud-float.wav', wavFile(mixture({ ...mono8k, seconds: 1, peak: 1.4, seed: 3 }), { ...mono8k, format: 'float32' }));
+  // FLAC is decoded by the browser; lossless, so its stream must still be the program's, at
+  // the file's own rate.
+  const flacSource = join(work, 'tone.source.wav');
+  writeFileSync(flacSource, wavFile(mixture({ ...mono16k, seconds: 1, seed: 4 }), { ...mono16k, format: 'pcm16' }));
+  execFileSync('sox', [flacSource, join(inputs, 'tone.flac')]);
+  encodedInput('tone.flac', readFileSync(join(inputs, 'tone.flac')));
+
+  const music = decodedInput('music.acm', wavFile(mixture({ ...stereo, seconds: 3, seed: 5 }), { ...stereo, format: 'pcm16' }), ['-q', '7']);
+  decodedInput('SPEECH.ACM', wavFile(mixture({ ...mono8k, seconds: 1.5, seed: 6 }), { ...mono8k, format: 'pcm16' }), ['-b', '24']);
+
+  write('cut.acm', music.subarray(0, Math.floor(music.length * 0.6)));
+  failing.set('cut.acm', /past the end|truncat|cut short/i);
+  write('notes.txt', new TextEncoder().encode('not audio at all\n'));
+  failing.set('notes.txt', /neither an ACM file nor audio/);
+  const wav = wavFile(mixture({ ...stereo, seconds: 0.2, seed: 7 }), { ...stereo, format: 'pcm16' });
+  write('broken.wav', wav.subarray(0, wav.length - 3));  // ends inside a frame
+  failing.set('broken.wav', /middle of a frame/);
+}
+
+async function launch() {
+  browser = await puppeteer.launch({
+    executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
+    userDataDir: join(work, 'profile'),
+    args: [
+      '--headless',
+      '--no-sandbox',
+      '--disable-gpu',
+      '--disable-quic',
+      '--no-first-run',
+      '--disable-background-networking',
+      '--disable-component-update',
+      '--disable-sync',
+    ],
+  });
+  page = await browser.newPage();
+  await page.setViewport({ width: 1000, height: 800 });
+  downloads = await watchDownloads(join(work, 'downloads'));
+}
+
+// Every request the page or its worker makes, with the origin it went to.
+const requests = [];
+
+// Downloads land in `folder` under Chromium's own ids; they are found again by the name the
+// page gave them.
+async function watchDownloads(folder) {
+  const session = await browser.target().createCDPSession();
+  await session.send('Browser.setDownloadBehavior', { behavior: 'allowAndName', downloadPath: folder, eventsEnabled: true });
+  const names = new Map();
+  const finished = new Map();
+  const waiting = new Map();
+  session.on('Browser.downloadWillBegin', ({ guid, suggestedFilename }) => names.set(guid, suggestedFilename));
+  session.on('Browser.downloadProgress', ({ guid, state }) => {
+    if (state !== 'completed' && state !== 'canceled') return;
+    const name = names.get(guid);
+    const result = state === 'completed' ? readFileSync(join(folder, guid)) : null;
+    finished.set(name, result);
+    waiting.get(name)?.(result);
+  });
+  return {
+    // The bytes of the next download of that name.
+    take(name) {
+      finished.delete(name);
+      return new Promise((resolve, reject) => {
+        const timer = setTimeout(() => reject(new Error(`no download of ${name}`)), 30_000);
+        waiting.set(name, (bytes) => {
+          clearTimeout(timer);
+          waiting.delete(name);
+          if (bytes === null) reject(new Error(`the download of ${name} was cancelled`));
+          else resolve(bytes);
+        });
+      });
+    },
+  };
+}
+
+function firstDifference(a, b) {
+  const n = Math.min(a.length, b.length);
+  for (let i = 0; i < n; i++) if (a[i] !== b[i]) return i;
+  return n;
+}
+
+function assertSameBytes(actual, wanted, what) {
+  if (Buffer.compare(Buffer.from(actual), Buffer.from(wanted)) === 0) return;
+  assert.fail(`${what}: ${actual.length} bytes, the program's ${wanted.length}, first difference at byte ${firstDifference(actual, wanted)}`);
+}
+
+async function statuses() {
+  return page.$$eval('#list [data-name]', (nodes) =>
+    nodes.map((node) => ({ name: node.dataset.name, status: node.dataset.status, text: node.textContent })),
+  );
+}
+
+before(async () => {
+  assert.ok(existsSync(join(site, 'index.html')), `no built site at ${site}: run scripts/build-web.sh`);
+  for (const program of [decodeProgram, encodeProgram]) assert.ok(existsSync(program), `no native program ${program}`);
+  makeInputs();
+  server = await serveFolder(site);
+  await launch();
+  page.on('request', (request) => requests.push(request.url()));
+  page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
+  await page.goto(`${server.origin}/index.html`, { waitUntil: 'load' });
+});
+
+after(async () => {
+  await browser?.close();
+  await server?.close();
+  rmSync(work, { recursive: true, force: true });
+});
+
+test('every chosen file settles: done with its output, or failed with the reason', async () => {
+  const names = readdirSync(inputs).sort();
+  const chooser = await page.$('#files');
+  await chooser.uploadFile(...names.map((name) => join(inputs, name)));
+  await page.waitForFunction(
+    (count) => {
+      const nodes = [...document.querySelectorAll('#list [data-name]')];
+      return nodes.length === count && nodes.every((node) => node.dataset.status !== 'working');
+    },
+    { timeout: SETTLE_MS, polling: 200 },
+    names.length,
+  );
+  const seen = await statuses();
+  assert.deepEqual(seen.map((s) => s.name).sort(), names);
+  for (const { name, status, text } of seen) {
+    if (expected.has(name)) assert.equal(status, 'done', `${name}: ${text}`);
+    else {
+      assert.equal(status, 'failed', `${name} should fail: ${text}`);
+      assert.match(text, failing.get(name), name);
+    }
+  }
+});
+
+test('each download is the native programs\' output for its file', async () => {
+  for (const [name, { output, bytes }] of expected) {
+    const link = await page.$(`#list [data-name="${name}"] a[download]`);
+    assert.ok(link, `${name} has no download link`);
+    assert.equal(await link.evaluate((a) => a.download), output, name);
+    const taken = downloads.take(output);
+    await link.click();
+    assertSameBytes(await taken, bytes, `${name} -> ${output}`);
+  }
+});
+
+test('the zip holds every good output and nothing else', async () => {
+  const taken = downloads.take('talveco.zip');
+  await page.click('#download-all');
+  const entries = unzipSync(new Uint8Array(await taken));
+  const wanted = [...expected.values()];
+  assert.deepEqual(Object.keys(entries).sort(), wanted.map((w) => w.output).sort());
+  for (const { output, bytes } of wanted) assertSameBytes(entries[output], bytes, `zip entry ${output}`);
+});
+
+test('an ACM file plays: the audio clock runs and the position moves', async () => {
+  const item = '#list [data-name="music.acm"]';
+  await page.click(`${item} button.play`);
+  await page.waitForSelector('body[data-audio="running"]', { timeout: 10_000 });
+  await page.waitForSelector(`${item}[data-playing]`, { timeout: 10_000 });
+  // The shown position comes from the AudioContext's clock: it moves only while it plays.
+  await page.waitForFunction((selector) => /^0:0[1-9] \//.test(document.querySelector(`${selector} .position`)?.textContent ?? ''), { timeout: 10_000 }, item);
+  assert.equal(await page.$eval(`${item} button.play`, (b) => b.getAttribute('aria-pressed')), 'true');
+  await page.click(`${item} button.play`);
+  assert.equal(await page.$eval(item, (node) => node.dataset.playing ?? null), null);
+});
+
+test('an encoded file plays against its original from the same moment', async () => {
+  const item = '#list [data-name="voice.wav"]';
+  await page.click(`${item} button.play[data-which="original"]`);
+  await page.waitForFunction((selector) => /^0:01 \//.test(document.querySelector(`${selector} .position`)?.textContent ?? ''), { timeout: 10_000 }, item);
+  await page.click(`${item} button.play[data-which="encoded"]`);
+  await page.waitForSelector(`${item}[data-playing="encoded"]`);
+  // Switching went on from about a second in, not from the start.
+  assert.match(await page.$eval(`${item} .position`, (node) => node.textContent), /^0:01 \//);
+  await page.click(`${item} button.play[data-which="encoded"]`);
+});
+
+test('the encoded file shows its size, bits per sample and SNR', async () => {
+  const details = await page.$eval('#list [data-name="voice.wav"] .details', (node) => node.textContent);
+  const reference = expected.get('voice.wav').bytes;
+  const samples = 4 * 22050 * 2;
+  assert.match(details, new RegExp(`${((reference.length * 8) / samples).toFixed(2)} bits per sample`));
+  assert.match(details, /SNR \d+\.\d dB/);
+});
+
+test('no request left the page\'s origin', () => {
+  assert.ok(requests.length > 0);
+  const foreign = requests.filter((url) => !url.startsWith(`${server.origin}/`) && !/^(blob|data):/.test(url));
+  assert.deepEqual(foreign, []);
+  // The module and its WebAssembly came from the server, through the worker.
+  assert.ok(server.requested.some((path) => path.endsWith('.wasm')), server.requested.join(' '));
+});
+
+test('a screenshot of the page with its results is saved', async () => {
+  await page.screenshot({ path: screenshotPath, fullPage: true });
+  assert.ok(readFileSync(screenshotPath).length > 10_000);
+});
