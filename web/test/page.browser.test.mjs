@@ -263,6 +263,27 @@ test('no request left the page\'s origin', () => {
   assert.ok(server.requested.some((path) => path.endsWith('.wasm')), server.requested.join(' '));
 });
 
+test('the controls answer the keyboard', async () => {
+  const item = '#list [data-name="SPEECH.ACM"]';
+  await page.focus(`${item} button.play`);
+  await page.keyboard.press('Enter');
+  await page.waitForSelector(`${item}[data-playing]`, { timeout: 10_000 });
+  await page.keyboard.press('Space');
+  await page.waitForFunction((selector) => !document.querySelector(selector).dataset.playing, { timeout: 10_000 }, item);
+  // Tab from the file chooser reaches the next control: nothing between is a trap.
+  await page.focus('#files');
+  await page.keyboard.press('Tab');
+  assert.notEqual(await page.evaluate(() => document.activeElement?.id), 'files');
+});
+
+test('a phone-sized screen needs no sideways scrolling', async () => {
+  await page.setViewport({ width: 360, height: 740 });
+  const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
+  await page.screenshot({ path: screenshotPath.replace(/\.png$/, '-phone.png') });
+  await page.setViewport({ width: 1000, height: 800 });
+  assert.ok(overflow <= 0, `${overflow} px too wide`);
+});
+
 test('a screenshot of the page with its results is saved', async () => {
   await page.screenshot({ path: screenshotPath, fullPage: true });
   assert.ok(readFileSync(screenshotPath).length > 10_000);
