@@ -4,7 +4,7 @@
 //
 // Everything handed back is transferred, not copied; results of the module are copied first
 // (slice) in case they view the module's own memory, which a transfer would take away from it.
-import * as talveco from './talveco/talveco.mjs';
+import * as talveco from './talveco/index.js';
 import { zipSync } from './vendor/fflate.js';
 import { readWav, sixteenBits } from './wav.js';
 import { signalToNoise, peaks, bitsPerSample } from './measure.js';

@@ -9,9 +9,9 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, rmSync, writeFileSync, readdirSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync, readdirSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { dirname, join, resolve } from 'node:path';
+import { basename, dirname, join, relative, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
 import { unzipSync } from 'fflate';
@@ -27,6 +27,7 @@ const SETTLE_MS = 180_000;
 
 const work = mkdtempSync(join(tmpdir(), 'talveco-page-'));
 const inputs = join(work, 'in');
+const album = join(work, 'album');
 const expected = new Map();  // input name -> { output name, bytes } for files that must succeed
 const failing = new Map();  // input name -> what its message must say
 let server;
@@ -43,28 +44,40 @@ function write(name, bytes) {
   return join(inputs, name);
 }
 
+// What the page must offer for a file: the output's name, its place in the zip (beside the
+// input, for files of a chosen folder) and its bytes.
+function expect(path, extension, reference) {
+  const name = basename(path);
+  const output = name.replace(/\.[^.]+$/, extension);
+  const folder = relative(work, dirname(path));
+  const zipName = folder === 'in' ? output : `${folder}/${output}`;
+  expected.set(name, { output, zipName, bytes: readFileSync(reference) });
+}
+
 // Audio the page encodes, and what talveco-encode -q 5 makes of the same file.
-function encodedInput(name, bytes) {
-  const path = write(name, bytes);
+function encodedInput(name, bytes, folder = inputs) {
+  const path = join(folder, name);
+  writeFileSync(path, bytes);
   const reference = join(work, `${name}.ref.acm`);
   run(encodeProgram, ['-q', '5', '-s', '-o', reference, path]);
-  expected.set(name, { output: name.replace(/\.[^.]+$/, '.acm'), bytes: readFileSync(reference) });
+  expect(path, '.acm', reference);
 }
 
 // An ACM file made by talveco-encode, and what talveco-decode makes of it.
-function decodedInput(name, wav, settings) {
+function decodedInput(name, wav, settings, folder = inputs) {
   const source = join(work, `${name}.source.wav`);
   writeFileSync(source, wav);
-  const path = join(inputs, name);
+  const path = join(folder, name);
   run(encodeProgram, [...settings, '-s', '-o', path, source]);
   const reference = join(work, `${name}.ref.wav`);
   run(decodeProgram, ['-s', '-o', reference, path]);
-  expected.set(name, { output: name.replace(/\.[^.]+$/, '.wav'), bytes: readFileSync(reference) });
+  expect(path, '.wav', reference);
   return readFileSync(path);
 }
 
 function makeInputs() {
-  execFileSync('mkdir', ['-p', inputs]);
+  mkdirSync(join(album, 'disc 2'), { recursive: true });
+  mkdirSync(inputs);
   const stereo = { channels: 2, sampleRate: 22050 };
   const mono16k = { channels: 1, sampleRate: 16000 };
   const mono8k = { channels: 1, sampleRate: 8000 };
@@ -89,6 +102,10 @@ function makeInputs() {
   const wav = wavFile(mixture({ ...stereo, seconds: 0.2, seed: 7 }), { ...stereo, format: 'pcm16' });
   write('broken.wav', wav.subarray(0, wav.length - 3));  // ends inside a frame
   failing.set('broken.wav', /middle of a frame/);
+
+  // A chosen folder: its files keep their places in the zip.
+  decodedInput('intro.acm', wavFile(mixture({ ...mono8k, seconds: 0.5, seed: 8 }), { ...mono8k, format: 'pcm16' }), ['-q', '4'], album);
+  encodedInput('outro.wav', wavFile(mixture({ ...mono8k, seconds: 0.5, seed: 9 }), { ...mono8k, format: 'pcm16' }), join(album, 'disc 2'));
 }
 
 async function launch() {
@@ -182,9 +199,10 @@ after(async () => {
 });
 
 test('every chosen file settles: done with its output, or failed with the reason', async () => {
-  const names = readdirSync(inputs).sort();
-  const chooser = await page.$('#files');
-  await chooser.uploadFile(...names.map((name) => join(inputs, name)));
+  const files = readdirSync(inputs).sort();
+  await (await page.$('#files')).uploadFile(...files.map((name) => join(inputs, name)));
+  await (await page.$('#folder')).uploadFile(album);
+  const names = [...files, 'intro.acm', 'outro.wav'].sort();
   await page.waitForFunction(
     (count) => {
       const nodes = [...document.querySelectorAll('#list [data-name]')];
@@ -220,8 +238,8 @@ test('the zip holds every good output and nothing else', async () => {
   await page.click('#download-all');
   const entries = unzipSync(new Uint8Array(await taken));
   const wanted = [...expected.values()];
-  assert.deepEqual(Object.keys(entries).sort(), wanted.map((w) => w.output).sort());
-  for (const { output, bytes } of wanted) assertSameBytes(entries[output], bytes, `zip entry ${output}`);
+  assert.deepEqual(Object.keys(entries).sort(), wanted.map((w) => w.zipName).sort());
+  for (const { zipName, bytes } of wanted) assertSameBytes(entries[zipName], bytes, `zip entry ${zipName}`);
 });
 
 test('an ACM file plays: the audio clock runs and the position moves', async () => {
