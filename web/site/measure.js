@@ -1,26 +1,9 @@
-// What the page shows of a stream: its bits per sample, its SNR against the input and a
-// waveform. The first two are computed as talveco-encode's summary states them.
+// What the page shows of a stream besides the encoder's own report: its bits per sample,
+// computed as talveco-encode's summary states them, and a waveform.
 
 // The whole stream, header included, over the samples of all channels.
 export function bitsPerSample(streamBytes, samples) {
   return samples === 0 ? 0 : (streamBytes * 8) / samples;
-}
-
-// In dB, of the decoded samples against the input; Infinity when they are equal.
-export function signalToNoise(input, decoded) {
-  if (input.length !== decoded.length) {
-    throw new Error(`the stream decodes to ${decoded.length} samples, not the ${input.length} coded`);
-  }
-  let signal = 0;
-  let error = 0;
-  for (let i = 0; i < input.length; i++) {
-    const x = input[i];
-    const e = decoded[i] - x;
-    signal += x * x;
-    error += e * e;
-  }
-  if (error === 0) return Infinity;
-  return 10 * Math.log10(signal / error);
 }
 
 // The lowest and highest sample (of any channel, -1 to 1) in each of `columns` equal stretches

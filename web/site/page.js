@@ -318,9 +318,9 @@ class Page {
 
   async downloadAll() {
     const done = this.items.filter((item) => item.output);
-    const button = $('#download-all');
-    button.disabled = true;
+    $('#download-all').disabled = true;
     $('#summary').textContent = 'Packing the zip…';
+    let outcome;
     try {
       const names = new Set();
       const entries = await Promise.all(done.map(async (item) => ({
@@ -329,12 +329,12 @@ class Page {
       })));
       const { zip } = await this.coder.request({ type: 'zip', entries }, entries.map((e) => e.bytes));
       saveBlob(new Blob([zip], { type: 'application/zip' }), 'talveco.zip');
-      $('#summary').textContent = `Zip of ${done.length} files ready (${sizeText(zip.length)}).`;
+      outcome = `talveco.zip: ${done.length} files, ${sizeText(zip.length)}.`;
     } catch (error) {
-      $('#summary').textContent = `The zip could not be made: ${error.message}`;
-    } finally {
-      this.updateActions();
+      outcome = `The zip could not be made: ${error.message}`;
     }
+    this.updateActions();
+    $('#summary').textContent += ` ${outcome}`;
   }
 
   clear() {

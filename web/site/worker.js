@@ -1,42 +1,68 @@
 // All coding of the page happens here, so that the page stays responsive however long a file
 // is: ACM files are decoded to WAV, other audio is encoded to ACM, and the zip of all outputs is
 // packed. The page sends one file at a time.
-//
-// Everything handed back is transferred, not copied; results of the module are copied first
-// (slice) in case they view the module's own memory, which a transfer would take away from it.
+// Everything handed back is transferred, not copied: the module's results are arrays of their
+// own, never views of its memory.
 import * as talveco from './talveco/index.js';
 import { zipSync } from './vendor/fflate.js';
 import { readWav, sixteenBits } from './wav.js';
-import { signalToNoise, peaks, bitsPerSample } from './measure.js';
+import { peaks, bitsPerSample } from './measure.js';
 
 const WAVEFORM_COLUMNS = 600;
+// Encoder writes of this many frames between progress reports.
+const WRITE_FRAMES = 1 << 16;
 
-function progress(id, fraction, stage) {
-  postMessage({ type: 'progress', id, fraction, stage });
+// A reporter that posts only when the bar would move visibly, not once per chunk.
+function progress(id, stage) {
+  let shown = -1;
+  postMessage({ type: 'progress', id, fraction: null, stage });
+  return (fraction) => {
+    if (fraction - shown < 0.01 && fraction < 1) return;
+    shown = fraction;
+    postMessage({ type: 'progress', id, fraction, stage });
+  };
 }
 
 function describeProblems(problems) {
-  return (problems ?? []).map((problem) =>
-    typeof problem === 'string' ? problem : problem.message ?? JSON.stringify(problem),
-  );
+  return (problems ?? []).map((problem) => problem.message ?? String(problem));
+}
+
+// Decodes chunk by chunk, for the progress bar. The header's count may be far larger than what
+// a damaged file holds, so the buffer grows with what arrives rather than trusting it.
+async function decodeStream(id, input) {
+  const stream = await talveco.decoder(input);
+  const total = stream.frames * stream.channels;
+  const report = progress(id, 'decoding');
+  let samples = new Int16Array(Math.min(total, Math.max(1 << 17, 64 * input.length)));
+  let length = 0;
+  for await (const chunk of stream) {
+    if (length + chunk.length > samples.length) {
+      const larger = new Int16Array(Math.min(total, 2 * samples.length + chunk.length));
+      larger.set(samples);
+      samples = larger;
+    }
+    samples.set(chunk, length);
+    length += chunk.length;
+    report(length / total);
+  }
+  const { channels, sampleRate, levels, rows, problems } = stream;
+  return { channels, sampleRate, levels, rows, problems, samples: length === samples.length ? samples : samples.slice(0, length) };
 }
 
 async function decodeAcm({ id, bytes }) {
   const input = new Uint8Array(bytes);
-  progress(id, null, 'decoding');
-  const decoded = await talveco.decode(input);
-  const frames = decoded.samples.length / decoded.channels;
+  const decoded = await decodeStream(id, input);
   const wav = talveco.toWav(decoded);
   return {
     channels: decoded.channels,
     sampleRate: decoded.sampleRate,
-    frames,
+    frames: decoded.samples.length / decoded.channels,
     levels: decoded.levels,
     rows: decoded.rows,
     bitsPerSample: bitsPerSample(input.length, decoded.samples.length),
     problems: describeProblems(decoded.problems),
     peaks: peaks(decoded.samples, decoded.channels, WAVEFORM_COLUMNS),
-    wav: wav.slice(),
+    wav,
   };
 }
 
@@ -78,14 +104,31 @@ function encoderSettings(input, settings) {
   return { ...base, quality: settings.quality };
 }
 
+// The samples go in by pieces, for the progress bar; the stream does not depend on the pieces.
+// The encoder codes the most once it has them all (the levels must suit the whole sound).
+async function encodeSamples(id, input, settings) {
+  const encoder = await talveco.encoder(encoderSettings(input, settings));
+  try {
+    const report = progress(id, 'reading');
+    const piece = WRITE_FRAMES * input.channels;
+    for (let at = 0; at < input.samples.length; at += piece) {
+      encoder.write(input.samples.subarray(at, at + piece));
+      report(Math.min(1, (at + piece) / input.samples.length));
+    }
+    progress(id, 'encoding');
+    return encoder.finish();
+  } finally {
+    encoder.close();
+  }
+}
+
 async function encodeAudio({ id, source, settings }) {
-  progress(id, null, 'reading');
+  progress(id, 'reading');
   const input = readSource(source);
   if (input.samples.length === 0) throw new Error('it holds no audio');
-  progress(id, null, 'encoding');
-  const acm = await talveco.encode(input.samples, encoderSettings(input, settings));
-  progress(id, null, 'checking');
-  const decoded = await talveco.decode(acm);
+  const encoded = await encodeSamples(id, input, settings);
+  progress(id, 'decoding the result');
+  const decoded = await talveco.decode(encoded.bytes);
   const notes = [...input.notes];
   if (input.clipped > 0) notes.push(`${input.clipped} samples beyond full scale were clipped`);
   if (input.notNumbers > 0) notes.push(`${input.notNumbers} samples that were not numbers were made silent`);
@@ -94,15 +137,15 @@ async function encodeAudio({ id, source, settings }) {
     sampleRate: input.sampleRate,
     frames: input.samples.length / input.channels,
     format: input.format,
-    levels: decoded.levels,
-    rows: decoded.rows,
-    bitsPerSample: bitsPerSample(acm.length, input.samples.length),
-    snr: signalToNoise(input.samples, decoded.samples),
+    levels: encoded.levels,
+    rows: encoded.rows,
+    bitsPerSample: encoded.bitsPerSample,
+    snr: encoded.snrDb,
     peaks: peaks(input.samples, input.channels, WAVEFORM_COLUMNS),
     notes,
-    acm: acm.slice(),
+    acm: encoded.bytes,
     original: input.samples,
-    encoded: decoded.samples.slice(),
+    encoded: decoded.samples,
   };
 }
 
@@ -134,4 +177,3 @@ onmessage = async ({ data }) => {
   }
 };
 
-postMessage({ type: 'ready', version: talveco.version ?? null });
