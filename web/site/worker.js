@@ -5,7 +5,8 @@
 // own, never views of its memory.
 import * as talveco from './talveco/index.js';
 import { zipSync } from './vendor/fflate.js';
-import { readWav, sixteenBits } from './wav.js';
+import { readWav } from './wav.js';
+import { sixteenBitsFromDecoded } from './decoded.js';
 import { peaks, bitsPerSample } from './measure.js';
 
 const WAVEFORM_COLUMNS = 600;
@@ -66,19 +67,6 @@ async function decodeAcm({ id, bytes }) {
   };
 }
 
-// Browser-decoded audio comes as one full-scale Float32Array per channel.
-function interleave(channelData) {
-  const channels = channelData.length;
-  const frames = channelData[0].length;
-  const samples = new Int16Array(frames * channels);
-  const counts = { clipped: 0, notNumbers: 0 };
-  for (let c = 0; c < channels; c++) {
-    const data = channelData[c];
-    for (let f = 0; f < frames; f++) samples[f * channels + c] = sixteenBits(data[f], counts);
-  }
-  return { samples, ...counts };
-}
-
 function readSource(source) {
   if (source.kind === 'wav') {
     const wav = readWav(new Uint8Array(source.bytes));
@@ -86,7 +74,7 @@ function readSource(source) {
     return { ...wav, format };
   }
   if (source.kind === 'pcm') return { ...source, clipped: 0, notNumbers: 0, notes: [] };
-  const { samples, clipped, notNumbers } = interleave(source.channelData);
+  const { samples, clipped, notNumbers } = sixteenBitsFromDecoded(source.channelData);
   return {
     channels: source.channelData.length,
     sampleRate: source.sampleRate,

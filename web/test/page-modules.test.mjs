@@ -10,6 +10,7 @@ import { join } from 'node:path';
 import { readWav, WavError } from '../site/wav.js';
 import { isAcm, isWav, statedRate } from '../site/sniff.js';
 import { bitsPerSample, peaks } from '../site/measure.js';
+import { sixteenBitsFromDecoded } from '../site/decoded.js';
 
 // A WAV file from its parts, so each test states only what it is about.
 function wav({ code = 1, channels = 1, rate = 8000, bits = 16, data, dataSize, before = [], extensible = false }) {
@@ -152,4 +153,29 @@ test('the waveform holds each column\'s lowest and highest sample of any channel
   const columns = [...peaks(samples, 2, 2)].map((v) => Math.round(v * 32768));
   assert.deepEqual(columns, [-200, 100, -16384, 32767]);
   assert.deepEqual([...peaks(Int16Array.of(), 1, 3)], [0, 0, 0, 0, 0, 0]);
+});
+
+test('audio the browser decoded comes back as its 16-bit samples', async (t) => {
+  const ints = [-32768, -16385, -1, 0, 1, 16385, 32767];
+  const scalings = [
+    ['as Chromium scales them (negative by 32768, positive by 32767)', (v) => (v < 0 ? v / 32768 : v / 32767)],
+    ['all by 32768', (v) => v / 32768],
+    ['all by 32767', (v) => v / 32767],
+  ];
+  for (const [name, scale] of scalings) {
+    await t.test(name, () => {
+      const left = Float32Array.from(ints, scale);
+      const right = Float32Array.from(ints.map((v) => -1 - v), scale);
+      const { samples, exact, clipped } = sixteenBitsFromDecoded([left, right]);
+      assert.deepEqual([...samples], ints.flatMap((v) => [v, -1 - v]));
+      assert.equal(exact, true);
+      assert.equal(clipped, 0);
+    });
+  }
+  await t.test('values between the steps (lossy sources) are rounded as floating-point input', () => {
+    const { samples, exact, clipped } = sixteenBitsFromDecoded([Float32Array.of(0.1, -0.1, 1.5, 0.5 / 32768)]);
+    assert.deepEqual([...samples], [3277, -3277, 32767, 1]);
+    assert.equal(exact, false);
+    assert.equal(clipped, 1);
+  });
 });
