@@ -8,16 +8,45 @@ const $ = (selector) => document.querySelector(selector);
 
 // ---- The worker, as a queue of requests answered in turn ----
 
+const WORKER_LOAD_MS = 10_000;
+
 class Coder {
   constructor() {
-    this.worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
+    this.worker = null;
     this.pending = new Map();
     this.nextId = 1;
+  }
+
+  // A module worker whose imports fail to load gets no error event in every browser: one that
+  // has not said it is ready in time counts as failed.
+  start() {
+    this.worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
     this.worker.onmessage = ({ data }) => this.answer(data);
-    this.worker.onerror = (event) => this.failAll(event.message || 'the coding worker could not start');
+    this.worker.onerror = (event) => {
+      event.preventDefault();
+      this.abandon(event.message || 'the coding worker stopped (it ran out of memory, or its code did not load)');
+    };
+    this.loadTimer = setTimeout(
+      () => this.abandon('the page\'s coding module did not load: reload the page'),
+      WORKER_LOAD_MS,
+    );
+  }
+
+  // A worker that failed to load, or died, answers nothing more: the files waiting for it fail
+  // with the reason, and the next request starts a new worker.
+  abandon(message) {
+    clearTimeout(this.loadTimer);
+    this.worker.terminate();
+    this.worker = null;
+    for (const request of this.pending.values()) request.reject(new Error(message));
+    this.pending.clear();
   }
 
   answer(data) {
+    if (data.type === 'ready') {
+      clearTimeout(this.loadTimer);
+      return;
+    }
     const request = this.pending.get(data.id);
     if (!request) return;
     if (data.type === 'progress') {
@@ -29,16 +58,11 @@ class Coder {
     else request.reject(Object.assign(new Error(data.message), { kind: data.kind }));
   }
 
-  // A worker that failed to load answers nothing: every waiting file fails with its reason.
-  failAll(message) {
-    for (const request of this.pending.values()) request.reject(new Error(message));
-    this.pending.clear();
-  }
-
   request(message, transfer = [], onProgress = null) {
     const id = this.nextId++;
     return new Promise((resolve, reject) => {
       this.pending.set(id, { resolve, reject, onProgress });
+      if (!this.worker) this.start();
       this.worker.postMessage({ ...message, id }, transfer);
     });
   }

@@ -165,3 +165,5 @@ onmessage = async ({ data }) => {
   }
 };
 
+// Reached only once every import has loaded.
+postMessage({ type: 'ready' });

@@ -302,6 +302,25 @@ test('a phone-sized screen needs no sideways scrolling', async () => {
   assert.ok(overflow <= 0, `${overflow} px too wide`);
 });
 
+test('files fail with a reason, not hang, when the coding module cannot load', async () => {
+  const broken = await browser.newPage();
+  await broken.setRequestInterception(true);
+  broken.on('request', (request) => (request.url().endsWith('/talveco/index.js') ? request.abort() : request.continue()));
+  try {
+    await broken.goto(`${server.origin}/index.html`, { waitUntil: 'load' });
+    const names = ['music.acm', 'voice.wav'];
+    await (await broken.$('#files')).uploadFile(...names.map((name) => join(inputs, name)));
+    await broken.waitForFunction(
+      () => [...document.querySelectorAll('#list [data-name]')].filter((node) => node.dataset.status === 'failed').length === 2,
+      { timeout: 30_000 },
+    );
+    const texts = await broken.$$eval('#list [data-name]', (nodes) => nodes.map((node) => node.querySelector('.message').textContent));
+    for (const text of texts) assert.match(text, /^Failed: .+/);
+  } finally {
+    await broken.close();
+  }
+});
+
 test('a screenshot of the page with its results is saved', async () => {
   await page.screenshot({ path: screenshotPath, fullPage: true });
   assert.ok(readFileSync(screenshotPath).length > 10_000);
