@@ -3,6 +3,7 @@
 import { isAcm, isWav, statedRate } from './sniff.js';
 import { Player } from './player.js';
 import { drawWaveform } from './waveform.js';
+import { linearCoding } from './wav.js';
 
 const $ = (selector) => document.querySelector(selector);
 
@@ -272,10 +273,10 @@ class Page {
     item.setStatus('done');
   }
 
-  // What the worker encodes: WAV files as bytes (read exactly by the page's own reader), other
-  // audio decoded here by the browser at the rate its header states.
+  // What the worker encodes: WAV files of linear samples as bytes (read exactly by the page's
+  // own reader), other audio decoded here by the browser at the rate its header states.
   async source(item, bytes) {
-    if (isWav(bytes)) return { kind: 'wav', bytes: bytes.buffer };
+    if (isWav(bytes) && linearCoding(bytes)) return { kind: 'wav', bytes: bytes.buffer };
     item.showProgress(null, 'decoding with the browser');
     const rate = statedRate(bytes);
     const buffer = await browserDecode(bytes, rate);

@@ -58,16 +58,46 @@ const MPEG_RATES = {
   2: [22050, 24000, 16000],  // MPEG 2
   0: [11025, 12000, 8000],  // MPEG 2.5
 };
+// Layer III bitrates in kbit/s by index (0: free format, 15: invalid).
+const LAYER3_KBPS = {
+  3: [0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320],
+  2: [0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160],
+};
 
+// A Layer III frame header at `at`: its rate and length in bytes, or null.
+function layer3Frame(bytes, at) {
+  if (at + 4 > bytes.length || bytes[at] !== 0xff || (bytes[at + 1] & 0xe0) !== 0xe0) return null;
+  const version = (bytes[at + 1] >> 3) & 3;
+  const layer = (bytes[at + 1] >> 1) & 3;
+  const bitrateIndex = bytes[at + 2] >> 4;
+  const rateIndex = (bytes[at + 2] >> 2) & 3;
+  if (version === 1 || layer !== 1 || rateIndex === 3 || bitrateIndex === 0 || bitrateIndex === 15) return null;
+  const rate = MPEG_RATES[version][rateIndex];
+  const kbps = LAYER3_KBPS[version === 3 ? 3 : 2][bitrateIndex];
+  const padding = (bytes[at + 2] >> 1) & 1;
+  const length = Math.floor(((version === 3 ? 144000 : 72000) * kbps) / rate) + padding;
+  return { rate, length };
+}
+
+// Two frames in a row, or one that ends the file: one sync pattern alone is too easily found
+// in other data.
 function mpegRate(bytes, start) {
-  const end = Math.min(bytes.length - 3, start + 65536);
+  const end = Math.min(bytes.length, start + 65536);
   for (let at = start; at < end; at++) {
-    if (bytes[at] !== 0xff || (bytes[at + 1] & 0xe0) !== 0xe0) continue;
-    const version = (bytes[at + 1] >> 3) & 3;
-    const layer = (bytes[at + 1] >> 1) & 3;
-    const rateIndex = (bytes[at + 2] >> 2) & 3;
-    if (version === 1 || layer === 0 || rateIndex === 3) continue;
-    return MPEG_RATES[version][rateIndex];
+    const frame = layer3Frame(bytes, at);
+    if (!frame) continue;
+    const next = at + frame.length;
+    if (next === bytes.length || layer3Frame(bytes, next)?.rate === frame.rate) return frame.rate;
+  }
+  return null;
+}
+
+// The fmt chunk's rate: a WAV file the page's reader leaves to the browser (A-law, ADPCM).
+function wavRate(bytes) {
+  for (let at = 12; at + 16 <= bytes.length; ) {
+    const size = littleEndian32(bytes, at + 4);
+    if (startsWith(bytes, ascii('fmt '), at)) return littleEndian32(bytes, at + 12);
+    at += 8 + size + (size & 1);
   }
   return null;
 }
@@ -75,6 +105,7 @@ function mpegRate(bytes, start) {
 // The rate the file's header states, or null where the page cannot tell (the browser's
 // decoder then picks one, and the page says so).
 export function statedRate(bytes) {
+  if (isWav(bytes)) return wavRate(bytes);
   const start = afterId3(bytes);
   if (startsWith(bytes, ascii('fLaC'), start)) return flacRate(bytes, start);
   if (startsWith(bytes, ascii('OggS'))) return oggRate(bytes);

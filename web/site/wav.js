@@ -43,7 +43,9 @@ function readFormat(view, at, size) {
   const integer = code === PCM && [8, 16, 24, 32].includes(format.bits);
   const float = code === IEEE_FLOAT && [32, 64].includes(format.bits);
   if (!integer && !float) {
-    throw new WavError(`its sample format (code ${code}, ${format.bits} bits) is not linear PCM or float`);
+    const error = new WavError(`its sample format (code ${code}, ${format.bits} bits) is not linear PCM or float`);
+    error.otherCoding = true;
+    throw error;
   }
   if (format.channels < 1) throw new WavError('it states no channels');
   if (format.sampleRate < 1) throw new WavError(`${format.sampleRate} Hz: not a sample rate`);
@@ -68,6 +70,18 @@ function findChunks(view) {
   if (fmt === null) throw new WavError('it has no fmt chunk');
   if (data === null) throw new WavError('it has no data chunk');
   return { fmt, data };
+}
+
+// Whether the file's samples are coded in a way this reader takes (linear PCM or float). A file
+// of another coding (A-law, ADPCM) is left to the browser's decoder; any other fault is the
+// reader's to name.
+export function linearCoding(bytes) {
+  try {
+    findChunks(new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength));
+    return true;
+  } catch (error) {
+    return !error.otherCoding;
+  }
 }
 
 // Rounds a full-scale value (-1 to 1) to 16 bits as the encoder's own rounding does.

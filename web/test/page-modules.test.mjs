@@ -7,7 +7,7 @@ import { execFileSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { readWav, WavError } from '../site/wav.js';
+import { linearCoding, readWav, WavError } from '../site/wav.js';
 import { isAcm, isWav, statedRate } from '../site/sniff.js';
 import { bitsPerSample, peaks } from '../site/measure.js';
 import { sixteenBitsFromDecoded } from '../site/decoded.js';
@@ -110,6 +110,14 @@ test('WAV files the reader cannot take are refused with the reason', () => {
   }
 });
 
+test('WAV files of other codings are left to the browser, faulty ones to the reader', () => {
+  assert.equal(linearCoding(wav({ code: 7, bits: 8, data: new Uint8Array(4) })), false);  // mu-law
+  assert.equal(linearCoding(wav({ code: 2, bits: 4, data: new Uint8Array(4) })), false);  // ADPCM
+  assert.equal(linearCoding(wav({ code: 3, bits: 32, data: new Uint8Array(8) })), true);
+  assert.equal(linearCoding(wav({ rate: 0, data: new Uint8Array(4) })), true);
+  assert.equal(linearCoding(new TextEncoder().encode('RIFF\0\0\0\0WAVE')), true);
+});
+
 test('files are told apart by their first bytes, not their names', () => {
   assert.equal(isAcm(new Uint8Array([0x97, 0x28, 0x03, 0x01, 0])), true);
   assert.equal(isAcm(new Uint8Array([0x97, 0x28, 0x03, 0x02, 0])), false);
@@ -128,14 +136,22 @@ test('the rate a compressed file states', async (t) => {
       assert.equal(statedRate(readFileSync(path)), rate);
     });
   }
-  const id3 = [0x49, 0x44, 0x33, 4, 0, 0, 0, 0, 0, 5, 0xff, 0xff, 0xff, 0xff, 0xff];
+  // Layer III frames: a header, then zeros up to the frame's length (from its bitrate and
+  // rate), and the next header.
+  const frames = (header, length, count = 2) =>
+    Array.from({ length: count }, () => [...header, ...new Array(length - 4).fill(0)]).flat();
+  // A tag of 70000 bytes (cover art), its size in 7-bit bytes: more than the search would
+  // look through for a frame.
+  const id3 = [0x49, 0x44, 0x33, 4, 0, 0, 0, 4, 34, 112, ...new Array(70000).fill(0)];
   const cases = [
-    ['MPEG 1 frame', [0xff, 0xfb, 0x90, 0x00], 44100],
-    ['MPEG 2 frame', [0xff, 0xf3, 0x84, 0x00], 24000],
-    ['MPEG 2.5 frame', [0xff, 0xe3, 0x88, 0x00], 8000],
-    // The tag's own 0xff bytes are no frame: the search starts behind it.
-    ['MPEG 1 frame behind an ID3 tag', [...id3, 0xff, 0xfb, 0x94, 0x00], 48000],
+    ['MPEG 1, 128 kbit/s', frames([0xff, 0xfb, 0x90, 0x00], 417), 44100],
+    ['MPEG 2, 64 kbit/s, padded', frames([0xff, 0xf3, 0x86, 0x00], 193), 24000],
+    ['MPEG 2.5, 64 kbit/s', frames([0xff, 0xe3, 0x88, 0x00], 576), 8000],
+    ['a single frame that ends the file', frames([0xff, 0xfb, 0x94, 0x00], 384, 1), 48000],
+    ['behind a large ID3 tag', [...id3, ...frames([0xff, 0xfb, 0x94, 0x00], 384)], 48000],
+    ['a sync pattern with no frame after it', [0xff, 0xfb, 0x90, 0x00, ...new Array(1000).fill(7)], null],
     ['nothing known', [1, 2, 3, 4, 5], null],
+    ['WAV of another coding states its rate in fmt', [...wav({ code: 7, bits: 8, rate: 11025, data: new Uint8Array(8) })], 11025],
   ];
   for (const [name, bytes, rate] of cases) {
     await t.test(name, () => assert.equal(statedRate(new Uint8Array(bytes)), rate));
