@@ -91,6 +91,10 @@ function makeInputs() {
   writeFileSync(flacSource, wavFile(mixture({ ...mono16k, seconds: 1, seed: 4 }), { ...mono16k, format: 'pcm16' }));
   execFileSync('sox', [flacSource, join(inputs, 'tone.flac')]);
   encodedInput('tone.flac', readFileSync(join(inputs, 'tone.flac')));
+  // A WAV of another coding goes through the browser's decoder too, at the rate its header
+  // states.
+  execFileSync('sox', [flacSource, '-e', 'mu-law', join(work, 'mu-law.wav')]);
+  encodedInput('mu-law.wav', readFileSync(join(work, 'mu-law.wav')));
 
   const music = decodedInput('music.acm', wavFile(mixture({ ...stereo, seconds: 3, seed: 5 }), { ...stereo, format: 'pcm16' }), ['-q', '7']);
   decodedInput('SPEECH.ACM', wavFile(mixture({ ...mono8k, seconds: 1.5, seed: 6 }), { ...mono8k, format: 'pcm16' }), ['-b', '24']);
