@@ -23,11 +23,11 @@ export class TalvecoError extends Error {
   readonly code: number;
 }
 
-/** A damaged block, samples decoded from past the end of a cut-short stream,
- *  or a stream that ended before the samples its header announced. */
+/** Damaged blocks (skipped), a file cut short (the samples end with its
+ *  data), or a stream that ended early after damaged blocks. */
 export interface Problem {
   kind: 'DamagedBlocks' | 'Truncated' | 'EndsEarly';
-  /** Blocks skipped, or samples concerned. */
+  /** Blocks skipped, or samples announced but missing. */
   count: number;
   /** In talveco-decode's words. */
   message: string;

@@ -18,9 +18,11 @@ const SAMPLES_PER_BYTE = 64;
 const ENOSYS = 52;
 const TALVECO_E_INVALID_ARGUMENT = 64;
 
-/** A failure: `kind` names it as the C and Python interfaces do ("NotAcmFile",
+/**
+ * A failure: `kind` names it as the C and Python interfaces do ("NotAcmFile",
  *  "OutsideLimits", "PartialFrame", "InvalidArgument", ...; "DamagedBlocks" and
- *  "Truncated" for a strict decode), `message` in the talveco programs' words. */
+ *  "Truncated" for a strict decode), `message` in the talveco programs' words.
+ */
 export class TalvecoError extends Error {
   constructor(kind, message, code = 0) {
     super(message);
@@ -38,17 +40,19 @@ function invalid(message) {
 
 let loading = null;
 
-/** Loads the module once; later calls return the same promise. `source` may
+/**
+ * Loads the module once; later calls return the same promise. `source` may
  *  be the module's bytes, a URL, a Response or a WebAssembly.Module, for
  *  hosts that keep talveco.wasm elsewhere; by default it is read from beside
- *  this file (fetch in browsers, the file system in node). */
+ *  this file (fetch in browsers, the file system in node).
+ */
 export function init(source) {
   if (!loading) {
     loading = instantiate(source).catch((error) => {
-      loading = null; // a failed load may be retried
-      throw error instanceof TalvecoError
-        ? error
-        : new TalvecoError('IoError', `cannot load talveco.wasm: ${error.message ?? error}`);
+      loading = null;  // a failed load may be retried
+      throw error instanceof TalvecoError ?
+          error :
+          new TalvecoError('IoError', `cannot load talveco.wasm: ${error.message ?? error}`);
     });
   }
   return loading;
@@ -59,7 +63,7 @@ async function instantiate(source) {
   const imports = host.imports();
   let result;
   if (source instanceof WebAssembly.Module) {
-    result = { instance: await WebAssembly.instantiate(source, imports) };
+    result = {instance: await WebAssembly.instantiate(source, imports)};
   } else {
     result = await WebAssembly.instantiate(await wasmBytes(source), imports);
   }
@@ -71,7 +75,7 @@ async function wasmBytes(source) {
   if (typeof Response !== 'undefined' && source instanceof Response) return source.arrayBuffer();
   const url = source === undefined ? new URL('talveco.wasm', import.meta.url) : new URL(source);
   if (url.protocol === 'file:') {
-    const { readFile } = await import('node:fs/promises');
+    const {readFile} = await import('node:fs/promises');
     return readFile(url);
   }
   const response = await fetch(url);
@@ -91,8 +95,8 @@ class Host {
   imports() {
     const refuse = () => -ENOSYS;
     const env = new Proxy(
-      { emscripten_notify_memory_growth: () => {}, __call_sighandler: () => {} },
-      { get: (target, name) => target[name] ?? refuse },
+        {emscripten_notify_memory_growth: () => {}, __call_sighandler: () => {}},
+        {get: (target, name) => target[name] ?? refuse},
     );
     const wasi = {
       clock_time_get: (id, precision, out) => {
@@ -112,8 +116,8 @@ class Host {
         throw new TalvecoError('Internal', `talveco.wasm stopped (status ${status})`, 65);
       },
     };
-    const wasiProxy = new Proxy(wasi, { get: (target, name) => target[name] ?? (() => ENOSYS) });
-    return { env, wasi_snapshot_preview1: wasiProxy };
+    const wasiProxy = new Proxy(wasi, {get: (target, name) => target[name] ?? (() => ENOSYS)});
+    return {env, wasi_snapshot_preview1: wasiProxy};
   }
 
   write(iovs, iovsLength, written) {
@@ -137,8 +141,8 @@ class Host {
 
 // The C structures, as the module lays them out (32-bit pointers, 8-byte
 // aligned doubles and 64-bit integers).
-const STREAM_INFO_SIZE = 20; // channels, sample_rate, samples, levels, rows
-const SETTINGS_SIZE = 24; // quality, bitrate_kbps, levels, rows
+const STREAM_INFO_SIZE = 20;  // channels, sample_rate, samples, levels, rows
+const SETTINGS_SIZE = 24;     // quality, bitrate_kbps, levels, rows
 const REPORT_SIZE = 64;
 const SCRATCH_SIZE = 128;
 
@@ -174,9 +178,9 @@ class Codec {
   error(code) {
     const name = this.c.talveco_error_name(code);
     return new TalvecoError(
-      name ? this.string(name) : 'Internal',
-      this.string(this.c.talveco_error_message()),
-      code,
+        name ? this.string(name) : 'Internal',
+        this.string(this.c.talveco_error_message()),
+        code,
     );
   }
 
@@ -223,8 +227,9 @@ class StreamReader {
   constructor(codec, bytes) {
     this.codec = codec;
     const c = codec.c;
-    codec.withCopy(bytes, (pointer, size) =>
-      codec.check(c.talveco_decoder_open_memory(pointer, size, codec.scratch)),
+    codec.withCopy(
+        bytes,
+        (pointer, size) => codec.check(c.talveco_decoder_open_memory(pointer, size, codec.scratch)),
     );
     this.handle = codec.view.getUint32(codec.scratch, true);
     c.talveco_decoder_info(this.handle, codec.scratch);
@@ -241,6 +246,7 @@ class StreamReader {
     this.total = this.frames * this.channels;
     this.delivered = 0;
     this.ended = this.total === 0;
+    this.cutShort = false;  // the data ended before the samples announced
     this.pieceSamples = this.channels * Math.max(1, Math.floor(PIECE_SAMPLES / this.channels));
     this.buffer = 0;
   }
@@ -253,11 +259,19 @@ class StreamReader {
     const want = Math.min(this.pieceSamples, this.total - this.delivered);
     const got = codec.count(codec.c.talveco_decoder_read(this.handle, this.buffer, want));
     let kept = got;
-    if (got < want || this.delivered + got === this.total) {
+    if (got < want || this.delivered + got === this.total) this.ended = true;
+    // Past the end of its data the decoder makes up near silence up to the
+    // count the header announces. A stream cut short ends with its data
+    // here instead, so that a header announcing far more than its file holds
+    // (a 14-byte file may announce an hour) costs neither time nor memory.
+    const {samplesPastEnd} = this.damage();
+    if (samplesPastEnd > 0) {
+      kept -= Math.min(got, samplesPastEnd);
+      this.cutShort = true;
       this.ended = true;
-      // A stream that ends early may end inside a frame.
-      kept -= (this.delivered + got) % this.channels;
     }
+    // A stream that ends early may end inside a frame.
+    if (this.ended) kept -= (this.delivered + kept) % this.channels;
     this.delivered += kept;
     return new Int16Array(codec.c.memory.buffer, this.buffer, kept).slice();
   }
@@ -265,7 +279,7 @@ class StreamReader {
   damage() {
     const codec = this.codec;
     codec.check(
-      codec.c.talveco_decoder_damage(this.handle, codec.scratch, codec.scratch + 8),
+        codec.c.talveco_decoder_damage(this.handle, codec.scratch, codec.scratch + 8),
     );
     const view = codec.view;
     return {
@@ -276,27 +290,24 @@ class StreamReader {
 
   // What went wrong so far, in talveco-decode's words.
   problems() {
-    const { damagedBlocks, samplesPastEnd } = this.damage();
+    const {damagedBlocks} = this.damage();
     const problems = [];
     if (damagedBlocks > 0) {
       problems.push({
         kind: 'DamagedBlocks',
         count: damagedBlocks,
-        message:
-          `${plural(damagedBlocks, 'damaged block')} could not be decoded and ` +
-          `${damagedBlocks === 1 ? 'was' : 'were'} skipped`,
+        message: `${plural(damagedBlocks, 'damaged block')} could not be decoded and ` +
+            `${damagedBlocks === 1 ? 'was' : 'were'} skipped`,
       });
     }
-    if (samplesPastEnd > 0) {
+    if (this.cutShort) {
       problems.push({
         kind: 'Truncated',
-        count: samplesPastEnd,
-        message:
-          `truncated: the last ${plural(samplesPastEnd, 'sample')} ` +
-          'were decoded from past the end of the file',
+        count: this.total - this.delivered,
+        message: `truncated: the file ends after ${this.delivered} of the ${
+            this.total} samples announced`,
       });
-    }
-    if (this.ended && this.delivered < this.total) {
+    } else if (this.ended && this.delivered < this.total) {
       problems.push({
         kind: 'EndsEarly',
         count: this.total - this.delivered,
@@ -309,7 +320,9 @@ class StreamReader {
   // Throws the first problem, for a strict reader.
   refuseDamage() {
     const [first] = this.problems();
-    if (first) throw new TalvecoError(first.kind === 'EndsEarly' ? 'DamagedBlocks' : first.kind, first.message);
+    if (first)
+      throw new TalvecoError(
+          first.kind === 'EndsEarly' ? 'DamagedBlocks' : first.kind, first.message);
   }
 
   info() {
@@ -351,16 +364,17 @@ function describe(value) {
 }
 
 function decodeOptions(options) {
-  if (options === undefined) return { strict: false };
+  if (options === undefined) return {strict: false};
   if (options === null || typeof options !== 'object') {
     throw invalid(`options must be an object, not ${describe(options)}`);
   }
-  return { strict: Boolean(options.strict) };
+  return {strict: Boolean(options.strict)};
 }
 
 async function openReader(bytes) {
   const stream = streamBytes(bytes);
-  return new StreamReader(await codec(), stream);
+  const opened = await codec();
+  return guarded(() => new StreamReader(opened, stream));
 }
 
 /** The stream's header. */
@@ -369,20 +383,23 @@ export async function info(bytes) {
   try {
     return reader.info();
   } finally {
-    reader.close();
+    guarded(() => reader.close());
   }
 }
 
-/** Decodes a whole stream: { channels, sampleRate, samples (interleaved
- *  Int16Array), levels, rows, problems }. A damaged or cut-short stream is
- *  decoded as talveco-decode --keep decodes it, its problems named; with
- *  { strict: true } it fails with a TalvecoError at the first instead. */
+/**
+ * Decodes a whole stream: { channels, sampleRate, samples (interleaved
+ *  Int16Array), levels, rows, problems }. A damaged stream is decoded as
+ *  talveco-decode -F decodes it (damaged blocks skipped), and one cut short
+ *  ends where its data ends; `problems` names both. With { strict: true } it
+ *  fails with a TalvecoError at the first problem instead.
+ */
 export async function decode(bytes, options) {
-  const { strict } = decodeOptions(options);
+  const {strict} = decodeOptions(options);
   const reader = await openReader(bytes);
   try {
     let samples = new Int16Array(
-      Math.min(reader.total, Math.max(reader.pieceSamples, SAMPLES_PER_BYTE * bytes.byteLength)),
+        Math.min(reader.total, Math.max(reader.pieceSamples, SAMPLES_PER_BYTE * bytes.byteLength)),
     );
     let length = 0;
     while (!reader.ended) {
@@ -405,7 +422,7 @@ export async function decode(bytes, options) {
   } catch (error) {
     throw asTalvecoError(error);
   } finally {
-    reader.close();
+    guarded(() => reader.close());
   }
 }
 
@@ -415,15 +432,31 @@ function grown(samples, size) {
   return larger;
 }
 
-// A JavaScript allocation that failed is the library's OutOfMemory.
+// A JavaScript allocation that failed is the library's OutOfMemory. A trap
+// of the module (a fault of the library) leaves its memory in doubt: the
+// next call starts a fresh instance.
 function asTalvecoError(error) {
   if (error instanceof RangeError) {
     return new TalvecoError('OutOfMemory', `Out of memory (${error.message})`, 7);
   }
+  if (error instanceof WebAssembly.RuntimeError) {
+    loading = null;
+    return new TalvecoError('Internal', `talveco.wasm failed: ${error.message}`, 65);
+  }
   return error;
 }
 
-/** A decoder for streams of any length in bounded memory: its header fields
+// Runs `work`, its failures as TalvecoErrors.
+function guarded(work) {
+  try {
+    return work();
+  } catch (error) {
+    throw asTalvecoError(error);
+  }
+}
+
+/**
+ * A decoder for streams of any length in bounded memory: its header fields
  *  (channels, sampleRate, frames, levels, rows, duration) at once, then the
  *  samples as interleaved Int16Array chunks:
  *
@@ -431,9 +464,10 @@ function asTalvecoError(error) {
  *      for await (const chunk of d) play(chunk);
  *      d.problems   // as decode() names them, for what was read so far
  *
- *  Leaving the loop early frees the decoder, as does close(). */
+ *  Leaving the loop early frees the decoder, as does close().
+ */
 export async function decoder(bytes, options) {
-  const { strict } = decodeOptions(options);
+  const {strict} = decodeOptions(options);
   const reader = await openReader(bytes);
   return new ChunkedDecoder(reader, strict);
 }
@@ -446,11 +480,11 @@ class ChunkedDecoder {
     this.problems = [];
   }
 
-  async *[Symbol.asyncIterator]() {
+  async * [Symbol.asyncIterator]() {
     try {
       while (!this.reader.ended) {
-        const chunk = this.reader.read();
-        this.problems = this.reader.problems();
+        const chunk = guarded(() => this.reader.read());
+        this.problems = guarded(() => this.reader.problems());
         if (this.strict) this.reader.refuseDamage();
         if (chunk.length > 0) yield chunk;
       }
@@ -469,19 +503,22 @@ class ChunkedDecoder {
 
 // ---- WAV ----
 
-/** The WAV file talveco-decode writes for a decoded stream: a 44-byte 16-bit
+/**
+ * The WAV file talveco-decode writes for a decoded stream: a 44-byte 16-bit
  *  PCM header and the samples, little-endian. Mono and stereo only, as
- *  talveco-decode writes. */
+ *  talveco-decode writes.
+ */
 export function toWav(decoded) {
   if (decoded === null || typeof decoded !== 'object' || !(decoded.samples instanceof Int16Array)) {
-    throw invalid('toWav takes what decode() returns: { channels, sampleRate, samples: Int16Array }');
+    throw invalid(
+        'toWav takes what decode() returns: { channels, sampleRate, samples: Int16Array }');
   }
-  const { channels, sampleRate, samples } = decoded;
+  const {channels, sampleRate, samples} = decoded;
   if (channels !== 1 && channels !== 2) {
     throw new TalvecoError(
-      'OutsideLimits',
-      `the header states ${channels} channels; only mono and stereo are decoded`,
-      10,
+        'OutsideLimits',
+        `the header states ${channels} channels; only mono and stereo are decoded`,
+        10,
     );
   }
   if (!Number.isInteger(sampleRate) || sampleRate < 1 || sampleRate > UINT32_MAX) {
@@ -500,7 +537,7 @@ export function toWav(decoded) {
   text(8, 'WAVE');
   text(12, 'fmt ');
   view.setUint32(16, 16, true);
-  view.setUint16(20, 1, true); // PCM
+  view.setUint16(20, 1, true);  // PCM
   view.setUint16(22, channels, true);
   view.setUint32(24, sampleRate, true);
   view.setUint32(28, (sampleRate * 2 * channels) >>> 0, true);
@@ -523,19 +560,22 @@ function littleEndian() {
 
 // ---- Encoding ----
 
-function whole(value, name, { min = 0, max = UINT32_MAX } = {}) {
+function whole(value, name, {min = 0, max = UINT32_MAX} = {}) {
   if (typeof value !== 'number' || !Number.isInteger(value)) {
-    throw invalid(`${name} must be a whole number, not ${typeof value === 'number' ? value : describe(value)}`);
+    throw invalid(`${name} must be a whole number, not ${
+        typeof value === 'number' ? value : describe(value)}`);
   }
   if (value < min || value > max) {
-    throw new TalvecoError('OutsideLimits', `${name} must be from ${min} to ${max}, not ${value}`, 10);
+    throw new TalvecoError(
+        'OutsideLimits', `${name} must be from ${min} to ${max}, not ${value}`, 10);
   }
   return value;
 }
 
 function finite(value, name) {
   if (typeof value !== 'number' || !Number.isFinite(value)) {
-    throw invalid(`${name} must be a finite number, not ${typeof value === 'number' ? value : describe(value)}`);
+    throw invalid(`${name} must be a finite number, not ${
+        typeof value === 'number' ? value : describe(value)}`);
   }
   return value;
 }
@@ -546,15 +586,16 @@ function encodeSettings(options) {
   if (options === null || typeof options !== 'object') {
     throw invalid(`encode needs options { channels, sampleRate, ... }, not ${describe(options)}`);
   }
-  const { channels, sampleRate, quality, bitrate, levels, rows } = options;
+  const {channels, sampleRate, quality, bitrate, levels, rows} = options;
   if (quality !== undefined && bitrate !== undefined) {
     throw invalid('quality and bitrate exclude each other: give one');
   }
-  const automatic = (value, name) =>
-    value === undefined || value === 'auto' ? AUTOMATIC : whole(value, name, { max: UINT32_MAX - 1 });
+  const automatic = (value, name) => value === undefined || value === 'auto' ?
+      AUTOMATIC :
+      whole(value, name, {max: UINT32_MAX - 1});
   return {
-    channels: whole(channels, 'channels', { max: UINT32_MAX }),
-    sampleRate: whole(sampleRate, 'sampleRate', { max: UINT32_MAX }),
+    channels: whole(channels, 'channels', {max: UINT32_MAX}),
+    sampleRate: whole(sampleRate, 'sampleRate', {max: UINT32_MAX}),
     quality: quality === undefined ? undefined : finite(quality, 'quality'),
     bitrate: bitrate === undefined ? 0 : finite(bitrate, 'bitrate'),
     levels: automatic(levels, 'levels'),
@@ -562,12 +603,15 @@ function encodeSettings(options) {
   };
 }
 
-/** An encoder that takes interleaved samples in pieces (Int16Array, or
+/**
+ * An encoder that takes interleaved samples in pieces (Int16Array, or
  *  Float32Array/Float64Array at full scale -1..1) and finishes with the
- *  stream and its report. Call close() to give up before finish(). */
+ *  stream and its report. Call close() to give up before finish().
+ */
 export async function encoder(options) {
   const settings = encodeSettings(options);
-  return new StreamWriter(await codec(), settings);
+  const opened = await codec();
+  return guarded(() => new StreamWriter(opened, settings));
 }
 
 class StreamWriter {
@@ -582,7 +626,8 @@ class StreamWriter {
     view.setUint32(at + 16, settings.levels, true);
     view.setUint32(at + 20, settings.rows, true);
     codec.check(
-      c.talveco_encoder_open_memory(settings.channels, settings.sampleRate, at, at + SETTINGS_SIZE),
+        c.talveco_encoder_open_memory(
+            settings.channels, settings.sampleRate, at, at + SETTINGS_SIZE),
     );
     this.handle = codec.view.getUint32(at + SETTINGS_SIZE, true);
     this.channels = settings.channels;
@@ -590,10 +635,16 @@ class StreamWriter {
 
   /** Appends samples: whole frames, interleaved. */
   write(samples) {
+    guarded(() => this.writeSamples(samples));
+  }
+
+  writeSamples(samples) {
     this.refuseClosed();
     if (samples instanceof Int16Array) {
-      this.codec.withCopy(samples, (pointer) =>
-        this.codec.check(this.codec.c.talveco_encoder_write(this.handle, pointer, samples.length)),
+      this.codec.withCopy(
+          samples,
+          (pointer) => this.codec.check(
+              this.codec.c.talveco_encoder_write(this.handle, pointer, samples.length)),
       );
     } else if (samples instanceof Float32Array || samples instanceof Float64Array) {
       this.writeFloats(samples);
@@ -606,21 +657,28 @@ class StreamWriter {
   // that is no whole number of frames is left to the library to refuse.
   writeFloats(samples) {
     const piece = this.channels * Math.max(1, Math.floor(FLOAT_PIECE / this.channels));
-    for (let start = 0; ; start += piece) {
+    for (let start = 0;; start += piece) {
       const part = samples.subarray(start, start + piece);
       const doubles = part instanceof Float64Array ? part : Float64Array.from(part);
-      this.codec.withCopy(doubles, (pointer) =>
-        this.codec.check(
-          this.codec.c.talveco_encoder_write_double(this.handle, pointer, doubles.length),
-        ),
+      this.codec.withCopy(
+          doubles,
+          (pointer) => this.codec.check(
+              this.codec.c.talveco_encoder_write_double(this.handle, pointer, doubles.length),
+              ),
       );
       if (start + piece >= samples.length) return;
     }
   }
 
-  /** Codes the rest: { bytes (the stream, a Uint8Array), snrDb,
-   *  bitsPerSample, levels, rows, samples, clipped, notNumbers }. */
+  /**
+   * Codes the rest: { bytes (the stream, a Uint8Array), snrDb,
+   *  bitsPerSample, levels, rows, samples, clipped, notNumbers }.
+   */
   finish() {
+    return guarded(() => this.finishStream());
+  }
+
+  finishStream() {
     this.refuseClosed();
     const codec = this.codec;
     const c = codec.c;
@@ -643,7 +701,7 @@ class StreamWriter {
       const pointer = codec.view.getUint32(at, true);
       const size = codec.view.getUint32(at + 4, true);
       const bytes = codec.bytes.slice(pointer, pointer + size);
-      return { bytes, ...report };
+      return {bytes, ...report};
     } finally {
       this.close();
     }
@@ -651,7 +709,8 @@ class StreamWriter {
 
   refuseClosed() {
     if (this.handle === 0) {
-      throw new TalvecoError('InvalidCall', 'the encoder is finished or closed and takes no more calls', 12);
+      throw new TalvecoError(
+          'InvalidCall', 'the encoder is finished or closed and takes no more calls', 12);
     }
   }
 
@@ -661,10 +720,12 @@ class StreamWriter {
   }
 }
 
-/** Encodes interleaved samples (Int16Array, or Float32Array at full scale)
+/**
+ * Encodes interleaved samples (Int16Array, or Float32Array at full scale)
  *  to an ACM stream, as talveco-encode encodes them with the same settings:
  *  { channels, sampleRate, quality (0..10, default 5) or bitrate (kbit/s),
- *  levels, rows (default automatic) }. */
+ *  levels, rows (default automatic) }.
+ */
 export async function encode(samples, options) {
   const writer = await encoder(options);
   try {

@@ -2,7 +2,7 @@
 // quiet noise that fades in, the same on every run: an input longer than the
 // encoder keeps in memory before it needs scratch room.
 //   node web/test/make_long_wav.mjs OUT.wav SECONDS
-import { writeFileSync } from 'node:fs';
+import {writeFileSync} from 'node:fs';
 
 const [out, seconds] = process.argv.slice(2);
 const rate = 22050;

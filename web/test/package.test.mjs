@@ -8,16 +8,16 @@
 //                    NAME.native.wav, talveco-decode -F's output for each
 //                    mono or stereo decode stream, and sample.acm/sample.wav
 import assert from 'node:assert/strict';
-import { readFileSync, existsSync } from 'node:fs';
-import { join } from 'node:path';
-import { test, describe } from 'node:test';
-import { pathToFileURL } from 'node:url';
+import {existsSync, readFileSync} from 'node:fs';
+import {join} from 'node:path';
+import {describe, test} from 'node:test';
+import {pathToFileURL} from 'node:url';
 
 const packagePath = process.env.TALVECO_PACKAGE;
 const corpus = process.env.TALVECO_CORPUS;
 if (!packagePath || !corpus) throw new Error('TALVECO_PACKAGE and TALVECO_CORPUS are needed');
 const talveco = await import(pathToFileURL(packagePath).href);
-const { decode, decoder, info, encode, encoder, toWav, TalvecoError } = talveco;
+const {decode, decoder, info, encode, encoder, toWav, TalvecoError} = talveco;
 
 const file = (name) => new Uint8Array(readFileSync(join(corpus, name)));
 const int16 = (name) => {
@@ -30,9 +30,9 @@ const float32 = (name) => {
 };
 
 const rows = readFileSync(join(corpus, 'streams.tsv'), 'utf8')
-  .trim()
-  .split('\n')
-  .map((line) => line.split('\t'));
+                 .trim()
+                 .split('\n')
+                 .map((line) => line.split('\t'));
 const decodeRows = rows.filter((row) => row[0] === 'decode');
 const encodeRows = rows.filter((row) => row[0] === 'encode');
 
@@ -68,23 +68,35 @@ describe('decoding matches the native library and talveco-decode', () => {
   for (const [, name, damaged, pastEnd] of decodeRows) {
     test(name, async () => {
       const stream = file(`${name}.acm`);
-      const expected = int16(`${name}.pcm`);
+      const library = int16(`${name}.pcm`);
       const d = await decode(stream);
       const fields = header(stream);
-      assert.equal(d.channels, Math.max(fields.channels, 1));
+      const channels = Math.max(fields.channels, 1);
+      assert.equal(d.channels, channels);
       assert.equal(d.sampleRate, fields.sampleRate);
       assert.deepEqual([d.levels, d.rows], [fields.levels, fields.rows]);
-      // Whole frames of what the library decodes, as talveco-decode keeps them.
-      const whole = expected.length - (expected.length % d.channels);
-      sameSamples(d.samples, expected.subarray(0, whole), name);
+      // What the library decodes from the data (not what it makes up past
+      // its end), in whole frames as talveco-decode keeps them.
+      const fromData = library.length - Number(pastEnd);
+      const expected = library.subarray(0, fromData - (fromData % channels));
+      sameSamples(d.samples, expected, name);
       const counts = Object.fromEntries(d.problems.map((p) => [p.kind, p.count]));
       assert.equal(counts.DamagedBlocks ?? 0, Number(damaged), 'damaged blocks');
-      assert.equal(counts.Truncated ?? 0, Number(pastEnd), 'samples past the end');
-      // talveco-decode writes mono and stereo at a rate above 0.
+      const announced = fields.samples - (fields.samples % channels);
+      assert.equal(counts.Truncated ?? 0, Number(pastEnd) > 0 ? announced - expected.length : 0);
+      // talveco-decode writes mono and stereo at a rate above 0; its -F output
+      // goes on past the end of a file cut short.
       const native = `${name}.native.wav`;
       const written = [1, 2].includes(fields.channels) && fields.sampleRate > 0;
       assert.equal(existsSync(join(corpus, native)), written, `${native} made by talveco-decode`);
-      if (written) assert.deepEqual(toWav(d), file(native), 'the WAV file talveco-decode writes');
+      if (!written) return;
+      const wav = toWav(d);
+      if (Number(pastEnd) === 0) {
+        assert.deepEqual(wav, file(native), 'the WAV file talveco-decode writes');
+      } else {
+        assert.deepEqual(wav.subarray(8, 36), file(native).subarray(8, 36), 'format');
+        assert.deepEqual(wav.subarray(44), file(native).subarray(44, wav.length), 'samples');
+      }
     });
   }
 
@@ -97,17 +109,33 @@ describe('decoding matches the native library and talveco-decode', () => {
   test('a damaged stream names each problem in the programs words', async () => {
     const damaged = await decode(file('damaged.acm'));
     assert.deepEqual(
-      damaged.problems.map((p) => p.message),
-      ['1 damaged block could not be decoded and was skipped'],
+        damaged.problems.map((p) => p.message),
+        ['1 damaged block could not be decoded and was skipped'],
     );
     const truncated = await decode(file('truncated.acm'));
-    assert.match(truncated.problems[0].message, /^truncated: the last \d+ samples were decoded from past the end/);
+    assert.match(
+        truncated.problems[0].message,
+        /^truncated: the file ends after \d+ of the \d+ samples announced$/);
+  });
+
+  test('a header announcing far more than its file holds costs nothing', async () => {
+    const lie = file('stereo-7x16.acm').slice(0, 14);
+    new DataView(lie.buffer).setUint32(4, 2 ** 30 - 2, true);
+    const started = performance.now();
+    const d = await decode(lie);
+    assert.ok(performance.now() - started < 2000, 'decoded at once');
+    assert.equal(d.samples.length, 0);
+    assert.deepEqual(d.problems.map((p) => [p.kind, p.count]), [['Truncated', 2 ** 30 - 2]]);
+    const chunks = [];
+    for await (const chunk of await decoder(lie)) chunks.push(chunk);
+    assert.deepEqual(chunks, []);
   });
 
   test('strict decoding fails at the first damage', async () => {
-    await rejectsWith(decode(file('damaged.acm'), { strict: true }), 'DamagedBlocks', /damaged block/);
-    await rejectsWith(decode(file('truncated.acm'), { strict: true }), 'Truncated', /truncated/);
-    const whole = await decode(file('wide-15x2.acm'), { strict: true });
+    await rejectsWith(
+        decode(file('damaged.acm'), {strict: true}), 'DamagedBlocks', /damaged block/);
+    await rejectsWith(decode(file('truncated.acm'), {strict: true}), 'Truncated', /truncated/);
+    const whole = await decode(file('wide-15x2.acm'), {strict: true});
     sameSamples(whole.samples, int16('wide-15x2.pcm'), 'a whole stream');
   });
 
@@ -149,11 +177,15 @@ describe('the streaming decoder', () => {
     const d = await decoder(file('damaged-twice.acm'));
     for await (const chunk of d) assert.ok(chunk.length > 0);
     assert.deepEqual(
-      d.problems.map((p) => p.kind),
-      ['DamagedBlocks', 'EndsEarly'],
+        d.problems.map((p) => p.kind),
+        ['DamagedBlocks', 'EndsEarly'],
     );
-    const strict = await decoder(file('damaged.acm'), { strict: true });
-    await rejectsWith((async () => { for await (const chunk of strict) void chunk; })(), 'DamagedBlocks');
+    const strict = await decoder(file('damaged.acm'), {strict: true});
+    await rejectsWith(
+        (async () => {
+          for await (const chunk of strict) void chunk;
+        })(),
+        'DamagedBlocks');
   });
 
   test('leaving the loop early frees the decoder and the module goes on', async () => {
@@ -170,7 +202,7 @@ describe('the streaming decoder', () => {
 });
 
 function settingsOf([, , channels, rate, , quality, bitrate, levels, rows]) {
-  const options = { channels: Number(channels), sampleRate: Number(rate) };
+  const options = {channels: Number(channels), sampleRate: Number(rate)};
   if (quality !== '-') options.quality = Number(quality);
   if (bitrate !== '-') options.bitrate = Number(bitrate);
   if (levels !== '-') options.levels = Number(levels);
@@ -192,7 +224,8 @@ describe('encoding matches talveco-encode byte for byte', () => {
       const settings = settingsOf(row);
       const writer = await encoder(settings);
       const frame = settings.channels;
-      for (let at = 0, step = 7; at < all.length; at += step * frame, step = (step * 5) % 4099 + 1) {
+      for (let at = 0, step = 7; at < all.length;
+           at += step * frame, step = (step * 5) % 4099 + 1) {
         writer.write(all.subarray(at, Math.min(all.length, at + step * frame)));
       }
       const report = writer.finish();
@@ -205,7 +238,7 @@ describe('encoding matches talveco-encode byte for byte', () => {
   }
 
   test('the report counts clipped floats and NaN', async () => {
-    const writer = await encoder({ channels: 1, sampleRate: 8000 });
+    const writer = await encoder({channels: 1, sampleRate: 8000});
     writer.write(new Float32Array([0.5, 1.5, -2, NaN, 0, 0.25, NaN, 0]));
     const report = writer.finish();
     assert.equal(report.clipped, 2);
@@ -216,7 +249,7 @@ describe('encoding matches talveco-encode byte for byte', () => {
 
   test('a stream encoded here decodes to what it was made from, near enough', async () => {
     const input = int16('stereo-q9.pcm');
-    const acm = await encode(input, { channels: 2, sampleRate: 44100, quality: 9 });
+    const acm = await encode(input, {channels: 2, sampleRate: 44100, quality: 9});
     const d = await decode(acm);
     let signal = 0;
     let noise = 0;
@@ -239,59 +272,124 @@ describe('refusals are TalvecoErrors and leave the module working', () => {
     ['a string to decode', () => decode('stereo.acm'), 'InvalidArgument'],
     ['an array to decode', () => decode([0x97, 0x28, 3, 1]), 'InvalidArgument'],
     ['a Float32Array to decode', () => info(new Float32Array(16)), 'InvalidArgument'],
-    ['decode options that are no object', () => decode(file('empty.acm'), 'strict'), 'InvalidArgument'],
+    [
+      'decode options that are no object', () => decode(file('empty.acm'), 'strict'),
+      'InvalidArgument'
+    ],
     ['no encode options', () => encode(stereo), 'InvalidArgument'],
-    ['an array to encode', () => encode([1, 2], { channels: 2, sampleRate: 8000 }), 'InvalidArgument'],
-    ['an Int32Array to encode', () => encode(new Int32Array(4), { channels: 2, sampleRate: 8000 }), 'InvalidArgument'],
-    ['no channels', () => encode(stereo, { sampleRate: 8000 }), 'InvalidArgument'],
-    ['channels as text', () => encode(stereo, { channels: '2', sampleRate: 8000 }), 'InvalidArgument'],
-    ['half a channel', () => encode(stereo, { channels: 1.5, sampleRate: 8000 }), 'InvalidArgument'],
-    ['0 channels', () => encode(stereo, { channels: 0, sampleRate: 8000 }), 'OutsideLimits', /channels/],
-    ['65536 channels', () => encode(stereo, { channels: 65536, sampleRate: 8000 }), 'OutsideLimits'],
-    ['channels that wrap to 2', () => encode(stereo, { channels: 2 ** 32 + 2, sampleRate: 8000 }), 'OutsideLimits'],
-    ['negative channels', () => encode(stereo, { channels: -2, sampleRate: 8000 }), 'OutsideLimits'],
-    ['a rate of 0', () => encode(stereo, { channels: 2, sampleRate: 0 }), 'OutsideLimits', /rate/],
-    ['a rate of 65536', () => encode(stereo, { channels: 2, sampleRate: 65536 }), 'OutsideLimits'],
-    ['a rate that wraps to 8000', () => encode(stereo, { channels: 2, sampleRate: 2 ** 32 + 8000 }), 'OutsideLimits'],
-    ['a rate of NaN', () => encode(stereo, { channels: 2, sampleRate: NaN }), 'InvalidArgument'],
-    ['quality 11', () => encode(stereo, { channels: 2, sampleRate: 8000, quality: 11 }), 'OutsideLimits', /quality/],
-    ['quality -1', () => encode(stereo, { channels: 2, sampleRate: 8000, quality: -1 }), 'OutsideLimits'],
-    ['quality NaN', () => encode(stereo, { channels: 2, sampleRate: 8000, quality: NaN }), 'InvalidArgument'],
-    ['a bitrate below 1 kbit/s', () => encode(stereo, { channels: 2, sampleRate: 8000, bitrate: 0.5 }), 'OutsideLimits'],
-    ['a bitrate beyond 16 bits a value', () => encode(stereo, { channels: 2, sampleRate: 8000, bitrate: 257 }), 'OutsideLimits'],
-    ['quality and bitrate', () => encode(stereo, { channels: 2, sampleRate: 8000, quality: 5, bitrate: 64 }), 'InvalidArgument'],
-    ['16 levels', () => encode(stereo, { channels: 2, sampleRate: 8000, levels: 16 }), 'OutsideLimits', /levels/],
-    ['levels that wrap to automatic', () => encode(stereo, { channels: 2, sampleRate: 8000, levels: 2 ** 32 - 1 }), 'OutsideLimits'],
-    ['0 rows', () => encode(stereo, { channels: 2, sampleRate: 8000, rows: 0 }), 'OutsideLimits', /rows/],
-    ['4096 rows', () => encode(stereo, { channels: 2, sampleRate: 8000, rows: 4096 }), 'OutsideLimits'],
-    ['half a frame', () => encode(new Int16Array(3), { channels: 2, sampleRate: 8000 }), 'PartialFrame'],
-    ['half a frame of floats', () => encode(new Float32Array(3), { channels: 2, sampleRate: 8000 }), 'PartialFrame'],
-    ['WAV of three channels', async () => toWav(await decode(file('three-channels.acm'))), 'OutsideLimits', /only mono and stereo/],
-    ['WAV of no decode', async () => toWav({ channels: 2, sampleRate: 8000, samples: [1, 2] }), 'InvalidArgument'],
+    [
+      'an array to encode', () => encode([1, 2], {channels: 2, sampleRate: 8000}), 'InvalidArgument'
+    ],
+    [
+      'an Int32Array to encode', () => encode(new Int32Array(4), {channels: 2, sampleRate: 8000}),
+      'InvalidArgument'
+    ],
+    ['no channels', () => encode(stereo, {sampleRate: 8000}), 'InvalidArgument'],
+    [
+      'channels as text', () => encode(stereo, {channels: '2', sampleRate: 8000}), 'InvalidArgument'
+    ],
+    ['half a channel', () => encode(stereo, {channels: 1.5, sampleRate: 8000}), 'InvalidArgument'],
+    [
+      '0 channels', () => encode(stereo, {channels: 0, sampleRate: 8000}), 'OutsideLimits',
+      /channels/
+    ],
+    ['65536 channels', () => encode(stereo, {channels: 65536, sampleRate: 8000}), 'OutsideLimits'],
+    [
+      'channels that wrap to 2', () => encode(stereo, {channels: 2 ** 32 + 2, sampleRate: 8000}),
+      'OutsideLimits'
+    ],
+    ['negative channels', () => encode(stereo, {channels: -2, sampleRate: 8000}), 'OutsideLimits'],
+    ['a rate of 0', () => encode(stereo, {channels: 2, sampleRate: 0}), 'OutsideLimits', /rate/],
+    ['a rate of 65536', () => encode(stereo, {channels: 2, sampleRate: 65536}), 'OutsideLimits'],
+    [
+      'a rate that wraps to 8000', () => encode(stereo, {channels: 2, sampleRate: 2 ** 32 + 8000}),
+      'OutsideLimits'
+    ],
+    ['a rate of NaN', () => encode(stereo, {channels: 2, sampleRate: NaN}), 'InvalidArgument'],
+    [
+      'quality 11', () => encode(stereo, {channels: 2, sampleRate: 8000, quality: 11}),
+      'OutsideLimits', /quality/
+    ],
+    [
+      'quality -1', () => encode(stereo, {channels: 2, sampleRate: 8000, quality: -1}),
+      'OutsideLimits'
+    ],
+    [
+      'quality NaN', () => encode(stereo, {channels: 2, sampleRate: 8000, quality: NaN}),
+      'InvalidArgument'
+    ],
+    [
+      'a bitrate below 1 kbit/s',
+      () => encode(stereo, {channels: 2, sampleRate: 8000, bitrate: 0.5}), 'OutsideLimits'
+    ],
+    [
+      'a bitrate beyond 16 bits a value',
+      () => encode(stereo, {channels: 2, sampleRate: 8000, bitrate: 257}), 'OutsideLimits'
+    ],
+    [
+      'quality and bitrate',
+      () => encode(stereo, {channels: 2, sampleRate: 8000, quality: 5, bitrate: 64}),
+      'InvalidArgument'
+    ],
+    [
+      '16 levels', () => encode(stereo, {channels: 2, sampleRate: 8000, levels: 16}),
+      'OutsideLimits', /levels/
+    ],
+    [
+      'levels that wrap to automatic',
+      () => encode(stereo, {channels: 2, sampleRate: 8000, levels: 2 ** 32 - 1}), 'OutsideLimits'
+    ],
+    [
+      '0 rows', () => encode(stereo, {channels: 2, sampleRate: 8000, rows: 0}), 'OutsideLimits',
+      /rows/
+    ],
+    [
+      '4096 rows', () => encode(stereo, {channels: 2, sampleRate: 8000, rows: 4096}),
+      'OutsideLimits'
+    ],
+    [
+      'half a frame', () => encode(new Int16Array(3), {channels: 2, sampleRate: 8000}),
+      'PartialFrame'
+    ],
+    [
+      'half a frame of floats', () => encode(new Float32Array(3), {channels: 2, sampleRate: 8000}),
+      'PartialFrame'
+    ],
+    [
+      'WAV of three channels', async () => toWav(await decode(file('three-channels.acm'))),
+      'OutsideLimits', /only mono and stereo/
+    ],
+    [
+      'WAV of no decode', async () => toWav({channels: 2, sampleRate: 8000, samples: [1, 2]}),
+      'InvalidArgument'
+    ],
   ];
   for (const [what, call, kind, pattern] of cases) {
     test(what, () => rejectsWith(call(), kind, pattern));
   }
 
   test('a finished encoder takes no more calls', async () => {
-    const writer = await encoder({ channels: 1, sampleRate: 8000 });
+    const writer = await encoder({channels: 1, sampleRate: 8000});
     writer.write(new Int16Array(100));
     writer.finish();
-    assert.throws(() => writer.write(new Int16Array(2)), (e) => e instanceof TalvecoError && e.kind === 'InvalidCall');
-    assert.throws(() => writer.finish(), (e) => e instanceof TalvecoError && e.kind === 'InvalidCall');
+    assert.throws(
+        () => writer.write(new Int16Array(2)),
+        (e) => e instanceof TalvecoError && e.kind === 'InvalidCall');
+    assert.throws(
+        () => writer.finish(), (e) => e instanceof TalvecoError && e.kind === 'InvalidCall');
   });
 
   test('a failed encoder fails every later call', async () => {
-    const writer = await encoder({ channels: 2, sampleRate: 8000 });
+    const writer = await encoder({channels: 2, sampleRate: 8000});
     assert.throws(() => writer.write(new Int16Array(3)), (e) => e.kind === 'PartialFrame');
     assert.throws(() => writer.write(new Int16Array(2)), (e) => e.kind === 'FailedEarlier');
     writer.close();
   });
 
   test('after every refusal the module still decodes and encodes', async () => {
-    const d = await decode(file('stereo-7x16.acm'));
-    sameSamples(d.samples, int16('stereo-7x16.pcm'), 'after the refusals');
-    const acm = await encode(int16('speech-default.pcm'), { channels: 1, sampleRate: 22050 });
+    const d = await decode(file('wide-15x2.acm'));
+    sameSamples(d.samples, int16('wide-15x2.pcm'), 'after the refusals');
+    const acm = await encode(int16('speech-default.pcm'), {channels: 1, sampleRate: 22050});
     assert.deepEqual(acm, file('speech-default.acm'));
   });
 });
@@ -304,7 +402,7 @@ describe('a long input, beyond what the encoder keeps in memory', () => {
   };
 
   test('encodes as talveco-encode -q 5', async () => {
-    const acm = await encode(input(), { channels: 2, sampleRate: 22050, quality: 5 });
+    const acm = await encode(input(), {channels: 2, sampleRate: 22050, quality: 5});
     assert.deepEqual(acm, file('long.acm'));
   });
 
