@@ -143,8 +143,7 @@ class FileItem {
     this.canvas.hidden = true;
   }
 
-  offerDownload(bytes, name, type, label) {
-    const blob = new Blob([bytes], { type });
+  offerDownload(blob, name, label) {
     const link = element('a', { href: URL.createObjectURL(blob), download: name, textContent: label });
     this.output = { name, blob };
     this.controls.append(link);
@@ -259,17 +258,17 @@ class Page {
     drawWaveform(item.canvas, result.peaks);
     item.canvas.setAttribute('aria-label', `Waveform of ${item.file.name}`);
     const wavName = `${baseName(item.file.name)}.wav`;
-    const sound = () => ({ kind: 'wav', bytes: result.wav });
+    const sound = async () => ({ kind: 'wav', bytes: new Uint8Array(await result.wav.arrayBuffer()) });
     this.addPlayButton(item, 'Play', 'decoded', sound);
     if (result.problems.length > 0) {
       // As talveco-decode does, a damaged file counts as failed; what could be decoded is
       // still offered, as its -F keeps it.
       item.setStatus('failed', `Failed: damaged: ${result.problems.join('; ')}`);
-      item.offerDownload(result.wav, wavName, 'audio/wav', 'Download what could be decoded (WAV)');
+      item.offerDownload(result.wav, wavName, 'Download what could be decoded (WAV)');
       item.output = null;  // not in the zip of good outputs
       return;
     }
-    item.offerDownload(result.wav, wavName, 'audio/wav', `Download ${wavName}`);
+    item.offerDownload(result.wav, wavName, `Download ${wavName}`);
     item.setStatus('done');
   }
 
@@ -306,7 +305,7 @@ class Page {
     const setting = settings.bitrate !== undefined ? `${settings.bitrate} kbit/s` : `quality ${settings.quality}`;
     item.details.textContent = [
       `${duration(result.frames / result.sampleRate)} · ${channelsText(result.channels)} · ${result.sampleRate} Hz`,
-      `ACM at ${setting}: ${sizeText(result.acm.length)}, ${result.bitsPerSample.toFixed(2)} bits per sample, SNR ${snrText(result.snr)}`,
+      `ACM at ${setting}: ${sizeText(result.acm.size)}, ${result.bitsPerSample.toFixed(2)} bits per sample, SNR ${snrText(result.snr)}`,
     ].join(' — ');
     drawWaveform(item.canvas, result.peaks);
     item.canvas.setAttribute('aria-label', `Waveform of ${item.file.name}`);
@@ -314,7 +313,7 @@ class Page {
     this.addPlayButton(item, 'Play original', 'original', pcm(result.original));
     this.addPlayButton(item, 'Play encoded', 'encoded', pcm(result.encoded));
     const acmName = `${baseName(item.file.name)}.acm`;
-    item.offerDownload(result.acm, acmName, 'application/octet-stream', `Download ${acmName}`);
+    item.offerDownload(result.acm, acmName, `Download ${acmName}`);
     const again = element('button', { type: 'button', textContent: 'Encode again with the current setting' });
     again.addEventListener('click', () => {
       const next = this.settings();
@@ -353,8 +352,8 @@ class Page {
         bytes: await item.output.blob.arrayBuffer(),
       })));
       const { zip } = await this.coder.request({ type: 'zip', entries }, entries.map((e) => e.bytes));
-      saveBlob(new Blob([zip], { type: 'application/zip' }), 'talveco.zip');
-      outcome = `talveco.zip: ${done.length} files, ${sizeText(zip.length)}.`;
+      saveBlob(zip, 'talveco.zip');
+      outcome = `talveco.zip: ${done.length} files, ${sizeText(zip.size)}.`;
     } catch (error) {
       outcome = `The zip could not be made: ${error.message}`;
     }

@@ -57,7 +57,7 @@ export class Player {
     try {
       const context = this.audio();
       await context.resume();
-      if (!this.buffers.has(button)) this.buffers.set(button, toAudioBuffer(context, soundOf(describe())));
+      if (!this.buffers.has(button)) this.buffers.set(button, toAudioBuffer(context, soundOf(await describe())));
       this.start(node, button, this.buffers.get(button), resumeAt);
     } catch (error) {
       node.querySelector('.message').textContent = `Cannot play: ${error.message}`;

@@ -2,7 +2,8 @@
 // is: ACM files are decoded to WAV, other audio is encoded to ACM, and the zip of all outputs is
 // packed. The page sends one file at a time.
 // Everything handed back is transferred, not copied: the module's results are arrays of their
-// own, never views of its memory.
+// own, never views of its memory. Outputs go back as Blobs, made here: a Blob of a long file
+// takes the browser a while to store, and the page must not stop for it.
 import * as talveco from './talveco/index.js';
 import { zipSync } from './vendor/fflate.js';
 import { readWav } from './wav.js';
@@ -63,7 +64,7 @@ async function decodeAcm({ id, bytes }) {
     bitsPerSample: bitsPerSample(input.length, decoded.samples.length),
     problems: describeProblems(decoded.problems),
     peaks: peaks(decoded.samples, decoded.channels, WAVEFORM_COLUMNS),
-    wav,
+    wav: new Blob([wav], { type: 'audio/wav' }),
   };
 }
 
@@ -131,7 +132,7 @@ async function encodeAudio({ id, source, settings }) {
     snr: encoded.snrDb,
     peaks: peaks(input.samples, input.channels, WAVEFORM_COLUMNS),
     notes,
-    acm: encoded.bytes,
+    acm: new Blob([encoded.bytes], { type: 'application/octet-stream' }),
     original: input.samples,
     encoded: decoded.samples,
   };
@@ -140,7 +141,7 @@ async function encodeAudio({ id, source, settings }) {
 function zipOutputs({ entries }) {
   const files = {};
   for (const { name, bytes } of entries) files[name] = [new Uint8Array(bytes), { level: 0 }];
-  return { zip: zipSync(files) };
+  return { zip: new Blob([zipSync(files)], { type: 'application/zip' }) };
 }
 
 const handlers = { acm: decodeAcm, encode: encodeAudio, zip: zipOutputs };
