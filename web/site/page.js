@@ -358,7 +358,7 @@ class Page {
       outcome = `The zip could not be made: ${error.message}`;
     }
     this.updateActions();
-    $('#summary').textContent += ` ${outcome}`;
+    $('#summary').textContent += `. ${outcome}`;
   }
 
   clear() {
