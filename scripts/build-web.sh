@@ -72,13 +72,7 @@ pack_package() {
 
 # The page's own files, its npm libraries and the module, as web/site puts them together.
 assemble_site() {
-    if [ -f "$root/web/site/assemble.sh" ]; then
-        bash "$root/web/site/assemble.sh" "$out/site" "$out/package" >&2
-    else
-        rm -rf "$out/site"
-        mkdir -p "$out/site/talveco"
-        cp "$out"/package/{index.js,talveco.wasm} "$out/site/talveco/"
-    fi
+    bash "$root/web/site/assemble.sh" "$out/site" "$out/package" >&2
 }
 
 install_missing

@@ -57,3 +57,28 @@ mkdir -p "$out/unpacked"
 tar -xzf "$out/talveco-$version.tgz" -C "$out/unpacked"
 TALVECO_PACKAGE=$out/unpacked/package/index.js TALVECO_CORPUS=$corpus \
     node --test "$root/web/test/package.test.mjs"
+
+# The page in headless Chromium (Debian's, driven by puppeteer-core from npm),
+# against the same native programs; sox makes its FLAC input.
+install_page_needs() {
+    local packages=()
+    command -v chromium >/dev/null || packages+=(chromium)
+    command -v sox >/dev/null || packages+=(sox)
+    [ ${#packages[@]} -gt 0 ] || return 0
+    echo "installing ${packages[*]}" >&2
+    local as_root=()
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || {
+            echo "as root: apt-get install ${packages[*]}" >&2
+            exit 1
+        }
+        as_root=(sudo)
+    fi
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${packages[@]}" \
+        </dev/null >&2
+}
+install_page_needs
+(cd "$root/web/test" && npm ci --no-audit --no-fund --loglevel=error)
+TALVECO_SITE=$site TALVECO_DECODE=$decoder TALVECO_ENCODE=$encoder TALVECO_SCREENSHOT=$out/page.png \
+    node --test "$root/web/test/page-modules.test.mjs" "$root/web/test/page.browser.test.mjs"
