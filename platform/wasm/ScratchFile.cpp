@@ -14,6 +14,12 @@
 
 namespace talveco {
 
+// No folder holds scratch data here; the name only shows in messages about
+// a scratch file, which this build never makes.
+std::string temporaryDirectory() {
+    return "memory";
+}
+
 ScratchFile::ScratchFile(std::string directory) : directory_(std::move(directory)) {}
 
 ScratchFile::~ScratchFile() = default;
