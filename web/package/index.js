@@ -20,8 +20,8 @@ const TALVECO_E_INVALID_ARGUMENT = 64;
 
 /**
  * A failure: `kind` names it as the C and Python interfaces do ("NotAcmFile",
- *  "OutsideLimits", "PartialFrame", "InvalidArgument", ...; "DamagedBlocks" and
- *  "Truncated" for a strict decode), `message` in the talveco programs' words.
+ * "OutsideLimits", "PartialFrame", "InvalidArgument", ...; "DamagedBlocks" and
+ * "Truncated" for a strict decode), `message` in the talveco programs' words.
  */
 export class TalvecoError extends Error {
   constructor(kind, message, code = 0) {
@@ -42,9 +42,9 @@ let loading = null;
 
 /**
  * Loads the module once; later calls return the same promise. `source` may
- *  be the module's bytes, a URL, a Response or a WebAssembly.Module, for
- *  hosts that keep talveco.wasm elsewhere; by default it is read from beside
- *  this file (fetch in browsers, the file system in node).
+ * be the module's bytes, a URL, a Response or a WebAssembly.Module, for
+ * hosts that keep talveco.wasm elsewhere; by default it is read from beside
+ * this file (fetch in browsers, the file system in node).
  */
 export function init(source) {
   if (!loading) {
@@ -73,9 +73,13 @@ async function instantiate(source) {
 async function wasmBytes(source) {
   if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) return source;
   if (typeof Response !== 'undefined' && source instanceof Response) return source.arrayBuffer();
-  const url = source === undefined ? new URL('talveco.wasm', import.meta.url) : new URL(source);
+  const base = globalThis.location?.href ?? import.meta.url;
+  const url =
+      source === undefined ? new URL('talveco.wasm', import.meta.url) : new URL(source, base);
   if (url.protocol === 'file:') {
-    const {readFile} = await import('node:fs/promises');
+    // Reached in node only; bundlers for the browser are told to leave it.
+    const {readFile} =
+        await import(/* webpackIgnore: true */ /* @vite-ignore */ 'node:fs/promises');
     return readFile(url);
   }
   const response = await fetch(url);
@@ -100,7 +104,9 @@ class Host {
     );
     const wasi = {
       clock_time_get: (id, precision, out) => {
-        const nanoseconds = BigInt(Math.round(performance.now() * 1e6));
+        // Clock 0 is the wall clock; the others count from any start.
+        const milliseconds = id === 0 ? Date.now() : performance.now();
+        const nanoseconds = BigInt(Math.round(milliseconds * 1e6));
         new DataView(this.memory.buffer).setBigUint64(out >>> 0, nanoseconds, true);
         return 0;
       },
@@ -139,11 +145,11 @@ class Host {
 
 // ---- The module's C interface ----
 
-// The C structures, as the module lays them out (32-bit pointers, 8-byte
-// aligned doubles and 64-bit integers).
-const STREAM_INFO_SIZE = 20;  // channels, sample_rate, samples, levels, rows
-const SETTINGS_SIZE = 24;     // quality, bitrate_kbps, levels, rows
-const REPORT_SIZE = 64;
+// The C structures are read and written where the module lays them out
+// (32-bit pointers, 8-byte aligned doubles and 64-bit integers), in one
+// scratch block for the structures and handles the calls fill in: the
+// encoder settings take its first 24 bytes, the report 56.
+const SETTINGS_SIZE = 24;  // quality, bitrate_kbps, levels, rows
 const SCRATCH_SIZE = 128;
 
 class Codec {
@@ -251,7 +257,8 @@ class StreamReader {
     this.buffer = 0;
   }
 
-  // The next piece of samples (a fresh Int16Array), empty at the end.
+  // The next piece of samples, empty at the end: a view of the module's
+  // memory, valid until the next call into the module.
   read() {
     if (this.ended) return new Int16Array(0);
     const codec = this.codec;
@@ -273,7 +280,7 @@ class StreamReader {
     // A stream that ends early may end inside a frame.
     if (this.ended) kept -= (this.delivered + kept) % this.channels;
     this.delivered += kept;
-    return new Int16Array(codec.c.memory.buffer, this.buffer, kept).slice();
+    return new Int16Array(codec.c.memory.buffer, this.buffer, kept);
   }
 
   damage() {
@@ -389,10 +396,10 @@ export async function info(bytes) {
 
 /**
  * Decodes a whole stream: { channels, sampleRate, samples (interleaved
- *  Int16Array), levels, rows, problems }. A damaged stream is decoded as
- *  talveco-decode -F decodes it (damaged blocks skipped), and one cut short
- *  ends where its data ends; `problems` names both. With { strict: true } it
- *  fails with a TalvecoError at the first problem instead.
+ * Int16Array), levels, rows, problems }. A damaged stream is decoded as
+ * talveco-decode -F decodes it (damaged blocks skipped), and one cut short
+ * ends where its data ends; `problems` names both. With { strict: true } it
+ * fails with a TalvecoError at the first problem instead.
  */
 export async function decode(bytes, options) {
   const {strict} = decodeOptions(options);
@@ -404,12 +411,12 @@ export async function decode(bytes, options) {
     let length = 0;
     while (!reader.ended) {
       const piece = reader.read();
-      if (strict) reader.refuseDamage();
       if (length + piece.length > samples.length) {
         samples = grown(samples, Math.min(reader.total, 2 * samples.length + piece.length));
       }
       samples.set(piece, length);
       length += piece.length;
+      if (strict) reader.refuseDamage();
     }
     return {
       channels: reader.channels,
@@ -457,14 +464,14 @@ function guarded(work) {
 
 /**
  * A decoder for streams of any length in bounded memory: its header fields
- *  (channels, sampleRate, frames, levels, rows, duration) at once, then the
- *  samples as interleaved Int16Array chunks:
+ * (channels, sampleRate, frames, levels, rows, duration) at once, then the
+ * samples as interleaved Int16Array chunks:
  *
  *      const d = await decoder(bytes);
  *      for await (const chunk of d) play(chunk);
  *      d.problems   // as decode() names them, for what was read so far
  *
- *  Leaving the loop early frees the decoder, as does close().
+ * Leaving the loop early frees the decoder, as does close().
  */
 export async function decoder(bytes, options) {
   const {strict} = decodeOptions(options);
@@ -483,7 +490,7 @@ class ChunkedDecoder {
   async * [Symbol.asyncIterator]() {
     try {
       while (!this.reader.ended) {
-        const chunk = guarded(() => this.reader.read());
+        const chunk = guarded(() => this.reader.read().slice());
         this.problems = guarded(() => this.reader.problems());
         if (this.strict) this.reader.refuseDamage();
         if (chunk.length > 0) yield chunk;
@@ -505,8 +512,8 @@ class ChunkedDecoder {
 
 /**
  * The WAV file talveco-decode writes for a decoded stream: a 44-byte 16-bit
- *  PCM header and the samples, little-endian. Mono and stereo only, as
- *  talveco-decode writes.
+ * PCM header and the samples, little-endian. Mono and stereo only, as
+ * talveco-decode writes.
  */
 export function toWav(decoded) {
   if (decoded === null || typeof decoded !== 'object' || !(decoded.samples instanceof Int16Array)) {
@@ -605,8 +612,8 @@ function encodeSettings(options) {
 
 /**
  * An encoder that takes interleaved samples in pieces (Int16Array, or
- *  Float32Array/Float64Array at full scale -1..1) and finishes with the
- *  stream and its report. Call close() to give up before finish().
+ * Float32Array/Float64Array at full scale -1..1) and finishes with the
+ * stream and its report. Call close() to give up before finish().
  */
 export async function encoder(options) {
   const settings = encodeSettings(options);
@@ -672,7 +679,7 @@ class StreamWriter {
 
   /**
    * Codes the rest: { bytes (the stream, a Uint8Array), snrDb,
-   *  bitsPerSample, levels, rows, samples, clipped, notNumbers }.
+   * bitsPerSample, levels, rows, samples, clipped, notNumbers }.
    */
   finish() {
     return guarded(() => this.finishStream());
@@ -722,9 +729,9 @@ class StreamWriter {
 
 /**
  * Encodes interleaved samples (Int16Array, or Float32Array at full scale)
- *  to an ACM stream, as talveco-encode encodes them with the same settings:
- *  { channels, sampleRate, quality (0..10, default 5) or bitrate (kbit/s),
- *  levels, rows (default automatic) }.
+ * to an ACM stream, as talveco-encode encodes them with the same settings:
+ * { channels, sampleRate, quality (0..10, default 5) or bitrate (kbit/s),
+ * levels, rows (default automatic) }.
  */
 export async function encode(samples, options) {
   const writer = await encoder(options);

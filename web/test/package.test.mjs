@@ -419,3 +419,34 @@ describe('a long input, beyond what the encoder keeps in memory', () => {
     assert.equal(at, native.length);
   });
 });
+
+describe('loading the module', () => {
+  // A second instance of the package's module, loaded before any call.
+  const fresh = (tag) => import(`${pathToFileURL(packagePath).href}?${tag}`);
+  const wasm = new URL('talveco.wasm', pathToFileURL(packagePath));
+
+  test('a module that will not load is an IoError, and a later load may succeed', async () => {
+    const second = await fresh('failing-load');
+    await assert.rejects(second.init(new Uint8Array([0, 97, 115, 109, 9, 9])), (error) => {
+      assert.ok(error instanceof second.TalvecoError);
+      assert.equal(error.kind, 'IoError');
+      assert.match(error.message, /cannot load talveco.wasm/);
+      return true;
+    });
+    await second.init(new Uint8Array(readFileSync(wasm)));
+    const d = await second.decode(file('mono-0x1.acm'));
+    sameSamples(d.samples, int16('mono-0x1.pcm'), 'after a failed load');
+  });
+
+  test('the module may be given as a URL or a compiled WebAssembly.Module', async () => {
+    const byUrl = await fresh('by-url');
+    await byUrl.init(wasm);
+    assert.equal(
+        await byUrl.version(),
+        JSON.parse(readFileSync(new URL('package.json', pathToFileURL(packagePath)), 'utf8'))
+            .version);
+    const byModule = await fresh('by-module');
+    await byModule.init(new WebAssembly.Module(readFileSync(wasm)));
+    assert.equal((await byModule.info(file('wide-15x2.acm'))).levels, 15);
+  });
+});
