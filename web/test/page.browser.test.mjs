@@ -306,6 +306,29 @@ test('a phone-sized screen needs no sideways scrolling', async () => {
   assert.ok(overflow <= 0, `${overflow} px too wide`);
 });
 
+test('files and folders dropped on the page are taken, folders with all they hold', async () => {
+  const dropped = await browser.newPage();
+  try {
+    await dropped.goto(`${server.origin}/index.html`, { waitUntil: 'load' });
+    const box = await (await dropped.$('#drop')).boundingBox();
+    const at = { x: box.x + box.width / 2, y: box.y + box.height / 2 };
+    const data = { items: [], files: [album, join(inputs, 'music.acm')], dragOperationsMask: 1 };
+    const input = await dropped.createCDPSession();
+    for (const type of ['dragEnter', 'dragOver', 'drop']) await input.send('Input.dispatchDragEvent', { type, ...at, data });
+    await dropped.waitForFunction(
+      () => {
+        const nodes = [...document.querySelectorAll('#list [data-name]')];
+        return nodes.length === 3 && nodes.every((node) => node.dataset.status === 'done');
+      },
+      { timeout: 30_000 },
+    );
+    const paths = await dropped.$$eval('#list [data-name] h3', (nodes) => nodes.map((node) => node.textContent));
+    assert.deepEqual(paths.sort(), ['album/disc 2/outro.wav', 'album/intro.acm', 'music.acm']);
+  } finally {
+    await dropped.close();
+  }
+});
+
 test('files fail with a reason, not hang, when the coding module cannot load', async () => {
   const broken = await browser.newPage();
   await broken.setRequestInterception(true);
