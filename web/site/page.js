@@ -314,7 +314,7 @@ class Page {
     this.addPlayButton(item, 'Play encoded', 'encoded', pcm(result.encoded));
     const acmName = `${baseName(item.file.name)}.acm`;
     item.offerDownload(result.acm, acmName, `Download ${acmName}`);
-    const again = element('button', { type: 'button', textContent: 'Encode again with the current setting' });
+    const again = element('button', { type: 'button', className: 'again', textContent: 'Encode again with the current setting' });
     again.addEventListener('click', () => {
       const next = this.settings();
       item.setStatus('working', 'Waiting…');

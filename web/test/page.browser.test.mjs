@@ -277,6 +277,25 @@ test('the encoded file shows its size, bits per sample and SNR', async () => {
   assert.match(details, /SNR \d+\.\d dB/);
 });
 
+test('an encoded file codes again at a bitrate, as talveco-encode -b does', async () => {
+  const item = '#list [data-name="voice.wav"]';
+  const reference = join(work, 'voice.96k.acm');
+  run(encodeProgram, ['-b', '96', '-s', '-o', reference, join(inputs, 'voice.wav')]);
+  await page.click('#mode-bitrate');
+  await page.$eval('#bitrate', (input) => (input.value = ''));
+  await page.type('#bitrate', '96');
+  await page.click(`${item} button.again`);
+  await page.waitForFunction(
+    (selector) => document.querySelector(selector).dataset.status === 'done' && /at 96 kbit\/s/.test(document.querySelector(`${selector} .details`).textContent),
+    { timeout: 60_000 },
+    item,
+  );
+  await page.click('#mode-quality');
+  const taken = downloads.take('voice.acm');
+  await page.click(`${item} a[download]`);
+  assertSameBytes(await taken, readFileSync(reference), 'voice.wav at 96 kbit/s');
+});
+
 test('no request left the page\'s origin', () => {
   assert.ok(requests.length > 0);
   const foreign = requests.filter((url) => !url.startsWith(`${server.origin}/`) && !/^(blob|data):/.test(url));
