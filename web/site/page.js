@@ -12,10 +12,12 @@ const $ = (selector) => document.querySelector(selector);
 const WORKER_LOAD_MS = 10_000;
 
 class Coder {
+  // Started with the page, so that the page has all it needs before the first file.
   constructor() {
     this.worker = null;
     this.pending = new Map();
     this.nextId = 1;
+    this.start();
   }
 
   // A module worker whose imports fail to load gets no error event in every browser: one that
