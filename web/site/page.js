@@ -12,10 +12,12 @@ const $ = (selector) => document.querySelector(selector);
 const WORKER_LOAD_MS = 10_000;
 
 class Coder {
+  // Started with the page, so that the page has all it needs before the first file.
   constructor() {
     this.worker = null;
     this.pending = new Map();
     this.nextId = 1;
+    this.start();
   }
 
   // A module worker whose imports fail to load gets no error event in every browser: one that
@@ -314,7 +316,7 @@ class Page {
     this.addPlayButton(item, 'Play encoded', 'encoded', pcm(result.encoded));
     const acmName = `${baseName(item.file.name)}.acm`;
     item.offerDownload(result.acm, acmName, `Download ${acmName}`);
-    const again = element('button', { type: 'button', textContent: 'Encode again with the current setting' });
+    const again = element('button', { type: 'button', className: 'again', textContent: 'Encode again with the current setting' });
     again.addEventListener('click', () => {
       const next = this.settings();
       item.setStatus('working', 'Waiting…');

@@ -166,5 +166,7 @@ onmessage = async ({ data }) => {
   }
 };
 
-// Reached only once every import has loaded.
+// Reached only once every import has loaded. The module's WebAssembly loads now too, while the
+// page is being looked at; a failure here is met again, and reported, by the first file.
+talveco.init().catch(() => {});
 postMessage({ type: 'ready' });

@@ -132,8 +132,9 @@ async function launch() {
   downloads = await watchDownloads(join(work, 'downloads'));
 }
 
-// Every request the page or its worker makes, with the origin it went to.
+// Every request the page or its worker makes, and how many were made while it loaded.
 const requests = [];
+let requestsAtLoad = 0;
 
 // Downloads land in `folder` under Chromium's own ids; they are found again by the name the
 // page gave them.
@@ -194,6 +195,12 @@ before(async () => {
   page.on('request', (request) => requests.push(request.url()));
   page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
   await page.goto(`${server.origin}/index.html`, { waitUntil: 'load' });
+  // The page loads all it needs, the WebAssembly too, before a file is chosen.
+  for (let waited = 0; !server.requested.some((path) => path.endsWith('.wasm')); waited += 50) {
+    assert.ok(waited < 10_000, `the page has not loaded its module: ${server.requested.join(' ')}`);
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  requestsAtLoad = requests.length;
 });
 
 after(async () => {
@@ -277,12 +284,31 @@ test('the encoded file shows its size, bits per sample and SNR', async () => {
   assert.match(details, /SNR \d+\.\d dB/);
 });
 
+test('an encoded file codes again at a bitrate, as talveco-encode -b does', async () => {
+  const item = '#list [data-name="voice.wav"]';
+  const reference = join(work, 'voice.96k.acm');
+  run(encodeProgram, ['-b', '96', '-s', '-o', reference, join(inputs, 'voice.wav')]);
+  await page.click('#mode-bitrate');
+  await page.$eval('#bitrate', (input) => (input.value = ''));
+  await page.type('#bitrate', '96');
+  await page.click(`${item} button.again`);
+  await page.waitForFunction(
+    (selector) => document.querySelector(selector).dataset.status === 'done' && /at 96 kbit\/s/.test(document.querySelector(`${selector} .details`).textContent),
+    { timeout: 60_000 },
+    item,
+  );
+  await page.click('#mode-quality');
+  const taken = downloads.take('voice.acm');
+  await page.click(`${item} a[download]`);
+  assertSameBytes(await taken, readFileSync(reference), 'voice.wav at 96 kbit/s');
+});
+
 test('no request left the page\'s origin', () => {
   assert.ok(requests.length > 0);
   const foreign = requests.filter((url) => !url.startsWith(`${server.origin}/`) && !/^(blob|data):/.test(url));
   assert.deepEqual(foreign, []);
-  // The module and its WebAssembly came from the server, through the worker.
-  assert.ok(server.requested.some((path) => path.endsWith('.wasm')), server.requested.join(' '));
+  // Once loaded, the page asked for nothing more: the outputs are the page's own blobs.
+  assert.deepEqual(requests.slice(requestsAtLoad).filter((url) => !/^(blob|data):/.test(url)), []);
 });
 
 test('the controls answer the keyboard', async () => {
@@ -304,6 +330,29 @@ test('a phone-sized screen needs no sideways scrolling', async () => {
   await page.screenshot({ path: screenshotPath.replace(/\.png$/, '-phone.png'), fullPage: true });
   await page.setViewport({ width: 1000, height: 800 });
   assert.ok(overflow <= 0, `${overflow} px too wide`);
+});
+
+test('files and folders dropped on the page are taken, folders with all they hold', async () => {
+  const dropped = await browser.newPage();
+  try {
+    await dropped.goto(`${server.origin}/index.html`, { waitUntil: 'load' });
+    const box = await (await dropped.$('#drop')).boundingBox();
+    const at = { x: box.x + box.width / 2, y: box.y + box.height / 2 };
+    const data = { items: [], files: [album, join(inputs, 'music.acm')], dragOperationsMask: 1 };
+    const input = await dropped.createCDPSession();
+    for (const type of ['dragEnter', 'dragOver', 'drop']) await input.send('Input.dispatchDragEvent', { type, ...at, data });
+    await dropped.waitForFunction(
+      () => {
+        const nodes = [...document.querySelectorAll('#list [data-name]')];
+        return nodes.length === 3 && nodes.every((node) => node.dataset.status === 'done');
+      },
+      { timeout: 30_000 },
+    );
+    const paths = await dropped.$$eval('#list [data-name] h3', (nodes) => nodes.map((node) => node.textContent));
+    assert.deepEqual(paths.sort(), ['album/disc 2/outro.wav', 'album/intro.acm', 'music.acm']);
+  } finally {
+    await dropped.close();
+  }
 });
 
 test('files fail with a reason, not hang, when the coding module cannot load', async () => {
