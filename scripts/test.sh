@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test: the decoder's and the library's
-# under ThreadSanitizer, then all in a normal build and once with
+# under ThreadSanitizer, then all in a normal build, the WebAssembly package
+# and page, the Windows build under wine, and once more all with
 # AddressSanitizer and UndefinedBehaviorSanitizer. Installs what the machine
 # lacks for them first.
 set -euo pipefail
@@ -28,5 +29,11 @@ TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"
 
 echo "== normal build"
 run_suite build
+# The WebAssembly package under node and the page in headless Chromium, both
+# against the programs of the normal build; then the Windows build under wine.
+echo "== WebAssembly package and page"
+TALVECO_NATIVE_BUILD=build bash scripts/test-web.sh
+echo "== Windows build under wine"
+bash scripts/test-windows.sh
 echo "== sanitizer build (ASan + UBSan)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_suite build-asan -DTALVECO_SANITIZE=ON
