@@ -3,7 +3,10 @@
 # 2.1, 3 and 4 bits per sample (and at the default quality), decodes with talveco and
 # compares with the original, next to sox's IMA and MS ADPCM on the same files; then times
 # the encoding of a 10-minute file next to flac -8 and oggenc -b 64; then the signals that are
-# hard for the format, generations and --like (bench/hard_signals.py). Prints Markdown tables.
+# hard for the format, generations and --like (bench/hard_signals.py); then speech of several
+# voices: clicks at onsets of cut speech, drum hits and square bursts, a quiet tone after
+# speech, generations (bench/speech_checks.py; SPEECH_SLICES=N slices of each kind, default
+# 200). Prints Markdown tables.
 #   bench/quality.sh [WORK_DIR]
 # BUILD=dir uses an existing Release build instead of making build-quality/.
 set -euo pipefail
@@ -19,6 +22,8 @@ command -v oggenc >/dev/null || need+=(vorbis-tools)
 [ -d /usr/share/sounds/alsa ] || need+=(alsa-utils)
 [ -d /usr/share/sounds/freedesktop ] || need+=(sound-theme-freedesktop)
 command -v python3 >/dev/null || need+=(python3)
+# The speech checks use numpy, from Debian's python3 (not a python3 of its own on PATH).
+/usr/bin/python3 -c 'import numpy' 2>/dev/null || need+=(python3-numpy)
 command -v cmake >/dev/null || need+=(cmake g++)
 [ -f /usr/include/sndfile.h ] || need+=(libsndfile1-dev)
 if [ ${#need[@]} -gt 0 ]; then
@@ -257,5 +262,7 @@ echo
 python3 "$bench/quality_targets.py" results.tsv
 echo
 python3 "$bench/hard_signals.py" "$encoder" "$decoder" hard "${make_stream[@]}"
+echo
+/usr/bin/python3 "$bench/speech_checks.py" "$encoder" "$decoder" speech "${SPEECH_SLICES:-200}"
 echo
 echo "load average after the runs: $(cat /proc/loadavg)"

@@ -222,10 +222,44 @@ TrialSettings trialsAtRate(double bitrateKbps, unsigned channels, unsigned sampl
     return out;
 }
 
-// How well a geometry codes `samples`: the SNR of a trial less 6.02 dB per
-// bit per sample, the exchange rate of a uniform quantiser.
-double trialMerit(std::span<const std::int16_t> samples, unsigned levels, unsigned rows,
-                  const TrialSettings& how) {
+// What a trial coding of some samples gives: their energy, that of the
+// error, and the bits.
+struct TrialOutcome {
+    double signal = 0;
+    double error = 0;
+    double bits = 0;
+    double values = 0;
+
+    void add(const TrialOutcome& other) {
+        signal += other.signal;
+        error += other.error;
+        bits += other.bits;
+        values += other.values;
+    }
+    // How well a geometry codes the samples: the SNR less 6.02 dB per bit
+    // per sample, the exchange rate of a uniform quantiser.
+    double merit() const {
+        const double snrDb = error > 0 ? 10 * std::log10(signal / error) : 200.0;
+        return std::min(snrDb, 200.0) - 6.02 * bits / std::max(1.0, values);
+    }
+};
+
+double pooledMerit(const std::vector<TrialOutcome>& outcomes) {
+    TrialOutcome sum;
+    for (const TrialOutcome& o : outcomes)
+        sum.add(o);
+    return sum.merit();
+}
+
+double meanMerit(const std::vector<TrialOutcome>& outcomes) {
+    double sum = 0.0;
+    for (const TrialOutcome& o : outcomes)
+        sum += o.merit();
+    return sum / double(std::max<std::size_t>(1, outcomes.size()));
+}
+
+TrialOutcome trialOutcome(std::span<const std::int16_t> samples, unsigned levels, unsigned rows,
+                          const TrialSettings& how) {
     EncoderSettings settings;
     settings.levels = levels;
     settings.rows = rows;
@@ -234,7 +268,13 @@ double trialMerit(std::span<const std::int16_t> samples, unsigned levels, unsign
     AcmEncoder trial = AcmEncoder::toMemory(1, how.sampleRate, settings);
     trial.write(samples);
     const EncoderReport report = trial.finish();
-    return std::min(report.snrDb, 200.0) - 6.02 * report.bitsPerSample;
+    TrialOutcome out;
+    for (const std::int16_t s : samples)
+        out.signal += double(s) * double(s);
+    out.error = std::isfinite(report.snrDb) ? out.signal / std::pow(10.0, report.snrDb / 10) : 0;
+    out.values = double(samples.size());
+    out.bits = report.bitsPerSample * out.values;
+    return out;
 }
 
 // Pieces of the input the trials code: all of a short input; of a long one,
@@ -279,30 +319,38 @@ std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples,
         --most;
     if (samples.size == 0) return {most, defaultRows(most)};
     const auto pieces = trialPieces(samples);
-    const auto merit = [&](unsigned levels, unsigned rowFactor) {
-        double sum = 0.0;
+    const auto outcomes = [&](unsigned levels, unsigned rowFactor, const TrialSettings& how) {
+        std::vector<TrialOutcome> out;
         for (const auto& piece : pieces)
-            sum += trialMerit(piece, levels, rowFactor * rowsFor(levels, piece.size()), byQuality);
-        return sum / double(pieces.size());
+            out.push_back(
+                trialOutcome(piece, levels, rowFactor * rowsFor(levels, piece.size()), how));
+        return out;
     };
+    // The levels by the merit of all pieces together: a piece of near
+    // silence that one geometry codes exactly must not decide them (fewer
+    // levels took twice the bits on speech at -q 7 so). The rows, whose
+    // margins are finer, by the mean merit of the pieces, as measured.
     unsigned best = most;
-    double bestMerit = merit(most, 1);
+    std::vector<TrialOutcome> bestOutcomes = outcomes(most, 1, byQuality);
     for (unsigned levels = most; levels-- > 0;) {
-        const double m = merit(levels, 1);
-        if (m > bestMerit + margin) {
+        std::vector<TrialOutcome> tried = outcomes(levels, 1, byQuality);
+        if (pooledMerit(tried) > pooledMerit(bestOutcomes) + margin) {
             best = levels;
-            bestMerit = m;
+            bestOutcomes = std::move(tried);
         }
     }
     unsigned rows = rowsFor(best, samples.size);
     const bool roomForTwice = std::uint64_t{2 * rows} << best <= samples.size;
-    if (roomForTwice && merit(best, 2) > bestMerit + rowsMargin) rows *= 2;
+    if (roomForTwice &&
+        meanMerit(outcomes(best, 2, byQuality)) > meanMerit(bestOutcomes) + rowsMargin)
+        rows *= 2;
     if (!atRate) return {best, rows};
     const auto meritAtRate = [&](unsigned blockRows) {
         double sum = 0.0;
         for (const auto& piece : pieces)
-            sum += trialMerit(piece, best, std::min(blockRows, rowsFilling(best, piece.size())),
-                              *atRate);
+            sum += trialOutcome(piece, best, std::min(blockRows, rowsFilling(best, piece.size())),
+                                *atRate)
+                       .merit();
         return sum / double(pieces.size());
     };
     constexpr int mostHalvings = 2;

@@ -237,6 +237,40 @@ struct GenerationCase {
 class Generations : public ::testing::TestWithParam<GenerationCase> {};
 class GenerationGeometry : public ::testing::TestWithParam<GenerationCase> {};
 
+struct MonotonyCase {
+    std::string name;
+    Samples (*signal)();
+};
+
+class QualitySteps : public ::testing::TestWithParam<MonotonyCase> {};
+
+// Each point of quality gives no less SNR than the one below it (but for the
+// odd tenth of a decibel) and costs no more than half as many bits again: a
+// geometry whose trials a piece of exact silence decides took twice the bits
+// of the point below for less SNR.
+TEST_P(QualitySteps, GiveMoreSoundForABoundedCost) {
+    const Samples input = GetParam().signal();
+    testing::Encoded previous = testing::encodeInMemory(input, 1, atQuality(3));
+    for (int quality = 4; quality <= 8; ++quality) {
+        SCOPED_TRACE(quality);
+        const testing::Encoded now = testing::encodeInMemory(input, 1, atQuality(quality));
+        EXPECT_GE(now.report.snrDb, previous.report.snrDb - 0.2);
+        EXPECT_LE(now.report.bitsPerSample, 1.5 * previous.report.bitsPerSample);
+        previous = now;
+    }
+}
+
+Samples twoSecondsOfSyllables() {
+    return syllables(88200);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, QualitySteps,
+                         ::testing::Values(MonotonyCase{"syllables", tenSecondsOfSyllables},
+                                           MonotonyCase{"short_syllables", twoSecondsOfSyllables},
+                                           MonotonyCase{"quiet_right_after_loud",
+                                                        quietRightAfterLoud}),
+                         [](const auto& test) { return test.param.name; });
+
 // A decoded file coded again, four times, with the same settings: the second
 // generation lies on the grid the first came from, so it keeps its geometry
 // and steps, and codes it all but exactly.
