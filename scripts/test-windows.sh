@@ -3,7 +3,11 @@
 # wine: the unit and program tests through CTest, then the end-to-end
 # comparison with the Linux build (tests/windows/end-to-end.sh).
 #
-#   scripts/test-windows.sh [BUILD_DIR]       (default: build-windows)
+#   scripts/test-windows.sh [BUILD_DIR [LINUX_BUILD_DIR]]
+#                               (defaults: build-windows, build)
+#
+# The end-to-end comparison needs a Linux build; the programs it runs are
+# built there (configured first when the folder has no build yet).
 #
 # Wine runs in a prefix private to the build folder, and the script waits
 # for its wine server to end before it returns, so that no wine process of
@@ -11,6 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-windows}
+linux_build=${2:-build}
 
 zip=$(bash scripts/build-windows.sh "$build" | tail -n 1)
 
@@ -29,5 +34,10 @@ echo "test-windows: wine prefix ready in $(($(date +%s) - start)) s"
 ctest --test-dir "$build" -L windows --output-on-failure -j2
 
 if [ -f tests/windows/end-to-end.sh ]; then
-    bash tests/windows/end-to-end.sh "$build" "$zip"
+    [ -f "$linux_build/CMakeCache.txt" ] ||
+        cmake -S . -B "$linux_build" -DTALVECO_BUILD_TESTS=ON -DTALVECO_WERROR=ON >&2
+    cmake --build "$linux_build" -j"$(nproc)" --target talveco talveco-decode talveco-encode \
+        make_acm_sample make_api_streams >&2
+    bash tests/windows/end-to-end.sh "$build" "$linux_build"
 fi
+echo "test-windows: tested $zip"

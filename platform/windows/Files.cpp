@@ -35,24 +35,22 @@ FileStatus statusOfHandle(HANDLE handle) {
     const DWORD type = ::GetFileType(handle);
     BY_HANDLE_FILE_INFORMATION info{};
     if (type == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &info)) {
-        const FileIdentity identity{
-            info.dwVolumeSerialNumber,
-            (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+        const FileIdentity identity = win32::identityOf(handle);
         if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             return FileStatus{FileKind::Directory, identity, 0};
         }
         return FileStatus{FileKind::Regular, identity,
                           (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow};
     }
-    if (type == FILE_TYPE_PIPE) return FileStatus{FileKind::Pipe, FileIdentity{}, 0};
+    if (type == FILE_TYPE_PIPE) return FileStatus{FileKind::Pipe, win32::identityOf(handle), 0};
     if (type == FILE_TYPE_CHAR) {
         // A standard stream that is a character device but no console is
         // NUL in practice (`> NUL`).
         DWORD mode = 0;
         return FileStatus{::GetConsoleMode(handle, &mode) ? FileKind::Device : FileKind::NullDevice,
-                          FileIdentity{}, 0};
+                          win32::identityOf(handle), 0};
     }
-    return FileStatus{FileKind::Other, FileIdentity{}, 0};
+    return FileStatus{FileKind::Other, win32::identityOf(handle), 0};
 }
 
 std::optional<FileStatus> statusOpening(const std::string& path, DWORD flags) {
@@ -80,6 +78,21 @@ int descriptorOf(StandardStream stream) {
 }
 
 }  // namespace
+
+namespace win32 {
+
+FileIdentity identityOf(HANDLE handle) noexcept {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &info)) {
+        return FileIdentity{info.dwVolumeSerialNumber,
+                            (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    }
+    // No volume has this serial number (theirs are 32 bits).
+    constexpr std::uint64_t kNotOnAVolume = ~std::uint64_t{0};
+    return FileIdentity{kNotOnAVolume, reinterpret_cast<std::uintptr_t>(handle)};
+}
+
+}  // namespace win32
 
 std::optional<FileStatus> statusOf(const std::string& path) {
     return statusOpening(path, 0);

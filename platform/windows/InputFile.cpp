@@ -44,13 +44,11 @@ void InputFile::learnWhatItIs() {
     if (handle == INVALID_HANDLE_VALUE) throw Failure(FailureKind::IoError, EBADF);
     BY_HANDLE_FILE_INFORMATION info{};
     seekable_ = ::GetFileType(handle) == FILE_TYPE_DISK;
-    if (seekable_ && ::GetFileInformationByHandle(handle, &info)) {
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            throw Failure(FailureKind::AccessDenied, EISDIR);
-        }
-        identity_ = FileIdentity{info.dwVolumeSerialNumber,
-                                 (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    if (seekable_ && ::GetFileInformationByHandle(handle, &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        throw Failure(FailureKind::AccessDenied, EISDIR);
     }
+    identity_ = win32::identityOf(handle);
 }
 
 InputFile::~InputFile() {

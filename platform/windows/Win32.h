@@ -12,6 +12,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/FileIdentity.h"
+
 namespace talveco::win32 {
 
 // UTF-8 to UTF-16 and back; invalid sequences become U+FFFD.
@@ -39,6 +41,12 @@ std::error_code errorCodeFor(DWORD code) noexcept;
 // The Win32 handle behind a C runtime descriptor (the descriptors are what
 // libsndfile and the rest of the interface pass around).
 HANDLE handleOf(int fd) noexcept;
+
+// The identity of the file open as `handle`: its volume serial number and
+// file index on a disk. Pipes and consoles have neither; each handle of one
+// is given an identity of its own, so that the pipe on standard input is not
+// taken for the one on standard output.
+FileIdentity identityOf(HANDLE handle) noexcept;
 
 // Wraps `handle` in a C runtime descriptor that owns it, in binary mode.
 // Closes the handle and raises "Too many open files" when that fails.

@@ -111,6 +111,14 @@ TEST_F(WindowsProgram, StandardOutputCarriesTheSameBytesAsAFile) {
                     streamed.begin() + static_cast<long>(sizeField));
     EXPECT_EQ(streamed, file);
 
+    // From a pipe into a pipe: two pipes, neither of them a file with an
+    // index, are not one file.
+    testing::RunOptions fromPipe;
+    fromPipe.standardInputPipe = stream;
+    const auto through = decode({"-c", "-"}, fromPipe);
+    EXPECT_EQ(through.exitStatus, 0) << through.errors;
+    EXPECT_EQ(through.output, piped.output);
+
     testing::RunOptions redirected;
     redirected.standardOutputFile = dir / "redirected.wav";
     EXPECT_EQ(decode({"-c", "a.acm"}, redirected).exitStatus, 0);

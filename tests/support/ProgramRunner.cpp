@@ -115,9 +115,22 @@ std::string readAll(int fd) {
     return text;
 }
 
+// The reading end of a pipe that holds all of `bytes` and then ends.
+int standardInputPipe(const std::vector<std::uint8_t>& bytes) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    const bool sent =
+        ::write(ends[1], bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    ::close(ends[1]);
+    if (!sent) throw std::runtime_error("the pipe took not all of the bytes");
+    return ends[0];
+}
+
 // The reading end of a socket pair that holds all of the options' bytes and
-// then ends (-1 when there is none). The bytes must fit the socket's buffer.
+// then ends (-1 when there is none), or of a pipe when one is asked for. The
+// bytes must fit the socket's or pipe's buffer.
 int standardInputSocket(const RunOptions& options) {
+    if (options.standardInputPipe) return standardInputPipe(*options.standardInputPipe);
     if (!options.standardInputSocket) return -1;
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {

@@ -37,6 +37,8 @@ struct RunOptions {
     bool appendStandardOutput = false;
     // Standard input is a socket that carries these bytes and then ends.
     std::optional<std::vector<std::uint8_t>> standardInputSocket;
+    // Standard input is a pipe that carries these bytes (at most 64 KiB) and then ends.
+    std::optional<std::vector<std::uint8_t>> standardInputPipe;
     // Called on a thread of its own with the program's process id while the
     // program runs (to signal it at a moment the test chooses); joined once
     // the program has ended.

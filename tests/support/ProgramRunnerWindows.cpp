@@ -69,13 +69,19 @@ HANDLE openInherited(const std::filesystem::path& path, DWORD access, DWORD disp
     return handle;
 }
 
-// A pipe whose writing end the child inherits.
-void makePipe(Handle& reading, Handle& writing) {
+// A pipe whose writing end the child inherits (its reading end, for the
+// child's input, with `childReads`); `ours` is the other end. Its buffer
+// holds 64 KiB.
+void makePipe(Handle& ours, Handle& childs, bool childReads = false) {
     SECURITY_ATTRIBUTES attributes = inheritable();
-    if (!::CreatePipe(&reading.value, &writing.value, &attributes, 0)) {
+    HANDLE reading = INVALID_HANDLE_VALUE;
+    HANDLE writing = INVALID_HANDLE_VALUE;
+    if (!::CreatePipe(&reading, &writing, &attributes, 1 << 16)) {
         throw std::runtime_error("CreatePipe failed");
     }
-    ::SetHandleInformation(reading.value, HANDLE_FLAG_INHERIT, 0);
+    ours.value = childReads ? writing : reading;
+    childs.value = childReads ? reading : writing;
+    ::SetHandleInformation(ours.value, HANDLE_FLAG_INHERIT, 0);
 }
 
 std::string drain(HANDLE reading) {
@@ -131,9 +137,22 @@ ProgramResult runProgram(const std::vector<std::string>& arguments,
     for (const std::string& argument : arguments)
         commandLine += L" " + quoted(wide(argument));
 
-    Handle input(options.standardInput.empty()
-                     ? openInherited("NUL", GENERIC_READ, OPEN_EXISTING)
-                     : openInherited(options.standardInput, GENERIC_READ, OPEN_EXISTING));
+    Handle input;
+    if (options.standardInputPipe) {
+        Handle writing;
+        makePipe(writing, input, true);
+        const std::vector<std::uint8_t>& bytes = *options.standardInputPipe;
+        DWORD put = 0;
+        if (!::WriteFile(writing.value, bytes.data(), static_cast<DWORD>(bytes.size()), &put,
+                         nullptr) ||
+            put != bytes.size()) {
+            throw std::runtime_error("the pipe took not all of the bytes");
+        }
+    } else {
+        input.value = options.standardInput.empty()
+                          ? openInherited("NUL", GENERIC_READ, OPEN_EXISTING)
+                          : openInherited(options.standardInput, GENERIC_READ, OPEN_EXISTING);
+    }
     Handle outputReading;
     Handle outputWriting;
     if (options.standardOutputFile.empty()) {
