@@ -23,6 +23,16 @@ jobs=$(nproc)
 
 log() { echo "windows-deps: $*" >&2; }
 
+# quietly COMMAND...: its output only when it fails.
+quietly() {
+    local output
+    if ! output=$("$@" 2>&1); then
+        echo "$output" | tail -n 40 >&2
+        log "failed: $*"
+        return 1
+    fi
+}
+
 as_root() {
     if [ "$(id -u)" = 0 ]; then
         "$@"
@@ -39,6 +49,7 @@ install_tools() {
     command -v make >/dev/null || missing+=(make)
     command -v pkg-config >/dev/null || missing+=(pkg-config)
     command -v patch >/dev/null || missing+=(patch)
+    command -v bzip2 >/dev/null || missing+=(bzip2)
     if [ ${#missing[@]} -gt 0 ]; then
         log "installing ${missing[*]}"
         as_root apt-get update -qq
@@ -138,23 +149,29 @@ EOF
 cmake_build() {
     local src=$1
     shift
-    cmake -S "$src" -B "$src/_build" -G Ninja -Wno-dev --log-level=WARNING \
+    quietly cmake -S "$src" -B "$src/_build" -G Ninja -Wno-dev \
         -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_PREFIX_PATH="$prefix" \
-        -DBUILD_SHARED_LIBS=OFF "$@" >/dev/null
-    cmake --build "$src/_build" -j "$jobs" >/dev/null
-    cmake --install "$src/_build" >/dev/null
+        -DBUILD_SHARED_LIBS=OFF "$@"
+    quietly cmake --build "$src/_build" -j "$jobs"
+    quietly cmake --install "$src/_build"
 }
 
-# autotools_build SOURCE_DIR OPTIONS...: the same for configure scripts.
-autotools_build() {
+# autotools_configure SOURCE_DIR OPTIONS...: the same for configure scripts.
+autotools_configure() {
     local src=$1
     shift
-    (cd "$src" && ./configure -q --host=$host --prefix="$prefix" --disable-shared \
+    (cd "$src" && quietly ./configure --host=$host --prefix="$prefix" --disable-shared \
         --enable-static --disable-dependency-tracking "$@" \
         CC=$host-gcc-posix CFLAGS=-O2 CPPFLAGS="-I$prefix/include ${extra_cppflags:-}" \
-        LDFLAGS="-L$prefix/lib" >&2 &&
-        make -s -j "$jobs" >/dev/null 2>&1 && make -s install >/dev/null)
+        LDFLAGS="-L$prefix/lib")
+}
+
+# autotools_build SOURCE_DIR OPTIONS...: configure, build and install.
+autotools_build() {
+    autotools_configure "$@"
+    quietly make -C "$1" -j "$jobs"
+    quietly make -C "$1" install
 }
 
 build_package() {
@@ -178,7 +195,15 @@ build_package() {
         sed -i 's/^Cflags: .*/& -DFLAC__NO_DLL/' "$prefix/lib/pkgconfig/flac.pc"
         ;;
     lame) autotools_build "$src" --disable-frontend --disable-gtktest --disable-decoder ;;
-    mpg123) autotools_build "$src" --disable-components --enable-libmpg123 --disable-modules ;;
+    # Only libmpg123: its programs, libout123 and libsyn123 would take
+    # longer to build than the library itself.
+    mpg123)
+        autotools_configure "$src" --disable-modules
+        quietly make -C "$src" -j "$jobs" install-libLTLIBRARIES install-includeHEADERS \
+            install-nodist_includeHEADERS install-pkgconfigDATA \
+            lib_LTLIBRARIES=src/libmpg123/libmpg123.la \
+            nodist_include_HEADERS=src/libmpg123/mpg123.h pkgconfig_DATA=libmpg123.pc
+        ;;
     libsndfile)
         cmake_build "$src" -DBUILD_PROGRAMS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TESTING=OFF -DENABLE_CPACK=OFF \
             -DENABLE_EXTERNAL_LIBS=ON -DENABLE_MPEG=ON -DCMAKE_C_FLAGS=-DFLAC__NO_DLL
