@@ -62,7 +62,6 @@ class QualityControl {
     static constexpr std::size_t nearBlocks = 4;
     double noiseShare_;  // step over level
     double quietBits_;   // see mostQuietBitsPerValue
-    double aimSnrDb_;
     double levelEnergy_ = -1;          // mean square of the level; below 0 before the first segment
     std::vector<double> blockEnergy_;  // mean square of each block of the segment
 };
