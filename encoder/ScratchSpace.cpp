@@ -13,9 +13,9 @@ void ScratchSpace::append(std::span<const std::byte> bytes) {
         // The generic text ("Disk full") would be shown as the output's: the output's folder
         // is not where the room ran out.
         if (failure.kind() != FailureKind::DiskFull) throw;
-        throw Failure(FailureKind::DiskFull, "the scratch file in " + temporaryDirectory() + ": " +
-                                                 failure.what() +
-                                                 "; set TMPDIR to a folder with room");
+        throw Failure(FailureKind::DiskFull,
+                      "the scratch file in " + temporaryDirectory() + ": " + failure.what() +
+                          "; set " + temporaryDirectoryVariable() + " to a folder with room");
     }
 }
 

@@ -14,6 +14,8 @@ namespace talveco {
 
 // Where scratch files go unless told otherwise: $TMPDIR, or /tmp when it is unset or empty.
 std::string temporaryDirectory();
+// The environment variable that names that folder, for messages that suggest setting it.
+const char* temporaryDirectoryVariable();
 
 class ScratchFile {
   public:

@@ -79,18 +79,6 @@ std::optional<std::uint64_t> rewritableStandardOutputStart() {
     return static_cast<std::uint64_t>(position);
 }
 
-void writeStandardOutput(std::span<const std::uint8_t> bytes, std::optional<std::uint64_t> offset) {
-    if (offset) {
-        writeAllAt(1, *offset, bytes);
-    } else {
-        writeAll(1, bytes);
-    }
-}
-
-bool isReaderGone(int errorNumber) noexcept {
-    return errorNumber == EPIPE;
-}
-
 DeviceOutput::DeviceOutput(const std::string& path) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (fd_ < 0) throwPathError(path, errno);

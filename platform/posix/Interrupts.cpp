@@ -97,15 +97,6 @@ PendingRemoval::PendingRemoval(PendingDirectory directoryFd, const std::string& 
     slot.state.store(Armed, std::memory_order_release);
 }
 
-PendingRemoval& PendingRemoval::operator=(PendingRemoval&& other) noexcept {
-    if (this != &other) {
-        release();
-        slot_ = other.slot_;
-        other.slot_ = -1;
-    }
-    return *this;
-}
-
 void PendingRemoval::release() noexcept {
     if (slot_ < 0) return;
     // A handler that saw Armed just before this may still be reading the

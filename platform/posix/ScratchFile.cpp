@@ -63,6 +63,10 @@ std::string temporaryDirectory() {
     return dir && *dir ? dir : "/tmp";
 }
 
+const char* temporaryDirectoryVariable() {
+    return "TMPDIR";
+}
+
 ScratchFile::ScratchFile(std::string directory) : directory_(std::move(directory)) {}
 
 ScratchFile::~ScratchFile() {
@@ -75,24 +79,14 @@ void ScratchFile::moveToFile() {
     if (fd_ < 0) fd_ = openNameless(temporaryDirectory());
     if (fd_ < 0) {
         const int error = errno;
-        throw Failure(FailureKind::IoError, "no scratch file could be made in " +
-                                                (directory_.empty() ? "" : directory_ + " or ") +
-                                                temporaryDirectory() + " (" + std::strerror(error) +
-                                                "); set TMPDIR to a folder with room");
+        throw Failure(FailureKind::IoError,
+                      "no scratch file could be made in " +
+                          (directory_.empty() ? "" : directory_ + " or ") + temporaryDirectory() +
+                          " (" + std::strerror(error) + "); set " +
+                          std::string(temporaryDirectoryVariable()) + " to a folder with room");
     }
     writeAllAt(fd_, 0, {reinterpret_cast<const std::uint8_t*>(held_.data()), held_.size()});
     std::vector<std::byte>().swap(held_);
-}
-
-void ScratchFile::append(std::span<const std::byte> bytes) {
-    if (fd_ < 0 && size_ + bytes.size() <= kHeldInMemory) {
-        held_.insert(held_.end(), bytes.begin(), bytes.end());
-        size_ += bytes.size();
-        return;
-    }
-    if (fd_ < 0) moveToFile();
-    writeAllAt(fd_, size_, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-    size_ += bytes.size();
 }
 
 void ScratchFile::read(std::uint64_t offset, std::span<std::byte> out) const {

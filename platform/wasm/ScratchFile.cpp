@@ -20,6 +20,10 @@ std::string temporaryDirectory() {
     return "memory";
 }
 
+const char* temporaryDirectoryVariable() {
+    return "TMPDIR";
+}
+
 ScratchFile::ScratchFile(std::string directory) : directory_(std::move(directory)) {}
 
 ScratchFile::~ScratchFile() = default;

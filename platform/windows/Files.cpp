@@ -127,18 +127,6 @@ std::optional<std::uint64_t> rewritableStandardOutputStart() {
     return static_cast<std::uint64_t>(position.QuadPart);
 }
 
-void writeStandardOutput(std::span<const std::uint8_t> bytes, std::optional<std::uint64_t> offset) {
-    if (offset) {
-        writeAllAt(1, *offset, bytes);
-    } else {
-        writeAll(1, bytes);
-    }
-}
-
-bool isReaderGone(int errorNumber) noexcept {
-    return errorNumber == EPIPE;
-}
-
 DeviceOutput::DeviceOutput(const std::string& path) {
     const HANDLE handle =
         ::CreateFileW(win32::wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,

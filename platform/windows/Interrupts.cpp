@@ -100,15 +100,6 @@ PendingRemoval::PendingRemoval(PendingDirectory directory, const std::string& na
     }
 }
 
-PendingRemoval& PendingRemoval::operator=(PendingRemoval&& other) noexcept {
-    if (this != &other) {
-        release();
-        slot_ = other.slot_;
-        other.slot_ = -1;
-    }
-    return *this;
-}
-
 void PendingRemoval::release() noexcept {
     if (slot_ < 0) return;
     const std::lock_guard hold(registryLock());

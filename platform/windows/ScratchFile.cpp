@@ -34,6 +34,8 @@ int openDeletedOnClose(const std::string& directory, DWORD& error) {
     return -1;
 }
 
+}  // namespace
+
 // The user's temporary folder (%TMP%, %TEMP%, ...), as Windows chooses it.
 std::string temporaryDirectory() {
     wchar_t buffer[MAX_PATH + 1] = {};
@@ -44,7 +46,9 @@ std::string temporaryDirectory() {
     return directory;
 }
 
-}  // namespace
+const char* temporaryDirectoryVariable() {
+    return "TMP";
+}
 
 ScratchFile::ScratchFile(std::string directory) : directory_(std::move(directory)) {}
 
@@ -57,25 +61,14 @@ void ScratchFile::moveToFile() {
     if (!directory_.empty()) fd_ = openDeletedOnClose(directory_, error);
     if (fd_ < 0) fd_ = openDeletedOnClose(temporaryDirectory(), error);
     if (fd_ < 0) {
-        throw Failure(FailureKind::IoError, "no scratch file could be made in " +
-                                                (directory_.empty() ? "" : directory_ + " or ") +
-                                                temporaryDirectory() + " (system error " +
-                                                std::to_string(error) +
-                                                "); set TMP to a folder with room");
+        throw Failure(FailureKind::IoError,
+                      "no scratch file could be made in " +
+                          (directory_.empty() ? "" : directory_ + " or ") + temporaryDirectory() +
+                          " (system error " + std::to_string(error) + "); set " +
+                          std::string(temporaryDirectoryVariable()) + " to a folder with room");
     }
     writeAllAt(fd_, 0, {reinterpret_cast<const std::uint8_t*>(held_.data()), held_.size()});
     std::vector<std::byte>().swap(held_);
-}
-
-void ScratchFile::append(std::span<const std::byte> bytes) {
-    if (fd_ < 0 && size_ + bytes.size() <= kHeldInMemory) {
-        held_.insert(held_.end(), bytes.begin(), bytes.end());
-        size_ += bytes.size();
-        return;
-    }
-    if (fd_ < 0) moveToFile();
-    writeAllAt(fd_, size_, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
-    size_ += bytes.size();
 }
 
 void ScratchFile::read(std::uint64_t offset, std::span<std::byte> out) const {
