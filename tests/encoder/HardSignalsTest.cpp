@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -211,9 +212,9 @@ Samples syllables(std::size_t count) {
         const double pitch = 110.0 + 15.0 * double(syllable % 7) + 40.0 * t;
         double sum = 0;
         for (int h = 1; h <= 12; ++h)
-            sum += std::sin(2 * M_PI * pitch * h * t + h) / h *
+            sum += std::sin(2 * std::numbers::pi * pitch * h * t + h) / h *
                    (1 + std::cos(double(h + syllable) * 0.9));
-        sum *= std::sin(M_PI * double(at) / voiced);
+        sum *= std::sin(std::numbers::pi * double(at) / voiced);
         out[i] = testing::clampedSample(4000 * sum);
     }
     return out;
