@@ -102,20 +102,23 @@ TEST(EncodeJobs, SeveralFilesGiveTheSameStreamsAndMessagesForAnyNumberOfJobs) {
             << label;
     }
     // One job's transcript is itself in input order: a summary per good file, the failure in
-    // its place, the clipping warning right after its file's summary.
+    // its place, the clipped file's two warnings (it starts abruptly, at a quarter of full
+    // scale, and clips) right after its file's summary.
     std::vector<std::string> lines;
     for (std::size_t from = 0, end; (end = oneJobMessages.find('\n', from)) != std::string::npos;
          from = end + 1)
         lines.push_back(oneJobMessages.substr(from, end - from));
-    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kFiles + 1)) << oneJobMessages;
-    const std::vector<std::string> starts = {"f0.wav -> OUT/f0.acm: 20.00 s, mono",
-                                             "f1.wav -> OUT/f1.acm: ",
-                                             "f2.wav -> OUT/f2.acm: ",
-                                             "talveco-encode: f3.wav: ",
-                                             "f4.wav -> OUT/f4.acm: ",
-                                             "f5.wav -> OUT/f5.acm: ",
-                                             "talveco-encode: f5.wav: warning: ",
-                                             "f6.wav -> OUT/f6.acm: "};
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kFiles + 2)) << oneJobMessages;
+    const std::vector<std::string> starts = {
+        "f0.wav -> OUT/f0.acm: 20.00 s, mono",
+        "f1.wav -> OUT/f1.acm: ",
+        "f2.wav -> OUT/f2.acm: ",
+        "talveco-encode: f3.wav: ",
+        "f4.wav -> OUT/f4.acm: ",
+        "f5.wav -> OUT/f5.acm: ",
+        "talveco-encode: f5.wav: warning: the sound starts abruptly",
+        "talveco-encode: f5.wav: warning: 26 samples beyond",
+        "f6.wav -> OUT/f6.acm: "};
     for (std::size_t i = 0; i < lines.size(); ++i)
         EXPECT_EQ(lines[i].rfind(starts[i], 0), 0U) << lines[i];
 }
