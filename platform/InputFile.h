@@ -29,6 +29,8 @@ class InputFile final : public ByteSource {
     // from alone; returns fewer bytes only at the end of the file. Only a
     // seekable file can be read so.
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const;
+    // The bytes a seekable file holds now (none for a device such as /dev/zero).
+    std::uint64_t size() const;
     FileIdentity identity() const noexcept { return identity_; }
     // Whether the bytes can be read in any order and again: a regular file
     // or a device such as /dev/zero, not a pipe, socket or terminal.

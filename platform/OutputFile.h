@@ -58,6 +58,26 @@ class OutputFile {
     bool committed_ = false;
 };
 
+// A second descriptor for an open file, for a library that may close the one it is given:
+// libsndfile closes a descriptor it failed to open a sound on, even when told to leave it
+// open. Closed when it goes, unless released to the one that closed it.
+class DescriptorCopy {
+  public:
+    explicit DescriptorCopy(int descriptor);  // raises a Failure when none can be had
+    ~DescriptorCopy();
+    DescriptorCopy(const DescriptorCopy&) = delete;
+    DescriptorCopy& operator=(const DescriptorCopy&) = delete;
+
+    int get() const noexcept { return fd_; }
+    void release() noexcept { fd_ = -1; }
+    // Closes it now, raising a Failure when the system reports that data written through
+    // it could not be stored (some file systems say so only here).
+    void close();
+
+  private:
+    int fd_ = -1;
+};
+
 // Whether the descriptor is a pipe or a socket: an output that only goes
 // forward, and one libsndfile recognises as such.
 bool isPipeOrSocket(int fd) noexcept;

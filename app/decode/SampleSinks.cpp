@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/common/OutputPaths.h"
+#include "app/common/SndfileOpening.h"
 #include "platform/OutputFile.h"
 #include "wav/WavTemplates.h"
 
@@ -64,20 +65,32 @@ class WavSink final : public SampleSink {
     std::uint64_t written_ = 0;
 };
 
+// libsndfile's text for a failure of `sound`; a number it has no text for (the Ogg writer's -1)
+// is given as it is rather than as the "bug in libsndfile" libsndfile would print.
+std::string reasonOf(SNDFILE* sound) {
+    const int error = ::sf_error(sound);
+    if (error < 0) return "libsndfile error " + std::to_string(error);
+    return ::sf_strerror(sound);
+}
+
 // Any other format libsndfile writes, on the output's descriptor.
 class SndfileSink final : public SampleSink {
   public:
     SndfileSink(OutputFormat format, OutputStream& out, const SoundShape& shape)
-        : channels_(shape.channels) {
+        : channels_(shape.channels), descriptor_(out.descriptor()) {
         SF_INFO info{};
         info.samplerate = static_cast<int>(shape.rate);
         info.channels = static_cast<int>(shape.channels);
         info.format = sndfileFormat(format);
-        // The descriptor stays the output's: libsndfile must not close it.
-        sound_ = ::sf_open_fd(out.descriptor(), SFM_WRITE, &info, SF_FALSE);
+        // libsndfile writes on a copy of the output's descriptor, which it closes itself when
+        // the sound cannot be opened (the output's own then stays open for the output to close).
+        const SndfileOpening opening = openSndfile(
+            [&] { return ::sf_open_fd(descriptor_.get(), SFM_WRITE, &info, SF_FALSE); });
+        sound_ = opening.sound;
         if (sound_ == nullptr) {
+            descriptor_.release();
             throw FileRefused(std::string("cannot write ") + std::string(extensionOf(format)) +
-                              " here (" + ::sf_strerror(nullptr) + ")");
+                              " here (" + opening.failure + ")");
         }
     }
     ~SndfileSink() override {
@@ -88,25 +101,31 @@ class SndfileSink final : public SampleSink {
 
     void write(std::span<const std::int16_t> samples) override {
         const auto frames = static_cast<sf_count_t>(samples.size() / channels_);
-        if (::sf_writef_short(sound_, samples.data(), frames) != frames) fail();
+        // The MP3 writer counts every frame as written even when the output took none of its
+        // data; only the sound's error says so.
+        if (::sf_writef_short(sound_, samples.data(), frames) != frames || ::sf_error(sound_) != 0)
+            fail();
     }
 
     // Closing is where the header gets its lengths and the last data leaves
     // the encoder's buffers.
     void finish() override {
+        if (::sf_error(sound_) != 0) fail();
         SNDFILE* sound = sound_;
         sound_ = nullptr;
         if (const int error = ::sf_close(sound); error != 0) {
             throw FileRefused(std::string("writing failed (") + ::sf_error_number(error) + ")");
         }
+        descriptor_.close();
     }
 
   private:
     [[noreturn]] void fail() const {
-        throw FileRefused(std::string("writing failed (") + ::sf_strerror(sound_) + ")");
+        throw FileRefused("writing failed (" + reasonOf(sound_) + ")");
     }
 
     unsigned channels_;
+    DescriptorCopy descriptor_;  // closed after the sound
     SNDFILE* sound_ = nullptr;
 };
 

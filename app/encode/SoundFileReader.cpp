@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/common/SndfileOpening.h"
 #include "encoder/FullScale.h"
 #include "platform/Failure.h"
 #include "platform/ScratchFile.h"
@@ -80,8 +81,6 @@ struct SoundFileReader::Copy {
 
     ScratchFile bytes{""};  // in $TMPDIR: an input has no folder of its own
     std::uint64_t size = 0;
-    std::uint64_t position = 0;  // where libsndfile reads next
-    std::exception_ptr failure;  // of a read under libsndfile, raised once it returns
 
     explicit Copy(ByteSource& input) {
         std::vector<std::uint8_t> piece(std::size_t{1} << 16);
@@ -111,29 +110,40 @@ struct SoundFileReader::Copy {
         bytes.read(offset, std::as_writable_bytes(out.first(count)));
         return count;
     }
+};
 
-    static Copy& of(void* user) { return *static_cast<Copy*>(user); }
+// Where libsndfile reads in the input. It is handed the bytes through these calls, never the
+// descriptor: libsndfile closes a descriptor it could not open as a sound, even one it was told
+// to leave open, and another job may have opened a file under the same number by then.
+struct SoundFileReader::Cursor {
+    SoundFileReader& reader;
+    std::uint64_t size;
+    std::uint64_t position = 0;
+    std::exception_ptr failure;  // of a read under libsndfile, raised once it returns
+
+    static Cursor& of(void* user) { return *static_cast<Cursor*>(user); }
     static sf_count_t length(void* user) { return static_cast<sf_count_t>(of(user).size); }
     static sf_count_t tell(void* user) { return static_cast<sf_count_t>(of(user).position); }
     static sf_count_t seek(sf_count_t offset, int whence, void* user) {
-        Copy& copy = of(user);
-        const auto base = static_cast<sf_count_t>(whence == SEEK_CUR   ? copy.position
-                                                  : whence == SEEK_END ? copy.size
+        Cursor& cursor = of(user);
+        const auto base = static_cast<sf_count_t>(whence == SEEK_CUR   ? cursor.position
+                                                  : whence == SEEK_END ? cursor.size
                                                                        : 0);
         if (base + offset < 0) return -1;
-        copy.position = static_cast<std::uint64_t>(base + offset);
+        cursor.position = static_cast<std::uint64_t>(base + offset);
         return base + offset;
     }
     // No exception may pass through libsndfile: a failure ends the data here and is kept.
     static sf_count_t read(void* data, sf_count_t count, void* user) {
-        Copy& copy = of(user);
+        Cursor& cursor = of(user);
         try {
-            const std::size_t got = copy.readAt(
-                copy.position, {static_cast<std::uint8_t*>(data), static_cast<std::size_t>(count)});
-            copy.position += got;
+            const std::size_t got = cursor.reader.readAt(
+                cursor.position,
+                {static_cast<std::uint8_t*>(data), static_cast<std::size_t>(count)});
+            cursor.position += got;
             return static_cast<sf_count_t>(got);
         } catch (...) {
-            copy.failure = std::current_exception();
+            cursor.failure = std::current_exception();
             return 0;
         }
     }
@@ -177,32 +187,29 @@ bool SoundFileReader::startsAsAcm() {
 }
 
 void SoundFileReader::openSound() {
-    if (copy_) {
-        static SF_VIRTUAL_IO callbacks{Copy::length, Copy::seek, Copy::read, Copy::write,
-                                       Copy::tell};
-        sound_ = ::sf_open_virtual(&callbacks, SFM_READ, &info_, copy_.get());
-        if (copy_->failure && sound_ != nullptr) {
-            ::sf_close(sound_);
-            sound_ = nullptr;
-        }
-        raiseCopyFailure();
-    } else {
-        // The descriptor stays InputFile's: it was opened read-only, and libsndfile must not
-        // close it.
-        sound_ = ::sf_open_fd(file_->descriptor(), SFM_READ, &info_, SF_FALSE);
+    static SF_VIRTUAL_IO callbacks{Cursor::length, Cursor::seek, Cursor::read, Cursor::write,
+                                   Cursor::tell};
+    cursor_ =
+        std::make_unique<Cursor>(Cursor{*this, copy_ ? copy_->size : file_->size(), 0, nullptr});
+    const SndfileOpening opening =
+        openSndfile([&] { return ::sf_open_virtual(&callbacks, SFM_READ, &info_, cursor_.get()); });
+    sound_ = opening.sound;
+    if (cursor_->failure && sound_ != nullptr) {
+        ::sf_close(sound_);
+        sound_ = nullptr;
     }
+    raiseReadFailure();
     if (sound_ == nullptr) {
-        throw InputRefused(std::string("not a readable audio file (") + ::sf_strerror(nullptr) +
-                           ")");
+        throw InputRefused("not a readable audio file (" + opening.failure + ")");
     }
 }
 
-// A scratch file that failed under libsndfile made it see the end of the data: that is no
-// end of the input, nor anything the output is to blame for.
-void SoundFileReader::raiseCopyFailure() {
-    if (!copy_ || !copy_->failure) return;
+// A read that failed under libsndfile made it see the end of the data: that is no end of the
+// input, nor anything the output is to blame for.
+void SoundFileReader::raiseReadFailure() {
+    if (!cursor_ || !cursor_->failure) return;
     try {
-        std::rethrow_exception(std::exchange(copy_->failure, nullptr));
+        std::rethrow_exception(std::exchange(cursor_->failure, nullptr));
     } catch (const Failure& failure) {
         throw InputRefused(std::string("reading: ") + failure.what());
     }
@@ -353,7 +360,7 @@ std::size_t SoundFileReader::readSound(std::span<Sample> out) {
     const auto wanted = static_cast<sf_count_t>(std::min(frameCapacity, framesLeft));
     if (wanted == 0) return 0;
     const sf_count_t got = readConverted(out, wanted);
-    raiseCopyFailure();
+    raiseReadFailure();
     if (got < wanted) endedEarly(got);
     framesRead_ += static_cast<std::uint64_t>(got);
     return static_cast<std::size_t>(got) * channels();

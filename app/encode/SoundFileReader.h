@@ -59,12 +59,13 @@ class SoundFileReader {
 
   private:
     struct Copy;
+    struct Cursor;
 
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out);
     bool startsAsAcm();
     void openAcm();
     void openSound();
-    void raiseCopyFailure();
+    void raiseReadFailure();
     std::size_t readAcm(std::span<std::int16_t> out);
     std::size_t readAcm(std::span<double> out);
     template <typename Sample>
@@ -80,6 +81,7 @@ class SoundFileReader {
 
     std::unique_ptr<InputFile> file_;  // standard input too
     std::unique_ptr<Copy> copy_;       // all of file_, when it cannot seek
+    std::unique_ptr<Cursor> cursor_;   // where libsndfile reads
     SF_INFO info_{};
     SNDFILE* sound_ = nullptr;        // none for an ACM file
     std::optional<AcmStream> acm_;    // an ACM file's stream

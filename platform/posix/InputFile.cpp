@@ -44,6 +44,12 @@ void InputFile::learnWhatItIs() {
     identity_ = FileIdentity{info.st_dev, info.st_ino};
 }
 
+std::uint64_t InputFile::size() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) throw Failure(FailureKind::IoError, errno);
+    return S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
 InputFile::~InputFile() {
     if (owned_ && fd_ >= 0) ::close(fd_);
 }

@@ -146,6 +146,19 @@ void OutputFile::takeTargetsPermissions() noexcept {
     ::fchmod(fd_, mode);
 }
 
+DescriptorCopy::DescriptorCopy(int descriptor) : fd_(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0)) {
+    if (fd_ < 0) throwErrno(errno);
+}
+
+DescriptorCopy::~DescriptorCopy() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void DescriptorCopy::close() {
+    const int fd = std::exchange(fd_, -1);
+    if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) throwErrno(errno);
+}
+
 bool isPipeOrSocket(int fd) noexcept {
     struct stat info {};
     return ::fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));

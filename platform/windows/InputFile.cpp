@@ -51,6 +51,13 @@ void InputFile::learnWhatItIs() {
     identity_ = win32::identityOf(handle);
 }
 
+std::uint64_t InputFile::size() const {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(win32::handleOf(fd_), &size))
+        throw Failure(FailureKind::IoError, win32::errorNumberFor(::GetLastError()));
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
 InputFile::~InputFile() {
     if (owned_ && fd_ >= 0) ::_close(fd_);
 }

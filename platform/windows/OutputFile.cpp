@@ -135,6 +135,19 @@ void writeAllAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> byte
 // new file there; there are no permission bits to carry over.
 void OutputFile::takeTargetsPermissions() noexcept {}
 
+DescriptorCopy::DescriptorCopy(int descriptor) : fd_(::_dup(descriptor)) {
+    if (fd_ < 0) throwErrno(errno);
+}
+
+DescriptorCopy::~DescriptorCopy() {
+    if (fd_ >= 0) ::_close(fd_);
+}
+
+void DescriptorCopy::close() {
+    const int fd = std::exchange(fd_, -1);
+    if (fd >= 0 && ::_close(fd) != 0) throwErrno(errno);
+}
+
 bool isPipeOrSocket(int fd) noexcept {
     return ::GetFileType(win32::handleOf(fd)) == FILE_TYPE_PIPE;
 }

@@ -186,5 +186,20 @@ TEST_F(DecodeFormats, ForceKeepsTheReplacedFilesPermissions) {
     EXPECT_EQ(leadingBytes(dir / "private.wav", 4), "RIFF");
 }
 
+// An output that cannot take the data fails in every format, and nothing of it is left:
+// libsndfile's MP3 writer counts frames as written that the file never took.
+TEST_F(DecodeFormats, AnOutputWithoutRoomFailsInEveryFormat) {
+    writeAcm("s.acm", 2, 44100, 40000);
+    RunOptions full;
+    full.fileSizeLimit = 4096;
+    for (const std::string format : {"mp3", "ogg", "flac", "aiff", "caf", "w64", "raw", "wav"}) {
+        const ProgramResult result = decode({"-o", "out." + format, "s.acm"}, full);
+        EXPECT_EQ(result.exitStatus, 1) << format << ": " << result.errors;
+        EXPECT_NE(result.errors.find("writing"), std::string::npos) << result.errors;
+        EXPECT_EQ(result.errors.find("bug in libsndfile"), std::string::npos) << result.errors;
+        EXPECT_FALSE(fs::exists(dir / ("out." + format))) << format;
+    }
+}
+
 }  // namespace
 }  // namespace talveco

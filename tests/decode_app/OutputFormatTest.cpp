@@ -87,7 +87,7 @@ TEST(OutputFormatOfName, RefusalNamesTheExtensionAndTheWayOut) {
 // ---- sinks ------------------------------------------------------------------------------
 
 // Where the output's bytes go, and what kind of descriptor it shows.
-enum class Target { Pipe, AppendedFile, RewritableFile };
+enum class Target { Pipe, AppendedFile, RewritableFile, ReadOnlyFile };
 
 // An output collecting its bytes in memory, over a descriptor of the kind
 // the test asks for (the sinks look at it: libsndfile writes to it, and a
@@ -101,7 +101,10 @@ class MemoryOutput final : public OutputStream {
             fd_ = ends[1];
             readEnd_ = ends[0];
         } else {
-            const int flags = O_RDWR | O_CREAT | (target == Target::AppendedFile ? O_APPEND : 0);
+            const int flags =
+                target == Target::ReadOnlyFile
+                    ? O_RDONLY | O_CREAT
+                    : O_RDWR | O_CREAT | (target == Target::AppendedFile ? O_APPEND : 0);
             fd_ = ::open((dir / "descriptor").c_str(), flags, 0644);
         }
     }
@@ -115,7 +118,9 @@ class MemoryOutput final : public OutputStream {
         if (bytes_.size() + bytes.size() > failAfter_) throw FileRefused("no room left");
         bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
     }
-    bool canRewrite() const override { return target_ == Target::RewritableFile; }
+    bool canRewrite() const override {
+        return target_ == Target::RewritableFile || target_ == Target::ReadOnlyFile;
+    }
     void rewriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
         ADD_FAILURE() << "rewrote " << bytes.size() << " bytes at " << offset;
     }
@@ -130,6 +135,7 @@ class MemoryOutput final : public OutputStream {
                (pipeHasBytes ? 1 : 0);
     }
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+    bool descriptorIsOpen() const { return ::fcntl(fd_, F_GETFD) != -1; }
     void failAfter(std::size_t bytes) { failAfter_ = bytes; }
 
   private:
@@ -196,6 +202,17 @@ TEST(FlacIntoAPipe, OutputFailureIsRaisedNotSwallowed) {
         } catch (const FileRefused& failure) {
             EXPECT_STREQ(failure.what(), "no room left") << room;
         }
+    }
+}
+
+// A sound libsndfile cannot start (here its header cannot be written) is refused, and the
+// output's descriptor stays the output's: libsndfile closes the one it was given.
+TEST(SndfileSink, SoundThatCannotStartLeavesTheOutputsDescriptorOpen) {
+    for (const OutputFormat format : {OutputFormat::Aiff, OutputFormat::W64, OutputFormat::Caf}) {
+        TempDir dir;
+        MemoryOutput out(Target::ReadOnlyFile, dir);
+        EXPECT_THROW(makeSampleSink(format, out, SoundShape{2, 22050, 1000}), FileRefused);
+        EXPECT_TRUE(out.descriptorIsOpen()) << extensionOf(format);
     }
 }
 

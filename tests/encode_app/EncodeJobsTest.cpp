@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "app/encode/SoundFileReader.h"
 #include "tests/encode_app/SoundFiles.h"
 #include "tests/support/ProgramRunner.h"
 #include "tests/support/TempDir.h"
@@ -121,6 +124,35 @@ TEST(EncodeJobs, SeveralFilesGiveTheSameStreamsAndMessagesForAnyNumberOfJobs) {
         "f6.wav -> OUT/f6.acm: "};
     for (std::size_t i = 0; i < lines.size(); ++i)
         EXPECT_EQ(lines[i].rfind(starts[i], 0), 0U) << lines[i];
+}
+
+// libsndfile keeps the reason an open failed in one variable for the whole process: a file
+// that is no sound must be refused for its own reason while other jobs open good files.
+TEST(EncodeJobs, AFileThatIsNoSoundKeepsItsReasonWhileOthersOpen) {
+    TempDir dir;
+    testing::writeWav16(dir / "good.wav", 1, kRate, testSignal(64, 1, 1));
+    testing::writeFileBytes(dir / "bad.wav", {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'});
+    constexpr int kOpens = 400;
+    for (int i = 0; i < 5; ++i)
+        SoundFileReader good((dir / "good.wav").string());
+    std::atomic<bool> refusing{true};
+    std::thread opener([&] {
+        while (refusing)
+            SoundFileReader good((dir / "good.wav").string());
+    });
+    std::vector<std::string> reasons;
+    for (int i = 0; i < kOpens; ++i) {
+        try {
+            SoundFileReader bad((dir / "bad.wav").string());
+        } catch (const InputRefused& refused) {
+            reasons.emplace_back(refused.what());
+        }
+    }
+    refusing = false;
+    opener.join();
+    ASSERT_EQ(reasons.size(), static_cast<std::size_t>(kOpens));
+    const std::string expected = "not a readable audio file (Format not recognised.)";
+    EXPECT_EQ(std::count(reasons.begin(), reasons.end(), expected), kOpens);
 }
 
 // -j takes what talveco-decode's does: a whole number from 1 to what the interrupt clean-up
