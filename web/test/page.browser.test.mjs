@@ -195,8 +195,12 @@ before(async () => {
   page.on('request', (request) => requests.push(request.url()));
   page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
   await page.goto(`${server.origin}/index.html`, { waitUntil: 'load' });
-  // The page loads all it needs, the WebAssembly too, before a file is chosen.
-  for (let waited = 0; !server.requested.some((path) => path.endsWith('.wasm')); waited += 50) {
+  // The page loads all it needs, the WebAssembly too, before a file is chosen. The browser's
+  // report of the worker's request can come after the server has answered it: both must have
+  // seen it before what the page asks for later is counted.
+  const loadedModule = () =>
+    server.requested.some((path) => path.endsWith('.wasm')) && requests.some((url) => url.endsWith('.wasm'));
+  for (let waited = 0; !loadedModule(); waited += 50) {
     assert.ok(waited < 10_000, `the page has not loaded its module: ${server.requested.join(' ')}`);
     await new Promise((resolve) => setTimeout(resolve, 50));
   }
