@@ -1,0 +1,57 @@
+// The error a narrower column code adds by holding indices inside a bound:
+// the form that skips the unheld rows against the plain walk of every row.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <iostream>
+#include <vector>
+
+#include "encoder/BlockCoder.h"
+#include "tests/support/Noise.h"
+
+namespace talveco {
+namespace {
+
+TEST(AddedError, CountsOnlyTheHeldRows) {
+    const std::vector<double> scaled{2.6, -0.2, -4.4, 1.9};
+    const std::vector<int> indices{3, 0, -4, 2};
+    // Rows 0 and 2 are held at 2 and -2: (0.6^2 - 0.4^2) + (2.4^2 - 0.4^2).
+    EXPECT_NEAR(addedError(scaled, indices, 2), 0.2 + 5.6, 1e-12);
+    EXPECT_NEAR(addedErrorByRows(scaled, indices, 2), 0.2 + 5.6, 1e-12);
+    // At 0 every nonzero row is held.
+    EXPECT_NEAR(addedError(scaled, indices, 0), (6.76 - 0.16) + (19.36 - 0.16) + (3.61 - 0.01),
+                1e-12);
+    EXPECT_EQ(addedError(scaled, indices, 4), 0.0);
+}
+
+// Columns of every length around the 64-row masks, values spread over
+// several bounds, every bound the coder tries: the two forms must agree to
+// the last bit, or the streams would change.
+TEST(AddedError, SkippingUnheldRowsGivesTheSameSumBitForBit) {
+    const std::uint32_t seed = 0xadde5u;
+    std::cout << "random columns from seed " << seed << "\n";
+    testing::Noise noise(seed);
+    for (const std::size_t rows : {1u, 2u, 7u, 16u, 63u, 64u, 65u, 127u, 128u, 129u, 256u, 300u}) {
+        for (const int largest : {1, 3, 6, 20}) {
+            std::vector<double> scaled(rows);
+            std::vector<int> indices(rows);
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double unit = double(noise.next() % 100000) / 100000.0;
+                scaled[r] = (2 * unit - 1) * (largest + 0.49);
+                indices[r] = int(std::lround(scaled[r]));
+            }
+            for (const int bound : {0, 1, 2, 3, 4, 5, 7, 15}) {
+                const double fast = addedError(scaled, indices, bound);
+                const double plain = addedErrorByRows(scaled, indices, bound);
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(fast), std::bit_cast<std::uint64_t>(plain))
+                    << rows << " rows, largest " << largest << ", bound " << bound << ": " << fast
+                    << " against " << plain;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace talveco
