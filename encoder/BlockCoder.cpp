@@ -149,6 +149,21 @@ double addedError(std::span<const double> scaled, std::span<const int> indices, 
     return sum;
 }
 
+// In four lanes: a single running maximum makes every value wait for the
+// one before, and the compiler may not reorder floating-point maxima itself.
+// The largest of the same values is the same in any order.
+double largestMagnitude(std::span<const double> values) {
+    double lanes[4] = {};
+    const std::size_t whole = values.size() / 4 * 4;
+    for (std::size_t i = 0; i < whole; i += 4) {
+        for (std::size_t lane = 0; lane < 4; ++lane)
+            lanes[lane] = std::max(lanes[lane], std::abs(values[i + lane]));
+    }
+    for (std::size_t i = whole; i < values.size(); ++i)
+        lanes[0] = std::max(lanes[0], std::abs(values[i]));
+    return std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
+}
+
 BlockCoder::BlockCoder(unsigned levels, unsigned rows)
     : geometry_(blockGeometry(levels, rows)),
       carries_(geometry_.carryCount, 0),
@@ -172,10 +187,7 @@ BlockCoder::BlockCoder(unsigned levels, unsigned rows)
 BlockCoder::Quantised BlockCoder::quantise(std::span<const double> values, double step,
                                            double scale) {
     Quantised q;
-    double peak = 0.0;
-    for (const double v : values)
-        peak = std::max(peak, std::abs(v));
-    q.step = stepReaching(step, peak * scale);
+    q.step = stepReaching(step, largestMagnitude(values) * scale);
     const double toIndex = scale / q.step;
     const int lowestIndex = -(-int16Lowest / q.step);
     const int highestIndex = int16Highest / q.step;
@@ -387,9 +399,7 @@ double BlockCoder::exactStep(std::span<const double> values, double step) {
     }
     if (coded > std::max<std::size_t>(1, columns / 4)) return step;
     const Quantised q = quantise(values, step, 1.0);
-    double magnitude = 0.0;
-    for (const double v : values)
-        magnitude = std::max(magnitude, std::abs(v));
+    const double magnitude = largestMagnitude(values);
     const long multiple = std::lround(magnitude / q.step);
     if (multiple < 1) return step;
     const auto exactFor = [magnitude](long m) {

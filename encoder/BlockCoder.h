@@ -22,6 +22,9 @@ double addedError(std::span<const double> scaled, std::span<const int> indices, 
 // The same, row after row: the plain form addedError() must give bit for bit.
 double addedErrorByRows(std::span<const double> scaled, std::span<const int> indices, int bound);
 
+// The largest magnitude among `values`, 0 for none.
+double largestMagnitude(std::span<const double> values);
+
 class BlockCoder {
   public:
     BlockCoder(unsigned levels, unsigned rows);

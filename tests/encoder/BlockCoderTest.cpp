@@ -1,5 +1,6 @@
 // The error a narrower column code adds by holding indices inside a bound:
-// the form that skips the unheld rows against the plain walk of every row.
+// the form that skips the unheld rows against the plain walk of every row;
+// the largest magnitude of a block, found in lanes.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -48,6 +49,23 @@ TEST(AddedError, SkippingUnheldRowsGivesTheSameSumBitForBit) {
                 EXPECT_EQ(std::bit_cast<std::uint64_t>(fast), std::bit_cast<std::uint64_t>(plain))
                     << rows << " rows, largest " << largest << ", bound " << bound << ": " << fast
                     << " against " << plain;
+            }
+        }
+    }
+}
+
+// The largest magnitude, wherever it stands among up to a few lanes' worth
+// of values and their remainder, of either sign.
+TEST(LargestMagnitude, FindsTheLargestAtEveryPlace) {
+    EXPECT_EQ(largestMagnitude({}), 0.0);
+    for (std::size_t size = 1; size <= 11; ++size) {
+        for (std::size_t at = 0; at < size; ++at) {
+            for (const double sign : {1.0, -1.0}) {
+                std::vector<double> values(size);
+                for (std::size_t i = 0; i < size; ++i)
+                    values[i] = (i % 2 == 0 ? 1.0 : -1.0) * (0.25 + double(i) / 64);
+                values[at] = sign * 7.5;
+                EXPECT_EQ(largestMagnitude(values), 7.5) << size << " values, largest at " << at;
             }
         }
     }
