@@ -11,6 +11,7 @@
 #include "acm/SampleOutput.h"
 #include "encoder/ColumnCoder.h"
 #include "encoder/RateControl.h"
+#include "encoder/RowMasks.h"
 
 namespace talveco {
 namespace {
@@ -133,11 +134,9 @@ double addedError(std::span<const double> scaled, std::span<const int> indices, 
     const auto limit = static_cast<unsigned>(bound);
     for (std::size_t first = 0; first < scaled.size(); first += 64) {
         const std::size_t count = std::min<std::size_t>(64, scaled.size() - first);
-        std::uint64_t held = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            const auto magnitude = static_cast<unsigned>(std::abs(indices[first + i]));
-            held |= std::uint64_t{magnitude > limit} << i;
-        }
+        std::uint64_t held = rowMask(indices.data() + first, count, [limit](int index) {
+            return static_cast<unsigned>(std::abs(index)) > limit;
+        });
         for (; held != 0; held &= held - 1) {
             const std::size_t i = first + static_cast<std::size_t>(std::countr_zero(held));
             const int k = indices[i];

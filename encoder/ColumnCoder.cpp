@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+
+#include "encoder/RowMasks.h"
 
 namespace talveco {
 namespace {
@@ -253,14 +254,13 @@ std::uint32_t openingZeros(std::span<const int> indices, std::uint32_t& open) {
     std::uint64_t lastOpened = 0;
     for (std::size_t first = 0; first < indices.size(); first += 64) {
         const std::size_t count = std::min<std::size_t>(64, indices.size() - first);
-        std::uint64_t zeros = 0;
-        for (std::size_t i = 0; i < count; ++i)
-            zeros |= std::uint64_t{indices[first + i] == 0} << i;
+        const std::uint64_t zeros =
+            rowMask(indices.data() + first, count, [](int index) { return index == 0; });
         const std::uint64_t starts = zeros & ~(zeros << 1);
         const std::uint64_t evenStarts = starts & evenRows & ~lastOpened;
         const std::uint64_t evenRuns = zeros & ~(zeros + evenStarts);
         const std::uint64_t opening = (evenRuns & evenRows) | (zeros & ~evenRuns & ~evenRows);
-        opened += static_cast<std::uint32_t>(std::popcount(opening));
+        opened += setBits(opening);
         lastOpened = (opening >> (count - 1)) & 1u;
     }
     open = static_cast<std::uint32_t>(lastOpened);
