@@ -768,8 +768,7 @@ void AcmEncoder::State::codeWholeInputToBudget() {
         stageOne.assign(values.begin(), values.end());
         valueScratch->append(std::as_bytes(std::span<const float>(stageOne)));
         valuesHeld += count;
-        for (const double v : values)
-            peak = std::max(peak, std::abs(v));
+        peak = std::max(peak, largestMagnitude(values));
         first += count;
     }
     // The steps are chosen in rounds over the blocks, as many as the material asks: the

@@ -220,9 +220,11 @@ ColumnChoice BlockCoder::chooseColumn(std::span<const double> scaled, int lowest
         column[r] = static_cast<int>(k);
         largest = std::max(largest, std::abs(column[r]));
     }
+    // A silent column takes code 0 and nothing else: most columns of the
+    // higher bands at coarse steps.
+    if (largest == 0) return {0, 5};
     const ColumnStats stats = columnStats(column);
     ColumnChoice best = cheapestColumnCode(stats);
-    if (largest == 0) return best;
     // Costs relative to the rounded column: only the clamped rows add
     // distortion. A bound far below the largest index costs more than any
     // code saves.

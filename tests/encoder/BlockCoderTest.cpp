@@ -71,5 +71,43 @@ TEST(LargestMagnitude, FindsTheLargestAtEveryPlace) {
     }
 }
 
+// What the rate control counts for a block is what the coder writes for it:
+// blocks with silent columns, quiet ones and loud ones, at several steps and
+// geometries (values kept well inside the range, so that no block wraps and
+// coding takes the step given).
+TEST(BlockCoder, CountsTheBitsItWrites) {
+    const std::uint32_t seed = 0xb10c5u;
+    std::cout << "random blocks from seed " << seed << "\n";
+    testing::Noise noise(seed);
+    struct Geometry {
+        unsigned levels;
+        unsigned rows;
+    };
+    for (const Geometry g : {Geometry{1, 256}, Geometry{3, 16}, Geometry{4, 32}, Geometry{6, 8}}) {
+        BlockCoder coder(g.levels, g.rows);
+        const std::size_t columns = std::size_t{1} << g.levels;
+        const std::size_t blockSize = columns * g.rows;
+        for (const double amplitude : {3.0, 40.0, 900.0}) {
+            for (const double step : {2.0, 8.0, 45.0}) {
+                std::vector<double> values(blockSize, 0.0);
+                // The lower half of the columns carries sound, the upper half is silent.
+                for (std::size_t r = 0; r < g.rows; ++r) {
+                    for (std::size_t c = 0; c < columns / 2 + (columns == 2 ? 1 : 0); ++c) {
+                        const double unit = double(noise.next() % 2001) / 1000.0 - 1.0;
+                        values[r * columns + c] = amplitude * unit;
+                    }
+                }
+                const std::uint64_t counted = coder.countBits(values, step);
+                EXPECT_EQ(coder.countBitsAndError(values, step).first, counted);
+                BitWriter bits;
+                std::vector<std::int16_t> decoded(blockSize);
+                coder.code(values, step, bits, decoded);
+                EXPECT_EQ(bits.bitCount(), counted)
+                    << "levels " << g.levels << ", amplitude " << amplitude << ", step " << step;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace talveco
