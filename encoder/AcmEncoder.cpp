@@ -9,6 +9,7 @@
 #include "encoder/AnalysisBank.h"
 #include "encoder/BlockCoder.h"
 #include "encoder/ColumnCoder.h"
+#include "encoder/Loudness.h"
 #include "encoder/PreviousStream.h"
 #include "encoder/RateControl.h"
 #include "encoder/ScratchSpace.h"
@@ -112,22 +113,6 @@ InputView viewOf(std::span<const std::int16_t> samples) {
             }};
 }
 
-// How loud a run of samples is: its peak and its energy.
-struct Loudness {
-    double peak = 0;
-    double energy = 0;
-};
-
-Loudness loudnessOf(std::span<const std::int16_t> samples) {
-    Loudness out;
-    for (const std::int16_t s : samples) {
-        const double v = s;
-        out.peak = std::max(out.peak, std::abs(v));
-        out.energy += v * v;
-    }
-    return out;
-}
-
 // Whether `samples`, as a whole stream, fit the 16-bit stage-1 values at
 // these levels: where the analysis goes past them the values are clipped,
 // and the clipped share of the energy must stay far below the quantisation
@@ -167,8 +152,10 @@ bool fitsLevels(const InputView& samples, unsigned levels) {
         double segmentEnergy = 0.0;
         for (const double v : std::span<const double>(window).subspan(first - start, count)) {
             segmentEnergy += v * v;
-            const double excess = std::max(0.0, std::abs(v) - largest);
-            clipped += excess * excess;
+            // Only a clipped value adds: most are not, and a sum of zeros
+            // would make every value wait for the sum before it.
+            const double excess = std::abs(v) - largest;
+            if (excess > 0.0) clipped += excess * excess;
         }
         energy += segmentEnergy;
         if (inStart) {
@@ -781,8 +768,7 @@ void AcmEncoder::State::codeWholeInputToBudget() {
         stageOne.assign(values.begin(), values.end());
         valueScratch->append(std::as_bytes(std::span<const float>(stageOne)));
         valuesHeld += count;
-        for (const double v : values)
-            peak = std::max(peak, std::abs(v));
+        peak = std::max(peak, largestMagnitude(values));
         first += count;
     }
     // The steps are chosen in rounds over the blocks, as many as the material asks: the

@@ -11,6 +11,7 @@
 #include "acm/SampleOutput.h"
 #include "encoder/ColumnCoder.h"
 #include "encoder/RateControl.h"
+#include "encoder/RowMasks.h"
 
 namespace talveco {
 namespace {
@@ -54,21 +55,6 @@ unsigned rangeExponent(int lowest, int highest) {
     while (p < 15 && (lowest < -(1 << p) || highest > (1 << p) - 1))
         ++p;
     return p;
-}
-
-// The squared error that holding `indices` inside -bound .. bound adds to
-// that of the rounded indices, for values `scaled` in steps.
-double addedError(std::span<const double> scaled, std::span<const int> indices, int bound) {
-    double sum = 0.0;
-    for (std::size_t i = 0; i < scaled.size(); ++i) {
-        const int k = indices[i];
-        if (k > bound || k < -bound) {
-            const double held = scaled[i] - std::clamp(k, -bound, bound);
-            const double rounded = scaled[i] - k;
-            sum += held * held - rounded * rounded;
-        }
-    }
-    return sum;
 }
 
 // How much quantisation noise in each column (band) grows on its way to the
@@ -126,6 +112,57 @@ std::optional<int> tableIndex(std::int32_t value, std::uint16_t step) {
 
 }  // namespace
 
+double addedErrorByRows(std::span<const double> scaled, std::span<const int> indices, int bound) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < scaled.size(); ++i) {
+        const int k = indices[i];
+        if (k > bound || k < -bound) {
+            const double held = scaled[i] - std::clamp(k, -bound, bound);
+            const double rounded = scaled[i] - k;
+            sum += held * held - rounded * rounded;
+        }
+    }
+    return sum;
+}
+
+// Which rows are held is found first, 64 at a time, without a branch per
+// row (which rows lie beyond the bound is as good as random); the error is
+// then summed over those rows alone, in the same order as the walk above,
+// so that the sum is the same to the last bit.
+double addedError(std::span<const double> scaled, std::span<const int> indices, int bound) {
+    double sum = 0.0;
+    const auto limit = static_cast<unsigned>(bound);
+    for (std::size_t first = 0; first < scaled.size(); first += 64) {
+        const std::size_t count = std::min<std::size_t>(64, scaled.size() - first);
+        std::uint64_t held = rowMask(indices.data() + first, count, [limit](int index) {
+            return static_cast<unsigned>(std::abs(index)) > limit;
+        });
+        for (; held != 0; held &= held - 1) {
+            const std::size_t i = first + static_cast<std::size_t>(std::countr_zero(held));
+            const int k = indices[i];
+            const double heldAt = scaled[i] - std::clamp(k, -bound, bound);
+            const double rounded = scaled[i] - k;
+            sum += heldAt * heldAt - rounded * rounded;
+        }
+    }
+    return sum;
+}
+
+// In four lanes: a single running maximum makes every value wait for the
+// one before, and the compiler may not reorder floating-point maxima itself.
+// The largest of the same values is the same in any order.
+double largestMagnitude(std::span<const double> values) {
+    double lanes[4] = {};
+    const std::size_t whole = values.size() / 4 * 4;
+    for (std::size_t i = 0; i < whole; i += 4) {
+        for (std::size_t lane = 0; lane < 4; ++lane)
+            lanes[lane] = std::max(lanes[lane], std::abs(values[i + lane]));
+    }
+    for (std::size_t i = whole; i < values.size(); ++i)
+        lanes[0] = std::max(lanes[0], std::abs(values[i]));
+    return std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
+}
+
 BlockCoder::BlockCoder(unsigned levels, unsigned rows)
     : geometry_(blockGeometry(levels, rows)),
       carries_(geometry_.carryCount, 0),
@@ -149,10 +186,7 @@ BlockCoder::BlockCoder(unsigned levels, unsigned rows)
 BlockCoder::Quantised BlockCoder::quantise(std::span<const double> values, double step,
                                            double scale) {
     Quantised q;
-    double peak = 0.0;
-    for (const double v : values)
-        peak = std::max(peak, std::abs(v));
-    q.step = stepReaching(step, peak * scale);
+    q.step = stepReaching(step, largestMagnitude(values) * scale);
     const double toIndex = scale / q.step;
     const int lowestIndex = -(-int16Lowest / q.step);
     const int highestIndex = int16Highest / q.step;
@@ -186,9 +220,11 @@ ColumnChoice BlockCoder::chooseColumn(std::span<const double> scaled, int lowest
         column[r] = static_cast<int>(k);
         largest = std::max(largest, std::abs(column[r]));
     }
+    // A silent column takes code 0 and nothing else: most columns of the
+    // higher bands at coarse steps.
+    if (largest == 0) return {0, 5};
     const ColumnStats stats = columnStats(column);
     ColumnChoice best = cheapestColumnCode(stats);
-    if (largest == 0) return best;
     // Costs relative to the rounded column: only the clamped rows add
     // distortion. A bound far below the largest index costs more than any
     // code saves.
@@ -364,9 +400,7 @@ double BlockCoder::exactStep(std::span<const double> values, double step) {
     }
     if (coded > std::max<std::size_t>(1, columns / 4)) return step;
     const Quantised q = quantise(values, step, 1.0);
-    double magnitude = 0.0;
-    for (const double v : values)
-        magnitude = std::max(magnitude, std::abs(v));
+    const double magnitude = largestMagnitude(values);
     const long multiple = std::lround(magnitude / q.step);
     if (multiple < 1) return step;
     const auto exactFor = [magnitude](long m) {

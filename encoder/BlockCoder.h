@@ -16,6 +16,15 @@
 
 namespace talveco {
 
+// The squared error that holding `indices` inside -bound .. bound (bound at
+// least 0) adds to that of the rounded indices, for values `scaled` in steps.
+double addedError(std::span<const double> scaled, std::span<const int> indices, int bound);
+// The same, row after row: the plain form addedError() must give bit for bit.
+double addedErrorByRows(std::span<const double> scaled, std::span<const int> indices, int bound);
+
+// The largest magnitude among `values`, 0 for none.
+double largestMagnitude(std::span<const double> values);
+
 class BlockCoder {
   public:
     BlockCoder(unsigned levels, unsigned rows);

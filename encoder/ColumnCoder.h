@@ -46,6 +46,9 @@ struct ColumnStats {
     std::uint32_t magnitudes[6] = {};  // rows of index +-1 .. +-4 at [1] .. [4], beyond at [5]
 };
 ColumnStats columnStats(std::span<const int> indices);
+// The same, found by walking the rows as the writer does: the plain form that
+// columnStats() must always agree with.
+ColumnStats columnStatsByRows(std::span<const int> indices);
 
 // The statistics of the same column with every index held inside -bound ..
 // bound, bound at least 1: the zeros stay where they are.

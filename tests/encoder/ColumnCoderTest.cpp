@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iostream>
 #include <limits>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "encoder/BitWriter.h"
@@ -70,6 +73,73 @@ TEST(ColumnCoder, ChoosesTheCheapestOfAllCodes) {
                 EXPECT_EQ(columnBits(choice.code, column), fewest);
                 EXPECT_EQ(cheapestColumnCode(columnStats(column)).bits, fewest);
             }
+        }
+    }
+}
+
+void expectSameStats(const ColumnStats& fast, const ColumnStats& plain, const std::string& what) {
+    EXPECT_EQ(fast.rows, plain.rows) << what;
+    EXPECT_EQ(fast.lowest, plain.lowest) << what;
+    EXPECT_EQ(fast.highest, plain.highest) << what;
+    EXPECT_EQ(fast.zeros, plain.zeros) << what;
+    EXPECT_EQ(fast.zeroPairBits, plain.zeroPairBits) << what;
+    for (int m = 0; m < 6; ++m)
+        EXPECT_EQ(fast.magnitudes[m], plain.magnitudes[m]) << what << ", magnitude " << m;
+}
+
+std::string describe(std::span<const int> column) {
+    std::string out = "column";
+    for (const int index : column)
+        out += " " + std::to_string(index);
+    return out;
+}
+
+// The branch-free statistics against the walk of the rows, on columns of
+// every length, zeros alone, in runs of odd and even length and in the last
+// row, and magnitudes on both sides of the bins.
+TEST(ColumnCoder, StatisticsWithoutBranchesAgreeWithTheRowWalk) {
+    const std::uint32_t seed = 0x5eed32u;
+    std::cout << "random columns from seed " << seed << "\n";
+    testing::Noise noise(seed);
+    std::vector<std::size_t> lengths;
+    for (std::size_t rows = 1; rows <= 40; ++rows)
+        lengths.push_back(rows);
+    // Runs of zeros across the 64-row masks of the branch-free form.
+    for (const std::size_t rows : {63u, 64u, 65u, 127u, 128u, 129u, 191u, 256u, 257u})
+        lengths.push_back(rows);
+    for (const int largest : {0, 1, 2, 4, 5, 6, 300, 32768}) {
+        for (const std::size_t rows : lengths) {
+            for (unsigned zeros = 0; zeros <= 8; ++zeros) {
+                const std::vector<int> column = randomColumn(noise, rows, -largest, largest, zeros);
+                expectSameStats(columnStats(column), columnStatsByRows(column), describe(column));
+            }
+        }
+    }
+}
+
+// Zero runs the writer pairs from their start: the cases where greedy
+// pairing and the last row decide the bits.
+TEST(ColumnCoder, ZeroPairBitsOfRunsAtEveryPlace) {
+    struct Case {
+        std::vector<int> column;
+        std::uint32_t zeroPairBits;
+    };
+    const Case cases[] = {
+        {{0}, 1},          {{0, 0}, 1},          {{0, 0, 0}, 2},       {{0, 1}, 2},
+        {{1, 0}, 1},       {{0, 0, 1}, 1},       {{0, 0, 0, 1}, 3},    {{1, 0, 0, 0}, 2},
+        {{0, 1, 0, 0}, 3}, {{0, 0, 0, 0, 0}, 3}, {{2, 0, 0, 0, 3}, 3}, {{1, 2, 3}, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(columnStats(c.column).zeroPairBits, c.zeroPairBits) << describe(c.column);
+        EXPECT_EQ(columnStatsByRows(c.column).zeroPairBits, c.zeroPairBits) << describe(c.column);
+        // Where code 17 holds the column, the writer spends those bits on the zeros.
+        const auto [lowest, highest] = std::minmax_element(c.column.begin(), c.column.end());
+        if (*lowest >= -1 && *highest <= 1) {
+            BitWriter bits;
+            encodeColumn(bits, 17, c.column);
+            const auto nonZero = static_cast<std::uint32_t>(
+                std::count_if(c.column.begin(), c.column.end(), [](int k) { return k != 0; }));
+            EXPECT_EQ(bits.bitCount(), 5 + c.zeroPairBits + 3 * nonZero) << describe(c.column);
         }
     }
 }

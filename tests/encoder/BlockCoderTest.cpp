@@ -1,0 +1,113 @@
+// The error a narrower column code adds by holding indices inside a bound:
+// the form that skips the unheld rows against the plain walk of every row;
+// the largest magnitude of a block, found in lanes.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <iostream>
+#include <vector>
+
+#include "encoder/BlockCoder.h"
+#include "tests/support/Noise.h"
+
+namespace talveco {
+namespace {
+
+TEST(AddedError, CountsOnlyTheHeldRows) {
+    const std::vector<double> scaled{2.6, -0.2, -4.4, 1.9};
+    const std::vector<int> indices{3, 0, -4, 2};
+    // Rows 0 and 2 are held at 2 and -2: (0.6^2 - 0.4^2) + (2.4^2 - 0.4^2).
+    EXPECT_NEAR(addedError(scaled, indices, 2), 0.2 + 5.6, 1e-12);
+    EXPECT_NEAR(addedErrorByRows(scaled, indices, 2), 0.2 + 5.6, 1e-12);
+    // At 0 every nonzero row is held.
+    EXPECT_NEAR(addedError(scaled, indices, 0), (6.76 - 0.16) + (19.36 - 0.16) + (3.61 - 0.01),
+                1e-12);
+    EXPECT_EQ(addedError(scaled, indices, 4), 0.0);
+}
+
+// Columns of every length around the 64-row masks, values spread over
+// several bounds, every bound the coder tries: the two forms must agree to
+// the last bit, or the streams would change.
+TEST(AddedError, SkippingUnheldRowsGivesTheSameSumBitForBit) {
+    const std::uint32_t seed = 0xadde5u;
+    std::cout << "random columns from seed " << seed << "\n";
+    testing::Noise noise(seed);
+    for (const std::size_t rows : {1u, 2u, 7u, 16u, 63u, 64u, 65u, 127u, 128u, 129u, 256u, 300u}) {
+        for (const int largest : {1, 3, 6, 20}) {
+            std::vector<double> scaled(rows);
+            std::vector<int> indices(rows);
+            for (std::size_t r = 0; r < rows; ++r) {
+                const double unit = double(noise.next() % 100000) / 100000.0;
+                scaled[r] = (2 * unit - 1) * (largest + 0.49);
+                indices[r] = int(std::lround(scaled[r]));
+            }
+            for (const int bound : {0, 1, 2, 3, 4, 5, 7, 15}) {
+                const double fast = addedError(scaled, indices, bound);
+                const double plain = addedErrorByRows(scaled, indices, bound);
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(fast), std::bit_cast<std::uint64_t>(plain))
+                    << rows << " rows, largest " << largest << ", bound " << bound << ": " << fast
+                    << " against " << plain;
+            }
+        }
+    }
+}
+
+// The largest magnitude, wherever it stands among up to a few lanes' worth
+// of values and their remainder, of either sign.
+TEST(LargestMagnitude, FindsTheLargestAtEveryPlace) {
+    EXPECT_EQ(largestMagnitude({}), 0.0);
+    for (std::size_t size = 1; size <= 11; ++size) {
+        for (std::size_t at = 0; at < size; ++at) {
+            for (const double sign : {1.0, -1.0}) {
+                std::vector<double> values(size);
+                for (std::size_t i = 0; i < size; ++i)
+                    values[i] = (i % 2 == 0 ? 1.0 : -1.0) * (0.25 + double(i) / 64);
+                values[at] = sign * 7.5;
+                EXPECT_EQ(largestMagnitude(values), 7.5) << size << " values, largest at " << at;
+            }
+        }
+    }
+}
+
+// What the rate control counts for a block is what the coder writes for it:
+// blocks with silent columns, quiet ones and loud ones, at several steps and
+// geometries (values kept well inside the range, so that no block wraps and
+// coding takes the step given).
+TEST(BlockCoder, CountsTheBitsItWrites) {
+    const std::uint32_t seed = 0xb10c5u;
+    std::cout << "random blocks from seed " << seed << "\n";
+    testing::Noise noise(seed);
+    struct Geometry {
+        unsigned levels;
+        unsigned rows;
+    };
+    for (const Geometry g : {Geometry{1, 256}, Geometry{3, 16}, Geometry{4, 32}, Geometry{6, 8}}) {
+        BlockCoder coder(g.levels, g.rows);
+        const std::size_t columns = std::size_t{1} << g.levels;
+        const std::size_t blockSize = columns * g.rows;
+        for (const double amplitude : {3.0, 40.0, 900.0}) {
+            for (const double step : {2.0, 8.0, 45.0}) {
+                std::vector<double> values(blockSize, 0.0);
+                // The lower half of the columns carries sound, the upper half is silent.
+                for (std::size_t r = 0; r < g.rows; ++r) {
+                    for (std::size_t c = 0; c < columns / 2 + (columns == 2 ? 1 : 0); ++c) {
+                        const double unit = double(noise.next() % 2001) / 1000.0 - 1.0;
+                        values[r * columns + c] = amplitude * unit;
+                    }
+                }
+                const std::uint64_t counted = coder.countBits(values, step);
+                EXPECT_EQ(coder.countBitsAndError(values, step).first, counted);
+                BitWriter bits;
+                std::vector<std::int16_t> decoded(blockSize);
+                coder.code(values, step, bits, decoded);
+                EXPECT_EQ(bits.bitCount(), counted)
+                    << "levels " << g.levels << ", amplitude " << amplitude << ", step " << step;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace talveco
