@@ -239,9 +239,9 @@ struct TrialOutcome {
     }
     // How well a geometry codes the samples: the SNR less 6.02 dB per bit
     // per sample, the exchange rate of a uniform quantiser.
-    double merit() const {
-        const double snrDb = error > 0 ? 10 * std::log10(signal / error) : 200.0;
-        return std::min(snrDb, 200.0) - 6.02 * bits / std::max(1.0, values);
+    double merit() const { return snrDb() - 6.02 * bits / std::max(1.0, values); }
+    double snrDb() const {
+        return error > 0 ? std::min(10 * std::log10(signal / error), 200.0) : 200.0;
     }
 };
 
@@ -250,6 +250,15 @@ double pooledMerit(const std::vector<TrialOutcome>& outcomes) {
     for (const TrialOutcome& o : outcomes)
         sum.add(o);
     return sum.merit();
+}
+
+// At a rate the bits are those asked for, and a geometry that leaves some unspent saves the
+// user nothing: the SNR of all pieces together.
+double pooledSnrDb(const std::vector<TrialOutcome>& outcomes) {
+    TrialOutcome sum;
+    for (const TrialOutcome& o : outcomes)
+        sum.add(o);
+    return sum.snrDb();
 }
 
 double meanMerit(const std::vector<TrialOutcome>& outcomes) {
@@ -329,17 +338,18 @@ std::vector<std::vector<std::int16_t>> trialPieces(const InputView& samples) {
 // it replaces `chosen` where it codes no worse by more than `penaltyDb`.
 unsigned levelsKeepingTheStart(unsigned chosen,
                                const std::function<std::vector<TrialOutcome>(unsigned)>& asCoded,
-                               double penaltyDb, double margin) {
+                               double penaltyDb, double margin, bool atRate) {
+    const auto meritOf = atRate ? pooledSnrDb : pooledMerit;
     const std::vector<TrialOutcome> clicking = asCoded(chosen);
     if (!startClicks(clicking)) return chosen;
     unsigned best = chosen;
-    double bestMerit = pooledMerit(clicking) - penaltyDb;
+    double bestMerit = meritOf(clicking) - penaltyDb;
     for (unsigned levels = chosen; levels-- > 0;) {
         const std::vector<TrialOutcome> tried = asCoded(levels);
-        if (startClicks(tried) || pooledMerit(tried) <= bestMerit + (best < chosen ? margin : 0.0))
+        if (startClicks(tried) || meritOf(tried) <= bestMerit + (best < chosen ? margin : 0.0))
             continue;
         best = levels;
-        bestMerit = pooledMerit(tried);
+        bestMerit = meritOf(tried);
     }
     return best;
 }
@@ -389,7 +399,8 @@ std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples,
         const auto asCoded = [&](unsigned levels) {
             return atRate ? outcomes(levels, 1, *atRate) : byLevels[levels];
         };
-        best = levelsKeepingTheStart(best, asCoded, clickPenaltyDb(samples.size, atRate), margin);
+        best = levelsKeepingTheStart(best, asCoded, clickPenaltyDb(samples.size, atRate), margin,
+                                     atRate != nullptr);
     }
     const std::vector<TrialOutcome>& bestOutcomes = byLevels[best];
     unsigned rows = rowsFor(best, samples.size);
