@@ -7,7 +7,8 @@ Prints Markdown tables:
 - clicks at the start of short sounds: COUNT slices each of cut speech (0.5-2 s, cut at
   random points), drum hits and square bursts, encoded at -q 5 and at 3 bits per sample and
   decoded with talveco. A click: the first 64 samples' worst error is more than 1024 and more
-  than twice the worst error after them. With whether talveco-encode warned of the start.
+  than twice the worst error after them. With the mean bits per sample of the files, their
+  median SNR (dB) and whether talveco-encode warned of the start.
 - a -60 dBFS 440 Hz tone (2 s) after about 10 s of speech (up to a pause), per voice: the
   tone's SNR at -q 3 to 10.
 - five generations at -b 66.15 (3 bits per sample) of 10 s of speech, two voices.
@@ -117,6 +118,11 @@ def ima(wav):
     return read_wav("s.imad.wav")
 
 
+def bits_per_sample(path, x):
+    """The file's bits per input sample, headers included, as the summary lines count them."""
+    return os.path.getsize(path) * 8 / len(x)
+
+
 def snr(x, y):
     noise = ((y[: len(x)] - x) ** 2).sum()
     return np.inf if noise == 0 else 10 * np.log10((x ** 2).sum() / noise)
@@ -190,27 +196,33 @@ def main():
     print()
     print(f"{count} slices of each kind, seed {seed}; voices {', '.join(VOICES)}")
     print()
-    print("| material | coder | clicks | onset error median | max | warned on clicks | "
-          "warned on clean starts |")
-    print("|:--|:--|--:|--:|--:|--:|--:|")
+    print("| material | coder | clicks | onset error median | max | bits/sample | SNR median | "
+          "warned on clicks | warned on clean starts |")
+    print("|:--|:--|--:|--:|--:|--:|--:|--:|--:|")
     for kind, make in kinds.items():
         rows = {"IMA ADPCM": [], **{m: [] for m in modes}}
         for i in range(count):
             x = np.asarray(make(), dtype=np.int64)
             write_raw_wav("s.wav", x)
-            rows["IMA ADPCM"].append((*clicks(x, ima("s.wav")), False))
+            y = ima("s.wav")
+            rows["IMA ADPCM"].append(
+                (*clicks(x, y), False, bits_per_sample("s.ima.wav", x), snr(x, y)))
             for label, options in modes.items():
                 y, warned = encode(encoder, decoder, "s.wav", "s.acm", options)
-                rows[label].append((*clicks(x, y), warned))
+                rows[label].append(
+                    (*clicks(x, y), warned, bits_per_sample("s.acm.acm", x), snr(x, y)))
         for label, row in rows.items():
-            errors = np.array([e for _, e, _ in row])
-            click = sum(c for c, _, _ in row)
-            warned_click = sum(w for c, _, w in row if c)
-            warned_clean = sum(w for c, _, w in row if not c)
+            errors = np.array([e for _, e, _, _, _ in row])
+            click = sum(c for c, _, _, _, _ in row)
+            warned_click = sum(w for c, _, w, _, _ in row if c)
+            warned_clean = sum(w for c, _, w, _, _ in row if not c)
+            bits = np.mean([b for _, _, _, b, _ in row])
+            snr_median = np.median([v for *_, v in row])
             warn_cells = ("–", "–") if label == "IMA ADPCM" else (
                 f"{warned_click} of {click}", f"{warned_clean} of {len(row) - click}")
             print(f"| {kind} | {label} | {click}/{len(row)} | {np.median(errors):.0f} | "
-                  f"{errors.max():.0f} | {warn_cells[0]} | {warn_cells[1]} |")
+                  f"{errors.max():.0f} | {bits:.2f} | {snr_median:.2f} | {warn_cells[0]} | "
+                  f"{warn_cells[1]} |")
 
 
 if __name__ == "__main__":

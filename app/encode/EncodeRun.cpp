@@ -29,11 +29,6 @@ namespace {
 constexpr const char* kProgram = "talveco-encode";
 // Samples handed to the encoder at a time (a whole number of frames for mono and stereo).
 constexpr std::size_t kPieceSamples = std::size_t{1} << 16;
-// A decoded start off by more than this (about -30 dBFS) and more than this many times the
-// largest error anywhere after it is heard as a click: the sound starts abruptly where the
-// format's transform starts from silence. Smaller, it is lost in the coding's own noise.
-constexpr unsigned kLoudOnsetError = 1024;
-constexpr unsigned kOnsetErrorFactor = 2;
 // Only files longer than this get a progress line.
 constexpr double kProgressSeconds = 60;
 // A bitrate exceeded by more than this share could not be met at all: the coarsest coding
@@ -151,15 +146,9 @@ std::string missedRate(const EncoderReport& report, const FittedInput& reader,
            shortest(asked);
 }
 
-// Whether the decoded start clicks: off by far more than the coding is anywhere else.
-bool startsBadly(const EncoderReport& report) {
-    return report.onsetError >
-           std::max(kLoudOnsetError, kOnsetErrorFactor * report.afterOnsetError);
-}
-
 void warnAboutLosses(std::string& said, const std::string& input, const EncoderReport& report,
                      const FittedInput& reader) {
-    if (startsBadly(report)) {
+    if (report.startClicks()) {
         warn(said, input,
              "the sound starts abruptly, where the format starts from silence; the first " +
                  std::to_string(1U << (report.levels + 1)) + " samples are off by up to " +

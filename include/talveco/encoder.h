@@ -106,6 +106,11 @@ struct EncoderReport {
     unsigned afterOnsetError = 0;
     // Samples decoded exactly as they were given.
     std::uint64_t exactSamples = 0;
+
+    // Whether the decoded start is heard as a click: off by more than about -30 dBFS (1024)
+    // and by more than twice the largest error anywhere after it. Smaller, it is lost in
+    // the coding's own noise. The encoder avoids such starts where the bits allow.
+    bool startClicks() const;
 };
 
 class AcmEncoder {

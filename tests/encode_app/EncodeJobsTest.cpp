@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <thread>
 #include <utility>
@@ -27,7 +28,7 @@ using testing::testSignal;
 constexpr int kRate = 22050;
 constexpr int kFiles = 7;
 constexpr int kBroken = 3;   // not a sound file
-constexpr int kClipped = 5;  // floats beyond full scale: a warning after its summary
+constexpr int kClipped = 5;  // floats beyond full scale and one NaN: two warnings after its summary
 
 std::string inputName(int i) {
     return "f" + std::to_string(i) + ".wav";
@@ -54,6 +55,7 @@ void writeInputs(const fs::path& dir) {
             std::vector<float> values(frames * channels, 0.25f);
             for (std::size_t k = 100; k < values.size(); k += 500)
                 values[k] = 1.5f;
+            values[50] = std::numeric_limits<float>::quiet_NaN();
             testing::writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
                                     static_cast<int>(channels), kRate, values);
         } else {
@@ -105,8 +107,8 @@ TEST(EncodeJobs, SeveralFilesGiveTheSameStreamsAndMessagesForAnyNumberOfJobs) {
             << label;
     }
     // One job's transcript is itself in input order: a summary per good file, the failure in
-    // its place, the clipped file's two warnings (it starts abruptly, at a quarter of full
-    // scale, and clips) right after its file's summary.
+    // its place, the clipped file's two warnings (it clips, and has a NaN) right after its
+    // file's summary.
     std::vector<std::string> lines;
     for (std::size_t from = 0, end; (end = oneJobMessages.find('\n', from)) != std::string::npos;
          from = end + 1)
@@ -119,8 +121,8 @@ TEST(EncodeJobs, SeveralFilesGiveTheSameStreamsAndMessagesForAnyNumberOfJobs) {
         "talveco-encode: f3.wav: ",
         "f4.wav -> OUT/f4.acm: ",
         "f5.wav -> OUT/f5.acm: ",
-        "talveco-encode: f5.wav: warning: the sound starts abruptly",
         "talveco-encode: f5.wav: warning: 26 samples beyond",
+        "talveco-encode: f5.wav: warning: 1 samples were not numbers",
         "f6.wav -> OUT/f6.acm: "};
     for (std::size_t i = 0; i < lines.size(); ++i)
         EXPECT_EQ(lines[i].rfind(starts[i], 0), 0U) << lines[i];

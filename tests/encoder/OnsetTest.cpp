@@ -1,0 +1,142 @@
+// Sounds that start loud, as short sounds cut out of longer ones do: the format's transform
+// starts from silence, so the encoder must choose a geometry that reproduces such a start;
+// sounds that start quietly keep the geometry that codes the rest best.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "talveco/encoder.h"
+#include "tests/support/EncoderRuns.h"
+#include "tests/support/TestSignals.h"
+
+namespace talveco {
+namespace {
+
+using Samples = std::vector<std::int16_t>;
+constexpr double kRate = 22050;
+// The samples a listener takes in as the start, and the error beyond which it clicks.
+constexpr std::size_t kStart = 64;
+constexpr int kAudibleError = 1024;
+
+// Voiced syllables (harmonics of a gliding pitch under a rising and falling envelope), as
+// speech is, `count` samples from `offset` on: an offset inside a syllable cuts it where
+// it is loud.
+Samples syllables(std::size_t count, std::size_t offset) {
+    constexpr std::size_t period = 5512;
+    constexpr std::size_t voiced = 4410;
+    Samples out(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t i = k + offset;
+        const std::size_t at = i % period;
+        if (at >= voiced) continue;
+        const double t = double(at) / kRate;
+        const double pitch = 120.0 + 17.0 * double(i / period % 5) + 40.0 * t;
+        double sum = 0;
+        for (int h = 1; h <= 10; ++h)
+            sum += std::sin(2 * std::numbers::pi * pitch * h * t + h) / h;
+        out[k] = testing::clampedSample(6000 * sum *
+                                        std::sin(std::numbers::pi * double(at) / double(voiced)));
+    }
+    return out;
+}
+
+// A kick: a falling tone, loud from its first sample and decaying, as a hit cut at its start
+// is.
+Samples kick() {
+    Samples out(6000);
+    double phase = 1.3;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        phase += 2 * std::numbers::pi * 110 * std::exp(-double(i) / 4000) / kRate;
+        out[i] = testing::clampedSample(26000 * std::sin(phase) * std::exp(-double(i) / 2500));
+    }
+    return out;
+}
+
+int largestError(const Samples& input, const Samples& decoded, std::size_t first,
+                 std::size_t last) {
+    int largest = 0;
+    for (std::size_t i = first; i < std::min({last, input.size(), decoded.size()}); ++i)
+        largest = std::max(largest, std::abs(int(decoded[i]) - int(input[i])));
+    return largest;
+}
+
+struct AbruptCase {
+    std::string name;
+    Samples (*signal)();
+};
+
+Samples syllableCutWhereLoud() {
+    return syllables(22050, 1900);
+}
+
+class AbruptStart : public ::testing::TestWithParam<AbruptCase> {};
+
+// At a quality and at a rate, the decoded start is off by no more than the coding is
+// elsewhere (or than can be heard), and the report, which the program's warning reads,
+// says so.
+TEST_P(AbruptStart, ComesBackWithoutAClick) {
+    const Samples input = GetParam().signal();
+    for (const EncoderSettings& settings :
+         {testing::atQuality(5), testing::atBitrate(3 * kRate / 1000)}) {
+        SCOPED_TRACE(settings.bitrateKbps ? "bitrate" : "quality");
+        const testing::Encoded encoded = testing::encodeInMemory(input, 1, settings);
+        const int start = largestError(input, encoded.predicted, 0, kStart);
+        const int after = largestError(input, encoded.predicted, kStart, input.size());
+        EXPECT_LE(start, std::max(kAudibleError, 2 * after));
+        EXPECT_FALSE(encoded.report.startClicks());
+        // Not bought with the rest of the sound.
+        EXPECT_GE(testing::snrDb(input, encoded.predicted), 20.0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cut, AbruptStart,
+                         ::testing::Values(AbruptCase{"syllable_cut_where_loud",
+                                                      syllableCutWhereLoud},
+                                           AbruptCase{"kick", kick}),
+                         [](const auto& test) { return test.param.name; });
+
+// What the report says of a start, against the decoded samples: a click only where the
+// start is off by more than 1024 and by more than twice the error after it.
+TEST(StartClicks, ComparesTheStartWithTheErrorAfterIt) {
+    struct Case {
+        unsigned onset;
+        unsigned after;
+        bool clicks;
+    };
+    for (const Case c :
+         {Case{1024, 0, false}, Case{1025, 0, true}, Case{1025, 512, true}, Case{1025, 513, false},
+          Case{3000, 1500, false}, Case{3001, 1500, true}, Case{0, 4000, false}}) {
+        EncoderReport report;
+        report.onsetError = c.onset;
+        report.afterOnsetError = c.after;
+        EXPECT_EQ(report.startClicks(), c.clicks) << c.onset << " after " << c.after;
+    }
+}
+
+// Ten seconds of syllables that start from silence: nothing of the start asks for another
+// geometry, so the stream is the one its geometry gives when it is asked for (4 levels of
+// 32 rows at -q 5 and at 3 bits a value, as the trials of the levels alone chose), byte for
+// byte.
+TEST(QuietStart, KeepsTheGeometryOfTheRest) {
+    const Samples input = syllables(220500, 0);
+    for (const EncoderSettings& settings :
+         {testing::atQuality(5), testing::atBitrate(3 * kRate / 1000)}) {
+        SCOPED_TRACE(settings.bitrateKbps ? "bitrate" : "quality");
+        const testing::Encoded chosen = testing::encodeInMemory(input, 1, settings);
+        EXPECT_FALSE(chosen.report.startClicks());
+        EXPECT_EQ(chosen.report.levels, 4u);
+        EXPECT_EQ(chosen.report.rows, 32u);
+        EncoderSettings given = settings;
+        given.levels = chosen.report.levels;
+        given.rows = chosen.report.rows;
+        EXPECT_EQ(testing::encodeInMemory(input, 1, given).bytes, chosen.bytes);
+    }
+}
+
+}  // namespace
+}  // namespace talveco
