@@ -17,6 +17,8 @@ work=${2:-/tmp/talveco-encode-speed}
 runs=${RUNS:-5}
 base=${BASE:-}
 rate=22050
+# shellcheck source=bench/drums.sh
+source "$repo/bench/drums.sh"
 export SOX_OPTS="-R"  # the same noise on every run
 
 need=()
@@ -73,16 +75,7 @@ make_material() {
     rms=$(sox pink.raw.wav -n stats 2>&1 | awk '/RMS lev dB/ {print $4}')
     sox -D pink.raw.wav pink.wav fade 0.005 gain "$(python3 -c "print(-20 - ($rms))")"
     rm pink.raw.wav
-    synth kick.wav synth 0.25 sine 120:40 fade 0 0.25 0.22 gain -n -1
-    synth snare.wav synth 0.2 whitenoise lowpass 5000 synth 0.2 sine mix 190 fade 0 0.2 0.18 gain -n -4
-    synth hat.wav synth 0.06 whitenoise highpass 7000 fade 0 0.06 0.05 gain -n -12
-    local pieces=()
-    for t in 0 1; do pieces+=("|sox kick.wav -p pad $t"); done
-    for t in 0.5 1.5; do pieces+=("|sox snare.wav -p pad $t"); done
-    for t in 0 0.25 0.5 0.75 1 1.25 1.5 1.75; do pieces+=("|sox hat.wav -p pad $t"); done
-    sox -D -m "${pieces[@]}" -b 16 bar.wav trim 0 2 gain -n -1
-    sox -D bar.wav drums.wav repeat 4 fade 0.005
-    rm kick.wav snare.wav hat.wav bar.wav
+    make_drums
     synth sine0dB.wav synth 10 sine 1000 fade 0.005 gain -n -0.01
     sox -D $(for _ in $(seq 9); do for n in male female chords sweep pink drums sine0dB; do
         echo "$n.wav"; done; done) bench.wav trim 0 600
