@@ -18,14 +18,16 @@ run_suite() {
 }
 
 # The decoder may unpack on a second thread, encoders on two threads write
-# files at once, and talveco-decode decodes several files on threads of its
-# own: the decoder's, the library's, the encoder's and talveco-decode's tests
-# run under ThreadSanitizer too (the other suites' summaries come last).
-echo "== thread sanitizer build (decoder, library and talveco-decode tests)"
+# files at once, and talveco-decode and talveco-encode code several files on
+# threads of their own: the decoder's, the library's, the encoder's and both
+# programs' tests run under ThreadSanitizer too (the other suites' summaries
+# come last).
+echo "== thread sanitizer build (decoder, library and the programs' -j tests)"
 cmake -S . -B build-tsan -DTALVECO_WERROR=ON -DTALVECO_SANITIZE_THREAD=ON >/dev/null
-cmake --build build-tsan -j"$jobs" --target acm_tests encoder_tests decode_app_tests
+cmake --build build-tsan -j"$jobs" --target acm_tests encoder_tests decode_app_tests \
+    encode_app_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" \
-    -L '^(acm|encoder|decode_app)_tests$'
+    -L '^(acm|encoder|decode_app|encode_app)_tests$'
 
 echo "== normal build"
 run_suite build
