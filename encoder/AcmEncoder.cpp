@@ -2,6 +2,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -541,6 +542,29 @@ struct AcmEncoder::State {
     bool codeAsBefore(std::span<const double> values, double step);
     void deliver(std::uint64_t first, std::span<const std::int16_t> decodedBlock);
     void codeWholeInputToBudget();
+    // A coding pass of the whole stream in bitrate mode, held aside until
+    // its bits are known to meet the budget: the coding state it ended in,
+    // the bytes it wrote and, where someone takes them, its decoded samples.
+    struct CodingPass {
+        CodingPass(std::vector<double> stepsUsed, BlockCoder fresh)
+            : steps(std::move(stepsUsed)), coder(std::move(fresh)) {}
+        std::vector<double> steps;
+        BlockCoder coder;
+        BitWriter bits;
+        Fidelity fidelity;
+        std::uint64_t coded = 0;
+        ScratchSpace bytes;
+        std::uint64_t byteCount = 0;
+        ScratchSpace samples;
+        std::uint64_t sampleCount = 0;
+    };
+    using BlockValues = std::function<std::span<const double>(std::uint64_t)>;
+    void codeInTurn(const std::vector<double>& steps, const BlockValues& blockValues,
+                    double progressFrom);
+    void exchangeCoding(CodingPass& pass);
+    std::unique_ptr<CodingPass> rehearse(const std::vector<double>& steps,
+                                         const BlockValues& blockValues);
+    void keep(CodingPass& pass);
     void codeWholeInputAtQuality();
     void holdForFinish();
     void reportProgress(double done);
@@ -587,6 +611,7 @@ struct AcmEncoder::State {
     std::optional<PreviousStream> previous;
     bool finished = false;
     std::optional<std::string> failure;  // the first failure, which ended the encoder
+    CodingPass* aside = nullptr;  // where bytes and decoded samples go instead, while rehearsed
 };
 
 void AcmEncoder::State::refuseIfFailed() const {
@@ -629,6 +654,11 @@ void AcmEncoder::State::fail(std::string why) noexcept {
 }
 
 void AcmEncoder::State::emitBytes(std::span<const std::uint8_t> bytes) {
+    if (aside) {
+        aside->bytes.append(std::as_bytes(bytes));
+        aside->byteCount += bytes.size();
+        return;
+    }
     if (file) {
         file->write(bytes);
     } else {
@@ -693,7 +723,13 @@ void AcmEncoder::State::deliver(std::uint64_t first, std::span<const std::int16_
         fidelity.addAttack(samples[i - first]);
     for (std::size_t i = onset; i < real; ++i)
         fidelity.add(samples[i], decodedBlock[i], false);
-    if (sink && real > 0) sink(decodedBlock.first(real));
+    if (!sink || real == 0) return;
+    if (aside) {
+        aside->samples.append(std::as_bytes(decodedBlock.first(real)));
+        aside->sampleCount += real;
+    } else {
+        sink(decodedBlock.first(real));
+    }
 }
 
 void AcmEncoder::State::codeBlock(std::span<const double> values, double step) {
@@ -866,10 +902,18 @@ void AcmEncoder::State::codeWholeInputToBudget() {
     };
     // Near full scale, blocks that would wrap are coded again, at a cost in
     // bits that counting alone does not see: there the stream's own bits are
-    // counted, every block coded in turn.
+    // counted, every block coded in turn. Each such count codes the stream
+    // itself, held aside (an edit's blocks, coded as before, are not counted
+    // so), and the steps it is accepted for are not coded a second time.
     const bool nearFullScale = peak > loudShare * std::numeric_limits<std::int16_t>::max();
+    std::unique_ptr<CodingPass> lastPass;
     const auto codedBits = [&](const std::vector<double>& steps) {
         if (!nearFullScale) return -1.0;
+        if (!previous) {
+            lastPass.reset();  // its scratch space before the next one's
+            lastPass = rehearse(steps, blockValues);
+            return double(lastPass->bits.bitCount());
+        }
         BlockCoder trial(levels, rows);
         double sum = 0.0;
         for (std::size_t b = 0; b < blocks; ++b)
@@ -880,9 +924,21 @@ void AcmEncoder::State::codeWholeInputToBudget() {
     };
     const std::vector<double> steps =
         stepsForBudget(blocks, budget, blockBits, blockCost, codedBits);
-    const double codingFirst = analysedShare + analysisShare + stepsShare;
-    for (std::size_t b = 0; b < blocks; ++b) {
-        reportProgress(codingFirst + (1.0 - codingFirst) * double(b) / double(blocks));
+    if (lastPass && lastPass->steps == steps) {
+        keep(*lastPass);
+        return;
+    }
+    codeInTurn(steps, blockValues, analysedShare + analysisShare + stepsShare);
+}
+
+// Every block in turn with its step, from the first on, into the stream (or the
+// pass held aside), reporting progress from `progressFrom` on unless aside.
+void AcmEncoder::State::codeInTurn(const std::vector<double>& steps, const BlockValues& blockValues,
+                                   double progressFrom) {
+    const std::size_t blockSize = coder->geometry().blockSize;
+    for (std::size_t b = 0; b < steps.size(); ++b) {
+        if (!aside)
+            reportProgress(progressFrom + (1.0 - progressFrom) * double(b) / double(steps.size()));
         holdInput(coded, coded + blockSize);
         codeBlock(blockValues(b * blockSize), steps[b]);
         bits.takeCompleteBytes(outgoing);
@@ -890,6 +946,56 @@ void AcmEncoder::State::codeWholeInputToBudget() {
             emitBytes(outgoing);
             outgoing.clear();
         }
+    }
+}
+
+// The coding state a pass changes, exchanged with the pass's own.
+void AcmEncoder::State::exchangeCoding(CodingPass& pass) {
+    std::swap(*coder, pass.coder);
+    std::swap(bits, pass.bits);
+    std::swap(fidelity, pass.fidelity);
+    std::swap(coded, pass.coded);
+}
+
+// Codes the whole stream with `steps` from fresh coding state, aside: its
+// bytes and decoded samples into the pass's scratch space, not out.
+std::unique_ptr<AcmEncoder::State::CodingPass> AcmEncoder::State::rehearse(
+    const std::vector<double>& steps, const BlockValues& blockValues) {
+    const BlockGeometry& geometry = coder->geometry();
+    auto pass = std::make_unique<CodingPass>(
+        steps, BlockCoder(geometry.levels, static_cast<unsigned>(geometry.rows)));
+    exchangeCoding(*pass);
+    aside = pass.get();
+    // Whatever ends the pass, the stream's own state comes back (a failure
+    // ends the encoder, but leaves nothing pointing into the pass).
+    const auto restore = [this, &pass](State*) {
+        aside = nullptr;
+        exchangeCoding(*pass);
+    };
+    const std::unique_ptr<State, decltype(restore)> restoring(this, restore);
+    codeInTurn(steps, blockValues, 0.0);
+    emitBytes(outgoing);
+    outgoing.clear();
+    return pass;
+}
+
+// Takes a pass coded aside as the stream: its coding state, then its bytes
+// and decoded samples sent out as a pass coded in turn would have sent them.
+void AcmEncoder::State::keep(CodingPass& pass) {
+    exchangeCoding(pass);
+    std::vector<std::uint8_t> piece;
+    for (std::uint64_t at = 0; at < pass.byteCount; at += writePiece) {
+        piece.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(writePiece, pass.byteCount - at)));
+        pass.bytes.read(at, std::as_writable_bytes(std::span(piece)));
+        emitBytes(piece);
+    }
+    std::vector<std::int16_t> samples;
+    for (std::uint64_t at = 0; at < pass.sampleCount; at += writePiece) {
+        samples.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(writePiece, pass.sampleCount - at)));
+        pass.samples.read(at * sizeof(std::int16_t), std::as_writable_bytes(std::span(samples)));
+        sink(samples);
     }
 }
 

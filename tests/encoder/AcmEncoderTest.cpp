@@ -200,6 +200,11 @@ INSTANTIATE_TEST_SUITE_P(
         roundTrip(
             "loud_noise_bitrate", [] { return whiteNoise(20000, 0.9, testSeed()); }, 1, bitrate(60),
             std::nullopt),
+        // Near full scale the stream is coded aside while its bits are checked, then sent
+        // out in pieces: here more than one piece of bytes and of samples.
+        roundTrip(
+            "loud_noise_bitrate_long", [] { return whiteNoise(220500, 0.9, testSeed()); }, 1,
+            bitrate(60), std::nullopt),
         tone("levels_0", geometry(0, 512)), tone("levels_1", geometry(1, 256)),
         tone("levels_2", geometry(2, 128)), tone("levels_3", geometry(3, 64)),
         tone("levels_4", geometry(4, 32)), tone("levels_5_rows_16", geometry(5, 16)),
