@@ -6,7 +6,8 @@
 # hard for the format, generations and --like (bench/hard_signals.py); then speech of several
 # voices: clicks at onsets of cut speech, drum hits and square bursts, a quiet tone after
 # speech, generations (bench/speech_checks.py; SPEECH_SLICES=N slices of each kind, default
-# 200). Prints Markdown tables.
+# 200); last many small files with one job and with two (bench/encode_jobs.sh; JOBS_RUNS=N
+# runs each, default 3). Prints Markdown tables.
 #   bench/quality.sh [WORK_DIR]
 # BUILD=dir uses an existing Release build instead of making build-quality/.
 set -euo pipefail
@@ -24,6 +25,7 @@ command -v oggenc >/dev/null || need+=(vorbis-tools)
 [ -d /usr/share/sounds/alsa ] || need+=(alsa-utils)
 [ -d /usr/share/sounds/freedesktop ] || need+=(sound-theme-freedesktop)
 command -v python3 >/dev/null || need+=(python3)
+[ -x /usr/bin/time ] || need+=(time)
 # The speech checks use numpy, from Debian's python3 (not a python3 of its own on PATH).
 /usr/bin/python3 -c 'import numpy' 2>/dev/null || need+=(python3-numpy)
 command -v cmake >/dev/null || need+=(cmake g++)
@@ -250,5 +252,9 @@ echo
 python3 "$bench/hard_signals.py" "$encoder" "$decoder" hard "${make_stream[@]}"
 echo
 /usr/bin/python3 "$bench/speech_checks.py" "$encoder" "$decoder" speech "${SPEECH_SLICES:-200}"
+echo
+echo "## Many small files: -j 1 against -j 2"
+echo
+NO_BUILD=1 RUNS=${JOBS_RUNS:-3} bash "$bench/encode_jobs.sh" "$build" "$PWD/jobs"
 echo
 echo "load average after the runs: $(cat /proc/loadavg)"
