@@ -1,7 +1,9 @@
 // Turns a failed open or create of a path into the Failure the user sees.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace talveco {
 
@@ -12,5 +14,10 @@ namespace talveco {
 // The directory part of a path as the operating system reads it ("." when
 // the path has no slash).
 std::string directoryOf(const std::string& path);
+
+// Where the last part of a path, its file's own name, begins: after the last
+// separator the operating system reads ('/'; on Windows '\' too, and the ':'
+// of "C:name").
+std::size_t fileNameStart(std::string_view path);
 
 }  // namespace talveco

@@ -118,8 +118,7 @@ class RunPlan {
 }  // namespace
 
 std::string withExtension(const std::string& path, std::string_view extension) {
-    const auto slash = path.find_last_of('/');
-    const auto nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const auto nameStart = fileNameStart(path);
     const auto dot = path.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && dot > nameStart;
     return path.substr(0, hasExtension ? dot : path.size()) + std::string(extension);

@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/PathErrors.h"
+
 namespace talveco {
 namespace {
 
@@ -70,8 +72,7 @@ std::string lowerCase(std::string_view text) {
 // has none. A leading dot (".hidden") and a trailing one ("take.") make no
 // extension.
 std::string_view extensionOfName(std::string_view path) {
-    const auto slash = path.find_last_of('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::string_view name = path.substr(fileNameStart(path));
     const auto dot = name.find_last_of('.');
     if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) return {};
     return name.substr(dot);

@@ -15,6 +15,11 @@ std::string directoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+std::size_t fileNameStart(std::string_view path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
 void throwPathError(const std::string& path, int errorNumber) {
     if (errorNumber == ENOENT) {
         struct stat info {};

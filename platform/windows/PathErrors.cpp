@@ -19,6 +19,11 @@ std::string directoryOf(const std::string& path) {
     return path.substr(0, separator);
 }
 
+std::size_t fileNameStart(std::string_view path) {
+    const auto separator = path.find_last_of("/\\:");
+    return separator == std::string_view::npos ? 0 : separator + 1;
+}
+
 void throwPathError(const std::string& path, int errorNumber) {
     if (errorNumber == ENOENT) {
         const DWORD attributes = ::GetFileAttributesW(win32::wide(directoryOf(path)).c_str());

@@ -103,6 +103,15 @@ TEST(WindowsNames, DirectoryOfReadsBothSeparatorsAndDrives) {
         EXPECT_EQ(directoryOf(path), directory) << path;
 }
 
+TEST(WindowsNames, FileNameStartsAfterEitherSeparatorOrADrive) {
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"a.wav", 0},   {"d.v2\\a", 5},   {"d.v2/a", 5}, {"x/y\\a.wav", 4},
+        {"C:a.wav", 2}, {"C:\\d.x\\", 7}, {"", 0},
+    };
+    for (const auto& [path, start] : cases)
+        EXPECT_EQ(fileNameStart(path), start) << path;
+}
+
 class WindowsFiles : public ::testing::Test {
   protected:
     std::string path(const std::string& name) const { return utf8Path(dir.path()) + "\\" + name; }

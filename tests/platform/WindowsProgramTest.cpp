@@ -164,6 +164,24 @@ TEST_F(WindowsProgram, DeviceNamesAreRefusedAsOutputs) {
     EXPECT_EQ(fs::directory_iterator(dir.path())->path().filename(), "a.acm");
 }
 
+// A dot in a folder's name, with '\\' between the parts, is no extension of the file's: the
+// outputs of a file named without one land beside it, and a named output is no unknown format.
+TEST_F(WindowsProgram, ADotInAFolderNameIsNoExtension) {
+    fs::create_directory(dir / "take.v2");
+    writeFileBytes(dir / "take.v2" / "song", stream);
+    const auto named = decode({"-o", "take.v2\\plain", "take.v2\\song"});
+    EXPECT_EQ(named.exitStatus, 0) << named.errors;
+    const auto beside = decode({"take.v2\\song"});
+    EXPECT_EQ(beside.exitStatus, 0) << beside.errors;
+    EXPECT_EQ(readFileBytes(dir / "take.v2" / "song.wav"),
+              readFileBytes(dir / "take.v2" / "plain"));
+    const auto encoded = encode({"-s", "take.v2\\plain"});
+    EXPECT_EQ(encoded.exitStatus, 0) << encoded.errors;
+    EXPECT_TRUE(fs::exists(dir / "take.v2" / "plain.acm"));
+    EXPECT_FALSE(fs::exists(dir / "take.wav"));
+    EXPECT_FALSE(fs::exists(dir / "take.acm"));
+}
+
 TEST_F(WindowsProgram, SeveralFilesAtOnceIntoAFolderNamedOutsideTheCodePage) {
     const std::string folder = "\xE5\xA3\xB0";
     std::vector<std::string> arguments = {"-j", "2", "-d", folder};
