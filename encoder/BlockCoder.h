@@ -106,6 +106,7 @@ class BlockCoder {
     ColumnChoice chooseColumn(std::span<const double> scaled, int lowestIndex, int highestIndex,
                               double weight, std::span<int> column, std::pair<int, int>& range);
     double distortion(std::span<const double> values, const Quantised& q) const;
+    double roundingError(std::span<const double> values, std::uint16_t step) const;
     Quantised quantiseWithoutWrap(std::span<const double> values, double step);
     double exactStep(std::span<const double> values, double step);
     Quantised quantiseWithin(std::span<const double> values, double step, std::uint64_t mostBits,
