@@ -272,9 +272,10 @@ Samples twoSecondsOfSyllables() {
     return syllables(88200);
 }
 
-// Full-scale waveforms, coded best with few levels or none, over every
-// quality: the bits may grow up to threefold where the geometry changes to
-// keep the onset of a square.
+// Full-scale waveforms, coded best with few levels or none, and a tone
+// mixture clipped hard where its level swings up, over every quality: the
+// bits may grow up to threefold where the geometry changes to keep the
+// onset of a square.
 MonotonyCase everyQuality(std::string_view name, Samples (*signal)()) {
     return MonotonyCase{std::string(name), signal, 0, 10, 0.05, 3.0};
 }
@@ -284,7 +285,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(MonotonyCase{"syllables", tenSecondsOfSyllables},
                       MonotonyCase{"short_syllables", twoSecondsOfSyllables},
                       MonotonyCase{"quiet_right_after_loud", quietRightAfterLoud},
-                      everyQuality("square", square), everyQuality("ramped_square", rampedSquare)),
+                      everyQuality("square", square), everyQuality("ramped_square", rampedSquare),
+                      everyQuality("clipped_tone_mixture", toneMixture)),
     [](const auto& test) { return test.param.name; });
 
 // A decoded file coded again, four times, with the same settings: the second
