@@ -657,6 +657,7 @@ void AcmEncoder::State::decideGeometry() {
     if (settings.rows && !previous) rows = *settings.rows;
     if (rows == 0) rows = rowsFor(levels, received);
     coder.emplace(levels, rows);
+    coder->allowCoarserOnWrap(!settings.bitrateKbps);
     decoded.resize(coder->geometry().blockSize);
 }
 

@@ -272,6 +272,20 @@ Samples twoSecondsOfSyllables() {
     return syllables(88200);
 }
 
+// A 100 Hz square made of its odd harmonics below half the rate, at 0.89 of
+// full scale: its overshoot reaches full scale, and near it a finer step
+// may wrap where a coarser one does not.
+Samples bandLimitedSquare() {
+    Samples out(44100);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        double v = 0;
+        for (int k = 1; k * 100 < kRate / 2; k += 2)
+            v += std::sin(2 * std::numbers::pi * 100 * k * double(i) / kRate) / k;
+        out[i] = testing::clampedSample(4 / std::numbers::pi * 0.89 * 32767 * v);
+    }
+    return out;
+}
+
 // Full-scale waveforms, coded best with few levels or none, and a tone
 // mixture clipped hard where its level swings up, over every quality: the
 // bits may grow up to threefold where the geometry changes to keep the
@@ -286,6 +300,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MonotonyCase{"short_syllables", twoSecondsOfSyllables},
                       MonotonyCase{"quiet_right_after_loud", quietRightAfterLoud},
                       everyQuality("square", square), everyQuality("ramped_square", rampedSquare),
+                      everyQuality("band_limited_square", bandLimitedSquare),
                       everyQuality("clipped_tone_mixture", toneMixture)),
     [](const auto& test) { return test.param.name; });
 
