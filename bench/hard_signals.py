@@ -2,12 +2,15 @@
 """The encoder on signals that are hard for the format, beside IMA ADPCM (sox).
 
     hard_signals.py ENCODER DECODER WORK_DIR [MAKE_BENCH_STREAM]
+    hard_signals.py --quality-table ENCODER DECODER WORK_DIR FILE...
 
 Makes the material in WORK_DIR (sox, espeak-ng and the sample writer below), encodes each
 file at -q 0, -q 5 and 4 bits per sample, decodes it with talveco and prints Markdown tables:
-the hard signals with the share of each that is measured, five generations at 3 bits per
-sample and at -q 5, and --like on edited copies (of streams of make_bench_stream too, when
-given; with LIKE_ONLY set in the environment, only that table).
+the hard signals with the share of each that is measured, the SNR of each at -q 0 to 10 (with
+a ramped and a band-limited square and a tone mixture of changing level besides), five
+generations at 3 bits per sample and at -q 5, and --like on edited copies (of streams of
+make_bench_stream too, when given; with LIKE_ONLY set in the environment, only that table).
+With --quality-table, only the -q 0 to 10 table, of the WAV files given.
 """
 import math
 import os
@@ -106,6 +109,32 @@ def make_material():
     }
 
 
+def more_for_quality_table():
+    """Signals for the -q 0 to 10 table besides the hard ones: name -> (file, what it is)."""
+    n = 2 * RATE
+    ramped = []
+    for i in range(n):
+        phase = i % 220
+        v = -32768 + 8192 * phase if phase < 110 else 32767 - 8192 * (phase - 110)
+        ramped.append(max(-32768, min(32767, v)))
+    write_wav("ramped_square.wav", ramped)
+    write_wav("bl_square.wav", (4 / math.pi * 0.89 * 32767 *
+                                sum(math.sin(2 * math.pi * 100 * k * i / RATE) / k
+                                    for k in range(1, 110, 2)) for i in range(n)))
+    write_wav("tone_mixture.wav", (0.15 * 32767 * 10 ** (10 * math.sin(i / 2000) / 20) *
+                                   sum(math.sin(2 * math.pi * f * i / RATE)
+                                       for f in (150, 440, 1250, 3300))
+                                   for i in range(3 * RATE)))
+    return {
+        "ramped_square": ("ramped_square.wav",
+                          "full-scale 100 Hz square, its edges ramps of 8 samples, 2 s"),
+        "bl_square": ("bl_square.wav", "100 Hz square of its odd harmonics below 11025 Hz, "
+                      "0.89 of full scale (its overshoot clipped), 2 s"),
+        "tone_mixture": ("tone_mixture.wav", "tones of 150, 440, 1250 and 3300 Hz, their level "
+                         "swinging by +-10 dB (clipped where loudest), 3 s"),
+    }
+
+
 class Codec:
     def __init__(self, encoder, decoder):
         self.encoder, self.decoder = encoder, decoder
@@ -156,6 +185,43 @@ def hard_table(codec, material):
         print(f"- {name}: {what}")
     for note in notes:
         print(f"- warned: {note}")
+
+
+FALL_DB = 0.05  # what the table lets the SNR fall by from one point to the next: rounding
+
+
+def geometry(acm):
+    with open(acm, "rb") as f:
+        value = struct.unpack_from("<H", f.read(14), 12)[0]
+    return f"L{value & 15} R{value >> 4}"
+
+
+def quality_table(codec, files):
+    """-q 0 to 10 of each (name, wav): the SNR over the whole file, a mark where it falls
+    below an earlier point's by more than FALL_DB, the geometry where it changes, and the bits
+    at -q 0, 5 and 10."""
+    print("| signal | " + " | ".join(f"-q {q}" for q in range(11)) + " | b/s at -q 0, 5, 10 |")
+    print("|:--|" + "--:|" * 12)
+    falls = 0
+    for name, wav in files:
+        x = read_data(wav)
+        row, bits, best, shape = [name], [], -math.inf, None
+        for q in range(11):
+            b, y, _ = codec.acm(wav, f"{name}.q{q}", "-q", str(q))
+            value, now = snr(x, y), geometry(f"{name}.q{q}.acm")
+            text = "exact" if math.isinf(value) else f"{value:.2f}"
+            if value < best - FALL_DB:
+                text = f"**{text} ↓**"
+                falls += 1
+            if now != shape:
+                text += f" ({now})"
+            row.append(text)
+            bits.append(b)
+            best, shape = max(best, value), now
+        row.append(f"{bits[0]:.2f}, {bits[5]:.2f}, {bits[10]:.2f}")
+        print("| " + " | ".join(row) + " |")
+    print()
+    print(f"Points below an earlier point by more than {FALL_DB} dB: {falls}.")
 
 
 def generations(codec, names):
@@ -222,6 +288,13 @@ def like_table(codec, make_stream):
 
 
 def main():
+    if sys.argv[1] == "--quality-table":
+        encoder, decoder, work = (os.path.abspath(p) for p in sys.argv[2:5])
+        files = [(os.path.basename(f)[:-4], os.path.abspath(f)) for f in sys.argv[5:]]
+        os.makedirs(work, exist_ok=True)
+        os.chdir(work)
+        quality_table(Codec(encoder, decoder), files)
+        return
     encoder, decoder, work = (os.path.abspath(p) for p in sys.argv[1:4])
     make_stream = os.path.abspath(sys.argv[4]) if len(sys.argv) > 4 else None
     os.makedirs(work, exist_ok=True)
@@ -234,6 +307,16 @@ def main():
     print("### Hard signals (SNR in dB over the part named below; b/s = file bits / samples)")
     print()
     hard_table(codec, material)
+    print()
+    print("### -q 0 to 10 (SNR in dB over the whole file; ↓ where it falls below an earlier "
+          "point's; the geometry, levels and rows, where it changes)")
+    print()
+    more = more_for_quality_table()
+    quality_table(codec, [(name, wav) for name, (wav, _, _) in material.items()] +
+                  [(name, wav) for name, (wav, _) in more.items()])
+    print()
+    for name, (_, what) in more.items():
+        print(f"- {name}: {what}")
     print()
     print("### Five generations (each decoded file encoded again with the same setting)")
     print()

@@ -3,7 +3,8 @@
 # 2.1, 3 and 4 bits per sample (and at the default quality), decodes with talveco and
 # compares with the original, next to sox's IMA and MS ADPCM on the same files; then times
 # the encoding of a 10-minute file next to flac -8 and oggenc -b 64; then the signals that are
-# hard for the format, generations and --like (bench/hard_signals.py); then speech of several
+# hard for the format, the SNR of those and of the files above at -q 0 to 10, generations and
+# --like (bench/hard_signals.py); then speech of several
 # voices: clicks at onsets of cut speech, drum hits and square bursts, a quiet tone after
 # speech, generations (bench/speech_checks.py; SPEECH_SLICES=N slices of each kind, default
 # 200); last many small files with one job and with two (bench/encode_jobs.sh; JOBS_RUNS=N
@@ -250,6 +251,12 @@ echo
 python3 "$bench/quality_targets.py" results.tsv
 echo
 python3 "$bench/hard_signals.py" "$encoder" "$decoder" hard "${make_stream[@]}"
+echo
+echo "### -q 0 to 10 on the files above (SNR in dB over the whole file; ↓ where it falls below an"
+echo "earlier point's; the geometry, levels and rows, where it changes)"
+echo
+python3 "$bench/hard_signals.py" --quality-table "$encoder" "$decoder" qualities \
+    $(for n in $all_files recordings; do echo "$PWD/$n.wav"; done)
 echo
 /usr/bin/python3 "$bench/speech_checks.py" "$encoder" "$decoder" speech "${SPEECH_SLICES:-200}"
 echo

@@ -31,6 +31,12 @@ class BlockCoder {
 
     const BlockGeometry& geometry() const { return geometry_; }
 
+    // Whether a block that would wrap may take a coarser step than the one
+    // asked for (see quantiseWithoutWrap): right in constant quality, where
+    // the step only sets the noise; not at a rate, whose steps are chosen to
+    // spend the bits, and where a finer step must cost more.
+    void allowCoarserOnWrap(bool allowed) { coarserOnWrap_ = allowed; }
+
     // The bits one block of analysis values (geometry().blockSize, row after
     // row) takes with this quantiser step; nothing is written or decoded.
     std::uint64_t countBits(std::span<const double> values, double step);
@@ -106,6 +112,7 @@ class BlockCoder {
     ColumnChoice chooseColumn(std::span<const double> scaled, int lowestIndex, int highestIndex,
                               double weight, std::span<int> column, std::pair<int, int>& range);
     double distortion(std::span<const double> values, const Quantised& q) const;
+    double roundingError(std::span<const double> values, std::uint16_t step) const;
     Quantised quantiseWithoutWrap(std::span<const double> values, double step);
     double exactStep(std::span<const double> values, double step);
     Quantised quantiseWithin(std::span<const double> values, double step, std::uint64_t mostBits,
@@ -137,6 +144,7 @@ class BlockCoder {
     // Lambda in units of a squared step per bit. A uniform quantiser's noise
     // falls by 2 ln 2 * step^2 / 12 for each further bit.
     double bitCost_ = 2 * 0.6931 / 12;
+    bool coarserOnWrap_ = false;
 };
 
 }  // namespace talveco

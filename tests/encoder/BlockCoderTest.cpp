@@ -3,6 +3,7 @@
 // the largest magnitude of a block, found in lanes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -105,6 +106,79 @@ TEST(BlockCoder, CountsTheBitsItWrites) {
                 EXPECT_EQ(bits.bitCount(), counted)
                     << "levels " << g.levels << ", amplitude " << amplitude << ", step " << step;
             }
+        }
+    }
+}
+
+// The squared error of the decoded samples of a block coded without a
+// transform, whose values are the samples themselves, by a new coder at
+// `step`.
+double errorAtStep(const std::vector<double>& values, double step) {
+    BlockCoder coder(0, static_cast<unsigned>(values.size()));
+    BitWriter bits;
+    std::vector<std::int16_t> decoded(values.size());
+    coder.code(values, step, bits, decoded);
+    double error = 0;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        error += (decoded[i] - values[i]) * (decoded[i] - values[i]);
+    return error;
+}
+
+// The grid steps (a quarter octave apart) number coarseK down to fineK.
+std::vector<double> gridStepsDown(int coarseK, int fineK) {
+    std::vector<double> out;
+    for (int k = coarseK; k >= fineK; --k)
+        out.push_back(std::round(std::exp2(double(k) / 4)));
+    return out;
+}
+
+// Full-scale waveforms on a coarse lattice come back with less error at
+// every finer step asked down to a middle one, and from there on within a
+// few units (finer steps that fit the lattice less well may give a little
+// more, within the same bound): +32767 and -32768 are no whole multiples of
+// one step, but among the steps that reach them in a power of two
+// multiples one misses each by little. A square comes back within a unit
+// (in the mean square), a square whose edges are ramps of multiples of 8192
+// within four, and the latter decoded at a step of 4095 (its plateaus at
+// +-32760) exactly.
+TEST(BlockCoder, FullScaleLatticesComeBackCloseAtEveryStep) {
+    struct Lattice {
+        const char* name;
+        int (*sample)(std::size_t phase);  // phase 0 to 219 of a 100 Hz period
+        double mostError;                  // root mean square, from the middle step on
+    };
+    const Lattice lattices[] = {
+        {"square", [](std::size_t p) { return p < 110 ? 32767 : -32768; }, 1},
+        {"ramped square",
+         [](std::size_t p) {
+             const int v = p < 110 ? -32768 + 8192 * int(p) : 32767 - 8192 * (int(p) - 110);
+             return std::clamp(v, -32768, 32767);
+         },
+         4},
+        {"ramped square decoded",
+         [](std::size_t p) {
+             const int v = p < 110 ? -8 + 2 * int(p) : 8 - 2 * (int(p) - 110);
+             return 4095 * std::clamp(v, -8, 8);
+         },
+         0},
+    };
+    constexpr std::size_t rows = 1024;
+    constexpr double middleStep = 4096;
+    for (const Lattice& lattice : lattices) {
+        std::vector<double> values(rows);
+        for (std::size_t i = 0; i < rows; ++i)
+            values[i] = lattice.sample((i + 37) % 220);
+        double previous = -1;
+        for (const double step : gridStepsDown(52, 16)) {
+            const double error = errorAtStep(values, step);
+            if (step >= middleStep && previous >= 0) {
+                EXPECT_LE(error, previous) << lattice.name << ", step " << step;
+            }
+            if (step <= middleStep) {
+                EXPECT_LE(error, double(rows) * lattice.mostError * lattice.mostError)
+                    << lattice.name << ", step " << step;
+            }
+            previous = error;
         }
     }
 }
