@@ -167,13 +167,9 @@ std::optional<std::string> refusalOfName(const std::string& path) {
 }
 
 std::string unlistedExtensionRefusal(std::string_view extension) {
-    // Appended rather than "'" + std::string(...): GCC 12 at -O2 warns of an overlapping copy
-    // in that form (a false -Wrestrict), which stops a Release build with warnings as errors.
-    std::string what = "the output's name ends in an extension";
-    if (!extension.empty()) {
-        what = "'";
-        what.append(extension).append("' is the extension");
-    }
+    const std::string what = extension.empty()
+                                 ? "the output's name ends in an extension"
+                                 : "'" + std::string(extension) + "' is the extension";
     return what + " of no format written here; end the name in " +
            listOfFormats(&FormatEntry::extension) + ", or choose the format with --format";
 }
