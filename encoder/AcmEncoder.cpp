@@ -347,6 +347,16 @@ unsigned levelsKeepingTheStart(unsigned chosen,
     return best;
 }
 
+// Trials of every piece at these levels, each with the rows `rowsOf(its values)`.
+template <typename RowsOf>
+std::vector<TrialOutcome> trialsOfPieces(const std::vector<std::vector<std::int16_t>>& pieces,
+                                         unsigned levels, RowsOf rowsOf, const TrialSettings& how) {
+    std::vector<TrialOutcome> out;
+    for (const auto& piece : pieces)
+        out.push_back(trialOutcome(piece, levels, rowsOf(piece.size()), how));
+    return out;
+}
+
 // At a rate, the outcomes of trials at these levels whose start is clean, with the rows
 // (into `rows`) that code them best: blocks of the preferred size and up to eight times
 // fewer rows. The rows matter most where a start needs few levels (cut speech without a
@@ -358,11 +368,10 @@ std::vector<TrialOutcome> startRowsAtRate(const std::vector<std::vector<std::int
     constexpr unsigned mostDivisor = 8;
     constexpr double rateTolerance = 0.02;  // as talveco-encode's warning has it
     const auto tried = [&](unsigned divisor) {
-        std::vector<TrialOutcome> out;
-        for (const auto& piece : pieces)
-            out.push_back(trialOutcome(
-                piece, levels, std::max(1u, rowsFor(levels, piece.size()) / divisor), atRate));
-        return out;
+        return trialsOfPieces(
+            pieces, levels,
+            [&](std::size_t values) { return std::max(1u, rowsFor(levels, values) / divisor); },
+            atRate);
     };
     // Bits a value beyond those asked: smaller blocks whose codes cost more than the rate
     // allows (short decaying hits) would gain their SNR by missing the rate.
@@ -392,6 +401,38 @@ std::vector<TrialOutcome> startRowsAtRate(const std::vector<std::vector<std::int
     return best;
 }
 
+// The rows of `levels` at a rate: of the preferred rows, twice them (where the input has
+// room) and a half, a quarter and an eighth of them, the ones whose trials at the rate code
+// best, another winning only by `margin`, so that the choice stays put when a decoded file is
+// coded again; fewer rows change the first block, and so the start: a start that came out
+// clean stays so. All are tried, since the SNR does not rise and fall once along the rows (a
+// band-limited square at 3 bits a value: 33.2, 31.1, 31.6, 32.0 and 29.5 dB from 16 to 256
+// rows), while the trials at a middle quality favour more rows than a rate does.
+unsigned rowsAtRate(const std::vector<std::vector<std::int16_t>>& pieces, unsigned levels,
+                    unsigned preferred, bool roomForTwice, const TrialSettings& atRate,
+                    double margin) {
+    const auto tried = [&](unsigned blockRows) {
+        return trialsOfPieces(
+            pieces, levels,
+            [&](std::size_t values) { return std::min(blockRows, rowsFilling(levels, values)); },
+            atRate);
+    };
+    unsigned rows = preferred;
+    std::vector<TrialOutcome> now = tried(rows);
+    std::vector<unsigned> others;
+    if (roomForTwice) others.push_back(2 * preferred);
+    for (unsigned fewer = preferred / 2; fewer >= 1 && fewer * 8 >= preferred; fewer /= 2)
+        others.push_back(fewer);
+    for (const unsigned candidate : others) {
+        std::vector<TrialOutcome> other = tried(candidate);
+        if (meanMerit(other) <= meanMerit(now) + margin) continue;
+        if (startClicks(other) && !startClicks(now)) continue;
+        rows = candidate;
+        now = std::move(other);
+    }
+    return rows;
+}
+
 // The geometry for `samples`: of the levels that fit them, the one whose
 // trials code them best, then blocks of twice the rows where those code
 // them better (noise-like sound: up to 0.3 dB). Fewer levels and more rows
@@ -399,10 +440,9 @@ std::vector<TrialOutcome> startRowsAtRate(const std::vector<std::vector<std::int
 // coded again. The start counts as it should: from rest, more levels
 // reproduce a loud onset less well, and levels whose start clicks give way
 // to fewer where those are worth it (see clickPenaltyDb). With `atRate`,
-// the rows are then halved, up to twice, while trials at that rate code
-// better so (see TrialSettings) by the margin of the levels: with the
-// smaller one of the rows, five generations of a tone mixture at 3 bits a
-// value lost 0.53 dB.
+// the rows are chosen by trials at that rate (see rowsAtRate), each
+// other choice winning by the margin of the levels: with a smaller one,
+// five generations of a tone mixture at 3 bits a value lost 0.53 dB.
 std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples,
                                              const TrialSettings& byQuality,
                                              const TrialSettings* atRate) {
@@ -414,11 +454,9 @@ std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples,
     if (samples.size == 0) return {most, defaultRows(most)};
     const auto pieces = trialPieces(samples);
     const auto outcomes = [&](unsigned levels, unsigned rowFactor, const TrialSettings& how) {
-        std::vector<TrialOutcome> out;
-        for (const auto& piece : pieces)
-            out.push_back(
-                trialOutcome(piece, levels, rowFactor * rowsFor(levels, piece.size()), how));
-        return out;
+        return trialsOfPieces(
+            pieces, levels, [&](std::size_t values) { return rowFactor * rowsFor(levels, values); },
+            how);
     };
     // The levels by the merit of all pieces together: a piece of near
     // silence that one geometry codes exactly must not decide them (fewer
@@ -448,30 +486,12 @@ std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples,
         if (best != clicking && cleanRows[best] > 0)
             return {best, std::min(cleanRows[best], rowsFor(best, samples.size))};
     }
-    const std::vector<TrialOutcome>& bestOutcomes = byLevels[best];
     unsigned rows = rowsFor(best, samples.size);
     const bool roomForTwice = std::uint64_t{2 * rows} << best <= samples.size;
+    if (atRate) return {best, rowsAtRate(pieces, best, rows, roomForTwice, *atRate, margin)};
     if (roomForTwice &&
-        meanMerit(outcomes(best, 2, byQuality)) > meanMerit(bestOutcomes) + rowsMargin)
+        meanMerit(outcomes(best, 2, byQuality)) > meanMerit(byLevels[best]) + rowsMargin)
         rows *= 2;
-    if (!atRate) return {best, rows};
-    const auto atRateWith = [&](unsigned blockRows) {
-        std::vector<TrialOutcome> tried;
-        for (const auto& piece : pieces)
-            tried.push_back(trialOutcome(
-                piece, best, std::min(blockRows, rowsFilling(best, piece.size())), *atRate));
-        return tried;
-    };
-    // Fewer rows change the first block, and so the start: a start that came out clean stays so.
-    constexpr int mostHalvings = 2;
-    std::vector<TrialOutcome> now = atRateWith(rows);
-    for (int i = 0; i < mostHalvings && rows >= 2; ++i) {
-        std::vector<TrialOutcome> halved = atRateWith(rows / 2);
-        if (meanMerit(halved) <= meanMerit(now) + margin) break;
-        if (startClicks(halved) && !startClicks(now)) break;
-        rows /= 2;
-        now = std::move(halved);
-    }
     return {best, rows};
 }
 
