@@ -1056,9 +1056,9 @@ void AcmEncoder::State::exchangeCoding(CodingPass& pass) {
 // bytes and decoded samples into the pass's scratch space, not out.
 std::unique_ptr<AcmEncoder::State::CodingPass> AcmEncoder::State::rehearse(
     const std::vector<double>& steps, const BlockValues& blockValues) {
-    const BlockGeometry& geometry = coder->geometry();
-    auto pass = std::make_unique<CodingPass>(
-        steps, BlockCoder(geometry.levels, static_cast<unsigned>(geometry.rows)));
+    // A copy of the stream's coder, which nothing has coded with before the steps are chosen:
+    // its settings, and the state the stream starts from.
+    auto pass = std::make_unique<CodingPass>(steps, *coder);
     exchangeCoding(*pass);
     aside = pass.get();
     // Whatever ends the pass, the stream's own state comes back (a failure
