@@ -233,20 +233,22 @@ struct TrialOutcome {
     }
 };
 
-double pooledMerit(const std::vector<TrialOutcome>& outcomes) {
+// All pieces' outcomes as one.
+TrialOutcome pooled(const std::vector<TrialOutcome>& outcomes) {
     TrialOutcome sum;
     for (const TrialOutcome& o : outcomes)
         sum.add(o);
-    return sum.merit();
+    return sum;
+}
+
+double pooledMerit(const std::vector<TrialOutcome>& outcomes) {
+    return pooled(outcomes).merit();
 }
 
 // At a rate the bits are those asked for, and a geometry that leaves some unspent saves the
 // user nothing: the SNR of all pieces together.
 double pooledSnrDb(const std::vector<TrialOutcome>& outcomes) {
-    TrialOutcome sum;
-    for (const TrialOutcome& o : outcomes)
-        sum.add(o);
-    return sum.snrDb();
+    return pooled(outcomes).snrDb();
 }
 
 double meanMerit(const std::vector<TrialOutcome>& outcomes) {
@@ -377,9 +379,7 @@ std::vector<TrialOutcome> startRowsAtRate(const std::vector<std::vector<std::int
     // allows (short decaying hits) would gain their SNR by missing the rate.
     const double asked = *atRate.bitrateKbps * 1000.0 / double(atRate.sampleRate);
     const auto excess = [asked](const std::vector<TrialOutcome>& outcomes) {
-        TrialOutcome sum;
-        for (const TrialOutcome& o : outcomes)
-            sum.add(o);
+        const TrialOutcome sum = pooled(outcomes);
         return sum.bits / std::max(1.0, sum.values) - asked;
     };
     std::vector<TrialOutcome> best = tried(1);
