@@ -60,13 +60,20 @@ class QualityControl {
     std::pair<double, double> loudestNear(std::size_t index) const;
 
     static constexpr std::size_t nearBlocks = 4;
-    double noiseShare_;  // step over level
-    double quietBits_;   // see mostQuietBitsPerValue
+    double noiseShare_;                // step over level
+    double quietBits_;                 // see mostQuietBitsPerValue
     double levelEnergy_ = -1;          // mean square of the level; below 0 before the first segment
     std::vector<double> blockEnergy_;  // mean square of each block of the segment
 };
 
-// The finest and the coarsest step the block coder uses.
+// The finest and the coarsest step the block coder uses. Steps are whole
+// numbers in the stream and apply to the values the transform starts from,
+// which it carries to the samples at about their own size in the lowest
+// band, not shrunk by its output shift: rounding them to the finest step
+// leaves noise of about 0.35 of a sample at one level and 0.5 to 0.6 at two
+// to five (measured on a quiet tone). A quiet passage keeps no more than its
+// level over that, however fine the quality asked: a -60 dBFS tone about
+// 32 dB, a -50 dBFS one about 41 dB.
 inline constexpr double finestStep = 1.0;
 inline constexpr double coarsestStep = 32767.0;
 

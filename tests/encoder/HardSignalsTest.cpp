@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "encoder/RateControl.h"
 #include "tests/support/EncoderRuns.h"
 #include "tests/support/TestSignals.h"
 
@@ -246,6 +247,51 @@ Samples toneMixture() {
 Samples tenSecondsOfSyllables() {
     return syllables(220500);
 }
+
+// 2 s of syllables, then 2 s of a 440 Hz tone at `amplitude` of full scale:
+// the tone is heard on its own, whatever the syllables' level.
+Samples syllablesThenTone(double amplitude) {
+    Samples out = syllables(44100);
+    const Samples tone = tones(44100, kRate, {440}, amplitude);
+    out.insert(out.end(), tone.begin(), tone.end());
+    return out;
+}
+
+struct QuietPassageCase {
+    std::string name;
+    double amplitude;               // of the tone
+    std::vector<double> qualities;  // two points apart
+};
+
+class QuietPassage : public ::testing::TestWithParam<QuietPassageCase> {};
+
+// A quiet passage after loud sound keeps the quality asked, within 3 dB, and
+// gains with every setting finer: its own level sets its step, not the loud
+// sound before it, nor what the loud sound cost. The qualities tried stop
+// short of where the finest step the stream can carry sets the noise (see
+// finestStep: a -50 dBFS tone stays near 41 dB from -q 8 on, a -60 dBFS one
+// near 32 dB from -q 5 on).
+TEST_P(QuietPassage, KeepsTheQualityAskedAsItRises) {
+    const QuietPassageCase& c = GetParam();
+    const Samples input = syllablesThenTone(c.amplitude);
+    const std::size_t toneStart = 44100;
+    double previous = -INFINITY;
+    for (const double quality : c.qualities) {
+        SCOPED_TRACE(quality);
+        const testing::Encoded encoded = testing::encodeInMemory(input, 1, atQuality(quality));
+        const double snr = testing::snrDb(input, encoded.predicted, toneStart);
+        EXPECT_GE(snr, qualityAimSnrDb(quality) - 3);
+        EXPECT_GE(snr, previous + 4);
+        previous = snr;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QuietPassage,
+    ::testing::Values(QuietPassageCase{"tone_at_minus_30_dBFS", 0.0316, {5, 7, 9}},
+                      QuietPassageCase{"tone_at_minus_40_dBFS", 0.01, {5, 7, 9}},
+                      QuietPassageCase{"tone_at_minus_50_dBFS", 0.00316, {5, 7}}),
+    [](const auto& test) { return test.param.name; });
 
 struct GenerationCase {
     std::string name;
