@@ -858,16 +858,17 @@ std::uint64_t AcmEncoder::State::mostBlockBits(std::uint64_t first) const {
     return 16 * real + (tiny || first + geometry.blockSize >= received ? emptyBlock : 0);
 }
 
-// In constant quality, what the blocks before the last one left unspent of
-// their samples' 16 bits, which the last one may spend besides its own: it
-// is mostly padding where the input ends soon after it begins, and without a
-// transform the padding costs what the samples cost, so that its own share
-// held the end of a loud file to steps 30 times coarser than the quality's
-// (the last 102 values of a clipped tone mixture: 1e9 of squared error, the
-// whole file 4 dB worse a point finer). The stream stays no larger than its
-// input as PCM. At a rate the steps are chosen with the plain limit.
+// What the blocks before the last one left unspent of their samples' 16
+// bits, which the last one may spend besides its own: it is mostly padding
+// where the input ends soon after it begins, and without a transform the
+// padding costs what the samples cost, so that its own share held the end of
+// a loud file to steps 30 times coarser than those asked (the last 102 values
+// of a clipped tone mixture at -q 9: 1e9 of squared error, the whole file 4 dB
+// worse a point finer; the last 16 samples of a square burst at a rate
+// decoded as silence, whatever the rate). The stream stays no larger than
+// its input as PCM; at a rate the budget counted those bits already.
 std::uint64_t AcmEncoder::State::unspentBits() const {
-    if (settings.bitrateKbps || coded + coder->geometry().blockSize < received) return 0;
+    if (coded + coder->geometry().blockSize < received) return 0;
     const std::uint64_t allowed = 16 * coded;
     return allowed > bits.bitCount() ? allowed - bits.bitCount() : 0;
 }
