@@ -191,7 +191,7 @@ unsigned rowsFor(unsigned levels, std::size_t values) {
 // Which rows code best changes with the rate (recordings with quiet
 // stretches: 64 rows gain 2 dB over 256 at 3 bits a value, but spend more
 // bits at a middle quality than they are worth there), so that in bitrate
-// mode the rows are checked by trials at the rate asked. Trials code all
+// mode the levels and rows are chosen by trials at the rate asked. Trials code all
 // channels' values as one; at a rate, at the highest sample rate, so that
 // the bitrate of any bits per value stays inside the limits.
 struct TrialSettings {
