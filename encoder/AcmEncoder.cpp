@@ -2,6 +2,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -351,31 +352,52 @@ unsigned levelsKeepingTheStart(unsigned chosen,
     return best;
 }
 
-// Trials of every piece at these levels, each with the rows `rowsOf(its values)`.
-template <typename RowsOf>
-std::vector<TrialOutcome> trialsOfPieces(const std::vector<std::vector<std::int16_t>>& pieces,
-                                         unsigned levels, RowsOf rowsOf, const TrialSettings& how) {
-    std::vector<TrialOutcome> out;
-    for (const auto& piece : pieces)
-        out.push_back(trialOutcome(piece, levels, rowsOf(piece.size()), how));
-    return out;
-}
+// The trials of an input's pieces at one setting, each geometry coded once: the
+// searches of the levels, of the rows and of a clean start ask again for many of the
+// same (a short sound at a rate: the rows of each level a clean start tries first are
+// those its levels were judged by).
+class PieceTrials {
+  public:
+    PieceTrials(const InputView& samples, const TrialSettings& how)
+        : pieces_(trialPieces(samples)), how_(how) {}
+
+    const std::vector<std::vector<std::int16_t>>& pieces() const { return pieces_; }
+    const TrialSettings& settings() const { return how_; }
+
+    // Every piece at these levels, each with the rows `rowsOf(its values)`.
+    template <typename RowsOf>
+    const std::vector<TrialOutcome>& at(unsigned levels, RowsOf rowsOf) {
+        Geometries key{levels, {}};
+        for (const auto& piece : pieces_)
+            key.second.push_back(rowsOf(piece.size()));
+        const auto found = done_.find(key);
+        if (found != done_.end()) return found->second;
+        std::vector<TrialOutcome> out;
+        for (std::size_t i = 0; i < pieces_.size(); ++i)
+            out.push_back(trialOutcome(pieces_[i], levels, key.second[i], how_));
+        return done_.emplace(std::move(key), std::move(out)).first->second;
+    }
+
+  private:
+    using Geometries = std::pair<unsigned, std::vector<unsigned>>;  // levels, rows of each piece
+    std::vector<std::vector<std::int16_t>> pieces_;
+    TrialSettings how_;
+    std::map<Geometries, std::vector<TrialOutcome>> done_;
+};
 
 // At a rate, the outcomes of trials at these levels whose start is clean, with the rows
 // (into `rows`) that code them best: blocks of the preferred size and up to eight times
 // fewer rows. The rows matter most where a start needs few levels (cut speech without a
 // transform at 3 bits a value: up to 2.8 dB between 512 rows and 64), and a start that
 // clicks at the preferred size is left as it is, `rows` 0.
-std::vector<TrialOutcome> startRowsAtRate(const std::vector<std::vector<std::int16_t>>& pieces,
-                                          unsigned levels, const TrialSettings& atRate,
-                                          unsigned& rows) {
+std::vector<TrialOutcome> startRowsAtRate(PieceTrials& trials, unsigned levels, unsigned& rows) {
     constexpr unsigned mostDivisor = 8;
     constexpr double rateTolerance = 0.02;  // as talveco-encode's warning has it
+    const TrialSettings& atRate = trials.settings();
     const auto tried = [&](unsigned divisor) {
-        return trialsOfPieces(
-            pieces, levels,
-            [&](std::size_t values) { return std::max(1u, rowsFor(levels, values) / divisor); },
-            atRate);
+        return trials.at(levels, [&](std::size_t values) {
+            return std::max(1u, rowsFor(levels, values) / divisor);
+        });
     };
     // Bits a value beyond those asked: smaller blocks whose codes cost more than the rate
     // allows (short decaying hits) would gain their SNR by missing the rate.
@@ -388,7 +410,7 @@ std::vector<TrialOutcome> startRowsAtRate(const std::vector<std::vector<std::int
     rows = 0;
     if (startClicks(best)) return best;
     const double allowedExcess = std::max(rateTolerance * asked, excess(best));
-    const unsigned preferred = rowsFor(levels, pieces.front().size());
+    const unsigned preferred = rowsFor(levels, trials.pieces().front().size());
     rows = preferred;
     for (unsigned divisor = 2; divisor <= mostDivisor && preferred / divisor >= 1; divisor *= 2) {
         std::vector<TrialOutcome> out = tried(divisor);
@@ -410,14 +432,12 @@ std::vector<TrialOutcome> startRowsAtRate(const std::vector<std::vector<std::int
 // clean stays so. All are tried, since the SNR does not rise and fall once along the rows (a
 // band-limited square at 3 bits a value: 33.2, 31.1, 31.6, 32.0 and 29.5 dB from 16 to 256
 // rows), while the trials at a middle quality favour more rows than a rate does.
-unsigned rowsAtRate(const std::vector<std::vector<std::int16_t>>& pieces, unsigned levels,
-                    unsigned preferred, bool roomForTwice, const TrialSettings& atRate,
+unsigned rowsAtRate(PieceTrials& trials, unsigned levels, unsigned preferred, bool roomForTwice,
                     double margin) {
     const auto tried = [&](unsigned blockRows) {
-        return trialsOfPieces(
-            pieces, levels,
-            [&](std::size_t values) { return std::min(blockRows, rowsFilling(levels, values)); },
-            atRate);
+        return trials.at(levels, [&](std::size_t values) {
+            return std::min(blockRows, rowsFilling(levels, values));
+        });
     };
     unsigned rows = preferred;
     std::vector<TrialOutcome> now = tried(rows);
@@ -453,11 +473,10 @@ std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples, const Tri
     while (most > 1 && !fitsLevels(samples, most))
         --most;
     if (samples.size == 0) return {most, defaultRows(most)};
-    const auto pieces = trialPieces(samples);
+    PieceTrials trials(samples, how);
     const auto outcomes = [&](unsigned levels, unsigned rowFactor) {
-        return trialsOfPieces(
-            pieces, levels, [&](std::size_t values) { return rowFactor * rowsFor(levels, values); },
-            how);
+        return trials.at(levels,
+                         [&](std::size_t values) { return rowFactor * rowsFor(levels, values); });
     };
     // The levels by the merit of all pieces together: a piece of near
     // silence that one geometry codes exactly must not decide them (fewer
@@ -484,7 +503,7 @@ std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples, const Tri
         std::vector<unsigned> cleanRows(most + 1, 0);
         const auto asCoded = [&](unsigned levels) {
             if (!atRate || levels == clicking) return byLevels[levels];
-            return startRowsAtRate(pieces, levels, *atRate, cleanRows[levels]);
+            return startRowsAtRate(trials, levels, cleanRows[levels]);
         };
         best = levelsKeepingTheStart(best, asCoded, clickPenaltyDb(samples.size, atRate), margin,
                                      atRate != nullptr);
@@ -493,7 +512,7 @@ std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples, const Tri
     }
     unsigned rows = rowsFor(best, samples.size);
     const bool roomForTwice = std::uint64_t{2 * rows} << best <= samples.size;
-    if (atRate) return {best, rowsAtRate(pieces, best, rows, roomForTwice, *atRate, margin)};
+    if (atRate) return {best, rowsAtRate(trials, best, rows, roomForTwice, margin)};
     if (roomForTwice && meanMerit(outcomes(best, 2)) > meanMerit(byLevels[best]) + rowsMargin)
         rows *= 2;
     return {best, rows};
