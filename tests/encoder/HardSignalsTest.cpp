@@ -62,6 +62,24 @@ Samples bandLimitedSquare() {
     }
     return out;
 }
+// A 220 Hz sawtooth of its harmonics below the Nyquist frequency at full
+// scale, its overshoot at the edges clipped: at one level its edges take
+// values beyond the 16-bit range, and its clipped samples wrap at any step.
+Samples clippedSawtooth() {
+    Samples out(44100);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        double v = 0;
+        for (int k = 1; k * 220 < kRate / 2; ++k)
+            v += std::sin(2 * std::numbers::pi * 220 * k * double(i) / kRate) / k;
+        out[i] = testing::clampedSample(-2 / std::numbers::pi * 32767 * v);
+    }
+    return out;
+}
+// A major chord of sines at 0.85 of full scale each, clipped hard where they
+// meet.
+Samples clippedChord() {
+    return tones(44100, kRate, {220, 277.18, 329.63}, 0.85);
+}
 Samples fullScaleTone() {
     return fadedIn(tones(44100, kRate, {1000}, 1.0), 110);
 }
@@ -308,7 +326,9 @@ INSTANTIATE_TEST_SUITE_P(
                       MonotonyCase{"quiet_right_after_loud", quietRightAfterLoud},
                       everyQuality("square", square), everyQuality("ramped_square", rampedSquare),
                       everyQuality("band_limited_square", bandLimitedSquare),
-                      everyQuality("clipped_tone_mixture", toneMixture)),
+                      everyQuality("clipped_tone_mixture", toneMixture),
+                      everyQuality("clipped_sawtooth", clippedSawtooth),
+                      everyQuality("clipped_chord", clippedChord)),
     [](const auto& test) { return test.param.name; });
 
 // A decoded file coded again, four times, with the same settings: the second
