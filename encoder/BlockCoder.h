@@ -112,12 +112,20 @@ class BlockCoder {
         unsigned exponent = 0;
         std::uint16_t step = 1;
         std::uint64_t bits = 0;
+        // The weighted squared error of the values coded, as distortion()
+        // gives it, where quantise() found it on the way (its values at full
+        // level, none moved since); else negative.
+        double error = -1.0;
     };
     Quantised quantise(std::span<const double> values, double step, double scale);
-    // The lowest and highest index of the chosen column widen `range`.
+    // The lowest and highest index of the chosen column widen `range`; the
+    // squared error of its indices, in squared steps, is added to `error`.
     ColumnChoice chooseColumn(std::span<const double> scaled, int lowestIndex, int highestIndex,
-                              double weight, std::span<int> column, std::pair<int, int>& range);
+                              double weight, std::span<int> column, std::pair<int, int>& range,
+                              double& error);
     double distortion(std::span<const double> values, const Quantised& q) const;
+    // q.error where it is known, else distortion().
+    double errorOf(std::span<const double> values, const Quantised& q) const;
     double roundingError(std::span<const double> values, std::uint16_t step) const;
     Quantised quantiseWithoutWrap(std::span<const double> values, double step);
     double exactStep(std::span<const double> values, double step);
