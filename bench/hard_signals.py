@@ -125,6 +125,12 @@ def more_for_quality_table():
                                    sum(math.sin(2 * math.pi * f * i / RATE)
                                        for f in (150, 440, 1250, 3300))
                                    for i in range(3 * RATE)))
+    for name, wave, hz in (("sawtooth", "sawtooth", "220"), ("square_330", "square", "330")):
+        sox("-n", "-r", str(RATE), "-b", "16", "-c", "1", "-e", "signed-integer", f"{name}.wav",
+            "synth", "3", wave, hz, "gain", "-n", "-0.1")
+    write_wav("clipped_chord.wav", (0.85 * 32767 * sum(math.sin(2 * math.pi * f * i / RATE)
+                                                       for f in (220, 277.18, 329.63))
+                                    for i in range(n)))
     return {
         "ramped_square": ("ramped_square.wav",
                           "full-scale 100 Hz square, its edges ramps of 8 samples, 2 s"),
@@ -132,6 +138,11 @@ def more_for_quality_table():
                       "0.89 of full scale (its overshoot clipped), 2 s"),
         "tone_mixture": ("tone_mixture.wav", "tones of 150, 440, 1250 and 3300 Hz, their level "
                          "swinging by +-10 dB (clipped where loudest), 3 s"),
+        "sawtooth": ("sawtooth.wav", "220 Hz sawtooth from sox at -0.1 dBFS (its peaks clipped "
+                     "by the resampling), 3 s"),
+        "square_330": ("square_330.wav", "330 Hz square from sox at -0.1 dBFS, 3 s"),
+        "clipped_chord": ("clipped_chord.wav", "sines of 220, 277.18 and 329.63 Hz at 0.85 of "
+                          "full scale each, clipped where they meet, 2 s"),
     }
 
 
