@@ -138,11 +138,11 @@ InputView viewOf(std::span<const std::int16_t> samples) {
 // Whether `samples`, as a whole stream, fit the 16-bit stage-1 values at
 // these levels: where the analysis goes past them the values are clipped,
 // and the clipped share of the energy must stay far below the quantisation
-// noise. The analysis is what costs, so past the start only segments that
-// are louder than every segment of the start (in peak or in energy) are
-// analysed; the others are taken to clip no more than the start did, and
-// their energy to grow by the transform as the start's did.
-bool fitsLevels(const InputView& samples, unsigned levels) {
+// noise (at most `share`). The analysis is what costs, so past the start
+// only segments that are louder than every segment of the start (in peak or
+// in energy) are analysed; the others are taken to clip no more than the
+// start did, and their energy to grow by the transform as the start's did.
+bool fitsLevels(const InputView& samples, unsigned levels, double share = clippedShare) {
     constexpr double largest = std::numeric_limits<std::int16_t>::max();
     const std::size_t columns = std::size_t{1} << levels;
     const std::size_t margin = analysisMargin(levels);
@@ -190,9 +190,14 @@ bool fitsLevels(const InputView& samples, unsigned levels) {
         // as what came so far: long loud inputs need not be analysed whole
         // at every level.
         const double rest = double(total - first - count) / double(first + count);
-        if (clipped > clippedShare * energy * (1.0 + 100.0 * rest)) return false;
+        if (clipped > share * energy * (1.0 + 100.0 * rest)) return false;
     }
-    return clipped <= clippedShare * energy;
+    return clipped <= share * energy;
+}
+
+// The noise a quality asks for, as a share of the energy.
+double noiseShare(double quality) {
+    return std::pow(10.0, -qualityAimSnrDb(quality) / 10);
 }
 
 // The rows `values` fill at these levels.
@@ -473,6 +478,12 @@ std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples,
     unsigned most = mostLevels;
     while (most > 1 && !fitsLevels(samples, most))
         --most;
+    // One level is kept however much it clips, as no transform costs more bits; but at a
+    // quality whose noise lies below what its clipping adds (a square at full scale), one level
+    // gives less than the quality asks for, and it may give less than no transform gave at the
+    // point below (a 330 Hz square: 27.6 dB without a transform at -q 4, 26.4 with one level
+    // at -q 5, where no transform gives 33.2).
+    if (!atRate && most == 1 && !fitsLevels(samples, 1, noiseShare(byQuality.quality))) most = 0;
     if (samples.size == 0) return {most, defaultRows(most)};
     const auto pieces = trialPieces(samples);
     const auto outcomes = [&](unsigned levels, unsigned rowFactor, const TrialSettings& how) {
