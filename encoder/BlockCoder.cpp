@@ -786,8 +786,7 @@ BlockCoder::Quantised BlockCoder::undominated(std::span<const double> values, do
     const int gridIndex = gridIndexOf(step);
     for (int k = gridIndex + 1; k <= gridIndex + coarserStepsTried; ++k) {
         // Most blocks lose more by rounding alone at a coarser step: they
-        // are not quantised again (that took half again the time of 10
-        // minutes of mixed sound).
+        // are not quantised again.
         if (roundingError(values, stepReaching(gridStep(k), peak)) > bestNoise) continue;
         carries_ = before;
         if (!quantiseEased(values, gridStep(k), coarser) || coarser.bits > q.bits) continue;
