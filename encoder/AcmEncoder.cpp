@@ -51,6 +51,27 @@ constexpr double geometryShare = 0.1;
 // Values the trial encodings that choose the geometry look at.
 constexpr std::size_t trialValues = 1 << 16;
 
+// Set on this thread while trials choose the geometry of a stream at a rate. Those trials code
+// at a middle quality but without the eased wraps of constant quality (see
+// BlockCoder::allowEasedWraps): the bitrate mode's choices were measured on trials without them,
+// and with them a clipped sawtooth at 1.5 bits a value took 5 levels of 4 rows and 2.6 times the
+// bits asked.
+thread_local bool choosingForRate = false;
+
+// Marks the trials run while it lives as choosing for a rate, where `forRate` says so.
+class RateTrials {
+  public:
+    explicit RateTrials(bool forRate) : outer_(choosingForRate) {
+        choosingForRate = forRate || outer_;
+    }
+    ~RateTrials() { choosingForRate = outer_; }
+    RateTrials(const RateTrials&) = delete;
+    RateTrials& operator=(const RateTrials&) = delete;
+
+  private:
+    bool outer_;
+};
+
 // Blocks are coded in segments of at least this many values, each analysed
 // as one window with margins on either side.
 constexpr std::size_t segmentFloor = 1 << 16;
@@ -118,11 +139,11 @@ InputView viewOf(std::span<const std::int16_t> samples) {
 // Whether `samples`, as a whole stream, fit the 16-bit stage-1 values at
 // these levels: where the analysis goes past them the values are clipped,
 // and the clipped share of the energy must stay far below the quantisation
-// noise. The analysis is what costs, so past the start only segments that
-// are louder than every segment of the start (in peak or in energy) are
-// analysed; the others are taken to clip no more than the start did, and
-// their energy to grow by the transform as the start's did.
-bool fitsLevels(const InputView& samples, unsigned levels) {
+// noise (at most `share`). The analysis is what costs, so past the start
+// only segments that are louder than every segment of the start (in peak or
+// in energy) are analysed; the others are taken to clip no more than the
+// start did, and their energy to grow by the transform as the start's did.
+bool fitsLevels(const InputView& samples, unsigned levels, double share = clippedShare) {
     constexpr double largest = std::numeric_limits<std::int16_t>::max();
     const std::size_t columns = std::size_t{1} << levels;
     const std::size_t margin = analysisMargin(levels);
@@ -170,9 +191,14 @@ bool fitsLevels(const InputView& samples, unsigned levels) {
         // as what came so far: long loud inputs need not be analysed whole
         // at every level.
         const double rest = double(total - first - count) / double(first + count);
-        if (clipped > clippedShare * energy * (1.0 + 100.0 * rest)) return false;
+        if (clipped > share * energy * (1.0 + 100.0 * rest)) return false;
     }
-    return clipped <= clippedShare * energy;
+    return clipped <= share * energy;
+}
+
+// The noise a quality asks for, as a share of the energy.
+double noiseShare(double quality) {
+    return std::pow(10.0, -qualityAimSnrDb(quality) / 10);
 }
 
 // The rows `values` fill at these levels.
@@ -469,9 +495,16 @@ std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples, const Tri
     const TrialSettings* atRate = how.bitrateKbps ? &how : nullptr;
     constexpr double margin = 0.25;
     constexpr double rowsMargin = 0.05;
+    const RateTrials rateTrials(atRate != nullptr);
     unsigned most = mostLevels;
     while (most > 1 && !fitsLevels(samples, most))
         --most;
+    // One level is kept however much it clips, as no transform costs more bits; but at a
+    // quality whose noise lies below what its clipping adds (a square at full scale), one level
+    // gives less than the quality asks for, and it may give less than no transform gave at the
+    // point below (a 330 Hz square: 27.6 dB without a transform at -q 4, 26.4 with one level
+    // at -q 5, where no transform gives 33.2).
+    if (!atRate && most == 1 && !fitsLevels(samples, 1, noiseShare(byQuality.quality))) most = 0;
     if (samples.size == 0) return {most, defaultRows(most)};
     PieceTrials trials(samples, how);
     const auto outcomes = [&](unsigned levels, unsigned rowFactor) {
@@ -786,6 +819,7 @@ void AcmEncoder::State::decideGeometry() {
     if (rows == 0) rows = rowsFor(levels, received);
     coder.emplace(levels, rows);
     coder->allowCoarserOnWrap(!settings.bitrateKbps);
+    coder->allowEasedWraps(!settings.bitrateKbps && !choosingForRate);
     decoded.resize(coder->geometry().blockSize);
 }
 

@@ -36,6 +36,12 @@ class BlockCoder {
     // the step only sets the noise; not at a rate, whose steps are chosen to
     // spend the bits, and where a finer step must cost more.
     void allowCoarserOnWrap(bool allowed) { coarserOnWrap_ = allowed; }
+    // Whether a block that would wrap may keep its step with the few values
+    // under the wrapping samples moved a step each (see easeWraps), and a
+    // block coded noisier than its step promises may take a coarser step
+    // that gives no more noise for no more bits (see undominated): right in
+    // constant quality, for the same reason.
+    void allowEasedWraps(bool allowed) { easedWraps_ = allowed; }
 
     // The bits one block of analysis values (geometry().blockSize, row after
     // row) takes with this quantiser step; nothing is written or decoded.
@@ -106,18 +112,35 @@ class BlockCoder {
         unsigned exponent = 0;
         std::uint16_t step = 1;
         std::uint64_t bits = 0;
+        // The weighted squared error of the values coded, as distortion()
+        // gives it, where quantise() found it on the way (its values at full
+        // level, none moved since); else negative.
+        double error = -1.0;
     };
     Quantised quantise(std::span<const double> values, double step, double scale);
-    // The lowest and highest index of the chosen column widen `range`.
+    // The lowest and highest index of the chosen column widen `range`; the
+    // squared error of its indices, in squared steps, is added to `error`.
     ColumnChoice chooseColumn(std::span<const double> scaled, int lowestIndex, int highestIndex,
-                              double weight, std::span<int> column, std::pair<int, int>& range);
+                              double weight, std::span<int> column, std::pair<int, int>& range,
+                              double& error);
     double distortion(std::span<const double> values, const Quantised& q) const;
+    // q.error where it is known, else distortion().
+    double errorOf(std::span<const double> values, const Quantised& q) const;
     double roundingError(std::span<const double> values, std::uint16_t step) const;
     Quantised quantiseWithoutWrap(std::span<const double> values, double step);
     double exactStep(std::span<const double> values, double step);
+    Quantised undominated(std::span<const double> values, double step, const Quantised& q,
+                          const std::vector<std::uint32_t>& before);
+    bool quantiseEased(std::span<const double> values, double step, Quantised& q);
+    void putAside(const std::vector<std::uint32_t>& carries);
+    void takeBack(std::vector<std::uint32_t>& carries);
     Quantised quantiseWithin(std::span<const double> values, double step, std::uint64_t mostBits,
                              std::size_t carried);
     bool transformWithoutWrap(const Quantised& q);
+    bool easeWraps(std::span<const double> values, Quantised& q);
+    void gatherOutputs();
+    const std::vector<std::vector<std::int32_t>>& responses();
+    void countCodes(Quantised& q);
     bool wraps(std::span<const std::int32_t> values) const;
     std::size_t keptExactly(std::span<const std::int16_t> wanted,
                             std::span<const std::uint8_t> kept,
@@ -145,6 +168,19 @@ class BlockCoder {
     // falls by 2 ln 2 * step^2 / 12 for each further bit.
     double bitCost_ = 2 * 0.6931 / 12;
     bool coarserOnWrap_ = false;
+    bool easedWraps_ = false;
+    // Of each column, the decoder's output from one unit value in its first
+    // row on, from rest; filled when a block first wraps.
+    std::vector<std::vector<std::int32_t>> responses_;
+    std::vector<std::int64_t> outputs_;  // a block and its tail, before the shift
+    std::vector<double> outputErrors_;   // what the block's values add to their error
+    // A coding put aside while others are tried (see putAside).
+    struct KeptCoding {
+        std::vector<int> indices;
+        std::vector<unsigned> codes;
+        std::vector<std::int32_t> block;
+        std::vector<std::uint32_t> carries;
+    } kept_;
 };
 
 }  // namespace talveco
