@@ -51,27 +51,6 @@ constexpr double geometryShare = 0.1;
 // Values the trial encodings that choose the geometry look at.
 constexpr std::size_t trialValues = 1 << 16;
 
-// Set on this thread while trials choose the geometry of a stream at a rate. Those trials code
-// at a middle quality but without the eased wraps of constant quality (see
-// BlockCoder::allowEasedWraps): the bitrate mode's choices were measured on trials without them,
-// and with them a clipped sawtooth at 1.5 bits a value took 5 levels of 4 rows and 2.6 times the
-// bits asked.
-thread_local bool choosingForRate = false;
-
-// Marks the trials run while it lives as choosing for a rate, where `forRate` says so.
-class RateTrials {
-  public:
-    explicit RateTrials(bool forRate) : outer_(choosingForRate) {
-        choosingForRate = forRate || outer_;
-    }
-    ~RateTrials() { choosingForRate = outer_; }
-    RateTrials(const RateTrials&) = delete;
-    RateTrials& operator=(const RateTrials&) = delete;
-
-  private:
-    bool outer_;
-};
-
 // Blocks are coded in segments of at least this many values, each analysed
 // as one window with margins on either side.
 constexpr std::size_t segmentFloor = 1 << 16;
@@ -330,7 +309,12 @@ TrialOutcome trialOutcome(std::span<const std::int16_t> samples, unsigned levels
     out.error = std::isfinite(report.snrDb) ? out.signal / std::pow(10.0, report.snrDb / 10) : 0;
     out.values = double(samples.size());
     out.bits = report.bitsPerSample * out.values;
-    out.startClicks = report.startClicks();
+    // A trial codes pieces, not the stream, and its error after the start differs from the
+    // stream's: a start off by more than half of full scale is taken to click whatever comes
+    // after it (a clipped sawtooth from full scale at -q 5: its trial at 5 levels, off by
+    // 31,588 at the start and by over half that after it, passed, and the stream clicked).
+    constexpr unsigned halfScale = 16384;
+    out.startClicks = report.startClicks() || report.onsetError > halfScale;
     return out;
 }
 
@@ -495,7 +479,6 @@ std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples, const Tri
     const TrialSettings* atRate = how.bitrateKbps ? &how : nullptr;
     constexpr double margin = 0.25;
     constexpr double rowsMargin = 0.05;
-    const RateTrials rateTrials(atRate != nullptr);
     unsigned most = mostLevels;
     while (most > 1 && !fitsLevels(samples, most))
         --most;
@@ -504,7 +487,7 @@ std::pair<unsigned, unsigned> chooseGeometry(const InputView& samples, const Tri
     // gives less than the quality asks for, and it may give less than no transform gave at the
     // point below (a 330 Hz square: 27.6 dB without a transform at -q 4, 26.4 with one level
     // at -q 5, where no transform gives 33.2).
-    if (!atRate && most == 1 && !fitsLevels(samples, 1, noiseShare(byQuality.quality))) most = 0;
+    if (!atRate && most == 1 && !fitsLevels(samples, 1, noiseShare(how.quality))) most = 0;
     if (samples.size == 0) return {most, defaultRows(most)};
     PieceTrials trials(samples, how);
     const auto outcomes = [&](unsigned levels, unsigned rowFactor) {
@@ -819,7 +802,7 @@ void AcmEncoder::State::decideGeometry() {
     if (rows == 0) rows = rowsFor(levels, received);
     coder.emplace(levels, rows);
     coder->allowCoarserOnWrap(!settings.bitrateKbps);
-    coder->allowEasedWraps(!settings.bitrateKbps && !choosingForRate);
+    coder->allowEasedWraps(!settings.bitrateKbps);
     decoded.resize(coder->geometry().blockSize);
 }
 
