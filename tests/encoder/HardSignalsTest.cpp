@@ -51,45 +51,36 @@ Samples rampedSquare() {
     }
     return out;
 }
+// `count` samples of the harmonics 1, 1 + `every`, 1 + 2 `every`, ... of `hertz` below the
+// Nyquist frequency, each at 1/k, the sum at `scale` of full scale and clipped.
+Samples harmonics(std::size_t count, double hertz, int every, double scale) {
+    Samples out(count);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        double v = 0;
+        for (int k = 1; k * hertz < kRate / 2; k += every)
+            v += std::sin(2 * std::numbers::pi * hertz * k * double(i) / kRate) / k;
+        out[i] = testing::clampedSample(scale * 32767 * v);
+    }
+    return out;
+}
 // A 100 Hz square of its odd harmonics below the Nyquist frequency at 0.89 of full scale:
 // near full scale it rings, and no step is exact.
 Samples bandLimitedSquare() {
-    Samples out(44100);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        double v = 0;
-        for (int k = 1; k * 100 < kRate / 2; k += 2)
-            v += std::sin(2 * std::numbers::pi * 100 * k * double(i) / kRate) / k;
-        out[i] = testing::clampedSample(4 / std::numbers::pi * 0.89 * 32767 * v);
-    }
-    return out;
+    return harmonics(44100, 100, 2, 4 / std::numbers::pi * 0.89);
 }
 // A 220 Hz sawtooth of its harmonics below the Nyquist frequency at full
 // scale, its overshoot at the edges clipped: at one level its edges take
 // values beyond the 16-bit range, and its clipped samples wrap at any step.
 // One second: the wraps make every block slow to code.
 Samples clippedSawtooth() {
-    Samples out(22050);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        double v = 0;
-        for (int k = 1; k * 220 < kRate / 2; ++k)
-            v += std::sin(2 * std::numbers::pi * 220 * k * double(i) / kRate) / k;
-        out[i] = testing::clampedSample(-2 / std::numbers::pi * 32767 * v);
-    }
-    return out;
+    return harmonics(22050, 220, 1, -2 / std::numbers::pi);
 }
 // A 330 Hz square of its odd harmonics below the Nyquist frequency at 0.99
 // of full scale, its overshoot clipped: one level codes it in fewer bits
 // but no better than about 28 dB (its values there leave the 16-bit range);
 // no transform codes it better, at more bits.
 Samples loudSquare330() {
-    Samples out(44100);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        double v = 0;
-        for (int k = 1; k * 330 < kRate / 2; k += 2)
-            v += std::sin(2 * std::numbers::pi * 330 * k * double(i) / kRate) / k;
-        out[i] = testing::clampedSample(4 / std::numbers::pi * 0.99 * 32767 * v);
-    }
-    return out;
+    return harmonics(44100, 330, 2, 4 / std::numbers::pi * 0.99);
 }
 // A major chord of sines at 0.85 of full scale each, clipped hard where they
 // meet.
